@@ -1,0 +1,16 @@
+# Host build: the logic on the simulated Windows, with the GoogleTest suite.
+add_library(mervo_simulated STATIC src/platform/SimulatedPlatform.cpp)
+target_include_directories(mervo_simulated PUBLIC src)
+target_link_libraries(mervo_simulated PUBLIC mervo_logic)
+
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+file(GLOB MERVO_HOST_TESTS CONFIGURE_DEPENDS tests/host/*_test.cpp)
+add_executable(host_tests ${MERVO_HOST_TESTS} tests/host/TestSupport.cpp)
+target_include_directories(host_tests PRIVATE tests/host)
+target_link_libraries(host_tests PRIVATE mervo_simulated GTest::gtest_main)
+target_compile_definitions(host_tests PRIVATE
+  MERVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  MERVO_INF_CORPUS="${CMAKE_SOURCE_DIR}/../shared/inf-corpus")
+gtest_discover_tests(host_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS host)

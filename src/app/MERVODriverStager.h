@@ -1,0 +1,38 @@
+// The stager's entry, its run and the companion tool's commands.
+#pragma once
+
+#include "inf/INFManager.h"
+#include "platform/PlatformServices.h"
+
+enum { INF_FILE_NAME_SIZE = 500 };
+
+// The INF name from the argument text; process-wide, written once by WinMain.
+extern char InfFileName[INF_FILE_NAME_SIZE];
+// The options of the argument text; written once by WinMain.
+extern int noDisplay;
+extern int noLog;
+
+// Sets InfFileName, noDisplay and noLog from the argument text (null counts as
+// empty). Returns 0, or 1 when the INF name does not fit InfFileName (it is
+// then left empty and the run must refuse it).
+int ReadArgumentText(const char* argumentText);
+
+// Exit codes of the run.
+enum {
+    EXIT_OK = 0,
+    EXIT_NO_TEMP_FOLDER = 1,
+    EXIT_UNSUPPORTED_OS = 2,
+    EXIT_NO_DEVICE = 15,
+    EXIT_NO_PROGRAM_FOLDER = 21,
+    EXIT_STAGING_FAILED = 22,
+    EXIT_COPY_FAILED = 23,
+};
+
+extern "C" int PS_WINAPI WinMain(PsHandle instance, PsHandle previousInstance, char* argumentText,
+                                 int showCommand);
+
+void ShowUsage();
+int Default_Pre_Installer();
+void ShowLastSystemError();
+int RemoveDriverInstances(const char* programFolder, const DeviceIdTable* table);
+int RemountDriverInstances(const char* programFolder);

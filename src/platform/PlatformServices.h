@@ -1,0 +1,173 @@
+// The one seam between the stager's logic and the operating system.
+//
+// Every Windows operation the logic needs is a member of PlatformServices and
+// is called through the process-wide table `Platform`. The Windows build links
+// Win32Platform.cpp, which fills the table with the real functions; the host
+// build links SimulatedPlatform.cpp, a simulated Windows for tests. Tests
+// replace single members of the table to script a behaviour.
+//
+// The types mirror the Windows records byte for byte (checked in
+// Win32Platform.cpp), so the logic never includes <windows.h>.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+typedef void* PsHandle;
+typedef void* PsKey;
+
+// SYSTEMTIME
+struct PsSystemTime {
+    uint16_t wYear;
+    uint16_t wMonth;
+    uint16_t wDayOfWeek;
+    uint16_t wDay;
+    uint16_t wHour;
+    uint16_t wMinute;
+    uint16_t wSecond;
+    uint16_t wMilliseconds;
+};
+
+// OSVERSIONINFOEXA (156 bytes); its first 148 bytes are OSVERSIONINFOA.
+struct PsOsVersionInfoEx {
+    uint32_t dwOSVersionInfoSize;
+    uint32_t dwMajorVersion;
+    uint32_t dwMinorVersion;
+    uint32_t dwBuildNumber;
+    uint32_t dwPlatformId;
+    char szCSDVersion[128];
+    uint16_t wServicePackMajor;
+    uint16_t wServicePackMinor;
+    uint16_t wSuiteMask;
+    uint8_t wProductType;
+    uint8_t wReserved;
+};
+
+// STARTUPINFOA (68 bytes in a 32-bit process, 104 in a 64-bit one)
+struct PsStartupInfo {
+    uint32_t cb;
+    char* lpReserved;
+    char* lpDesktop;
+    char* lpTitle;
+    uint32_t dwX;
+    uint32_t dwY;
+    uint32_t dwXSize;
+    uint32_t dwYSize;
+    uint32_t dwXCountChars;
+    uint32_t dwYCountChars;
+    uint32_t dwFillAttribute;
+    uint32_t dwFlags;
+    uint16_t wShowWindow;
+    uint16_t cbReserved2;
+    uint8_t* lpReserved2;
+    PsHandle hStdInput;
+    PsHandle hStdOutput;
+    PsHandle hStdError;
+};
+
+// PROCESS_INFORMATION
+struct PsProcessInformation {
+    PsHandle hProcess;
+    PsHandle hThread;
+    uint32_t dwProcessId;
+    uint32_t dwThreadId;
+};
+
+// Values of the Windows API that the logic passes or tests.
+enum : uint32_t {
+    PS_OSVERSIONINFOEX_SIZE = 156,
+    PS_OSVERSIONINFO_SIZE = 148,
+    PS_VER_PLATFORM_WIN32s = 0,
+    PS_VER_PLATFORM_WIN32_WINDOWS = 1,
+    PS_VER_PLATFORM_WIN32_NT = 2,
+    PS_FILE_ATTRIBUTE_READONLY = 0x01,
+    PS_FILE_ATTRIBUTE_HIDDEN = 0x02,
+    PS_FILE_ATTRIBUTE_SYSTEM = 0x04,
+    PS_FILE_ATTRIBUTE_DIRECTORY = 0x10,
+    PS_FILE_ATTRIBUTE_NORMAL = 0x80,
+    PS_INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF,
+    PS_CREATE_NO_WINDOW = 0x08000000,
+    PS_WAIT_OBJECT_0 = 0,
+    PS_WAIT_TIMEOUT = 0x102,
+    PS_WAIT_FAILED = 0xFFFFFFFF,
+    PS_INFINITE = 0xFFFFFFFF,
+    PS_STILL_ACTIVE = 259,
+    PS_MB_OK = 0,
+    PS_MB_ICONINFORMATION = 0x40,
+    PS_KEY_QUERY_VALUE = 0x0001,
+    PS_ERROR_SUCCESS = 0,
+    PS_ERROR_FILE_NOT_FOUND = 2,
+    PS_ERROR_PATH_NOT_FOUND = 3,
+    PS_ERROR_ACCESS_DENIED = 5,
+    PS_ERROR_INVALID_PARAMETER = 87,
+    PS_ERROR_INSUFFICIENT_BUFFER = 122,
+    PS_ERROR_INVALID_NAME = 123,
+    PS_ERROR_FILENAME_EXCED_RANGE = 206,
+    PS_FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x0100,
+    PS_FORMAT_MESSAGE_IGNORE_INSERTS = 0x0200,
+    PS_FORMAT_MESSAGE_FROM_SYSTEM = 0x1000,
+    PS_LANG_USER_DEFAULT = 0x0400,  // MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)
+    PS_SPOST_PATH = 1,
+};
+
+// HKEY_LOCAL_MACHINE, the same value as in the Windows headers.
+#define PS_HKEY_LOCAL_MACHINE ((PsKey)(intptr_t)(int32_t)0x80000002)
+
+// The entry point's calling convention: the C runtime of the 32-bit Windows
+// build calls WinMain as __stdcall; elsewhere there is only one convention.
+#if defined(_WIN32) && !defined(_WIN64)
+#define PS_WINAPI __stdcall
+#else
+#define PS_WINAPI
+#endif
+
+struct PlatformServices {
+    // Full path of a module (null: the running executable); 0 means failure,
+    // the buffer size means the path was cut.
+    uint32_t (*GetModuleFileNameA)(PsHandle module, char* fileName, uint32_t size);
+    // The temporary folder with its trailing separator; 0 means failure, a
+    // value >= size is the size the path needs.
+    uint32_t (*GetTempPathA)(uint32_t size, char* buffer);
+    // The System32 folder; 0 means failure, a value >= size is the size needed.
+    uint32_t (*GetSystemDirectoryA)(char* buffer, uint32_t size);
+    // Fills the record whose size field is set (156 or 148); 0 means refused.
+    int32_t (*GetVersionExA)(PsOsVersionInfoEx* info);
+    int32_t (*RegOpenKeyExA)(PsKey root, const char* subKey, uint32_t options, uint32_t access,
+                             PsKey* result);
+    int32_t (*RegCloseKey)(PsKey key);
+    int (*lstrcmpiA)(const char* first, const char* second);
+    void (*GetSystemTime)(PsSystemTime* time);
+    int32_t (*SetFileAttributesA)(const char* path, uint32_t attributes);
+    uint32_t (*GetFileAttributesA)(const char* path);
+    int32_t (*DeleteFileA)(const char* path);
+    int32_t (*CopyFileA)(const char* existing, const char* target, int32_t failIfExists);
+    int32_t (*CreateProcessA)(const char* applicationName, char* commandLine,
+                              void* processAttributes, void* threadAttributes,
+                              int32_t inheritHandles, uint32_t creationFlags, void* environment,
+                              const char* currentDirectory, PsStartupInfo* startupInfo,
+                              PsProcessInformation* processInformation);
+    uint32_t (*WaitForSingleObject)(PsHandle handle, uint32_t milliseconds);
+    int32_t (*GetExitCodeProcess)(PsHandle process, uint32_t* exitCode);
+    int32_t (*CloseHandle)(PsHandle handle);
+    int (*MessageBoxA)(PsHandle owner, const char* text, const char* caption, uint32_t type);
+    uint32_t (*GetLastError)(void);
+    void (*SetLastError)(uint32_t code);
+    // With PS_FORMAT_MESSAGE_ALLOCATE_BUFFER, `buffer` is really a char** that
+    // receives a text to release with LocalFree.
+    uint32_t (*FormatMessageA)(uint32_t flags, const void* source, uint32_t messageId,
+                               uint32_t languageId, char* buffer, uint32_t size, void* arguments);
+    PsHandle (*LocalFree)(PsHandle memory);
+    int32_t (*SetupCopyOEMInfA)(const char* sourceInfFileName, const char* sourceMediaLocation,
+                                uint32_t sourceMediaType, uint32_t copyStyle,
+                                char* destinationInfFileName, uint32_t destinationInfFileNameSize,
+                                uint32_t* requiredSize, char** destinationInfFileNameComponent);
+    // 1 and *isWow64 set when the question could be asked (the function is
+    // looked up at run time: Windows 2000 lacks it); 0 when it could not.
+    int32_t (*IsWow64Process)(int32_t* isWow64);
+    // The C runtime's fopen on a Windows path; text mode unless the mode says
+    // "b" (a CR LF line end reads as one newline, a newline writes as CR LF).
+    FILE* (*OpenStream)(const char* path, const char* mode);
+};
+
+extern PlatformServices Platform;

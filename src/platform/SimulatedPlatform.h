@@ -1,0 +1,170 @@
+// A simulated Windows machine for host builds: the PlatformServices table
+// backed by host folders and settable state, for tests and host tools.
+//
+// Drives map onto host folders; paths follow Windows rules (case-insensitive
+// names, "\" or "/" separators, "." and ".." folded, trailing dots and blanks
+// dropped from each name, invalid characters refused). Text streams behave as
+// the Windows C runtime's: CR LF reads as one newline, Ctrl-Z ends a text read,
+// a newline is written as CR LF.
+//
+// Every failable operation can be made to fail: always (per operation) or on
+// the N-th failable call of the run (fault sweeps). Message boxes, launched
+// command lines, staged INFs and a trace of every call are recorded.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/PlatformServices.h"
+
+enum SimOperation {
+    SIM_GetModuleFileNameA,
+    SIM_GetTempPathA,
+    SIM_GetSystemDirectoryA,
+    SIM_GetVersionExA,
+    SIM_RegOpenKeyExA,
+    SIM_RegCloseKey,
+    SIM_SetFileAttributesA,
+    SIM_GetFileAttributesA,
+    SIM_DeleteFileA,
+    SIM_CopyFileA,
+    SIM_CreateProcessA,
+    SIM_WaitForSingleObject,
+    SIM_GetExitCodeProcess,
+    SIM_CloseHandle,
+    SIM_MessageBoxA,
+    SIM_FormatMessageA,
+    SIM_SetupCopyOEMInfA,
+    SIM_IsWow64Process,
+    SIM_OpenStream,
+    SIM_OPERATION_COUNT
+};
+
+const char* SimOperationName(SimOperation operation);
+
+struct SimMessageBox {
+    std::string text;
+    std::string caption;
+    uint32_t type;
+};
+
+// How a started process behaves.
+enum SimProcessBehaviour {
+    SIM_PROCESS_ENDS,            // ends before the wait returns
+    SIM_PROCESS_RUNS_PAST_WAIT,  // the wait times out; it never ends
+    SIM_PROCESS_FAILS_TO_START,  // CreateProcessA fails (ERROR_FILE_NOT_FOUND)
+};
+
+struct SimLaunch {
+    std::string applicationName;  // empty when null was passed
+    std::string commandLine;
+    uint32_t creationFlags;
+    int32_t inheritHandles;
+    bool environmentGiven;
+    bool currentDirectoryGiven;
+    PsStartupInfo startupInfo;  // as passed (pointers not followed)
+    std::vector<uint32_t> waits;  // the time limits of each wait on it
+};
+
+struct SimStagedInf {
+    std::string sourceInf;
+    std::string mediaLocation;  // "(null)" when null was passed
+    uint32_t mediaType;
+    uint32_t copyStyle;
+    uint32_t destinationSize;
+    bool requiredSizeGiven;
+    bool componentGiven;
+    std::string storedAs;  // Windows path of the stored copy, empty on failure
+};
+
+// What a simulated process does; the default is SIM_PROCESS_ENDS with code 0,
+// except that a command whose program file does not exist fails to start.
+struct SimProcessScript {
+    SimProcessBehaviour behaviour;
+    uint32_t exitCode;
+};
+
+struct SimWindows {
+    // Paths the machine reports. Defaults: a machine with C: mapped onto the
+    // root folder given to SimReset, Windows in C:\WINDOWS, the program in C:\pkg.
+    std::string modulePath = "C:\\pkg\\MERVODriverStager.exe";
+    std::string tempPath = "C:\\Temp\\";
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
+    std::string currentDirectory = "C:\\";
+
+    // Version record returned by GetVersionExA (size field excluded), and
+    // whether each of the two sizes is refused.
+    PsOsVersionInfoEx version{};
+    bool refuseExtendedVersion = false;
+    bool refusePlainVersion = false;
+
+    PsSystemTime clock{};
+
+    // Keys that exist under HKEY_LOCAL_MACHINE (compared case-insensitively).
+    std::vector<std::string> registryKeys;
+
+    // Whether the process is a 32-bit one on 64-bit Windows; `wow64Known`
+    // false means the question cannot be asked (IsWow64Process missing).
+    bool wow64Known = true;
+    bool wow64 = false;
+
+    // Failure injection.
+    bool failAlways[SIM_OPERATION_COUNT] = {};
+    uint32_t failError[SIM_OPERATION_COUNT] = {};  // 0: a fitting default code
+    long failCallNumber = 0;  // fail the N-th failable call (1-based); 0: none
+    long failableCalls = 0;   // failable calls made so far
+
+    // Processes: the script used for every launch, or a callback that picks one
+    // from the command line (it may also write files, as a real tool would).
+    SimProcessScript process{SIM_PROCESS_ENDS, 0};
+    std::function<SimProcessScript(const std::string& commandLine)> onLaunch;
+
+    // SetupCopyOEMInfA: when set, replaces the default behaviour (which
+    // stores a copy of an INF with a valid [Version] signature as
+    // C:\WINDOWS\inf\oem<N>.inf, and refuses any other with 0xE0000100).
+    std::function<int32_t(const char* sourceInf)> onSetupCopyOEMInf;
+
+    // Records.
+    std::vector<SimMessageBox> boxes;
+    std::vector<SimLaunch> launches;
+    std::vector<SimStagedInf> stagedInfs;
+    std::vector<std::string> trace;  // "<Operation> <arg>[ <arg>]" per call, in order
+    std::vector<std::string> filesRead;     // resolved Windows paths opened or copied from
+    std::vector<std::string> filesWritten;  // resolved Windows paths created or replaced
+    std::vector<std::string> filesDeleted;  // resolved Windows paths deleted
+    uint32_t lastError = 0;
+    int openHandles = 0;     // process, thread and registry handles not yet closed
+    int openStreams = 0;     // streams opened and not yet closed
+    int openTexts = 0;       // FormatMessageA texts not yet released
+};
+
+// The one simulated machine.
+SimWindows& Sim();
+
+// A fresh machine with C: on `hostRoot` (which must exist): Windows XP
+// Service Pack 3 (5.1.2600), the clock at 5 March 2007 09:04:03 UTC, the
+// folders C:\WINDOWS\system32\drivers, C:\WINDOWS\inf, C:\Temp and C:\pkg
+// created, every record empty, and the Platform table restored to the
+// simulated operations.
+void SimReset(const std::string& hostRoot);
+
+// Maps one more drive letter onto a host folder.
+void SimMapDrive(char letter, const std::string& hostRoot);
+
+// Sets the version record (as Wine's version settings report them).
+void SimSetVersion(uint32_t platformId, uint32_t major, uint32_t minor, uint32_t build,
+                   const char* servicePack);
+
+// The host path a Windows path resolves to (existing names matched
+// case-insensitively); empty when it cannot be resolved.
+std::string SimHostPath(const std::string& windowsPath);
+
+// Test helpers that bypass failure injection and records.
+void SimWriteFile(const std::string& windowsPath, const std::string& bytes);
+bool SimReadFile(const std::string& windowsPath, std::string* bytes);
+bool SimFileExists(const std::string& windowsPath);
+void SimMakeFolder(const std::string& windowsPath);
+void SimSetAttributes(const std::string& windowsPath, uint32_t attributes);
+uint32_t SimAttributes(const std::string& windowsPath);  // PS_INVALID_FILE_ATTRIBUTES if absent
