@@ -4,19 +4,24 @@
 #include <cstdio>
 #include <cstring>
 
-int CopyText(char* target, size_t size, const char* source)
+int CopyTextRange(char* target, size_t size, const char* source, size_t length)
 {
     if (size == 0) {
         return 1;
     }
-    size_t length = strlen(source);
     if (length < size) {
-        memcpy(target, source, length + 1);
+        memmove(target, source, length);
+        target[length] = '\0';
         return 0;
     }
-    memcpy(target, source, size - 1);
+    memmove(target, source, size - 1);
     target[size - 1] = '\0';
     return 1;
+}
+
+int CopyText(char* target, size_t size, const char* source)
+{
+    return CopyTextRange(target, size, source, strlen(source));
 }
 
 int AppendText(char* target, size_t size, const char* source)

@@ -11,6 +11,10 @@
 // text fit, 1 when it was cut (or `size` is 0, which leaves `target` untouched).
 int CopyText(char* target, size_t size, const char* source);
 
+// Copies the first `length` characters of `source` (which must have at least
+// that many) and a terminator. Same result as CopyText.
+int CopyTextRange(char* target, size_t size, const char* source, size_t length);
+
 // Appends `source` to the text already in `target`. Same result as CopyText;
 // a text that does not fit leaves `target` cut at its last byte.
 int AppendText(char* target, size_t size, const char* source);

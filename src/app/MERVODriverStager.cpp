@@ -1,0 +1,274 @@
+#include "app/MERVODriverStager.h"
+
+#include <cstring>
+
+#include "common/BoundedText.h"
+#include "inf/INFManager.h"
+#include "log/LogFile.h"
+#include "system/Dirs.h"
+#include "system/GetOSVersion.h"
+
+char InfFileName[INF_FILE_NAME_SIZE];
+int noDisplay;
+int noLog;
+
+static const char kModule[] = "MERVODriverStager";
+static const char kErrorCaption[] = "MERVODriverStager Error";
+static const char kToolName[] = "MERVODevCtl.exe";
+static const char kStager64Name[] = "MERVODriverStager64.exe";
+static const char kDefaultInfName[] = "MERVOUSB.inf";
+
+enum { MESSAGE_SIZE = 512, COMMAND_SIZE = 520, HANDOFF_COMMAND_SIZE = 32768 };
+
+// Set when the argument text names an INF that does not fit InfFileName; the
+// run then refuses it rather than use a cut name, which could name another file.
+static int infNameTooLong;
+
+int ReadArgumentText(const char* argumentText)
+{
+    const char* text = argumentText != nullptr ? argumentText : "";
+    // A name quoted because it holds blanks keeps no opening quote; the
+    // closing one lies after ".inf" and is never taken.
+    const char* name = text[0] == '"' ? text + 1 : text;
+    const char* extension = strstr(name, ".inf");
+    int status = 0;
+    if (extension == nullptr) {
+        CopyText(InfFileName, sizeof InfFileName, kDefaultInfName);
+    } else if (CopyTextRange(InfFileName, sizeof InfFileName, name,
+                             static_cast<size_t>(extension - name) + 4) != 0) {
+        InfFileName[0] = '\0';
+        status = 1;
+    }
+    noDisplay = strstr(text, "nodisplay") != nullptr || strstr(text, "NODISPLAY") != nullptr;
+    noLog = strstr(text, "nolog") != nullptr || strstr(text, "NOLOG") != nullptr;
+    return status;
+}
+
+void ShowUsage()
+{
+    Platform.MessageBoxA(
+        nullptr,
+        "-----------------  MERVODriverStager [Options]  -----------------\n"
+        "\n"
+        "      Options = {infFilename} {nodisplay} {nolog}                \n"
+        "\t\t\t  infFilename: The name of the inf file to use. If none use default MERVOUSB.inf\n"
+        "             nodisplay: No final dialog box will be displayed. \n"
+        "             nolog: No log file will be generated.         \n"
+        "\n",
+        "MERVODriverStager Usage", PS_MB_OK);
+}
+
+// A failure of the run's own: one log line, then the same text in a box.
+static void ReportError(const char* functionName, const char* text)
+{
+    WriteLog(kModule, functionName, text);
+    Platform.MessageBoxA(nullptr, text, kErrorCaption, PS_MB_OK);
+}
+
+void ShowLastSystemError()
+{
+    uint32_t code = Platform.GetLastError();
+    char* systemText = nullptr;
+    uint32_t length = Platform.FormatMessageA(
+        PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_IGNORE_INSERTS |
+            PS_FORMAT_MESSAGE_FROM_SYSTEM,
+        nullptr, code, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&systemText), 0, nullptr);
+    if (length == 0 || systemText == nullptr) {
+        // Codes such as the Setup API's have no system text; the box still
+        // says which error it was.
+        char text[MESSAGE_SIZE];
+        FormatText(text, sizeof text, "System error 0x%08X.", static_cast<unsigned>(code));
+        Platform.MessageBoxA(nullptr, text, "Error", PS_MB_OK | PS_MB_ICONINFORMATION);
+        return;
+    }
+    Platform.MessageBoxA(nullptr, systemText, "Error", PS_MB_OK | PS_MB_ICONINFORMATION);
+    Platform.LocalFree(systemText);
+}
+
+int RemoveDriverInstances(const char* programFolder, const DeviceIdTable* table)
+{
+    static const char kFailure[] = "Unable to remove driver instances.";
+    char commandLine[COMMAND_SIZE];
+    // A command line that does not fit is refused like a tool that cannot start.
+    int result = FormatText(commandLine, sizeof commandLine, "\"%s\\%s\" remove \"%s\\%s\" *VID_%s*",
+                            programFolder, kToolName, programFolder, InfFileName,
+                            table->entries[0].vid) == 0
+                     ? LaunchAndWait(commandLine, kFailure)
+                     : ReportLaunchFailure(kFailure);
+    WriteLog(kModule, "RemoveDriverInstances",
+             result == LAUNCH_STARTED ? "Driver instances removed OK."
+                                      : "Error: Driver instances remove failed !!");
+    return result;
+}
+
+int RemountDriverInstances(const char* programFolder)
+{
+    static const char kFailure[] = "Unable to launch rescan.";
+    char commandLine[COMMAND_SIZE];
+    int result = FormatText(commandLine, sizeof commandLine, "\"%s\\%s\" rescan", programFolder,
+                            kToolName) == 0
+                     ? LaunchAndWait(commandLine, kFailure)
+                     : ReportLaunchFailure(kFailure);
+    WriteLog(kModule, "RemountDriverInstances",
+             result == LAUNCH_STARTED ? "Driver instances mounted OK."
+                                      : "Error: Driver instances mount failed !!");
+    return result;
+}
+
+// The system folder and "\Drivers", or an empty text when the system folder is
+// unknown or the whole does not fit: never a cut path.
+static void GetDriverFolder(char* driverFolder)
+{
+    uint32_t length = Platform.GetSystemDirectoryA(driverFolder, COMMAND_SIZE);
+    if (length == 0 || length >= COMMAND_SIZE ||
+        AppendText(driverFolder, COMMAND_SIZE, "\\Drivers") != 0) {
+        driverFolder[0] = '\0';
+    }
+}
+
+int Default_Pre_Installer()
+{
+    static const char kFunction[] = "Default_Pre_Installer";
+    DeviceIdTable table;
+    table.count = 0;
+
+    char programFolder[DIRS_PATH_SIZE];
+    if (GetModuleDirectory(programFolder) != 0) {
+        WriteLog(kModule, kFunction, "Error while getting current directory !!");
+        return EXIT_NO_PROGRAM_FOLDER;
+    }
+    char driverFolder[COMMAND_SIZE];
+    GetDriverFolder(driverFolder);
+
+    char message[MESSAGE_SIZE];
+    FormatText(message, sizeof message, "Current directory: %s", programFolder);
+    WriteLog(kModule, kFunction, message);
+
+    char sourceInfPath[DIRS_PATH_SIZE];
+    if (infNameTooLong) {
+        ReportError(kFunction, "Error: INF file name too long !!");
+        return EXIT_NO_DEVICE;
+    }
+    if (FormatText(sourceInfPath, sizeof sourceInfPath, "%s\\%s", programFolder, InfFileName) != 0) {
+        ReportError(kFunction, "Error: INF file path too long !!");
+        return EXIT_NO_DEVICE;
+    }
+    if (GetDeviceIDs(sourceInfPath, &table) != 0 || table.count == 0) {
+        return EXIT_NO_DEVICE;
+    }
+    RemoveDriverInstances(programFolder, &table);
+
+    WriteLog(kModule, kFunction, "Pre-installing driver.");
+    if (CopyDriverFiles(sourceInfPath, programFolder) != 0) {
+        WriteLog(kModule, kFunction, "Error while copying driver files !!");
+        ShowLastSystemError();
+        return EXIT_COPY_FAILED;
+    }
+    WriteLog(kModule, kFunction, "Driver files copied OK.");
+
+    char stagedInfName[COMMAND_SIZE];
+    uint32_t requiredSize = 0;
+    if (!Platform.SetupCopyOEMInfA(sourceInfPath, driverFolder, PS_SPOST_PATH, 0, stagedInfName,
+                                   sizeof stagedInfName, &requiredSize, nullptr)) {
+        WriteLog(kModule, kFunction, "Error while pre-installing driver !!");
+        ShowLastSystemError();
+        return EXIT_STAGING_FAILED;
+    }
+    WriteLog(kModule, kFunction, "Driver pre-installed OK.");
+    RemountDriverInstances(programFolder);
+    return EXIT_OK;
+}
+
+// A 32-bit stager on 64-bit Windows would have its copies into System32\Drivers
+// redirected to SysWOW64 and its device changes refused, so the 64-bit build
+// shipped beside it does the whole run instead.
+enum { RUN_HERE, RUN_HANDED_OFF, RUN_64BIT_MISSING };
+
+static int HandOffTo64BitStager(const char* argumentText, int* exitCode)
+{
+    int32_t wow64 = 0;
+    if (!Platform.IsWow64Process(&wow64) || !wow64) {
+        return RUN_HERE;
+    }
+    char folder[DIRS_PATH_SIZE];
+    char commandLine[HANDOFF_COMMAND_SIZE];
+    char stager64[DIRS_PATH_SIZE];
+    if (GetModuleDirectory(folder) != 0 ||
+        FormatText(stager64, sizeof stager64, "%s\\%s", folder, kStager64Name) != 0 ||
+        Platform.GetFileAttributesA(stager64) == PS_INVALID_FILE_ATTRIBUTES ||
+        FormatText(commandLine, sizeof commandLine, "\"%s\" %s", stager64, argumentText) != 0) {
+        return RUN_64BIT_MISSING;
+    }
+    PsStartupInfo startupInfo;
+    memset(&startupInfo, 0, sizeof startupInfo);
+    startupInfo.cb = sizeof startupInfo;
+    PsProcessInformation process;
+    memset(&process, 0, sizeof process);
+    if (!Platform.CreateProcessA(nullptr, commandLine, nullptr, nullptr, 0, 0, nullptr, nullptr,
+                                 &startupInfo, &process)) {
+        return RUN_64BIT_MISSING;
+    }
+    uint32_t code = EXIT_COPY_FAILED;
+    if (Platform.WaitForSingleObject(process.hProcess, PS_INFINITE) != PS_WAIT_OBJECT_0 ||
+        !Platform.GetExitCodeProcess(process.hProcess, &code)) {
+        code = EXIT_COPY_FAILED;
+    }
+    Platform.CloseHandle(process.hProcess);
+    Platform.CloseHandle(process.hThread);
+    *exitCode = static_cast<int>(code);
+    return RUN_HANDED_OFF;
+}
+
+// Opens the run log in the temporary folder; a log path that does not fit is
+// not cut, the run then goes on without a log.
+static void OpenRunLog(const char* tempFolder)
+{
+    char logPath[DIRS_PATH_SIZE];
+    if (FormatText(logPath, sizeof logPath, "%s\\%s", tempFolder, "MERVOStageLog.txt") != 0) {
+        return;
+    }
+    OpenLog(logPath);
+    char text[MESSAGE_SIZE];
+    FormatText(text, sizeof text, "Log created: %s.", logPath);
+    WriteLog(kModule, "WinMain", text);
+}
+
+extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
+{
+    const char* text = argumentText != nullptr ? argumentText : "";
+    infNameTooLong = ReadArgumentText(text);
+    if (strstr(text, "/?") != nullptr) {
+        ShowUsage();
+        return EXIT_OK;
+    }
+    int exitCode = EXIT_OK;
+    int where = HandOffTo64BitStager(text, &exitCode);
+    if (where == RUN_HANDED_OFF) {
+        return exitCode;
+    }
+
+    char tempFolder[DIRS_PATH_SIZE];
+    if (GetTempDirectory(tempFolder) != 0) {
+        Platform.MessageBoxA(nullptr, "Unable to get temp directory path !!", kErrorCaption, PS_MB_OK);
+        return EXIT_NO_TEMP_FOLDER;
+    }
+    if (!noLog) {
+        OpenRunLog(tempFolder);
+    }
+    OsCode os = GetOSVersion();
+    if (os < OS_WIN2000 || os > OS_WINVISTA) {
+        DisplayOSError(os);
+        exitCode = EXIT_UNSUPPORTED_OS;
+    } else if (where == RUN_64BIT_MISSING) {
+        ReportError("WinMain", "Error: 64-bit stager missing !!");
+        exitCode = EXIT_COPY_FAILED;
+    } else {
+        exitCode = Default_Pre_Installer();
+        if (exitCode == EXIT_OK && !noDisplay) {
+            Platform.MessageBoxA(nullptr, "Driver Pre-install OK: you can now plug your device.",
+                                 kModule, PS_MB_OK);
+        }
+    }
+    CloseLog();
+    return exitCode;
+}

@@ -1,0 +1,334 @@
+#include "inf/INFManager.h"
+
+#include <cstring>
+
+#include "app/MERVODriverStager.h"
+#include "common/BoundedText.h"
+#include "log/LogFile.h"
+#include "platform/PlatformServices.h"
+
+static const char kModule[] = "INFManager";
+static const char kVidTag[] = "USB\\VID_";
+static const char kPidTag[] = "&PID_";
+static const char kDefaultDescription[] = "MERVO USB Device";
+static const char kOpenFailed[] = "Error: INF file opening failed !!";
+
+enum { MESSAGE_SIZE = 512 };
+
+int ReadInfLine(FILE* inf, char* line)
+{
+    return fgets(line, INF_LINE_SIZE, inf) != nullptr ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Device table
+
+int ParseDeviceLine(const char* line, DeviceIdEntry* entry)
+{
+    if (line[0] == ';' || line[0] == ' ') {
+        return 0;
+    }
+    const char* vid = strstr(line, kVidTag);
+    if (vid == nullptr) {
+        return 0;
+    }
+    vid += sizeof kVidTag - 1;
+    // The newline counts as one of the four characters.
+    if (strnlen(vid, 4) < 4) {
+        return 0;
+    }
+    const char* pid = strstr(vid, kPidTag);
+    if (pid == nullptr) {
+        return 0;
+    }
+    pid += sizeof kPidTag - 1;
+    if (strnlen(pid, 4) < 4) {
+        return 0;
+    }
+    CopyTextRange(entry->vid, sizeof entry->vid, vid, 4);
+    CopyTextRange(entry->pid, sizeof entry->pid, pid, 4);
+
+    // The description key lies between the line's first character and the
+    // character before its first "=": "%DevDesc%=..." names DevDesc.
+    const char* equals = strchr(line, '=');
+    size_t position = equals != nullptr ? static_cast<size_t>(equals - line) : 0;
+    if (position <= 2) {
+        CopyText(entry->description, sizeof entry->description, kDefaultDescription);
+    } else {
+        CopyTextRange(entry->description, sizeof entry->description, line + 1, position - 2);
+    }
+    return 1;
+}
+
+// Replaces the entry's key with the value of the first line that defines it,
+// reading `inf` from its start. Without such a line the key stays.
+static void ResolveDescription(FILE* inf, DeviceIdEntry* entry)
+{
+    char line[INF_LINE_SIZE];
+    while (ReadInfLine(inf, line)) {
+        if (line[0] == ';') {
+            continue;
+        }
+        const char* key = strstr(line, entry->description);
+        if (key == nullptr) {
+            continue;
+        }
+        // "%Key%" refers to the key; only the first occurrence is looked at.
+        if (key != line && key[-1] == '%') {
+            continue;
+        }
+        const char* equals = strchr(line, '=');
+        if (equals == nullptr || strnlen(equals, 3) < 3) {
+            continue;
+        }
+        // The character after the "=" is skipped (the opening quote of
+        // Key="Text"); the value ends before its last quote, or else loses its
+        // last character (the newline).
+        const char* value = equals + 2;
+        const char* lastQuote = strrchr(value, '"');
+        size_t length = lastQuote != nullptr ? static_cast<size_t>(lastQuote - value)
+                                             : strlen(value) - 1;
+        CopyTextRange(entry->description, sizeof entry->description, value, length);
+        return;
+    }
+}
+
+int GetDeviceIDs(const char* infPath, DeviceIdTable* table)
+{
+    table->count = 0;
+    if (infPath == nullptr) {
+        return 1;
+    }
+    FILE* inf = Platform.OpenStream(infPath, "r");
+    if (inf == nullptr) {
+        WriteLog(kModule, "GetDeviceIDs", kOpenFailed);
+        return 2;
+    }
+    // First pass: the device lines from the top of the file to the first
+    // section header after a device line. Once the table is full the pass
+    // ends: later device lines are not read at all.
+    char line[INF_LINE_SIZE];
+    while (table->count < DEVICE_TABLE_SIZE && ReadInfLine(inf, line)) {
+        if (table->count > 0 && line[0] == '[') {
+            break;
+        }
+        DeviceIdEntry* entry = &table->entries[table->count];
+        if (!ParseDeviceLine(line, entry)) {
+            continue;
+        }
+        entry->index = table->count;
+        FormatText(entry->indexText, sizeof entry->indexText, "%04u", table->count);
+        table->count++;
+    }
+    fclose(inf);
+
+    // Second pass: one reading per entry, from the top, for its description.
+    for (uint16_t k = 0; k < table->count; k++) {
+        inf = Platform.OpenStream(infPath, "r");
+        if (inf == nullptr) {
+            WriteLog(kModule, "GetDeviceIDs", kOpenFailed);
+            return 3;
+        }
+        ResolveDescription(inf, &table->entries[k]);
+        fclose(inf);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// [SourceDisksFiles]
+
+int FindSourceDisksFiles(FILE* inf, char* line)
+{
+    while (ReadInfLine(inf, line)) {
+        if (strstr(line, "[SourceDisksFiles]") != nullptr) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int NextSourceDisksFile(FILE* inf, char* line)
+{
+    while (ReadInfLine(inf, line)) {
+        if (line[0] == '[') {
+            return 0;
+        }
+        if (line[0] == ';' || line[0] == ' ') {
+            continue;
+        }
+        char* equals = strchr(line, '=');
+        if (equals == nullptr || equals == line) {
+            continue;
+        }
+        *equals = '\0';  // the name is everything before the "=", untrimmed
+        return 1;
+    }
+    return 0;
+}
+
+// ASCII comparison of `length` characters, case ignored.
+static int SameLetters(const char* text, const char* upper, size_t length)
+{
+    for (size_t i = 0; i < length; i++) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+        if (c != upper[i]) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+static int IsReservedDeviceName(const char* name, size_t length)
+{
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    for (const char* device : kDevices) {
+        if (length == 3 && SameLetters(name, device, 3)) {
+            return 1;
+        }
+    }
+    // COM1 to COM9 and LPT1 to LPT9
+    return length == 4 && (SameLetters(name, "COM", 3) || SameLetters(name, "LPT", 3)) &&
+           name[3] >= '1' && name[3] <= '9';
+}
+
+int IsPlainFileName(const char* name)
+{
+    if (strpbrk(name, "\\/:") != nullptr) {
+        return 0;
+    }
+    // Windows drops trailing dots and blanks: "..", ". " and "" all name the
+    // folder itself.
+    size_t length = strlen(name);
+    while (length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ')) {
+        length--;
+    }
+    if (length == 0) {
+        return 0;
+    }
+    // A device name stays a device whatever extension follows it.
+    size_t stem = strcspn(name, ".");
+    while (stem > 0 && name[stem - 1] == ' ') {
+        stem--;
+    }
+    return !IsReservedDeviceName(name, stem < length ? stem : length);
+}
+
+const char* InfBaseName(const char* infFileName)
+{
+    const char* base = infFileName;
+    for (const char* p = infFileName; *p != '\0'; p++) {
+        if (*p == '\\' || *p == '/' || *p == ':') {
+            base = p + 1;
+        }
+    }
+    return base;
+}
+
+// ---------------------------------------------------------------------------
+// Driver file staging
+
+static void DeleteStaleFile(const char* path)
+{
+    Platform.SetFileAttributesA(path, PS_FILE_ATTRIBUTE_NORMAL);
+    if (Platform.DeleteFileA(path)) {
+        char message[MESSAGE_SIZE];
+        FormatText(message, sizeof message, "File %s deleted OK.", path);
+        WriteLog(kModule, "CopyDriverFiles", message);
+    }
+}
+
+// Deletes <Windows>\inf\<INF name> and its compiled form <name>.pnf. Only the
+// INF's own file name is used, so an argument text with folders in it cannot
+// reach outside the INF folder. A path that does not fit is not cut: the step
+// is skipped.
+static void DeleteStaleInfCopies(const char* windowsFolder)
+{
+    const char* name = InfBaseName(InfFileName);
+    char path[INF_PATH_SIZE];
+    if (FormatText(path, sizeof path, "%s\\%s", windowsFolder, "inf\\") != 0 ||
+        AppendText(path, sizeof path, name) != 0) {
+        return;
+    }
+    DeleteStaleFile(path);
+    char* dot = strrchr(path + strlen(path) - strlen(name), '.');
+    if (dot != nullptr && strlen(dot) > 2) {
+        dot[1] = 'p';
+        DeleteStaleFile(path);
+    }
+}
+
+static void CopyDriverFile(const char* programFolder, const char* driverFolder, const char* name)
+{
+    char message[MESSAGE_SIZE];
+    char source[INF_PATH_SIZE];
+    char target[INF_PATH_SIZE];
+    // A name that is not a plain file name, or a path that does not fit, is
+    // reported like a failed copy and nothing is touched: a cut or climbing
+    // path would name another file.
+    int usable = IsPlainFileName(name) &&
+                 FormatText(source, sizeof source, "%s\\%s", programFolder, name) == 0 &&
+                 FormatText(target, sizeof target, "%s\\%s", driverFolder, name) == 0;
+
+    FormatText(message, sizeof message, "Copying file %s\\%s to %s\\%s.", programFolder, name,
+               driverFolder, name);
+    WriteLog(kModule, "CopyDriverFiles", message);
+    int copied = 0;
+    if (usable) {
+        Platform.SetFileAttributesA(target, PS_FILE_ATTRIBUTE_NORMAL);
+        copied = Platform.CopyFileA(source, target, 0) != 0;
+        // CopyFileA gives the copy the source's attributes.
+        Platform.SetFileAttributesA(target, PS_FILE_ATTRIBUTE_NORMAL);
+    }
+    FormatText(message, sizeof message,
+               copied ? "File %s\\%s copied to %s\\%s OK." : "Error while copying file %s\\%s to %s\\%s !!",
+               programFolder, name, driverFolder, name);
+    WriteLog(kModule, "CopyDriverFiles", message);
+}
+
+int CopyDriverFiles(const char* infPath, const char* programFolder)
+{
+    if (infPath == nullptr) {
+        return 1;
+    }
+    char folder[INF_PATH_SIZE];
+    uint32_t length = Platform.GetSystemDirectoryA(folder, sizeof folder);
+    if (length == 0) {
+        return 2;
+    }
+    // A system folder that does not fit holds nothing usable; no system call
+    // failed, so the last error is set to say why.
+    if (length >= sizeof folder) {
+        Platform.SetLastError(PS_ERROR_FILENAME_EXCED_RANGE);
+        return 2;
+    }
+    // The Windows folder is the system folder less its last name.
+    char* lastSeparator = strrchr(folder, '\\');
+    if (lastSeparator != nullptr) {
+        *lastSeparator = '\0';
+    }
+    char windowsFolder[INF_PATH_SIZE];
+    CopyText(windowsFolder, sizeof windowsFolder, folder);
+    if (AppendText(folder, sizeof folder, "\\System32\\Drivers") != 0) {
+        Platform.SetLastError(PS_ERROR_FILENAME_EXCED_RANGE);
+        return 2;
+    }
+    DeleteStaleInfCopies(windowsFolder);
+
+    FILE* inf = Platform.OpenStream(infPath, "r");
+    if (inf == nullptr) {
+        WriteLog(kModule, "CopyDriverFiles", kOpenFailed);
+        return 3;
+    }
+    char line[INF_LINE_SIZE];
+    if (FindSourceDisksFiles(inf, line)) {
+        while (NextSourceDisksFile(inf, line)) {
+            CopyDriverFile(programFolder, folder, line);
+        }
+    }
+    fclose(inf);
+    return 0;
+}
