@@ -1,0 +1,37 @@
+// The fixture every host test uses: a fresh simulated Windows machine whose
+// C: drive is an empty temporary host folder, and readers for the run log.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/SimulatedPlatform.h"
+
+class SimTest : public ::testing::Test {
+protected:
+    // Makes a fresh host folder for C:, resets the machine onto it and closes
+    // a run log that an earlier test left open.
+    void SetUp() override;
+    // Closes the run log and removes the host folder.
+    void TearDown() override;
+
+    std::string root;  // host folder of C:
+
+    void Write(const std::string& windowsPath, const std::string& bytes);
+    std::string Read(const std::string& windowsPath);  // "" when absent
+
+    struct LogEntry {
+        std::string stamp;     // the first 26 characters of the line
+        std::string module;    // without its padding blanks
+        std::string function;  // without its padding blanks and "()"
+        std::string text;      // as written
+    };
+
+    // The lines of a log file split on "\r\n"; a '\n' without its '\r' fails the test.
+    std::vector<std::string> LogFileLines(const std::string& windowsPath = "C:\\Temp\\MERVOStageLog.txt");
+
+    // The time-stamped lines of the log; banner, closing and empty lines are skipped.
+    std::vector<LogEntry> LogEntries(const std::string& windowsPath = "C:\\Temp\\MERVOStageLog.txt");
+};
