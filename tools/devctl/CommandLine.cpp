@@ -1,0 +1,99 @@
+#include <cstring>
+
+#include "DevCtl.h"
+#include "PatternMatch.h"
+#include "common/BoundedText.h"
+
+namespace {
+
+const char* const USAGE[] = {
+    "Usage: MERVODevCtl remove \"<INF path>\" <pattern>",
+    "       MERVODevCtl rescan",
+    "remove: removes every device instance, present or not, whose hardware or",
+    "        compatible ids match <pattern> (no case; * any run, ? any one",
+    "        character) and which the INF serves: one of its ids begins with a",
+    "        USB\\VID_xxxx&PID_yyyy hardware id that the INF names.",
+    "rescan: re-enumerates the device tree from its root.",
+    "Exit codes: 0 done; 1-63 rescan failed with that configuration manager",
+    "code (19 CR_FAILURE); 64 wrong command line; 65 INF cannot be opened;",
+    "66 INF names no USB hardware id; 67 INF names too many ids; 68 device",
+    "list unreadable; 69 an instance could not be removed; 70 64-bit build",
+    "missing; 71 64-bit build not run; 72 argument text too long.",
+};
+
+int SameWord(const char* given, const char* word)
+{
+    return StartsWithNoCase(given, word) && strlen(given) == strlen(word);
+}
+
+int IsHelpRequest(const char* word)
+{
+    return SameWord(word, "/?") || SameWord(word, "-?") || SameWord(word, "-h") ||
+           SameWord(word, "--help") || SameWord(word, "help");
+}
+
+int UsageError(const char* problem)
+{
+    DevCtlPlatform.WriteLine(problem);
+    PrintUsage();
+    return DEVCTL_EXIT_USAGE;
+}
+
+}  // namespace
+
+void PrintUsage(void)
+{
+    for (const char* line : USAGE) {
+        DevCtlPlatform.WriteLine(line);
+    }
+}
+
+int RunDevCtl(int argc, const char* const* argv)
+{
+    char path64[DEVCTL_PATH_SIZE];
+    char line[DEVCTL_LINE_SIZE];
+    switch (DecideHandOff(path64, sizeof path64)) {
+    case HANDOFF_TO_64BIT:
+        return HandOffTo64Bit(path64);
+    case HANDOFF_64BIT_MISSING:
+        FormatText(line, sizeof line,
+                   "This is 64-bit Windows and the 64-bit build %s is missing: "
+                   "nothing was done.",
+                   path64[0] != '\0' ? path64 : "MERVODevCtl64.exe");
+        DevCtlPlatform.WriteLine(line);
+        return DEVCTL_EXIT_64BIT_MISSING;
+    default:
+        break;
+    }
+
+    // Absent arguments are taken as empty words.
+    const char* words[4] = {"", "", "", ""};
+    for (int i = 1; i < argc && i < 4; ++i) {
+        if (argv != nullptr && argv[i] != nullptr) {
+            words[i] = argv[i];
+        }
+    }
+    if (argc < 2) {
+        return UsageError("No command given.");
+    }
+    if (IsHelpRequest(words[1]) && argc == 2) {
+        PrintUsage();
+        return DEVCTL_EXIT_OK;
+    }
+    if (SameWord(words[1], "remove")) {
+        if (argc != 4) {
+            return UsageError("remove takes an INF path and a pattern.");
+        }
+        if (words[2][0] == '\0' || words[3][0] == '\0') {
+            return UsageError("The INF path and the pattern must not be empty.");
+        }
+        return RemoveMatchingInstances(words[2], words[3]);
+    }
+    if (SameWord(words[1], "rescan")) {
+        if (argc != 2) {
+            return UsageError("rescan takes no arguments.");
+        }
+        return RescanDevices();
+    }
+    return UsageError("Unknown command.");
+}

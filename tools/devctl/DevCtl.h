@@ -1,0 +1,81 @@
+// MERVODevCtl: removes the device instances that a driver package's INF serves,
+// and makes the system rescan its devices.
+//
+//   MERVODevCtl remove "<INF path>" <pattern>
+//   MERVODevCtl rescan
+//
+// Exit codes (also printed by the usage text):
+//   0       done: every matching instance removed (also when none matched),
+//           or the rescan was accepted
+//   1..63   rescan: the configuration manager's code (19 is CR_FAILURE;
+//           a code above 63 is reported as 63)
+//   64      wrong command line (usage shown)
+//   65      the INF file cannot be opened
+//   66      the INF names no USB hardware id
+//   67      the INF names more hardware ids than the tool holds
+//   68      the list of device instances cannot be read
+//   69      one or more matching instances could not be removed
+//   70      64-bit Windows, and the 64-bit build beside this one is missing
+//   71      the 64-bit build could not be started or gave no exit code
+//   72      the argument text is too long to hand to the 64-bit build
+#pragma once
+
+#include <cstddef>
+
+#include "DevCtlServices.h"
+
+enum {
+    DEVCTL_EXIT_OK = 0,
+    DEVCTL_EXIT_CM_LAST = 63,
+    DEVCTL_EXIT_USAGE = 64,
+    DEVCTL_EXIT_INF_UNREADABLE = 65,
+    DEVCTL_EXIT_INF_NO_IDS = 66,
+    DEVCTL_EXIT_INF_TOO_MANY_IDS = 67,
+    DEVCTL_EXIT_NO_DEVICE_LIST = 68,
+    DEVCTL_EXIT_REMOVE_FAILED = 69,
+    DEVCTL_EXIT_64BIT_MISSING = 70,
+    DEVCTL_EXIT_64BIT_NOT_RUN = 71,
+    DEVCTL_EXIT_ARGUMENTS_TOO_LONG = 72,
+};
+
+enum {
+    DEVCTL_PATH_SIZE = 520,
+    DEVCTL_LINE_SIZE = 1024,
+    DEVCTL_COMMAND_LINE_SIZE = 32768,  // the longest command line Windows takes
+    DEVCTL_ID_LIST_SIZE = 4096,        // a hardware or compatible id list
+};
+
+// The whole program: hands the run to the 64-bit build when that is due,
+// else runs the command that `argv` names. Returns the exit code.
+int RunDevCtl(int argc, const char* const* argv);
+
+// remove: the instances whose hardware or compatible ids match `pattern` and
+// which the INF at `infPath` serves. Returns an exit code.
+int RemoveMatchingInstances(const char* infPath, const char* pattern);
+
+// rescan: re-enumerates the device tree from its root. Returns an exit code.
+int RescanDevices(void);
+
+// Results of DecideHandOff.
+enum {
+    HANDOFF_RUN_HERE = 0,       // not a 32-bit process on 64-bit Windows
+    HANDOFF_TO_64BIT = 1,       // `path64` holds the 64-bit build's path
+    HANDOFF_64BIT_MISSING = 2,  // `path64` holds the path looked at (empty
+                                // when the own path could not be found)
+};
+
+// Whether this process must hand its run to the 64-bit build beside it:
+// only a 32-bit process on 64-bit Windows does, and only when the file
+// MERVODevCtl64.exe lies in its own folder.
+int DecideHandOff(char* path64, size_t size);
+
+// Runs the 64-bit build at `path64` with this process's exact argument text,
+// waits for it and returns its exit code (or one of this tool's codes).
+int HandOffTo64Bit(const char* path64);
+
+// The argument text of a whole command line: what follows the program name
+// (quoted or not) and the blanks after it.
+const char* ArgumentText(const char* commandLine);
+
+// The usage text, printed line by line.
+void PrintUsage(void);

@@ -1,0 +1,99 @@
+// The seam between MERVODevCtl's logic and the operating system.
+//
+// Every Setup API, configuration manager and kernel call the tool makes goes
+// through the process-wide table `DevCtlPlatform`. The Windows build links
+// DevCtlWin32.cpp, which fills the table with the real functions; host tests
+// link tests/SimulatedDevCtl.cpp, a simulated device tree.
+//
+// The records mirror the Windows ones byte for byte (checked in
+// DevCtlWin32.cpp), so the logic never includes <windows.h>.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+typedef void* DcHandle;
+
+// SP_DEVINFO_DATA (28 bytes in a 32-bit process, 32 in a 64-bit one)
+struct DcDevInfoData {
+    uint32_t cbSize;
+    uint8_t classGuid[16];
+    uint32_t devInst;
+    uintptr_t reserved;
+};
+
+// SP_REMOVEDEVICE_PARAMS: its class-install header (size of the header, the
+// install function), the scope and the hardware profile.
+struct DcRemoveDeviceParams {
+    uint32_t headerSize;
+    uint32_t installFunction;
+    uint32_t scope;
+    uint32_t hwProfile;
+};
+
+// Values of the Windows API that the logic passes or tests.
+enum : uint32_t {
+    DC_DIGCF_ALLCLASSES = 0x04,
+    DC_DIF_REMOVE = 0x05,
+    DC_DI_REMOVEDEVICE_GLOBAL = 0x01,
+    DC_SPDRP_HARDWAREID = 0x01,
+    DC_SPDRP_COMPATIBLEIDS = 0x02,
+    DC_CLASSINSTALL_HEADER_SIZE = 8,
+    DC_ERROR_INSUFFICIENT_BUFFER = 122,
+    DC_ERROR_NO_MORE_ITEMS = 259,
+    DC_CR_SUCCESS = 0,
+    DC_CR_FAILURE = 0x13,
+    DC_CM_LOCATE_DEVNODE_NORMAL = 0,
+    DC_CM_REENUMERATE_NORMAL = 0,
+    DC_INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF,
+    DC_FILE_ATTRIBUTE_DIRECTORY = 0x10,
+};
+
+// INVALID_HANDLE_VALUE, what SetupDiGetClassDevsA returns on failure.
+#define DC_INVALID_HANDLE_VALUE ((DcHandle)(intptr_t)-1)
+
+struct DevCtlServices {
+    // Setup API: the device information set of every device instance
+    // (present or not) and the operations on its elements.
+    DcHandle (*SetupDiGetClassDevsA)(const void* classGuid, const char* enumerator,
+                                     DcHandle parent, uint32_t flags);
+    int32_t (*SetupDiEnumDeviceInfo)(DcHandle set, uint32_t index, DcDevInfoData* data);
+    int32_t (*SetupDiGetDeviceInstanceIdA)(DcHandle set, DcDevInfoData* data, char* id,
+                                           uint32_t size, uint32_t* requiredSize);
+    int32_t (*SetupDiGetDeviceRegistryPropertyA)(DcHandle set, DcDevInfoData* data,
+                                                 uint32_t property, uint32_t* valueType,
+                                                 uint8_t* buffer, uint32_t size,
+                                                 uint32_t* requiredSize);
+    int32_t (*SetupDiSetClassInstallParamsA)(DcHandle set, DcDevInfoData* data,
+                                             DcRemoveDeviceParams* params, uint32_t size);
+    int32_t (*SetupDiCallClassInstaller)(uint32_t installFunction, DcHandle set,
+                                         DcDevInfoData* data);
+    int32_t (*SetupDiRemoveDevice)(DcHandle set, DcDevInfoData* data);
+    int32_t (*SetupDiDestroyDeviceInfoList)(DcHandle set);
+
+    // Configuration manager: results are CONFIGRET codes (0 is CR_SUCCESS).
+    uint32_t (*CM_Locate_DevNodeA)(uint32_t* devInst, char* deviceId, uint32_t flags);
+    uint32_t (*CM_Reenumerate_DevNode)(uint32_t devInst, uint32_t flags);
+
+    uint32_t (*GetLastError)(void);
+    // 1 and *isWow64 set when the question could be asked (the function is
+    // looked up at run time: Windows 2000 lacks it); 0 when it could not.
+    int32_t (*IsWow64Process)(int32_t* isWow64);
+    // Full path of the running executable; 0 means failure, the buffer size
+    // means the path was cut.
+    uint32_t (*GetModuleFileNameA)(char* fileName, uint32_t size);
+    uint32_t (*GetFileAttributesA)(const char* path);
+    // The process's whole command line, program name included, as it was given.
+    const char* (*GetCommandLineA)(void);
+    // Starts `applicationName` with `commandLine` (the console and standard
+    // handles are shared), waits until it ends and gives its exit code.
+    // 0 done, 1 it could not be started, 2 its exit code could not be read.
+    int32_t (*RunAndWait)(const char* applicationName, char* commandLine, uint32_t* exitCode);
+    // The C runtime's fopen.
+    FILE* (*OpenStream)(const char* path, const char* mode);
+    // One line of the tool's report on standard output (the newline is added).
+    void (*WriteLine)(const char* text);
+};
+
+extern DevCtlServices DevCtlPlatform;

@@ -1,0 +1,213 @@
+// The DevCtlServices table filled with the real Windows functions.
+#include <windows.h>
+#include <setupapi.h>
+#include <cfgmgr32.h>
+
+#include <cstdio>
+
+#include "DevCtlServices.h"
+
+// The seam's records must be the Windows records, byte for byte.
+static_assert(sizeof(DcDevInfoData) == sizeof(SP_DEVINFO_DATA), "SP_DEVINFO_DATA");
+static_assert(offsetof(SP_DEVINFO_DATA, DevInst) == offsetof(DcDevInfoData, devInst),
+              "SP_DEVINFO_DATA.DevInst");
+static_assert(offsetof(SP_DEVINFO_DATA, Reserved) == offsetof(DcDevInfoData, reserved),
+              "SP_DEVINFO_DATA.Reserved");
+static_assert(sizeof(DcRemoveDeviceParams) == sizeof(SP_REMOVEDEVICE_PARAMS),
+              "SP_REMOVEDEVICE_PARAMS");
+static_assert(offsetof(SP_REMOVEDEVICE_PARAMS, Scope) == offsetof(DcRemoveDeviceParams, scope),
+              "SP_REMOVEDEVICE_PARAMS.Scope");
+static_assert(sizeof(SP_CLASSINSTALL_HEADER) == DC_CLASSINSTALL_HEADER_SIZE,
+              "SP_CLASSINSTALL_HEADER");
+static_assert(DIGCF_ALLCLASSES == DC_DIGCF_ALLCLASSES && DIF_REMOVE == DC_DIF_REMOVE &&
+                  DI_REMOVEDEVICE_GLOBAL == DC_DI_REMOVEDEVICE_GLOBAL &&
+                  SPDRP_HARDWAREID == DC_SPDRP_HARDWAREID &&
+                  SPDRP_COMPATIBLEIDS == DC_SPDRP_COMPATIBLEIDS &&
+                  ERROR_INSUFFICIENT_BUFFER == DC_ERROR_INSUFFICIENT_BUFFER &&
+                  ERROR_NO_MORE_ITEMS == DC_ERROR_NO_MORE_ITEMS && CR_SUCCESS == DC_CR_SUCCESS &&
+                  CR_FAILURE == DC_CR_FAILURE &&
+                  CM_LOCATE_DEVNODE_NORMAL == DC_CM_LOCATE_DEVNODE_NORMAL &&
+                  CM_REENUMERATE_NORMAL == DC_CM_REENUMERATE_NORMAL &&
+                  INVALID_FILE_ATTRIBUTES == DC_INVALID_FILE_ATTRIBUTES &&
+                  FILE_ATTRIBUTE_DIRECTORY == DC_FILE_ATTRIBUTE_DIRECTORY,
+              "Windows values");
+
+namespace {
+
+DcHandle GetClassDevs(const void* classGuid, const char* enumerator, DcHandle parent,
+                      uint32_t flags)
+{
+    return SetupDiGetClassDevsA(static_cast<const GUID*>(classGuid), enumerator,
+                                static_cast<HWND>(parent), flags);
+}
+
+SP_DEVINFO_DATA* Win(DcDevInfoData* data)
+{
+    return reinterpret_cast<SP_DEVINFO_DATA*>(data);
+}
+
+int32_t EnumDeviceInfo(DcHandle set, uint32_t index, DcDevInfoData* data)
+{
+    return SetupDiEnumDeviceInfo(set, index, Win(data));
+}
+
+int32_t GetDeviceInstanceId(DcHandle set, DcDevInfoData* data, char* id, uint32_t size,
+                            uint32_t* requiredSize)
+{
+    DWORD required = 0;
+    BOOL done = SetupDiGetDeviceInstanceIdA(set, Win(data), id, size, &required);
+    if (requiredSize != nullptr) {
+        *requiredSize = required;
+    }
+    return done;
+}
+
+int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t property,
+                                  uint32_t* valueType, uint8_t* buffer, uint32_t size,
+                                  uint32_t* requiredSize)
+{
+    DWORD type = 0;
+    DWORD required = 0;
+    BOOL done = SetupDiGetDeviceRegistryPropertyA(set, Win(data), property, &type, buffer, size,
+                                                  &required);
+    if (valueType != nullptr) {
+        *valueType = type;
+    }
+    if (requiredSize != nullptr) {
+        *requiredSize = required;
+    }
+    return done;
+}
+
+int32_t SetClassInstallParams(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params,
+                              uint32_t size)
+{
+    return SetupDiSetClassInstallParamsA(set, Win(data),
+                                         reinterpret_cast<SP_CLASSINSTALL_HEADER*>(params), size);
+}
+
+int32_t CallClassInstaller(uint32_t installFunction, DcHandle set, DcDevInfoData* data)
+{
+    return SetupDiCallClassInstaller(installFunction, set, Win(data));
+}
+
+int32_t RemoveDevice(DcHandle set, DcDevInfoData* data)
+{
+    return SetupDiRemoveDevice(set, Win(data));
+}
+
+int32_t DestroyDeviceInfoList(DcHandle set)
+{
+    return SetupDiDestroyDeviceInfoList(set);
+}
+
+uint32_t LocateDevNode(uint32_t* devInst, char* deviceId, uint32_t flags)
+{
+    DEVINST node = 0;
+    CONFIGRET result = CM_Locate_DevNodeA(&node, deviceId, flags);
+    *devInst = node;
+    return result;
+}
+
+uint32_t ReenumerateDevNode(uint32_t devInst, uint32_t flags)
+{
+    return CM_Reenumerate_DevNode(devInst, flags);
+}
+
+uint32_t LastError(void)
+{
+    return GetLastError();
+}
+
+// Looked up at run time: Windows 2000 has no IsWow64Process.
+int32_t AskWow64(int32_t* isWow64)
+{
+    typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) {
+        return 0;
+    }
+    IsWow64ProcessFunction isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+    BOOL answer = FALSE;
+    if (isWow64Process == nullptr || !isWow64Process(GetCurrentProcess(), &answer)) {
+        return 0;
+    }
+    *isWow64 = answer ? 1 : 0;
+    return 1;
+}
+
+uint32_t ModuleFileName(char* fileName, uint32_t size)
+{
+    return GetModuleFileNameA(nullptr, fileName, size);
+}
+
+uint32_t FileAttributes(const char* path)
+{
+    return GetFileAttributesA(path);
+}
+
+const char* CommandLine(void)
+{
+    return GetCommandLineA();
+}
+
+// The child shares this process's console (none is made for it) and its
+// standard handles, so its report reaches whoever reads this one's.
+int32_t RunAndWait(const char* applicationName, char* commandLine, uint32_t* exitCode)
+{
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof process);
+    fflush(stdout);
+    if (!CreateProcessA(applicationName, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return 1;
+    }
+    DWORD code = 0;
+    BOOL known = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                 GetExitCodeProcess(process.hProcess, &code);
+    DWORD error = GetLastError();
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    SetLastError(error);
+    *exitCode = code;
+    return known ? 0 : 2;
+}
+
+FILE* OpenStream(const char* path, const char* mode)
+{
+    return fopen(path, mode);
+}
+
+void WriteLine(const char* text)
+{
+    fputs(text, stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+}  // namespace
+
+DevCtlServices DevCtlPlatform = {
+    GetClassDevs,
+    EnumDeviceInfo,
+    GetDeviceInstanceId,
+    GetDeviceRegistryProperty,
+    SetClassInstallParams,
+    CallClassInstaller,
+    RemoveDevice,
+    DestroyDeviceInfoList,
+    LocateDevNode,
+    ReenumerateDevNode,
+    LastError,
+    AskWow64,
+    ModuleFileName,
+    FileAttributes,
+    CommandLine,
+    RunAndWait,
+    OpenStream,
+    WriteLine,
+};
