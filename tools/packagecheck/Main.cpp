@@ -1,0 +1,8 @@
+#include <cstdio>
+
+#include "PackageCheck.h"
+
+int main(int argumentCount, char** arguments)
+{
+    return RunPackageCheck(argumentCount, arguments, stdout);
+}

@@ -1,0 +1,74 @@
+// MERVOPackageCheck: tells from a driver package folder alone what a stager run
+// would do with it and what would go wrong.
+//
+// The check runs the stager's own INF readers (GetDeviceIDs, ParseDeviceLine,
+// ReadInfLine, the [SourceDisksFiles] walk, IsPlainFileName, InfBaseName) on
+// the package folder through the Platform table, and only reads: it never
+// deletes, copies or stages anything.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "inf/INFManager.h"
+
+// The companion tool the stager starts from its own folder.
+extern const char kCompanionToolName[];
+
+// One file that [SourceDisksFiles] names.
+struct PackageFile {
+    std::string name;      // exactly as the INF line gives it (blanks kept)
+    bool plain = false;    // IsPlainFileName: the stager would copy it
+    bool present = false;  // a file of that name is in the package (Windows name rules)
+    long long size = -1;   // its size in bytes; -1 when absent or unreadable
+};
+
+struct PackageWarning {
+    std::string code;     // stable identifier, see SCHEMA.md
+    std::string message;  // one English sentence or two
+};
+
+struct PackageReport {
+    std::string packageFolder;  // the folder as named on the command line
+    std::string programFolder;  // the Windows folder the readers ran on (e.g. "P:")
+    std::string infArgument;    // the INF name given to the check; empty: none
+    std::string infName;        // the INF name as the stager takes it from its argument text
+    std::string infPath;        // programFolder, "\" and infName
+    int deviceReadResult = -1;  // GetDeviceIDs' result
+    DeviceIdTable table{};      // what GetDeviceIDs read
+    std::string removePattern;  // the companion tool's remove pattern; empty without devices
+    std::vector<std::string> staleFiles;  // names deleted from the Windows INF folder
+    bool sourceDisksFiles = false;        // the stager finds a [SourceDisksFiles] section
+    std::vector<PackageFile> files;       // the files it would copy, in INF order
+    bool companionToolPresent = false;
+    std::vector<PackageWarning> warnings;
+    int stagerExitCode = 0;  // 0, or the exit code the stager's run would end with
+    std::string failure;     // why the run would fail; empty when it would not
+    int exitCode = 0;        // 0 clean, 1 warnings only, 2 the run would fail
+};
+
+enum {
+    CHECK_CLEAN = 0,
+    CHECK_WARNINGS = 1,
+    CHECK_RUN_FAILS = 2,
+    CHECK_NOT_RUN = 3,  // bad arguments or no such folder: nothing was checked
+};
+
+// Checks the package in `programFolder` (a Windows path without trailing
+// separator) for the argument text `infArgument` (null or empty: the default
+// INF). Fills `report` and returns its exit code.
+int CheckPackage(const char* programFolder, const char* infArgument, PackageReport* report);
+
+// The report as text, and as one JSON document (schema in SCHEMA.md).
+std::string FormatReportText(const PackageReport& report);
+std::string FormatReportJson(const PackageReport& report);
+
+// The command line: MERVOPackageCheck <package folder> [INF name] [--json].
+// Writes the report to `out` and returns the exit code.
+int RunPackageCheck(int argumentCount, char** arguments, FILE* out);
+
+// How the package folder is reached; one implementation per platform.
+// Turns the folder named on the command line into the Windows folder the
+// readers run on; returns 0, or 1 with `error` set.
+int OpenPackageFolder(const char* folder, std::string* programFolder, std::string* error);
+void ClosePackageFolder();

@@ -1,0 +1,129 @@
+// The check's report as text for people and as JSON for CI scripts. Both show
+// the same content; SCHEMA.md documents the JSON.
+#include <nlohmann/json.hpp>
+
+#include "PackageCheck.h"
+
+namespace {
+
+std::string Quoted(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
+
+std::string ResultText(const PackageReport& report)
+{
+    std::string text = "Result: " + std::to_string(report.exitCode);
+    if (report.exitCode == CHECK_RUN_FAILS) {
+        return text + " (the run would fail): the stager would end with " +
+               std::to_string(report.stagerExitCode) + ". " + report.failure + "\n";
+    }
+    text += report.exitCode == CHECK_WARNINGS ? " (warnings only)" : " (nothing to warn about)";
+    return text + ": the stager would end with " + std::to_string(report.stagerExitCode) + ".\n";
+}
+
+std::string FileLine(const PackageFile& file)
+{
+    if (!file.plain) {
+        return "  UNSAFE                        " + Quoted(file.name) + "\n";
+    }
+    if (!file.present) {
+        return "  MISSING                       " + Quoted(file.name) + "\n";
+    }
+    char size[32];
+    snprintf(size, sizeof size, "%12lld", file.size);
+    return std::string("  present ") + size + " bytes  " + Quoted(file.name) + "\n";
+}
+
+}  // namespace
+
+std::string FormatReportText(const PackageReport& report)
+{
+    std::string text = "MERVOPackageCheck\n";
+    text += "Package folder: " + report.packageFolder + " (read as " + report.programFolder + ")\n";
+    text += "INF: " + report.infName + " (" + report.infPath + ")\n";
+
+    const DeviceIdTable& table = report.table;
+    text += "Devices: " + std::to_string(table.count) + "\n";
+    if (table.count > 0) {
+        text += "  index  vid   pid   description\n";
+    }
+    for (uint16_t i = 0; i < table.count && i < DEVICE_TABLE_SIZE; ++i) {
+        const DeviceIdEntry& entry = table.entries[i];
+        char row[64];
+        snprintf(row, sizeof row, "  %-5s  %-4s  %-4s  ", entry.indexText, entry.vid, entry.pid);
+        text += row + std::string(entry.description) + "\n";
+    }
+    text += "Remove command pattern: " +
+            (report.removePattern.empty() ? std::string("(none)") : report.removePattern) + "\n";
+
+    text += "Stale files deleted from the Windows INF folder:";
+    for (const std::string& name : report.staleFiles) {
+        text += " " + name;
+    }
+    text += "\n";
+
+    text += "Files copied to System32\\Drivers: " + std::to_string(report.files.size());
+    text += report.sourceDisksFiles ? "\n" : " (no [SourceDisksFiles] section)\n";
+    for (const PackageFile& file : report.files) {
+        text += FileLine(file);
+    }
+    text += std::string("Companion tool ") + kCompanionToolName + ": " +
+            (report.companionToolPresent ? "present" : "MISSING") + "\n";
+
+    text += "Warnings: " + std::to_string(report.warnings.size()) + "\n";
+    for (const PackageWarning& warning : report.warnings) {
+        text += "  " + warning.code + ": " + warning.message + "\n";
+    }
+    return text + ResultText(report);
+}
+
+std::string FormatReportJson(const PackageReport& report)
+{
+    using Json = nlohmann::ordered_json;
+    Json document;
+    document["schemaVersion"] = 1;
+    document["packageFolder"] = report.packageFolder;
+    document["programFolder"] = report.programFolder;
+    document["inf"] = {
+        {"argument", report.infArgument.empty() ? Json(nullptr) : Json(report.infArgument)},
+        {"name", report.infName},
+        {"path", report.infPath},
+        {"readResult", report.deviceReadResult},
+    };
+    Json devices = Json::array();
+    for (uint16_t i = 0; i < report.table.count && i < DEVICE_TABLE_SIZE; ++i) {
+        const DeviceIdEntry& entry = report.table.entries[i];
+        devices.push_back({{"index", entry.index},
+                           {"indexText", entry.indexText},
+                           {"vid", entry.vid},
+                           {"pid", entry.pid},
+                           {"description", entry.description}});
+    }
+    document["devices"] = devices;
+    document["removePattern"] =
+        report.removePattern.empty() ? Json(nullptr) : Json(report.removePattern);
+    document["staleFiles"] = report.staleFiles;
+    document["sourceDisksFiles"] = report.sourceDisksFiles;
+    Json files = Json::array();
+    for (const PackageFile& file : report.files) {
+        files.push_back({{"name", file.name},
+                         {"plain", file.plain},
+                         {"present", file.present},
+                         {"size", file.size >= 0 ? Json(file.size) : Json(nullptr)}});
+    }
+    document["files"] = files;
+    document["companionTool"] = {{"name", std::string(kCompanionToolName)},
+                                 {"present", report.companionToolPresent}};
+    Json warnings = Json::array();
+    for (const PackageWarning& warning : report.warnings) {
+        warnings.push_back({{"code", warning.code}, {"message", warning.message}});
+    }
+    document["warnings"] = warnings;
+    document["stagerExitCode"] = report.stagerExitCode;
+    document["failure"] = report.failure.empty() ? Json(nullptr) : Json(report.failure);
+    document["exitCode"] = report.exitCode;
+    // INF text is 8-bit: bytes that are not UTF-8 become U+FFFD rather than
+    // making the document invalid.
+    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}

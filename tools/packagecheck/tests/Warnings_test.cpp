@@ -1,0 +1,221 @@
+// Each warning of the check fires on a package made for it, and only there.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "CheckSupport.h"
+#include "app/MERVODriverStager.h"
+
+namespace {
+
+std::string Replace(std::string text, const std::string& from, const std::string& to)
+{
+    size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// The good INF with its models line `%DevDesc%=Install, USB\VID_0123&PID_4567`
+// followed by more lines of the models section.
+std::string WithModelLines(const std::string& lines)
+{
+    return Replace(GoodInf(), "PID_4567\r\n", "PID_4567\r\n" + lines);
+}
+
+std::string DeviceLines(int count)
+{
+    std::string lines;
+    for (int i = 1; i < count; ++i) {
+        char line[64];
+        snprintf(line, sizeof line, "%%DevDesc%%=Install, USB\\VID_0123&PID_%04d\r\n", i);
+        lines += line;
+    }
+    return lines;
+}
+
+struct WarningCase {
+    const char* name;
+    std::function<void(const TempPackage&)> change;  // applied to the good package
+    const char* infArgument;
+    std::vector<std::string> codes;
+    int exitCode;
+    int stagerExitCode;
+};
+
+void WriteInf(const TempPackage& package, const std::string& text)
+{
+    package.Write("MERVOUSB.inf", text);
+}
+
+// The good INF, its driver file and the companion tool.
+void WriteGoodPackage(const TempPackage& package)
+{
+    WriteInf(package, GoodInf());
+    package.Write("mervousb.sys", "driver bytes");
+    package.Write(kCompanionToolName, "tool");
+}
+
+const WarningCase kCases[] = {
+    {"clean", [](const TempPackage&) {}, nullptr, {}, CHECK_CLEAN, EXIT_OK},
+    {"utf16_with_mark", [](const TempPackage& p) { WriteInf(p, Utf16(GoodInf())); }, nullptr,
+     {"INF_NOT_8BIT_TEXT"}, CHECK_RUN_FAILS, EXIT_NO_DEVICE},
+    {"utf16_without_mark", [](const TempPackage& p) { WriteInf(p, Utf16(GoodInf()).substr(2)); },
+     nullptr, {"INF_NOT_8BIT_TEXT"}, CHECK_RUN_FAILS, EXIT_NO_DEVICE},
+    {"decorated_source_disks_files_only",
+     [](const TempPackage& p) {
+         WriteInf(p, Replace(GoodInf(), "[SourceDisksFiles]\r\nmervousb.sys=1\r\n",
+                             "[SourceDisksFiles.x86]\r\nmervousb.sys=1\r\n"
+                             "[SourceDisksFiles.amd64]\r\nmervousb.sys=1\r\n"));
+     },
+     nullptr, {"NO_PLAIN_SOURCE_DISKS_FILES"}, CHECK_WARNINGS, EXIT_OK},
+    {"lower_case_source_disks_files",
+     [](const TempPackage& p) {
+         WriteInf(p, Replace(GoodInf(), "[SourceDisksFiles]", "[sourcedisksfiles]"));
+     },
+     nullptr, {"NO_PLAIN_SOURCE_DISKS_FILES"}, CHECK_WARNINGS, EXIT_OK},
+    {"spaced_device_line",
+     [](const TempPackage& p) { WriteInf(p, Replace(GoodInf(), "%DevDesc%=", "%DevDesc% = ")); },
+     nullptr, {"UNRESOLVED_DESCRIPTION"}, CHECK_WARNINGS, EXIT_OK},
+    {"undefined_key",
+     [](const TempPackage& p) {
+         WriteInf(p, Replace(GoodInf(), "DevDesc=\"MERVO Test Device\"", "Other=\"x\""));
+     },
+     nullptr, {"UNRESOLVED_DESCRIPTION"}, CHECK_WARNINGS, EXIT_OK},
+    {"new_device_in_second_models_section",
+     [](const TempPackage& p) {
+         WriteInf(p, WithModelLines("[Models.NTamd64]\r\n%DevDesc%=Install, USB\\VID_0123&PID_9999\r\n"));
+     },
+     nullptr, {"DEVICE_AFTER_FIRST_PASS"}, CHECK_WARNINGS, EXIT_OK},
+    {"same_device_in_second_models_section",
+     [](const TempPackage& p) {
+         WriteInf(p, WithModelLines("[Models.NTamd64]\r\n%DevDesc%=Install, USB\\VID_0123&PID_4567\r\n"));
+     },
+     nullptr, {}, CHECK_CLEAN, EXIT_OK},
+    {"lower_case_device_line",
+     [](const TempPackage& p) {
+         WriteInf(p, WithModelLines("%DevDesc%=Install, usb\\vid_0123&pid_8888\r\n"));
+     },
+     nullptr, {"DEVICE_LINE_NOT_READ"}, CHECK_WARNINGS, EXIT_OK},
+    {"blank_indented_device_line",
+     [](const TempPackage& p) {
+         WriteInf(p, WithModelLines(" %DevDesc%=Install, USB\\VID_0123&PID_7777\r\n"));
+     },
+     nullptr, {"DEVICE_LINE_NOT_READ"}, CHECK_WARNINGS, EXIT_OK},
+    {"commented_lower_case_line",
+     [](const TempPackage& p) {
+         WriteInf(p, WithModelLines("; %DevDesc%=Install, usb\\vid_0123&pid_8888\r\n"));
+     },
+     nullptr, {}, CHECK_CLEAN, EXIT_OK},
+    {"eleven_devices", [](const TempPackage& p) { WriteInf(p, WithModelLines(DeviceLines(11))); },
+     nullptr, {"TOO_MANY_DEVICES"}, CHECK_WARNINGS, EXIT_OK},
+    {"ten_devices", [](const TempPackage& p) { WriteInf(p, WithModelLines(DeviceLines(10))); },
+     nullptr, {}, CHECK_CLEAN, EXIT_OK},
+    {"climbing_file_name",
+     [](const TempPackage& p) {
+         WriteInf(p, Replace(GoodInf(), "mervousb.sys=1\r\n", "mervousb.sys=1\r\n..\\outside.sys=1\r\n"));
+     },
+     nullptr, {"UNSAFE_FILE_NAME"}, CHECK_WARNINGS, EXIT_OK},
+    {"device_file_name",
+     [](const TempPackage& p) {
+         WriteInf(p, Replace(GoodInf(), "mervousb.sys=1\r\n", "mervousb.sys=1\r\nNUL.sys=1\r\n"));
+     },
+     nullptr, {"UNSAFE_FILE_NAME"}, CHECK_WARNINGS, EXIT_OK},
+    {"missing_file",
+     [](const TempPackage& p) {
+         WriteInf(p, Replace(GoodInf(), "mervousb.sys=1\r\n", "mervousb.sys=1\r\nabsent.sys=1\r\n"));
+     },
+     nullptr, {"MISSING_FILE"}, CHECK_WARNINGS, EXIT_OK},
+    {"folder_named_as_file", [](const TempPackage& p) { p.Write("sub.sys/x", "x");
+         WriteInf(p, Replace(GoodInf(), "mervousb.sys=1\r\n", "mervousb.sys=1\r\nsub.sys=1\r\n"));
+     },
+     nullptr, {"MISSING_FILE"}, CHECK_WARNINGS, EXIT_OK},
+    {"no_companion_tool",
+     [](const TempPackage& p) { std::filesystem::remove(p.path() + "/" + kCompanionToolName); },
+     nullptr, {"COMPANION_TOOL_MISSING"}, CHECK_WARNINGS, EXIT_OK},
+    {"no_version_section",
+     [](const TempPackage& p) {
+         WriteInf(p, Replace(GoodInf(), "[Version]\r\nSignature=\"$Windows NT$\"\r\n", ""));
+     },
+     nullptr, {"NO_VERSION_SECTION"}, CHECK_RUN_FAILS, EXIT_STAGING_FAILED},
+    {"unknown_signature",
+     [](const TempPackage& p) {
+         WriteInf(p, Replace(GoodInf(), "$Windows NT$", "$Windows 3$"));
+     },
+     nullptr, {"BAD_SIGNATURE"}, CHECK_RUN_FAILS, EXIT_STAGING_FAILED},
+    {"upper_case_inf_argument", [](const TempPackage& p) { p.Write("Other.INF", GoodInf()); },
+     "Other.INF", {"INF_NAME_NOT_TAKEN"}, CHECK_WARNINGS, EXIT_OK},
+    {"no_inf", [](const TempPackage& p) { p.Write("MERVOUSB.inf", ""); }, "absent.inf", {},
+     CHECK_RUN_FAILS, EXIT_NO_DEVICE},
+    {"no_device_line",
+     [](const TempPackage& p) {
+         WriteInf(p, Replace(GoodInf(), "%DevDesc%=Install, USB\\VID_0123&PID_4567\r\n", ""));
+     },
+     nullptr, {}, CHECK_RUN_FAILS, EXIT_NO_DEVICE},
+};
+
+class WarningTest : public testing::TestWithParam<WarningCase> {};
+
+TEST_P(WarningTest, FiresOnlyOnThePackageMadeForIt)
+{
+    const WarningCase& c = GetParam();
+    TempPackage package;
+    WriteGoodPackage(package);
+    c.change(package);
+
+    PackageReport report = CheckFolder(package.path(), c.infArgument);
+    EXPECT_EQ(WarningCodes(report), c.codes);
+    EXPECT_EQ(report.exitCode, c.exitCode);
+    EXPECT_EQ(report.stagerExitCode, c.stagerExitCode);
+    EXPECT_EQ(report.failure.empty(), c.stagerExitCode == EXIT_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, WarningTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<WarningCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+TEST(WarningText, SpacedKeyNamesTheFix)
+{
+    TempPackage package;
+    WriteGoodPackage(package);
+    WriteInf(package, Replace(GoodInf(), "%DevDesc%=", "%DevDesc% = "));
+    PackageReport report = CheckFolder(package.path(), nullptr);
+    ASSERT_EQ(report.warnings.size(), 1u);
+    EXPECT_NE(report.warnings[0].message.find("\"DevDesc%\""), std::string::npos);
+    EXPECT_NE(report.warnings[0].message.find("write \"%DevDesc%=...\""), std::string::npos);
+}
+
+TEST(WarningText, IgnoredDeviceLinesAreQuotedWithTheirLineNumbers)
+{
+    TempPackage package;
+    WriteGoodPackage(package);
+    WriteInf(package, WithModelLines("[Models.NTamd64]\r\n%DevDesc%=Install, USB\\VID_0123&PID_9999\r\n"));
+    PackageReport report = CheckFolder(package.path(), nullptr);
+    ASSERT_EQ(report.warnings.size(), 1u);
+    // [Models.NTamd64] is line 10 of the file, the new device line 11.
+    EXPECT_NE(report.warnings[0].message.find("line 10 \"[Models.NTamd64]\""), std::string::npos)
+        << report.warnings[0].message;
+    EXPECT_NE(report.warnings[0].message.find("line 11 USB\\VID_0123&PID_9999"), std::string::npos)
+        << report.warnings[0].message;
+}
+
+// The example package ships without the maker's tool, which the demo puts
+// beside it: with a stand-in for the tool there is nothing to warn about.
+TEST(ExamplePackage, HasNothingToWarnAboutOnceTheToolIsBesideIt)
+{
+    const std::string example = MERVO_SOURCE_DIR "/examples/package";
+    TempPackage package;
+    std::filesystem::copy(example, package.path(), std::filesystem::copy_options::recursive |
+                                               std::filesystem::copy_options::overwrite_existing);
+    package.Write(kCompanionToolName, "tool");
+
+    CheckRun run = RunCheck({package.path()});
+    EXPECT_EQ(run.exitCode, CHECK_CLEAN) << run.output;
+    EXPECT_NE(run.output.find("Warnings: 0\n"), std::string::npos) << run.output;
+
+    PackageReport bare = CheckFolder(example, nullptr);
+    EXPECT_EQ(WarningCodes(bare), std::vector<std::string>{"COMPANION_TOOL_MISSING"});
+}
+
+}  // namespace
