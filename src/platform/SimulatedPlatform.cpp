@@ -247,6 +247,11 @@ bool IsReadOnly(const Resolved& path)
     return path.exists && (StoredAttributes(path) & PS_FILE_ATTRIBUTE_READONLY) != 0;
 }
 
+bool IsHiddenOrSystem(const Resolved& path)
+{
+    return (StoredAttributes(path) & (PS_FILE_ATTRIBUTE_HIDDEN | PS_FILE_ATTRIBUTE_SYSTEM)) != 0;
+}
+
 void StoreAttributes(const std::string& host, uint32_t attributes)
 {
     attributes &= ~static_cast<uint32_t>(PS_FILE_ATTRIBUTE_DIRECTORY | PS_FILE_ATTRIBUTE_NORMAL);
@@ -722,12 +727,19 @@ FILE* SimOpenStream(const char* path, const char* mode)
     else if (error == 0 && writing && IsReadOnly(file)) {
         error = PS_ERROR_ACCESS_DENIED;
     }
+    else if (error == 0 && modeText[0] == 'w' && file.exists && IsHiddenOrSystem(file)) {
+        // The C runtime replaces a file with CREATE_ALWAYS and normal
+        // attributes, which Windows refuses for a hidden or system file.
+        error = PS_ERROR_ACCESS_DENIED;
+    }
     std::string hostMode = std::string(1, modeText[0]) + (update ? "+" : "") + "b";
     FILE* host = error == 0 ? fopen(file.host.c_str(), hostMode.c_str()) : nullptr;
     if (host == nullptr) {
         Fail(error != 0 ? error : PS_ERROR_ACCESS_DENIED);
         return nullptr;
     }
+    // The stream's own buffer is the only one: what it flushes is in the file.
+    setvbuf(host, nullptr, _IONBF, 0);
     StreamCookie* cookie = new StreamCookie{host, !binary, false, State().generation};
     cookie_io_functions_t functions = {StreamRead, StreamWrite, StreamSeek, StreamClose};
     std::string cookieMode = std::string(1, modeText[0]) + (update ? "+" : "");

@@ -128,8 +128,8 @@ struct SimWindows {
 
     // Records.
     std::vector<SimMessageBox> boxes;
-    std::vector<SimLaunch> launches;
-    std::vector<SimStagedInf> stagedInfs;
+    std::vector<SimLaunch> launches;         // every CreateProcessA call, started or not
+    std::vector<SimStagedInf> stagedInfs;    // every SetupCopyOEMInfA call, staged or not
     std::vector<std::string> trace;  // "<Operation> <arg>[ <arg>]" per call, in order
     std::vector<std::string> filesRead;     // resolved Windows paths opened or copied from
     std::vector<std::string> filesWritten;  // resolved Windows paths created or replaced
@@ -161,7 +161,8 @@ void SimSetVersion(uint32_t platformId, uint32_t major, uint32_t minor, uint32_t
 // case-insensitively); empty when it cannot be resolved.
 std::string SimHostPath(const std::string& windowsPath);
 
-// Test helpers that bypass failure injection and records.
+// Test helpers that bypass failure injection and records. SimWriteFile
+// creates missing folders and stores the bytes as they are (no CR LF).
 void SimWriteFile(const std::string& windowsPath, const std::string& bytes);
 bool SimReadFile(const std::string& windowsPath, std::string* bytes);
 bool SimFileExists(const std::string& windowsPath);

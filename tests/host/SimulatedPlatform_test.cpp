@@ -59,7 +59,7 @@ TEST_F(SimulatedPlatformTest, PathsFollowWindowsRules)
         {"C:\\pkg/./Driver.SYS", kFile, 0},
         {"C:\\pkg\\nowhere\\..\\Driver.SYS", kFile, 0},
         {"C:\\..\\..\\pkg\\Driver.SYS", kFile, 0},
-        {"C:\\\\pkg\\\\\\Driver.SYS\\", kFile, 0},
+        {"C:\\\\pkg\\\\\\Driver.SYS", kFile, 0},
         {"C:\\pkg\\Driver.SYS. .", kFile, 0},
         {"C:\\pkg. \\Driver.SYS", kFile, 0},
         {"C:\\pkg\\...\\Driver.SYS", kFile, 0},
@@ -324,6 +324,10 @@ TEST_F(SimulatedPlatformTest, OpenStreamRefusesWhatWindowsRefusesAndCountsStream
 {
     Write("C:\\Temp\\locked.txt", "x");
     SimSetAttributes("C:\\Temp\\locked.txt", PS_FILE_ATTRIBUTE_READONLY);
+    Write("C:\\Temp\\hidden.txt", "x");
+    SimSetAttributes("C:\\Temp\\hidden.txt", PS_FILE_ATTRIBUTE_HIDDEN);
+    Write("C:\\Temp\\system.txt", "x");
+    SimSetAttributes("C:\\Temp\\system.txt", PS_FILE_ATTRIBUTE_SYSTEM);
     struct {
         const char* path;
         const char* mode;
@@ -337,6 +341,8 @@ TEST_F(SimulatedPlatformTest, OpenStreamRefusesWhatWindowsRefusesAndCountsStream
         {"C:\\Temp\\locked.txt", "w", PS_ERROR_ACCESS_DENIED},
         {"C:\\Temp\\locked.txt", "a", PS_ERROR_ACCESS_DENIED},
         {"C:\\Temp\\locked.txt", "r+", PS_ERROR_ACCESS_DENIED},
+        {"C:\\Temp\\hidden.txt", "w", PS_ERROR_ACCESS_DENIED},
+        {"C:\\Temp\\system.txt", "wb", PS_ERROR_ACCESS_DENIED},
         {"C:\\Temp\\a?.txt", "w", PS_ERROR_INVALID_NAME},
     };
     for (const auto& c : refused) {
@@ -348,7 +354,11 @@ TEST_F(SimulatedPlatformTest, OpenStreamRefusesWhatWindowsRefusesAndCountsStream
     EXPECT_TRUE(Sim().filesRead.empty());
     EXPECT_TRUE(Sim().filesWritten.empty());
 
-    // A read-only file can still be read.
+    // A hidden file can be appended to and read, a read-only one read.
+    WriteStream("C:\\Temp\\hidden.txt", "a", "y");
+    EXPECT_EQ(ReadStream("C:\\Temp\\hidden.txt", "r"), "xy");
+    Sim().filesRead.clear();
+    Sim().filesWritten.clear();
     FILE* first = Platform.OpenStream("C:\\Temp\\locked.txt", "r");
     FILE* second = Platform.OpenStream("C:\\Temp\\other.txt", "w");
     ASSERT_NE(first, nullptr);
