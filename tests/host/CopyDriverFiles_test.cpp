@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/MERVODriverStager.h"
+#include "inf/INFManager.h"
+#include "log/LogFile.h"
+#include "platform/SimulatedPlatform.h"
+
+namespace {
+
+const char kInf[] = "C:\\pkg\\MERVOUSB.inf";
+const char kLog[] = "C:\\Temp\\log.txt";
+const char kDrivers[] = "C:\\WINDOWS\\System32\\Drivers";
+
+class CopyDriverFilesTest : public SimTest {
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        ReadArgumentText("");
+        ASSERT_EQ(1, OpenLog(kLog));
+    }
+
+    // Runs CopyDriverFiles on `inf` and gives back the texts it logged.
+    std::vector<std::string> Copy(const std::string& inf, int expectedResult = 0,
+                                  const char* programFolder = "C:\\pkg")
+    {
+        Write(kInf, inf);
+        EXPECT_EQ(expectedResult, CopyDriverFiles(kInf, programFolder));
+        CloseLog();
+        EXPECT_EQ(0, Sim().openStreams);
+        std::vector<std::string> texts;
+        for (const LogEntry& e : LogEntries(kLog)) {
+            EXPECT_EQ("INFManager", e.module);
+            EXPECT_EQ("CopyDriverFiles", e.function);
+            texts.push_back(e.text);
+        }
+        return texts;
+    }
+
+    bool Traced(const std::string& call) const
+    {
+        const std::vector<std::string>& trace = Sim().trace;
+        return std::find(trace.begin(), trace.end(), call) != trace.end();
+    }
+    size_t TraceCount(const std::string& prefix) const
+    {
+        return std::count_if(Sim().trace.begin(), Sim().trace.end(),
+                             [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
+    }
+};
+
+std::vector<std::string> Copied(const std::string& name)
+{
+    const std::string source = std::string("C:\\pkg\\") + name;
+    const std::string target = std::string(kDrivers) + "\\" + name;
+    return {"Copying file " + source + " to " + target + ".",
+            "File " + source + " copied to " + target + " OK."};
+}
+
+std::vector<std::string> Failed(const std::string& name, const std::string& drivers = kDrivers)
+{
+    const std::string source = std::string("C:\\pkg\\") + name;
+    const std::string target = drivers + "\\" + name;
+    return {"Copying file " + source + " to " + target + ".",
+            "Error while copying file " + source + " to " + target + " !!"};
+}
+
+std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST_F(CopyDriverFilesTest, FoldersComeFromTheSystemFolderAndFilesAreCopied)
+{
+    Write("C:\\pkg\\a.sys", "driver A");
+    Write("C:\\pkg\\b.dll", "driver B");
+    EXPECT_EQ(Join({Copied("a.sys"), Copied("b.dll")}),
+              Copy("[SourceDisksFiles]\na.sys=1\nb.dll=1,,,\n"));
+    EXPECT_TRUE(Traced("DeleteFileA C:\\WINDOWS\\inf\\MERVOUSB.inf"));
+    EXPECT_TRUE(Traced("DeleteFileA C:\\WINDOWS\\inf\\MERVOUSB.pnf"));
+    EXPECT_EQ("driver A", Read("C:\\WINDOWS\\system32\\drivers\\a.sys"));
+    EXPECT_EQ("driver B", Read("C:\\WINDOWS\\system32\\drivers\\b.dll"));
+    // Attributes are cleared before and after each copy.
+    const std::string target = std::string(kDrivers) + "\\a.sys";
+    auto copy = std::find(Sim().trace.begin(), Sim().trace.end(),
+                          "CopyFileA C:\\pkg\\a.sys " + target);
+    ASSERT_NE(Sim().trace.end(), copy);
+    EXPECT_EQ("SetFileAttributesA " + target + " 0x80", *(copy - 1));
+    EXPECT_EQ("SetFileAttributesA " + target + " 0x80", *(copy + 1));
+}
+
+TEST_F(CopyDriverFilesTest, StaleFilesAreLoggedOnlyWhenReallyDeleted)
+{
+    Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "old");
+    Write("C:\\WINDOWS\\inf\\mervousb.PNF", "old compiled");
+    SimSetAttributes("C:\\WINDOWS\\inf\\mervousb.PNF", PS_FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ((std::vector<std::string>{"File C:\\WINDOWS\\inf\\MERVOUSB.inf deleted OK.",
+                                        "File C:\\WINDOWS\\inf\\MERVOUSB.pnf deleted OK."}),
+              Copy("[Version]\n"));
+    EXPECT_FALSE(SimFileExists("C:\\WINDOWS\\inf\\MERVOUSB.inf"));
+    EXPECT_FALSE(SimFileExists("C:\\WINDOWS\\inf\\MERVOUSB.pnf"));
+}
+
+TEST_F(CopyDriverFilesTest, CleanSystemLogsNoDeletion)
+{
+    EXPECT_TRUE(Copy("[Version]\n").empty());
+}
+
+// Only the INF's own file name is looked for in the INF folder, whatever
+// folders the argument text put in front of it.
+TEST_F(CopyDriverFilesTest, StaleCopiesAreLookedForUnderTheBareInfNameOnly)
+{
+    Write("C:\\WINDOWS\\System32\\x.inf", "system file");
+    Write("C:\\WINDOWS\\inf\\x.inf", "stale");
+    ReadArgumentText("..\\System32\\x.inf");
+    Copy("[Version]\n");
+    EXPECT_TRUE(SimFileExists("C:\\WINDOWS\\System32\\x.inf"));
+    EXPECT_FALSE(SimFileExists("C:\\WINDOWS\\inf\\x.inf"));
+    for (const std::string& deleted : Sim().filesDeleted) {
+        EXPECT_EQ(0u, deleted.rfind("C:\\WINDOWS\\inf\\", 0)) << deleted;
+    }
+    EXPECT_STREQ("x.inf", InfBaseName("a/b\\c:x.inf"));
+}
+
+TEST_F(CopyDriverFilesTest, SectionAndEntryRules)
+{
+    for (const char* name : {"a.sys", "b.sys", "c.sys", "tail.sys"}) {
+        Write(std::string("C:\\pkg\\") + name, name);
+    }
+    struct SectionCase {
+        const char* name;
+        std::string inf;
+        std::vector<std::string> expected;
+    };
+    const std::vector<SectionCase> cases = {
+        {"decorated header alone", "[SourceDisksFiles.x86]\na.sys=1\n", {}},
+        {"header behind ;", ";[SourceDisksFiles]\na.sys=1\n", Copied("a.sys")},
+        {"header is case-sensitive", "[sourcedisksfiles]\na.sys=1\n", {}},
+        {"indented, empty, no = and empty name skipped",
+         "[SourceDisksFiles]\n  a.sys=1\n\nb.sys\n=1\n;c.sys=1\nc.sys=1\n", Copied("c.sys")},
+        {"section at the end of the file without a final newline", "[SourceDisksFiles]\na.sys=1\nb.sys=1",
+         Join({Copied("a.sys"), Copied("b.sys")})},
+        {"next header ends the section",
+         "[SourceDisksFiles]\na.sys=1\n[Other]\nb.sys=1\n[SourceDisksFiles]\nc.sys=1\n", Copied("a.sys")},
+        {"missing file fails and the loop goes on", "[SourceDisksFiles]\nabsent.sys=1\nb.sys=1\n",
+         Join({Failed("absent.sys"), Copied("b.sys")})},
+        {"line over 499 characters is read in pieces",
+         "[SourceDisksFiles]\n" + std::string(499, 'x') + "tail.sys=1\n", Copied("tail.sys")},
+    };
+    for (const SectionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimReset(root);
+        for (const char* name : {"a.sys", "b.sys", "c.sys", "tail.sys"}) {
+            Write(std::string("C:\\pkg\\") + name, name);
+        }
+        ASSERT_EQ(1, OpenLog(kLog));
+        EXPECT_EQ(c.expected, Copy(c.inf));
+    }
+}
+
+TEST_F(CopyDriverFilesTest, NamesKeepTheirBlanksAndTabs)
+{
+    Write("C:\\pkg\\mydriver.sys", "bytes");
+    // "mydriver.sys " names the file with a trailing blank, which Windows
+    // drops; a leading tab is no valid name character, so that copy fails.
+    EXPECT_EQ(Join({Copied("mydriver.sys "), Failed("\tmydriver.sys")}),
+              Copy("[SourceDisksFiles]\nmydriver.sys = 1\n\tmydriver.sys=1\n"));
+    EXPECT_EQ("bytes", Read("C:\\WINDOWS\\system32\\drivers\\mydriver.sys"));
+}
+
+TEST_F(CopyDriverFilesTest, ReadOnlyTargetIsReplacedAndLeftNormal)
+{
+    Write("C:\\pkg\\a.sys", "new");
+    SimSetAttributes("C:\\pkg\\a.sys", PS_FILE_ATTRIBUTE_READONLY);
+    Write("C:\\WINDOWS\\system32\\drivers\\A.SYS", "old");
+    SimSetAttributes("C:\\WINDOWS\\system32\\drivers\\A.SYS", PS_FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(Copied("a.sys"), Copy("[SourceDisksFiles]\na.sys=1\n"));
+    EXPECT_EQ("new", Read("C:\\WINDOWS\\system32\\drivers\\a.sys"));
+    EXPECT_EQ(static_cast<uint32_t>(PS_FILE_ATTRIBUTE_NORMAL),
+              SimAttributes("C:\\WINDOWS\\system32\\drivers\\a.sys"));
+}
+
+TEST_F(CopyDriverFilesTest, MissingInfGives3AfterTheDeletions)
+{
+    Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "stale");
+    Platform.SetLastError(0);
+    EXPECT_EQ(3, CopyDriverFiles("C:\\pkg\\absent.inf", "C:\\pkg"));
+    EXPECT_EQ(static_cast<uint32_t>(PS_ERROR_FILE_NOT_FOUND), Platform.GetLastError());
+    CloseLog();
+    std::vector<LogEntry> entries = LogEntries(kLog);
+    ASSERT_EQ(2u, entries.size());
+    EXPECT_EQ("File C:\\WINDOWS\\inf\\MERVOUSB.inf deleted OK.", entries[0].text);
+    EXPECT_EQ("Error: INF file opening failed !!", entries[1].text);
+    EXPECT_EQ(1, CopyDriverFiles(nullptr, "C:\\pkg"));
+}
+
+TEST_F(CopyDriverFilesTest, RefusedSystemFolderGives2WithNothingDone)
+{
+    Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "stale");
+    Sim().failAlways[SIM_GetSystemDirectoryA] = true;
+    EXPECT_TRUE(Copy("[SourceDisksFiles]\na.sys=1\n", 2).empty());
+    EXPECT_TRUE(SimFileExists("C:\\WINDOWS\\inf\\MERVOUSB.inf"));
+    EXPECT_EQ(0u, TraceCount("OpenStream C:\\pkg"));
+}
+
+// Names that could leave the driver folder or the program folder are not
+// copied; they are reported like a failed copy and nothing is touched.
+TEST_F(CopyDriverFilesTest, UnsafeNamesAreNeverCopied)
+{
+    Write("C:\\evil.txt", "outside");
+    Write("C:\\pkg\\ok.sys", "fine");
+    const char* const unsafe[] = {"..\\..\\evil.txt", "..\\evil.txt", "sub/x.sys", "C:x.sys", "..",
+                                  ".", "... ", "NUL", "com1.sys", "Aux .txt"};
+    std::string inf = "[SourceDisksFiles]\n";
+    std::vector<std::vector<std::string>> expected;
+    for (const char* name : unsafe) {
+        inf += std::string(name) + "=1\n";
+        expected.push_back(Failed(name));
+    }
+    inf += "ok.sys=1\n";
+    expected.push_back(Copied("ok.sys"));
+    EXPECT_EQ(Join(expected), Copy(inf));
+    EXPECT_EQ(1u, TraceCount("CopyFileA"));
+    EXPECT_EQ(2u, TraceCount("SetFileAttributesA C:\\WINDOWS\\System32\\Drivers"));
+    for (const std::string& written : Sim().filesWritten) {
+        if (written != "C:\\Temp\\log.txt") {
+            EXPECT_EQ("C:\\WINDOWS\\system32\\drivers\\ok.sys", written);
+        }
+    }
+    EXPECT_FALSE(SimFileExists("C:\\WINDOWS\\evil.txt"));
+    EXPECT_FALSE(SimFileExists("C:\\WINDOWS\\System32\\evil.txt"));
+}
+
+TEST(PlainFileName, OnlyNamesThatStayInTheirFolder)
+{
+    const char* const plain[] = {"a.sys", "mydriver.sys ", "\tx", "a..b", ".hidden", "CONFIG.SYS",
+                                 "COM10", "LPT0", "nul2.txt"};
+    const char* const unsafe[] = {"", ".", "..", "...", ". .", "a\\b", "a/b", "c:", "CON", "con.txt",
+                                  "PRN", "aux", "NUL.sys", "COM1", "lpt9.log", "nul .txt"};
+    for (const char* name : plain) EXPECT_TRUE(IsPlainFileName(name)) << name;
+    for (const char* name : unsafe) EXPECT_FALSE(IsPlainFileName(name)) << name;
+}
+
+// Paths are never cut: a cut path can name another file.
+TEST_F(CopyDriverFilesTest, StalePathOf499IsUsedAndOf500Skipped)
+{
+    // "C:\WINDOWS\inf\" is 15 characters.
+    const std::string fits = std::string(480, 's') + ".inf";
+    ReadArgumentText(fits.c_str());
+    Copy("[Version]\n");
+    EXPECT_EQ(1u, TraceCount("DeleteFileA C:\\WINDOWS\\inf\\" + fits));
+    EXPECT_EQ(1u, TraceCount("DeleteFileA C:\\WINDOWS\\inf\\" + fits.substr(0, 481) + "pnf"));
+
+    SimReset(root);
+    ASSERT_EQ(1, OpenLog(kLog));
+    ReadArgumentText(("s" + fits).c_str());
+    Copy("[Version]\n");
+    EXPECT_EQ(0u, TraceCount("DeleteFileA"));
+    EXPECT_EQ(0u, TraceCount("SetFileAttributesA C:\\WINDOWS\\inf"));
+}
+
+TEST_F(CopyDriverFilesTest, SourcePathOf499IsCopiedAndOf500Refused)
+{
+    const std::string drivers = "C:\\W\\System32\\Drivers";
+    for (size_t folderLength : {493u, 494u}) {
+        SCOPED_TRACE(folderLength);
+        SimReset(root);
+        Sim().systemDirectory = "C:\\W\\system32";
+        ASSERT_EQ(1, OpenLog(kLog));
+        const std::string folder = "C:\\" + std::string(folderLength - 3, 'p');
+        const std::string source = folder + "\\a.sys";  // 499 or 500 characters
+        std::vector<std::string> texts = Copy("[SourceDisksFiles]\na.sys=1\n", 0, folder.c_str());
+        ASSERT_EQ(2u, texts.size());
+        // Log texts are cut at 511 characters; paths never are.
+        EXPECT_EQ(("Copying file " + source + " to " + drivers + "\\a.sys.").substr(0, 511), texts[0]);
+        EXPECT_EQ(folderLength == 493u ? 1u : 0u, TraceCount("CopyFileA " + source + " "));
+        EXPECT_EQ(("Error while copying file " + source + " to " + drivers + "\\a.sys !!").substr(0, 511),
+                  texts[1]);
+    }
+}
+
+TEST_F(CopyDriverFilesTest, TargetPathOf499IsCopiedAndOf500Refused)
+{
+    for (size_t windowsLength : {476u, 477u}) {
+        SCOPED_TRACE(windowsLength);
+        SimReset(root);
+        Write("C:\\pkg\\a.sys", "bytes");
+        ASSERT_EQ(1, OpenLog(kLog));
+        const std::string windows = "C:\\" + std::string(windowsLength - 3, 'w');
+        Sim().systemDirectory = windows + "\\system32";
+        const std::string target = windows + "\\System32\\Drivers\\a.sys";  // 499 or 500
+        Copy("[SourceDisksFiles]\na.sys=1\n");
+        EXPECT_EQ(windowsLength == 476u ? 1u : 0u, TraceCount("CopyFileA C:\\pkg\\a.sys " + target));
+    }
+}
+
+TEST_F(CopyDriverFilesTest, OverlongSystemOrDriverFolderGives2WithoutDeleting)
+{
+    struct FolderCase {
+        std::string systemDirectory;
+        int expected;
+    };
+    const std::string windows482 = "C:\\" + std::string(479, 'w');
+    const FolderCase cases[] = {
+        {"C:\\" + std::string(496, 's'), 0},           // 499 characters: usable
+        {"C:\\" + std::string(497, 's'), 2},           // 500: does not fit
+        {windows482 + "\\system32", 0},                // driver folder of 499
+        {windows482 + "w\\system32", 2},               // driver folder of 500
+    };
+    for (const FolderCase& c : cases) {
+        SimReset(root);
+        ASSERT_EQ(1, OpenLog(kLog));
+        Sim().systemDirectory = c.systemDirectory;
+        Platform.SetLastError(0);
+        EXPECT_TRUE(Copy("[Version]\n", c.expected).empty());
+        EXPECT_EQ(c.expected == 2 ? 0u : 2u, TraceCount("DeleteFileA"));
+        if (c.expected == 2) {
+            EXPECT_EQ(static_cast<uint32_t>(PS_ERROR_FILENAME_EXCED_RANGE), Platform.GetLastError());
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "TestSupport.h"
+#include "log/LogFile.h"
+#include "platform/SimulatedPlatform.h"
+
+namespace {
+
+const char kLogPath[] = "C:\\Temp\\MERVOStageLog.txt";
+const std::string kBanner =
+    "\t\t-----------------------------------------\r\n"
+    "\t\t|       MERVODriverStager Log file      |\r\n"
+    "\t\t-----------------------------------------\r\n"
+    "\r\n";
+const std::string kClosing = "\t\t--------------- LOG CLOSED --------------\r\n";
+
+class LogFileTest : public SimTest {};
+
+TEST_F(LogFileTest, LineIsStampedInUtcWithBlankPaddedFieldsAndAlignedNames)
+{
+    Sim().clock = PsSystemTime{2007, 3, 3, 7, 14, 5, 3, 0};
+    ASSERT_EQ(1, OpenLog(kLogPath));
+    EXPECT_EQ(0, WriteLog("Dirs", "LaunchAndWait", "Process timed out."));
+    EXPECT_EQ(0, CloseLog());
+    const std::string line = " 7- 3-2007:14H 5mn 3'' -  " + std::string(18, ' ') + "Dirs - " +
+                             std::string(12, ' ') + "LaunchAndWait() - Process timed out.\r\n";
+    EXPECT_EQ(kBanner + line + kClosing, Read(kLogPath));
+}
+
+TEST_F(LogFileTest, EarlyMorningOfTheFifthHasBlankPaddedSingleDigits)
+{
+    // The default clock of the simulated machine: 5 March 2007 09:04:03 UTC.
+    ASSERT_EQ(1, OpenLog(kLogPath));
+    WriteLog("M", "F", "t");
+    CloseLog();
+    std::vector<std::string> lines = LogFileLines(kLogPath);
+    ASSERT_EQ(6u, lines.size());
+    EXPECT_EQ(" 5- 3-2007: 9H 4mn 3'' -  ", lines[4].substr(0, 26));
+}
+
+TEST_F(LogFileTest, LongNamesAreWrittenWholeAndShiftTheLine)
+{
+    const std::string module(30, 'm');
+    const std::string function(40, 'f');
+    ASSERT_EQ(1, OpenLog(kLogPath));
+    WriteLog(module.c_str(), function.c_str(), "text");
+    CloseLog();
+    std::vector<std::string> lines = LogFileLines(kLogPath);
+    ASSERT_EQ(6u, lines.size());
+    EXPECT_EQ(module + " - " + function + "() - text", lines[4].substr(26));
+}
+
+TEST_F(LogFileTest, WritingWithoutAnOpenLogDoesNothing)
+{
+    EXPECT_EQ(1, WriteLog("M", "F", "before any open"));
+    EXPECT_FALSE(SimFileExists(kLogPath));
+    ASSERT_EQ(1, OpenLog(kLogPath));
+    EXPECT_EQ(0, CloseLog());
+    EXPECT_EQ(1, WriteLog("M", "F", "after close"));
+    EXPECT_EQ(1, CloseLog());  // a second close writes nothing more
+    EXPECT_EQ(kBanner + kClosing, Read(kLogPath));
+}
+
+TEST_F(LogFileTest, ReadOnlyPreviousLogIsClearedAndReplaced)
+{
+    Write(kLogPath, "old content of an earlier run\r\n");
+    SimSetAttributes(kLogPath, PS_FILE_ATTRIBUTE_READONLY | PS_FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_EQ(1, OpenLog(kLogPath));
+    CloseLog();
+    EXPECT_EQ(kBanner + kClosing, Read(kLogPath));
+    EXPECT_EQ(static_cast<uint32_t>(PS_FILE_ATTRIBUTE_NORMAL), SimAttributes(kLogPath));
+}
+
+TEST_F(LogFileTest, OpeningAgainClosesTheOpenLogFirst)
+{
+    ASSERT_EQ(1, OpenLog("C:\\Temp\\first.txt"));
+    WriteLog("M", "F", "one");
+    ASSERT_EQ(1, OpenLog("C:\\Temp\\second.txt"));
+    CloseLog();
+    std::vector<std::string> first = LogFileLines("C:\\Temp\\first.txt");
+    ASSERT_EQ(6u, first.size());
+    EXPECT_EQ("\t\t--------------- LOG CLOSED --------------", first[5]);
+    EXPECT_EQ(kBanner + kClosing, Read("C:\\Temp\\second.txt"));
+
+    // The same path again: the new file replaces the old content.
+    ASSERT_EQ(1, OpenLog(kLogPath));
+    WriteLog("M", "F", "old");
+    ASSERT_EQ(1, OpenLog(kLogPath));
+    CloseLog();
+    EXPECT_EQ(kBanner + kClosing, Read(kLogPath));
+}
+
+TEST_F(LogFileTest, MissingFolderLeavesTheLogClosed)
+{
+    EXPECT_EQ(0, OpenLog("C:\\NoSuchFolder\\log.txt"));
+    EXPECT_EQ(0, RunLog.isOpen);
+    EXPECT_EQ(nullptr, RunLog.stream);
+    EXPECT_EQ(1, WriteLog("M", "F", "lost"));
+    EXPECT_EQ(1, CloseLog());
+}
+
+// The C runtime may change the thread's last error while a line is written;
+// the error a box is about to explain must survive the line.
+TEST_F(LogFileTest, WritingALineKeepsTheLastError)
+{
+    ASSERT_EQ(1, OpenLog(kLogPath));
+    Platform.GetSystemTime = [](PsSystemTime* time) {
+        Platform.SetLastError(0);
+        *time = Sim().clock;
+    };
+    Platform.SetLastError(0xE0000100);
+    WriteLog("M", "F", "text");
+    EXPECT_EQ(0xE0000100u, Platform.GetLastError());
+    CloseLog();
+}
+
+}  // namespace
