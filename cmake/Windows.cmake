@@ -3,10 +3,46 @@ add_library(mervo_win32 STATIC src/platform/Win32Platform.cpp)
 target_include_directories(mervo_win32 PUBLIC src)
 target_link_libraries(mervo_win32 PUBLIC mervo_logic setupapi advapi32 user32 kernel32)
 
+# Some mingw-w64 toolchains link a default-manifest.o of their own into every
+# program (it declares support for Windows Vista to 10, which would change the
+# version Windows reports to the program). Our manifest resource must be the
+# only one: an empty object of that name, found first through -B, takes its
+# place.
+set(MERVO_NO_DEFAULT_MANIFEST_DIR ${CMAKE_BINARY_DIR}/no-default-manifest)
+file(MAKE_DIRECTORY ${MERVO_NO_DEFAULT_MANIFEST_DIR})
+file(WRITE ${MERVO_NO_DEFAULT_MANIFEST_DIR}/empty.c "")
+if(NOT EXISTS ${MERVO_NO_DEFAULT_MANIFEST_DIR}/default-manifest.o)
+  execute_process(
+    COMMAND ${CMAKE_C_COMPILER} -c empty.c -o default-manifest.o
+    WORKING_DIRECTORY ${MERVO_NO_DEFAULT_MANIFEST_DIR}
+    RESULT_VARIABLE MERVO_EMPTY_MANIFEST_RESULT)
+  if(NOT MERVO_EMPTY_MANIFEST_RESULT EQUAL 0)
+    message(FATAL_ERROR "cannot build the empty default-manifest.o")
+  endif()
+endif()
+
 add_executable(MERVODriverStager WIN32 src/platform/StagerResources.rc)
+# windres finds the manifest file beside the .rc through this include folder.
+target_include_directories(MERVODriverStager PRIVATE src/platform)
+set_property(SOURCE src/platform/StagerResources.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${CMAKE_SOURCE_DIR}/src/platform/MERVODriverStager.manifest)
 # The entry point lives in the logic library; pull it in explicitly.
 target_link_libraries(MERVODriverStager PRIVATE -Wl,--whole-archive mervo_logic -Wl,--no-whole-archive mervo_win32)
-target_link_options(MERVODriverStager PRIVATE -static -mwindows)
+# Static runtime (only system DLLs in the import table), GUI subsystem.
+target_link_options(MERVODriverStager PRIVATE -static -mwindows -B${MERVO_NO_DEFAULT_MANIFEST_DIR}/)
+
+# The shipped file itself: architecture, subsystem, imports, version record
+# and manifest, read from its PE headers on the host.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(MERVO_PE_ARCH x86_64)
+else()
+  set(MERVO_PE_ARCH i386)
+endif()
+add_test(NAME pe_check
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/pe/check_pe.py
+          --arch ${MERVO_PE_ARCH} $<TARGET_FILE:MERVODriverStager>)
+set_tests_properties(pe_check PROPERTIES LABELS pe)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   add_subdirectory(tests/e2e)

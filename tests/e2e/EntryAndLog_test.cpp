@@ -1,0 +1,219 @@
+// Under Wine: the usage box and the run log of the real program.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "StagerHarness.h"
+
+namespace {
+
+using e2e::MessageBoxSeen;
+
+const char* const kUsageCaption = "MERVODriverStager Usage";
+const std::string kUsageText =
+    "-----------------  MERVODriverStager [Options]  -----------------\n"
+    "\n"
+    "      Options = {infFilename} {nodisplay} {nolog}                \n"
+    "\t\t\t  infFilename: The name of the inf file to use. If none use default MERVOUSB.inf\n"
+    "             nodisplay: No final dialog box will be displayed. \n"
+    "             nolog: No log file will be generated.         \n"
+    "\n";
+
+const char* const kBanner1 = "\t\t-----------------------------------------";
+const char* const kBanner2 = "\t\t|       MERVODriverStager Log file      |";
+const char* const kClosingLine = "\t\t--------------- LOG CLOSED --------------";
+const MessageBoxSeen kSuccessBox{"MERVODriverStager",
+                                 "Driver Pre-install OK: you can now plug your device."};
+
+std::vector<std::string> Visible(const std::vector<MessageBoxSeen>& boxes) {
+    std::vector<std::string> out;
+    for (const auto& box : boxes) out.push_back(box.caption + " | " + e2e::Visible(box.text));
+    return out;
+}
+
+// Every line end of the file is CR LF, and there is no CR anywhere else.
+void ExpectCrLfOnly(const std::string& bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n') {
+            EXPECT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at byte " << i;
+        } else if (bytes[i] == '\r') {
+            EXPECT_TRUE(i + 1 < bytes.size() && bytes[i + 1] == '\n') << "lone CR at byte " << i;
+        }
+    }
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n") << "the log must end with a line end";
+}
+
+// A log line: time stamp " d- m-yyyy: hHmmmn s'' -  ", then the module right-aligned
+// in 22 columns, " - ", the function right-aligned in 25, "() - " and the text.
+struct LogLine {
+    bool matched = false;
+    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
+    std::string module, function, text;
+};
+
+LogLine ParseLogLine(const std::string& line) {
+    static const std::regex pattern(
+        "([ 0-9]{2})-([ 0-9]{2})-([0-9]{4}):([ 0-9]{2})H([ 0-9]{2})mn([ 0-9]{2})'' -  "
+        "( *[^ ]+) - ( *[^ ]+)\\(\\) - (.*)");
+    std::smatch m;
+    LogLine parsed;
+    if (!std::regex_match(line, m, pattern)) return parsed;
+    parsed.matched = true;
+    parsed.day = atoi(m[1].str().c_str());
+    parsed.month = atoi(m[2].str().c_str());
+    parsed.year = atoi(m[3].str().c_str());
+    parsed.hour = atoi(m[4].str().c_str());
+    parsed.minute = atoi(m[5].str().c_str());
+    parsed.second = atoi(m[6].str().c_str());
+    parsed.module = m[7].str();
+    parsed.function = m[8].str();
+    parsed.text = m[9].str();
+    return parsed;
+}
+
+std::string RightAligned(const std::string& text, size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+// Seconds since 2000 of a UTC date and time (enough to compare nearby stamps).
+long long Seconds(int year, int month, int day, int hour, int minute, int second) {
+    static const int daysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    long long days = (year - 2000) * 365LL + (year - 1997) / 4 + daysBefore[month - 1] + day;
+    if (month > 2 && year % 4 == 0) ++days;
+    return ((days * 24 + hour) * 60 + minute) * 60LL + second;
+}
+
+long long NowUtcSeconds() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    return Seconds(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+}
+
+// --- The usage box -------------------------------------------------------------------------
+
+// "/?" anywhere in the argument text: only the usage box, exit code 0, and the
+// previous run's log is left as it was.
+class UsageBox : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(UsageBox, ShowsTheUsageTextAndLeavesThePreviousLogAlone) {
+    const std::string package = e2e::PreparePackage("package");
+    const std::string previousLog = "previous run's log\r\nleft alone\r\n";
+    ASSERT_TRUE(e2e::WriteFileBytes(e2e::RunLogPath(), previousLog));
+
+    e2e::RunResult run = e2e::RunStager(
+        {e2e::JoinPath(package, "MERVODriverStager.exe"), GetParam(), {}, 20000});
+
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.boxes.size(), 1u) << ::testing::PrintToString(Visible(run.boxes));
+    EXPECT_EQ(run.boxes[0].caption, kUsageCaption);
+    EXPECT_EQ(e2e::Visible(run.boxes[0].text), e2e::Visible(kUsageText));
+    EXPECT_EQ(e2e::ReadFileBytes(e2e::RunLogPath()), previousLog);
+}
+
+INSTANTIATE_TEST_SUITE_P(ArgumentTexts, UsageBox,
+                         ::testing::Values("/?", "nodisplay /? nolog", "MERVOUSB.inf /?",
+                                           "x/?y", "/? NOLOG"));
+
+// --- The run log of a normal run ---------------------------------------------------------------
+
+class RunLog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(e2e::RemoveFile(e2e::RunLogPath()));
+        package_ = e2e::PreparePackage("package");
+        record_ = e2e::JoinPath(package_, "double-record.txt");
+    }
+    void TearDown() override { e2e::EndDoubles(record_); }
+
+    e2e::RunResult Run(const std::string& argumentText) {
+        return e2e::RunStager({e2e::JoinPath(package_, "MERVODriverStager.exe"), argumentText,
+                               {{e2e::kDoubleRecord, record_}}, 90000});
+    }
+
+    std::string package_;
+    std::string record_;
+};
+
+// A normal run on a supported system writes the banner, the "Log created" line
+// naming the log's own path, one time-stamped line per step and the closing
+// line, every line ended by CR LF.
+TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf) {
+    e2e::WineVersion version("winxp");
+    long long before = NowUtcSeconds();
+    e2e::RunResult run = Run("nodisplay");
+    long long after = NowUtcSeconds();
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(Visible(run.boxes));
+
+    bool present = false;
+    std::string bytes = e2e::ReadFileBytes(e2e::RunLogPath(), &present);
+    ASSERT_TRUE(present) << "no run log at " << e2e::RunLogPath();
+    ExpectCrLfOnly(bytes);
+    std::vector<std::string> lines = e2e::SplitLines(bytes);
+    ASSERT_GE(lines.size(), 6u) << bytes;
+    EXPECT_EQ(lines[0], kBanner1);
+    EXPECT_EQ(lines[1], kBanner2);
+    EXPECT_EQ(lines[2], kBanner1);
+    EXPECT_EQ(lines[3], "");
+    EXPECT_EQ(lines.back(), kClosingLine);
+
+    LogLine created = ParseLogLine(lines[4]);
+    ASSERT_TRUE(created.matched) << e2e::Visible(lines[4]);
+    EXPECT_EQ(created.module, RightAligned("MERVODriverStager", 22));
+    EXPECT_EQ(created.function, RightAligned("WinMain", 25));
+    EXPECT_EQ(created.text, "Log created: " + e2e::RunLogPath() + ".");
+
+    // Every line between the banner and the closing line is a time-stamped
+    // step, except the empty line that follows the OS build line; the stamps
+    // are UTC and lie within the run.
+    for (size_t i = 4; i + 1 < lines.size(); ++i) {
+        if (lines[i].empty()) continue;
+        LogLine line = ParseLogLine(lines[i]);
+        ASSERT_TRUE(line.matched) << "line " << i << ": " << e2e::Visible(lines[i]);
+        EXPECT_GE(line.module.size(), 22u);
+        EXPECT_GE(line.function.size(), 25u);
+        long long stamp = Seconds(line.year, line.month, line.day, line.hour, line.minute,
+                                  line.second);
+        EXPECT_GE(stamp, before - 1) << lines[i];
+        EXPECT_LE(stamp, after + 1) << lines[i];
+    }
+}
+
+// "nolog" (and "NOLOG") switch the log off: no file is created, the run is
+// otherwise the same.
+TEST_F(RunLog, NologCreatesNoLogFile) {
+    e2e::WineVersion version("winxp");
+    for (const char* text : {"nolog nodisplay", "NOLOG nodisplay"}) {
+        ASSERT_TRUE(e2e::RemoveFile(e2e::RunLogPath()));
+        e2e::RunResult run = Run(text);
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(run.exitCode, 0u) << text;
+        EXPECT_TRUE(run.boxes.empty()) << text << ": " << ::testing::PrintToString(Visible(run.boxes));
+        EXPECT_FALSE(e2e::FileExists(e2e::RunLogPath())) << text;
+    }
+}
+
+// A read-only, hidden log left by an earlier run is replaced all the same.
+TEST_F(RunLog, ReadOnlyOldLogIsReplaced) {
+    e2e::WineVersion version("winxp");
+    ASSERT_TRUE(e2e::WriteFileBytes(e2e::RunLogPath(), "old content\r\n"));
+    ASSERT_TRUE(SetFileAttributesA(e2e::RunLogPath().c_str(),
+                                   FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    e2e::RunResult run = Run("nodisplay");
+    ASSERT_TRUE(run.started);
+    std::string bytes = e2e::ReadFileBytes(e2e::RunLogPath());
+    EXPECT_EQ(bytes.find("old content"), std::string::npos);
+    std::vector<std::string> lines = e2e::SplitLines(bytes);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], kBanner1);
+    EXPECT_EQ(lines.back(), kClosingLine);
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// Windows-side harness of the end-to-end tests: runs the real
+// MERVODriverStager.exe under Wine and observes what a user and the system see.
+//
+// It prepares package folders, sets the Windows version that Wine reports,
+// starts the stager with an exact argument text, reads and answers every
+// message box of that process, waits (bounded) for its exit code, and reads
+// back the run log, the files of the Windows folder and the records of the
+// companion-tool double.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+// --- Paths --------------------------------------------------------------------
+
+// A host path ("/a/b") as Wine sees it ("Z:\a\b").
+std::string HostToWindowsPath(const std::string& hostPath);
+// Built-in places (set at build time from the build tree).
+std::string StagerExePath();    // the x86_64 MERVODriverStager.exe
+std::string DoubleExePath();    // the companion-tool double
+std::string ExamplePackage();   // examples/package
+std::string WorkRoot();         // a folder of the build tree for test files
+
+std::string JoinPath(const std::string& folder, const std::string& name);
+std::string TempFolder();       // GetTempPathA, without the trailing separator
+std::string RunLogPath();       // <temp folder>\MERVOStageLog.txt
+std::string SystemFolder();     // GetSystemDirectoryA: C:\windows\system32
+std::string WindowsFolder();    // GetWindowsDirectoryA: C:\windows
+std::string DriversFolder();    // <system folder>\drivers
+std::string InfFolder();        // <windows folder>\inf
+
+// --- Files --------------------------------------------------------------------
+
+bool FileExists(const std::string& path);
+// The whole file as bytes; `ok` (if given) says whether it could be read.
+std::string ReadFileBytes(const std::string& path, bool* ok = nullptr);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+// Deletes a file, clearing a read-only attribute first; true if it is gone.
+bool RemoveFile(const std::string& path);
+bool CopyOneFile(const std::string& from, const std::string& to);
+// Deletes a folder with everything in it; true if it is gone.
+bool RemoveTree(const std::string& folder);
+bool MakeFolders(const std::string& folder);
+// Splits text at "\n", dropping one "\r" before it; a last line without
+// "\n" is kept.
+std::vector<std::string> SplitLines(const std::string& bytes);
+
+// --- Package folders ------------------------------------------------------------
+
+struct PackageOptions {
+    bool examplePackage = true;  // copy examples/package (INF and driver files)
+    bool stager = true;          // copy MERVODriverStager.exe
+    bool companionDouble = true; // copy the double as MERVODevCtl.exe
+    // Extra or replacing files: name (relative to the folder) and bytes.
+    std::vector<std::pair<std::string, std::string>> files;
+};
+
+// A fresh folder <work root>\<suite>.<test>\<name> (emptied if it exists)
+// holding what the options ask for. Returns its path.
+std::string PreparePackage(const std::string& name, const PackageOptions& options = {});
+// The folder of the current test under the work root (created if missing).
+std::string TestFolder();
+
+// --- Windows version reported by Wine ------------------------------------------------
+
+// Sets HKCU\Software\Wine "Version" (winxp, win2k, vista, ...) for the
+// programs started from now on, and restores the earlier value (or its
+// absence) when it goes out of scope.
+class WineVersion {
+public:
+    explicit WineVersion(const char* version);
+    ~WineVersion();
+    WineVersion(const WineVersion&) = delete;
+    WineVersion& operator=(const WineVersion&) = delete;
+
+private:
+    bool hadValue_ = false;
+    std::string previous_;
+};
+
+// --- Running the stager ------------------------------------------------------------------
+
+struct MessageBoxSeen {
+    std::string caption;
+    std::string text;
+    bool operator==(const MessageBoxSeen& other) const {
+        return caption == other.caption && text == other.text;
+    }
+};
+
+struct RunRequest {
+    std::string exePath;        // the stager to start (usually in a package folder)
+    std::string argumentText;   // appended after the quoted path and one blank
+    // Environment changes for the started process: name and value; a value of
+    // nullptr-like kUnset removes the variable.
+    std::vector<std::pair<std::string, std::string>> environment;
+    DWORD limitMs = 20000;      // longer than this: ended and failed
+};
+
+// Value for RunRequest::environment that removes the variable.
+extern const char* const kUnset;
+
+struct RunResult {
+    bool started = false;
+    bool timedOut = false;
+    DWORD exitCode = 0xFFFFFFFF;
+    DWORD processId = 0;
+    DWORD elapsedMs = 0;
+    std::vector<MessageBoxSeen> boxes;  // in the order they appeared
+};
+
+// Starts "<quoted exe path> <argument text>" with CreateProcessA, records and
+// answers (OK) every message box of the process, and waits for its exit.
+// A process still running at the limit is terminated and a test failure is
+// recorded. The caller compares `boxes` with the boxes it expects.
+RunResult RunStager(const RunRequest& request);
+
+// Printable form of a text with \r, \n, \t and other control bytes escaped.
+std::string Visible(const std::string& text);
+
+// --- The companion-tool double --------------------------------------------------------------
+
+// Environment variables understood by the double.
+extern const char* const kDoubleRecord;       // Windows path of the record file
+extern const char* const kDoubleSleepRemove;  // seconds to sleep on "remove"
+extern const char* const kDoubleSleepRescan;  // seconds to sleep on "rescan"
+extern const char* const kDoubleExit;         // exit code
+
+struct DoubleLaunch {
+    DWORD processId = 0;
+    std::string commandLine;  // exactly as GetCommandLineA gave it
+};
+
+// The launches recorded in a record file, in order.
+std::vector<DoubleLaunch> ReadDoubleRecord(const std::string& recordPath);
+// Ends every recorded double that still runs (a test must leave none behind).
+void EndDoubles(const std::string& recordPath);
+
+}  // namespace e2e
