@@ -1,0 +1,539 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/MERVODriverStager.h"
+#include "log/LogFile.h"
+#include "platform/SimulatedPlatform.h"
+
+namespace {
+
+const char kLog[] = "C:\\Temp\\MERVOStageLog.txt";
+const char kTypicalInf[] =
+    "[Version]\n"
+    "Signature=\"$Windows NT$\"\n"
+    "Class=Ports\n"
+    "\n"
+    "[Manufacturer]\n"
+    "%Mfg%=Models\n"
+    "\n"
+    "[Models]\n"
+    "%DevDesc%=Install, USB\\VID_0123&PID_4567\n"
+    "\n"
+    "[SourceDisksFiles]\n"
+    "mervousb.sys=1\n"
+    "mervoser.sys=1\n"
+    "\n"
+    "[Strings]\n"
+    "Mfg=\"MERVO\"\n"
+    "DevDesc=\"MERVO Test Device\"\n";
+const char kSuccessText[] = "Driver Pre-install OK: you can now plug your device.";
+
+// Log lines as "module | function | text".
+const std::string kLogCreated = "MERVODriverStager | WinMain | Log created: C:\\Temp\\MERVOStageLog.txt.";
+const std::string kXp = "GetOSVersion | GetOSVersion | OS Version: Microsoft Windows XP.";
+const std::string kXpBuild = "GetOSVersion | GetOSVersion | Service Pack 3 (Build 2600)";
+const std::string kCurrent = "MERVODriverStager | Default_Pre_Installer | Current directory: C:\\pkg";
+const std::string kRemoved = "MERVODriverStager | RemoveDriverInstances | Driver instances removed OK.";
+const std::string kPreInstalling = "MERVODriverStager | Default_Pre_Installer | Pre-installing driver.";
+const std::string kCopied = "MERVODriverStager | Default_Pre_Installer | Driver files copied OK.";
+const std::string kStaged = "MERVODriverStager | Default_Pre_Installer | Driver pre-installed OK.";
+const std::string kMounted = "MERVODriverStager | RemountDriverInstances | Driver instances mounted OK.";
+
+std::vector<std::string> CopyLines(const std::string& name)
+{
+    const std::string source = "C:\\pkg\\" + name;
+    const std::string target = "C:\\WINDOWS\\System32\\Drivers\\" + name;
+    return {"INFManager | CopyDriverFiles | Copying file " + source + " to " + target + ".",
+            "INFManager | CopyDriverFiles | File " + source + " copied to " + target + " OK."};
+}
+
+class RunTest : public SimTest {
+protected:
+    void Package(const std::string& inf = kTypicalInf, const std::string& folder = "C:\\pkg")
+    {
+        Write(folder + "\\MERVOUSB.inf", inf);
+        Write(folder + "\\mervousb.sys", "USB driver bytes");
+        Write(folder + "\\mervoser.sys", "serial driver bytes");
+        Write(folder + "\\MERVODevCtl.exe", "tool");
+    }
+    int Run(const std::string& argumentText)
+    {
+        std::vector<char> text(argumentText.begin(), argumentText.end());
+        text.push_back('\0');
+        int code = WinMain(nullptr, nullptr, text.data(), 1);
+        EXPECT_EQ(0, RunLog.isOpen);
+        EXPECT_EQ(0, Sim().openStreams);
+        EXPECT_EQ(0, Sim().openHandles);
+        EXPECT_EQ(0, Sim().openTexts);
+        return code;
+    }
+    std::vector<std::string> Lines()
+    {
+        std::vector<std::string> lines;
+        for (const LogEntry& e : LogEntries(kLog)) lines.push_back(e.module + " | " + e.function + " | " + e.text);
+        return lines;
+    }
+    std::vector<std::string> Captions() const
+    {
+        std::vector<std::string> captions;
+        for (const SimMessageBox& box : Sim().boxes) captions.push_back(box.caption + ": " + box.text);
+        return captions;
+    }
+    bool Traced(const std::string& prefix) const
+    {
+        return std::any_of(Sim().trace.begin(), Sim().trace.end(),
+                           [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
+    }
+};
+
+std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST_F(RunTest, TypicalRunOnWindowsXpWithNodisplay)
+{
+    Package();
+    EXPECT_EQ(0, Run("nodisplay"));
+    EXPECT_EQ(Join({{kLogCreated, kXp, kXpBuild, kCurrent, kRemoved, kPreInstalling},
+                    CopyLines("mervousb.sys"),
+                    CopyLines("mervoser.sys"),
+                    {kCopied, kStaged, kMounted}}),
+              Lines());
+    // The build line carries its own line feed: an empty line follows it.
+    std::vector<std::string> raw = LogFileLines(kLog);
+    ASSERT_GE(raw.size(), 8u);
+    EXPECT_EQ("", raw[7]);
+    EXPECT_EQ("\t\t--------------- LOG CLOSED --------------", raw.back());
+    EXPECT_TRUE(Sim().boxes.empty());
+
+    ASSERT_EQ(2u, Sim().launches.size());
+    EXPECT_EQ("\"C:\\pkg\\MERVODevCtl.exe\" remove \"C:\\pkg\\MERVOUSB.inf\" *VID_0123*",
+              Sim().launches[0].commandLine);
+    EXPECT_EQ("\"C:\\pkg\\MERVODevCtl.exe\" rescan", Sim().launches[1].commandLine);
+    EXPECT_EQ("USB driver bytes", Read("C:\\WINDOWS\\system32\\drivers\\mervousb.sys"));
+    EXPECT_EQ("serial driver bytes", Read("C:\\WINDOWS\\system32\\drivers\\mervoser.sys"));
+
+    ASSERT_EQ(1u, Sim().stagedInfs.size());
+    const SimStagedInf& staged = Sim().stagedInfs[0];
+    EXPECT_EQ("C:\\pkg\\MERVOUSB.inf", staged.sourceInf);
+    EXPECT_EQ("C:\\WINDOWS\\system32\\Drivers", staged.mediaLocation);
+    EXPECT_EQ(1u, staged.mediaType);
+    EXPECT_EQ(0u, staged.copyStyle);
+    EXPECT_EQ(520u, staged.destinationSize);
+    EXPECT_TRUE(staged.requiredSizeGiven);
+    EXPECT_FALSE(staged.componentGiven);
+    EXPECT_FALSE(staged.storedAs.empty());
+}
+
+TEST_F(RunTest, StaleCopiesAreDeletedBeforeTheFilesAreCopied)
+{
+    Package();
+    Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "stale");
+    Write("C:\\WINDOWS\\inf\\MERVOUSB.PNF", "stale compiled");
+    EXPECT_EQ(0, Run("nodisplay"));
+    std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 8u);
+    EXPECT_EQ(kPreInstalling, lines[5]);
+    EXPECT_EQ("INFManager | CopyDriverFiles | File C:\\WINDOWS\\inf\\MERVOUSB.inf deleted OK.", lines[6]);
+    EXPECT_EQ("INFManager | CopyDriverFiles | File C:\\WINDOWS\\inf\\MERVOUSB.pnf deleted OK.", lines[7]);
+}
+
+TEST_F(RunTest, DisplayAndLogOptions)
+{
+    struct OptionCase {
+        const char* text;
+        bool successBox;
+        bool logFile;
+    };
+    const OptionCase cases[] = {
+        {"", true, true},
+        {"nodisplay", false, true},
+        {"nolog", true, false},
+        {"NODISPLAY NOLOG", false, false},
+        {"MERVOUSB.inf nodisplay nolog", false, false},
+    };
+    for (const OptionCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        SimReset(root);
+        std::remove(SimHostPath(kLog).c_str());
+        Package();
+        EXPECT_EQ(0, Run(c.text));
+        EXPECT_EQ(c.successBox ? std::vector<std::string>{std::string("MERVODriverStager: ") + kSuccessText}
+                               : std::vector<std::string>{},
+                  Captions());
+        EXPECT_EQ(c.logFile, SimFileExists(kLog));
+        EXPECT_EQ(2u, Sim().launches.size());
+    }
+}
+
+TEST_F(RunTest, UsageBoxEndsTheRunBeforeAnythingElse)
+{
+    const std::string usage =
+        "-----------------  MERVODriverStager [Options]  -----------------\n"
+        "\n"
+        "      Options = {infFilename} {nodisplay} {nolog}" + std::string(16, ' ') + "\n"
+        "\t\t\t  infFilename: The name of the inf file to use. If none use default MERVOUSB.inf\n" +
+        std::string(13, ' ') + "nodisplay: No final dialog box will be displayed. \n" + std::string(13, ' ') +
+        "nolog: No log file will be generated." + std::string(9, ' ') + "\n\n";
+    for (const char* text : {"/?", "MyDriver.inf /? nolog", "x/?y"}) {
+        SCOPED_TRACE(text);
+        SimReset(root);
+        Package();
+        Write(kLog, "previous run");
+        EXPECT_EQ(0, Run(text));
+        ASSERT_EQ(1u, Sim().boxes.size());
+        EXPECT_EQ(usage, Sim().boxes[0].text);
+        EXPECT_EQ("MERVODriverStager Usage", Sim().boxes[0].caption);
+        EXPECT_EQ(0u, Sim().boxes[0].type);
+        EXPECT_EQ("previous run", Read(kLog));
+        EXPECT_FALSE(Traced("GetTempPathA"));
+        EXPECT_TRUE(Sim().launches.empty());
+    }
+}
+
+TEST_F(RunTest, TemporaryFolderFailureGives1AlsoWithNolog)
+{
+    for (const char* text : {"", "nolog"}) {
+        SimReset(root);
+        Package();
+        Sim().failAlways[SIM_GetTempPathA] = true;
+        EXPECT_EQ(1, Run(text));
+        EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: Unable to get temp directory path !!"}),
+                  Captions());
+        EXPECT_TRUE(Sim().launches.empty());
+    }
+}
+
+// GetTempPathA answers with the size it needs when the path does not fit.
+TEST_F(RunTest, TemporaryPathOf519FitsAnd520DoesNot)
+{
+    for (size_t length : {519u, 520u}) {
+        SCOPED_TRACE(length);
+        SimReset(root);
+        Package();
+        std::string folder = "C:";
+        while (folder.size() + 1 < length) folder += "\\" + std::string(std::min<size_t>(100, length - folder.size() - 2), 't');
+        Sim().tempPath = folder + "\\";
+        ASSERT_EQ(length, Sim().tempPath.size());
+        SimMakeFolder(folder);
+        EXPECT_EQ(length == 519u ? 0 : 1, Run("nodisplay nolog"));
+    }
+}
+
+TEST_F(RunTest, LogPathOf519IsOpenedAnd520IsNotCut)
+{
+    // The log path is the folder, "\" and 17 characters.
+    for (size_t folderLength : {501u, 502u}) {
+        SCOPED_TRACE(folderLength);
+        SimReset(root);
+        Package();
+        std::string folder = "C:";
+        while (folder.size() < folderLength) folder += "\\" + std::string(std::min<size_t>(100, folderLength - folder.size() - 1), 'l');
+        ASSERT_EQ(folderLength, folder.size());
+        SimMakeFolder(folder);
+        Sim().tempPath = folder + "\\";
+        EXPECT_EQ(0, Run("nodisplay"));
+        const std::string logPath = folder + "\\MERVOStageLog.txt";
+        EXPECT_EQ(folderLength == 501u, SimFileExists(logPath));
+        if (folderLength == 501u) {
+            // "Log created: " and the 519-character path do not fit 511: the text is cut.
+            std::vector<LogEntry> entries = LogEntries(logPath);
+            ASSERT_FALSE(entries.empty());
+            EXPECT_EQ(("Log created: " + logPath + ".").substr(0, 511), entries[0].text);
+        }
+        // Nothing under a cut name either.
+        for (const std::string& written : Sim().filesWritten) {
+            EXPECT_EQ(std::string::npos, written.find("MERVOStageLog.tx\\")) << written;
+        }
+    }
+}
+
+TEST_F(RunTest, NoDeviceOrUnreadableInfGives15WithNothingDone)
+{
+    const std::string openingFailed = "INFManager | GetDeviceIDs | Error: INF file opening failed !!";
+    struct NoDeviceCase {
+        const char* text;
+        const char* inf;
+        std::vector<std::string> lastLines;
+    };
+    const NoDeviceCase cases[] = {
+        {"nodisplay", "[Version]\nSignature=\"$Windows NT$\"\n[SourceDisksFiles]\nmervousb.sys=1\n", {kCurrent}},
+        {"absent.inf nodisplay", kTypicalInf, {kCurrent, openingFailed}},
+        {"MYDRIVER.INF nodisplay", "", {kCurrent}},  // not an INF name: the default, here empty
+    };
+    for (const NoDeviceCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        SimReset(root);
+        Package(c.inf);
+        EXPECT_EQ(15, Run(c.text));
+        std::vector<std::string> lines = Lines();
+        ASSERT_GE(lines.size(), c.lastLines.size());
+        EXPECT_EQ(c.lastLines, std::vector<std::string>(lines.end() - c.lastLines.size(), lines.end()));
+        EXPECT_TRUE(Sim().launches.empty());
+        EXPECT_TRUE(Sim().stagedInfs.empty());
+        EXPECT_TRUE(Sim().boxes.empty());
+        EXPECT_FALSE(Traced("CopyFileA"));
+        EXPECT_FALSE(Traced("DeleteFileA"));
+    }
+}
+
+TEST_F(RunTest, QuotedInfNameWithBlanksIsFound)
+{
+    Package(kTypicalInf, "C:\\Program Files\\MERVO Kit");
+    Write("C:\\Program Files\\MERVO Kit\\My Driver.inf", kTypicalInf);
+    Sim().modulePath = "C:\\Program Files\\MERVO Kit\\MERVODriverStager.exe";
+    EXPECT_EQ(0, Run("\"My Driver.inf\" nodisplay"));
+    ASSERT_EQ(2u, Sim().launches.size());
+    EXPECT_EQ("\"C:\\Program Files\\MERVO Kit\\MERVODevCtl.exe\" remove "
+              "\"C:\\Program Files\\MERVO Kit\\My Driver.inf\" *VID_0123*",
+              Sim().launches[0].commandLine);
+}
+
+TEST_F(RunTest, ProgramFolderUnknownGives21)
+{
+    struct FolderCase {
+        const char* name;
+        bool refuse;
+        size_t pathLength;  // of the module path; 520 or more does not fit
+    };
+    const FolderCase cases[] = {{"refused", true, 0}, {"cut", false, 520}};
+    for (const FolderCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimReset(root);
+        Package();
+        Sim().failAlways[SIM_GetModuleFileNameA] = c.refuse;
+        if (c.pathLength != 0) Sim().modulePath = "C:\\" + std::string(c.pathLength - 3, 'm');
+        EXPECT_EQ(21, Run("nodisplay"));
+        EXPECT_EQ((std::vector<std::string>{
+                      kLogCreated, kXp, kXpBuild,
+                      "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!"}),
+                  Lines());
+        EXPECT_TRUE(Sim().boxes.empty());
+    }
+}
+
+TEST_F(RunTest, ProgramAtTheRootOfADrive)
+{
+    Package(kTypicalInf, "C:");
+    Sim().modulePath = "C:\\MERVODriverStager.exe";
+    EXPECT_EQ(0, Run("nodisplay"));
+    std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ("MERVODriverStager | Default_Pre_Installer | Current directory: C:", lines[3]);
+    ASSERT_EQ(1u, Sim().stagedInfs.size());
+    EXPECT_EQ("C:\\MERVOUSB.inf", Sim().stagedInfs[0].sourceInf);
+}
+
+TEST_F(RunTest, CurrentDirectoryLineStartedElsewhereShowsTheProgramFolder)
+{
+    Package();
+    Sim().currentDirectory = "C:\\Temp";
+    EXPECT_EQ(0, Run("nodisplay"));
+    EXPECT_EQ(kCurrent, Lines()[3]);
+}
+
+TEST_F(RunTest, FailingCopyStepGives23WithTheSystemBoxAndNoStaging)
+{
+    Package();
+    // The INF reads for the device table, then cannot be opened for the copy.
+    static FILE* (*simulated)(const char*, const char*);
+    static int infOpens;
+    simulated = Platform.OpenStream;
+    infOpens = 0;
+    Platform.OpenStream = [](const char* path, const char* mode) -> FILE* {
+        if (std::string(path).find("MERVOUSB.inf") != std::string::npos && ++infOpens == 3) {
+            Platform.SetLastError(PS_ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        return simulated(path, mode);
+    };
+    // Writing a log line must not change the error the box explains.
+    Platform.GetSystemTime = [](PsSystemTime* time) {
+        Platform.SetLastError(0);
+        *time = Sim().clock;
+    };
+    EXPECT_EQ(23, Run("nodisplay"));
+    std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("INFManager | CopyDriverFiles | Error: INF file opening failed !!", lines[lines.size() - 2]);
+    EXPECT_EQ("MERVODriverStager | Default_Pre_Installer | Error while copying driver files !!", lines.back());
+    ASSERT_EQ(1u, Sim().boxes.size());
+    EXPECT_EQ("Access is denied.\r\n", Sim().boxes[0].text);
+    EXPECT_EQ("Error", Sim().boxes[0].caption);
+    EXPECT_EQ(0x40u, Sim().boxes[0].type);
+    EXPECT_TRUE(Sim().stagedInfs.empty());
+    EXPECT_EQ(1u, Sim().launches.size());  // the remove, no rescan
+}
+
+// No system folder: the driver folder is an empty text, and the copy step's
+// own look-up fails, so the run ends with 23 and a box that says why.
+TEST_F(RunTest, SystemFolderUnknownOrTooLongEndsWith23)
+{
+    struct SystemCase {
+        const char* name;
+        bool refuse;
+        size_t length;
+        const char* boxText;
+    };
+    const SystemCase cases[] = {
+        {"refused", true, 0, "Access is denied.\r\n"},
+        {"needs more than 520 bytes", false, 520, "The filename or extension is too long.\r\n"},
+    };
+    for (const SystemCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimReset(root);
+        Package();
+        Sim().failAlways[SIM_GetSystemDirectoryA] = c.refuse;
+        Sim().failError[SIM_GetSystemDirectoryA] = PS_ERROR_ACCESS_DENIED;
+        if (c.length != 0) Sim().systemDirectory = "C:\\" + std::string(c.length - 3, 's');
+        EXPECT_EQ(23, Run("nodisplay"));
+        EXPECT_EQ((std::vector<std::string>{std::string("Error: ") + c.boxText}), Captions());
+        EXPECT_TRUE(Sim().stagedInfs.empty());
+        EXPECT_FALSE(Traced("CopyFileA"));
+    }
+}
+
+TEST_F(RunTest, RefusedStagingGives22WithTheErrorCodeAndNoRescan)
+{
+    Package(std::string(kTypicalInf).substr(std::string(kTypicalInf).find("[Manufacturer]")));
+    EXPECT_EQ(22, Run(""));
+    EXPECT_EQ("MERVODriverStager | Default_Pre_Installer | Error while pre-installing driver !!", Lines().back());
+    // The Setup API's code has no system text; the box names it instead.
+    EXPECT_EQ((std::vector<std::string>{"Error: System error 0xE0000100."}), Captions());
+    EXPECT_EQ(0x40u, Sim().boxes[0].type);
+    EXPECT_EQ(1u, Sim().launches.size());
+    EXPECT_EQ("USB driver bytes", Read("C:\\WINDOWS\\system32\\drivers\\mervousb.sys"));
+}
+
+TEST_F(RunTest, MissingToolStillEndsWith0)
+{
+    Package();
+    std::remove(SimHostPath("C:\\pkg\\MERVODevCtl.exe").c_str());
+    EXPECT_EQ(0, Run(""));
+    EXPECT_EQ((std::vector<std::string>{"Device Install Error: Unable to remove driver instances.",
+                                        "Device Install Error: Unable to launch rescan.",
+                                        std::string("MERVODriverStager: ") + kSuccessText}),
+              Captions());
+    std::vector<std::string> lines = Lines();
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     "MERVODriverStager | RemoveDriverInstances | Error: Driver instances remove failed !!"));
+    EXPECT_EQ("MERVODriverStager | RemountDriverInstances | Error: Driver instances mount failed !!", lines.back());
+    EXPECT_EQ(1u, Sim().stagedInfs.size());
+}
+
+TEST_F(RunTest, UnsupportedSystemIsRefusedWith2)
+{
+    Package();
+    SimSetVersion(1, 4, 90, 73010104, " ");
+    EXPECT_EQ(2, Run(""));
+    EXPECT_EQ((std::vector<std::string>{
+                  kLogCreated, "GetOSVersion | GetOSVersion | OS Version: Microsoft Windows Millennium Edition.",
+                  "GetOSVersion | DisplayOSError | MERVODriverStager can not be run with Windows Millenium "
+                  "Edition operating system."}),
+              Lines());
+    EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: MERVODriverStager can not be run with "
+                                        "Windows Millenium Edition operating system."}),
+              Captions());
+    EXPECT_EQ("\t\t--------------- LOG CLOSED --------------", LogFileLines(kLog).back());
+    EXPECT_TRUE(Sim().launches.empty());
+}
+
+// A name that does not fit InfFileName, or a source path that does not fit
+// 519 characters, is refused instead of cut.
+TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
+{
+    struct LengthCase {
+        const char* name;
+        size_t nameLength;    // of the INF name, ".inf" included
+        size_t folderLength;  // of the program folder
+        const char* error;    // null: the path fits and the INF is looked for
+    };
+    const LengthCase cases[] = {
+        {"name of 500", 500, 6, "Error: INF file name too long !!"},
+        {"path of 519", 300, 218, nullptr},
+        {"path of 520", 300, 219, "Error: INF file path too long !!"},
+    };
+    for (const LengthCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimReset(root);
+        std::string folder = "C:";
+        while (folder.size() < c.folderLength) folder += "\\" + std::string(std::min<size_t>(100, c.folderLength - folder.size() - 1), 'f');
+        if (c.folderLength == 6) folder = "C:\\pkg";
+        ASSERT_EQ(c.folderLength, folder.size());
+        Package(kTypicalInf, folder);
+        Sim().modulePath = folder + "\\MERVODriverStager.exe";
+        const std::string name = std::string(c.nameLength - 4, 'n') + ".inf";
+        EXPECT_EQ(15, Run(name + " nodisplay"));
+        const bool opened = std::any_of(Sim().trace.begin(), Sim().trace.end(), [&](const std::string& t) {
+            return t.rfind("OpenStream " + folder + "\\n", 0) == 0;
+        });
+        EXPECT_EQ(c.error == nullptr, opened);
+        if (c.error != nullptr) {
+            EXPECT_EQ(std::string("MERVODriverStager | Default_Pre_Installer | ") + c.error, Lines().back());
+            EXPECT_EQ((std::vector<std::string>{std::string("MERVODriverStager Error: ") + c.error}), Captions());
+        }
+        EXPECT_TRUE(Sim().launches.empty());
+    }
+}
+
+TEST_F(RunTest, CurrentDirectoryTextIsCutAt511)
+{
+    std::string folder = "C:";
+    while (folder.size() < 497) folder += "\\" + std::string(std::min<size_t>(100, 497 - folder.size() - 1), 'c');
+    Package(kTypicalInf, folder);
+    Sim().modulePath = folder + "\\MERVODriverStager.exe";
+    Run("nodisplay MERVOUSB.inf");
+    const std::string text = LogEntries(kLog)[3].text;
+    EXPECT_EQ(511u, text.size());
+    EXPECT_EQ(("Current directory: " + folder).substr(0, 511), text);
+}
+
+// A 32-bit stager on 64-bit Windows lets its 64-bit build do the whole run.
+TEST_F(RunTest, Wow64HandsTheRunToThe64BitBuild)
+{
+    Package();
+    Write("C:\\pkg\\MERVODriverStager64.exe", "64-bit build");
+    Sim().wow64 = true;
+    Sim().process = {SIM_PROCESS_ENDS, 22};
+    EXPECT_EQ(22, Run("\"My Driver.inf\" nodisplay"));
+    ASSERT_EQ(1u, Sim().launches.size());
+    EXPECT_EQ("\"C:\\pkg\\MERVODriverStager64.exe\" \"My Driver.inf\" nodisplay", Sim().launches[0].commandLine);
+    EXPECT_EQ((std::vector<uint32_t>{PS_INFINITE}), Sim().launches[0].waits);
+    EXPECT_FALSE(SimFileExists(kLog));
+    EXPECT_TRUE(Sim().boxes.empty());
+}
+
+TEST_F(RunTest, Wow64WithoutThe64BitBuildEndsWith23)
+{
+    Package();
+    Sim().wow64 = true;
+    EXPECT_EQ(23, Run("nodisplay"));
+    EXPECT_EQ((std::vector<std::string>{kLogCreated, kXp, kXpBuild,
+                                        "MERVODriverStager | WinMain | Error: 64-bit stager missing !!"}),
+              Lines());
+    EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: Error: 64-bit stager missing !!"}), Captions());
+    EXPECT_FALSE(Traced("CopyFileA"));
+    EXPECT_TRUE(Sim().launches.empty());
+}
+
+TEST_F(RunTest, NoWow64QuestionOrA32BitSystemRunsHere)
+{
+    for (bool known : {false, true}) {
+        SimReset(root);
+        Package();
+        Sim().wow64Known = known;
+        Sim().wow64 = !known;  // unknown: whatever it would say is not asked
+        EXPECT_EQ(0, Run("nodisplay"));
+        EXPECT_EQ(2u, Sim().launches.size());
+    }
+}
+
+}  // namespace
