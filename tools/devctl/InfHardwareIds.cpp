@@ -129,8 +129,15 @@ int ReadInfHardwareIds(const char* infPath, InfHardwareIds* table)
 
 const char* FindServingId(const InfHardwareIds* table, const char* deviceId)
 {
+    // The prefix must end where a part of the device id ends, so that
+    // USB\VID_0123&PID_4567 serves USB\VID_0123&PID_4567&REV_0100 but not a
+    // USB\VID_0123&PID_45678.
     for (uint16_t i = 0; i < table->count; ++i) {
-        if (StartsWithNoCase(deviceId, table->ids[i])) {
+        if (!StartsWithNoCase(deviceId, table->ids[i])) {
+            continue;
+        }
+        char next = deviceId[strlen(table->ids[i])];
+        if (next == '\0' || next == '&') {
             return table->ids[i];
         }
     }

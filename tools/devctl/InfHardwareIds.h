@@ -35,6 +35,7 @@ enum {
 int ReadInfHardwareIds(const char* infPath, InfHardwareIds* table);
 int ScanInfHardwareIds(FILE* inf, InfHardwareIds* table);
 
-// The id of `table` that `deviceId` begins with (without case), or null when
-// the INF does not serve that device id.
+// The id of `table` that `deviceId` begins with (without case, and followed
+// in `deviceId` by its end or a '&'), or null when the INF does not serve
+// that device id.
 const char* FindServingId(const InfHardwareIds* table, const char* deviceId);

@@ -139,6 +139,8 @@ const ServedCase SERVED_CASES[] = {
     {"USB\\VID_0123&PID_0001", nullptr},  // same vendor, another product
     {"USB\\VID_0123", nullptr},
     {"USB\\VID_0123&PID_456", nullptr},
+    {"USB\\VID_0123&PID_45678", nullptr},  // a prefix, but not of a whole part
+    {"USB\\VID_0123&PID_4567X&REV_0001", nullptr},
     {"USB\\VID_2341&PID_8036&MI_00", "USB\\VID_2341&PID_8036&MI_00"},
     {"USB\\VID_2341&PID_8036&REV_0100&MI_00", nullptr},  // prefix, not any order
     {"USB\\VID_2341&PID_8036", nullptr},

@@ -79,6 +79,24 @@ TEST(RemoveCommand, RemovesExactlyTheServedMatchingInstances)
     }
 }
 
+TEST(RemoveCommand, NeighbouringInstancesAreAllRemovedWhetherOrNotTheSetShrinks)
+{
+    for (bool dropsElement : {false, true}) {
+        SimTreeReset();
+        SimTree().classInstallParamsFail = true;
+        SimTree().removalDropsElement = dropsElement;
+        SimAddDevice("ROOT\\PORTS\\0000", {"USB\\VID_0123&PID_4567"});
+        SimAddDevice("ROOT\\PORTS\\0001", {"USB\\VID_0123&PID_4567"});
+        SimAddDevice("ROOT\\PORTS\\0002", {"USB\\VID_0123&PID_0001"});
+        SimAddDevice("ROOT\\PORTS\\0003", {"USB\\VID_0123&PID_4567"});
+        SimAddDevice("ROOT\\PORTS\\0004", {"USB\\VID_0123&PID_4567"});
+        EXPECT_EQ(DEVCTL_EXIT_OK, RemoveMatchingInstances(ExampleInf().c_str(), "*VID_0123*"))
+            << dropsElement;
+        EXPECT_EQ(std::vector<std::string>{"ROOT\\PORTS\\0002"}, SimRemainingDevices())
+            << dropsElement;
+    }
+}
+
 TEST(RemoveCommand, ReportsEachRemovalAndASummary)
 {
     SimTreeReset();
