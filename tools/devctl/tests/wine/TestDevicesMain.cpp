@@ -5,9 +5,13 @@
 //   MERVOTestDevices count <hardware id>
 //   MERVOTestDevices remove <hardware id>
 //   MERVOTestDevices list
+//   MERVOTestDevices run <command line>
 //
 // Exit code 0 when done (count: the count is printed), 1 on failure or a
-// wrong command line.
+// wrong command line. `run` starts the command line given as one argument
+// exactly as the stager starts its tool (no application name, no console
+// window) and ends with its exit code, so a hand-written command line can be
+// checked under Wine, whose own start-up quotes each argument.
 #include <windows.h>
 
 #include <cstdio>
@@ -29,8 +33,31 @@ void PrintDevice(const char* instanceId, const char* hardwareIds, void*)
 int Usage()
 {
     printf("Usage: MERVOTestDevices create <hardware id>... | count <hardware id> |"
-           " remove <hardware id> | list\n");
+           " remove <hardware id> | list | run <command line>\n");
     return 1;
+}
+
+int Run(const char* commandLine)
+{
+    static char line[32768];
+    lstrcpynA(line, commandLine, sizeof line);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof process);
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+        printf("cannot start (error %lu)\n", GetLastError());
+        return 1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    printf("exit code %lu\n", code);
+    return static_cast<int>(code);
 }
 
 }  // namespace
@@ -55,6 +82,9 @@ int main(int argc, char** argv)
                                       : RemoveDevicesWithHardwareId(argv[2]);
         printf("%d\n", count);
         return count < 0 ? 1 : 0;
+    }
+    if (strcmp(argv[1], "run") == 0 && argc == 3) {
+        return Run(argv[2]);
     }
     if (strcmp(argv[1], "list") == 0 && argc == 2) {
         return ForEachDevice(PrintDevice, nullptr) < 0 ? 1 : 0;
