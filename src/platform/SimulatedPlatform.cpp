@@ -665,16 +665,22 @@ ssize_t StreamRead(void* cookie, char* buffer, size_t size)
 ssize_t StreamWrite(void* cookie, const char* buffer, size_t size)
 {
     StreamCookie* stream = static_cast<StreamCookie*>(cookie);
+    size_t written = 0;
     if (!stream->text) {
-        return static_cast<ssize_t>(fwrite(buffer, 1, size, stream->host));
+        written = fwrite(buffer, 1, size, stream->host);
     }
-    for (size_t i = 0; i < size; ++i) {
-        if ((buffer[i] == '\n' && fputc('\r', stream->host) == EOF) ||
-            fputc(buffer[i], stream->host) == EOF) {
-            return i == 0 ? -1 : static_cast<ssize_t>(i);
+    else {
+        while (written < size && (buffer[written] != '\n' || fputc('\r', stream->host) != EOF) &&
+               fputc(buffer[written], stream->host) != EOF) {
+            ++written;
         }
     }
-    return static_cast<ssize_t>(size);
+    // The stream calls this only when it flushes its own buffer: pass the
+    // bytes on to the file at once, so that a flushed stream is on disk.
+    if (fflush(stream->host) != 0 || written == 0) {
+        return size == 0 ? 0 : -1;
+    }
+    return static_cast<ssize_t>(written);
 }
 
 int StreamSeek(void* cookie, off64_t* offset, int whence)
@@ -738,8 +744,6 @@ FILE* SimOpenStream(const char* path, const char* mode)
         Fail(error != 0 ? error : PS_ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    // The stream's own buffer is the only one: what it flushes is in the file.
-    setvbuf(host, nullptr, _IONBF, 0);
     StreamCookie* cookie = new StreamCookie{host, !binary, false, State().generation};
     cookie_io_functions_t functions = {StreamRead, StreamWrite, StreamSeek, StreamClose};
     std::string cookieMode = std::string(1, modeText[0]) + (update ? "+" : "");
