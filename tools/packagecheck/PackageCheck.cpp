@@ -331,11 +331,16 @@ void CheckDescriptions(const DeviceScan& scan, PackageReport* report)
         std::string message = std::string("Device ") + table.entries[i].indexText + " (" +
                               HardwareId(table.entries[i]) + "): no line defines its description key " +
                               Quote(key) + ", so its description stays " + Quote(key) + ".";
-        size_t keyLength = strlen(key);
-        if (keyLength > 1 && key[keyLength - 1] == '%') {
-            message += " The spaced form \"%" + std::string(key, keyLength - 1) +
-                       " = ...\" leaves the closing \"%\" in the key: write \"%" +
-                       std::string(key, keyLength - 1) + "%=...\".";
+        // "%Key% = ..." (blanks before the "=", for alignment too) keeps the
+        // closing "%" and the blanks in the key, which no line then defines.
+        std::string stem = key;
+        while (!stem.empty() && (stem.back() == ' ' || stem.back() == '\t')) {
+            stem.pop_back();
+        }
+        if (stem.size() > 1 && stem.back() == '%') {
+            stem.pop_back();
+            message += " The spaced form \"%" + stem + "% = ...\" leaves the closing \"%\" in the key: write \"%" +
+                       stem + "%=...\".";
         }
         Warn(report, "UNRESOLVED_DESCRIPTION", message);
     }

@@ -6,9 +6,34 @@
 
 namespace {
 
+// INF text can carry control characters (a pid that ends in the newline, a
+// tab-indented key); the text report shows them as escapes so that each item
+// stays on its line. The JSON holds the text as it is.
+std::string Visible(const std::string& text)
+{
+    std::string shown;
+    for (char c : text) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            shown += "\\n";
+        } else if (c == '\t') {
+            shown += "\\t";
+        } else if (c == '\r') {
+            shown += "\\r";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\x%02X", byte);
+            shown += escape;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 std::string Quoted(const std::string& text)
 {
-    return "\"" + text + "\"";
+    return "\"" + Visible(text) + "\"";
 }
 
 std::string ResultText(const PackageReport& report)
@@ -41,7 +66,7 @@ std::string FormatReportText(const PackageReport& report)
 {
     std::string text = "MERVOPackageCheck\n";
     text += "Package folder: " + report.packageFolder + " (read as " + report.programFolder + ")\n";
-    text += "INF: " + report.infName + " (" + report.infPath + ")\n";
+    text += "INF: " + Visible(report.infName) + " (" + Visible(report.infPath) + ")\n";
 
     const DeviceIdTable& table = report.table;
     text += "Devices: " + std::to_string(table.count) + "\n";
@@ -51,15 +76,16 @@ std::string FormatReportText(const PackageReport& report)
     for (uint16_t i = 0; i < table.count && i < DEVICE_TABLE_SIZE; ++i) {
         const DeviceIdEntry& entry = table.entries[i];
         char row[64];
-        snprintf(row, sizeof row, "  %-5s  %-4s  %-4s  ", entry.indexText, entry.vid, entry.pid);
-        text += row + std::string(entry.description) + "\n";
+        snprintf(row, sizeof row, "  %-5s  %-4s  %-4s  ", entry.indexText, Visible(entry.vid).c_str(),
+                 Visible(entry.pid).c_str());
+        text += row + Visible(entry.description) + "\n";
     }
     text += "Remove command pattern: " +
-            (report.removePattern.empty() ? std::string("(none)") : report.removePattern) + "\n";
+            (report.removePattern.empty() ? std::string("(none)") : Visible(report.removePattern)) + "\n";
 
     text += "Stale files deleted from the Windows INF folder:";
     for (const std::string& name : report.staleFiles) {
-        text += " " + name;
+        text += " " + Visible(name);
     }
     text += "\n";
 
@@ -73,7 +99,7 @@ std::string FormatReportText(const PackageReport& report)
 
     text += "Warnings: " + std::to_string(report.warnings.size()) + "\n";
     for (const PackageWarning& warning : report.warnings) {
-        text += "  " + warning.code + ": " + warning.message + "\n";
+        text += "  " + warning.code + ": " + Visible(warning.message) + "\n";
     }
     return text + ResultText(report);
 }

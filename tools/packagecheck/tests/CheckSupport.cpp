@@ -1,5 +1,9 @@
 #include "CheckSupport.h"
 
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -128,4 +132,126 @@ std::string Utf16(const std::string& text)
         bytes += '\0';
     }
     return bytes;
+}
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The text report's escapes for control characters.
+std::string Escaped(const std::string& text)
+{
+    std::string shown;
+    for (unsigned char c : text) {
+        if (c == '\n' || c == '\t' || c == '\r') {
+            shown += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\x%02X", c);
+            shown += escape;
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
+}
+
+// The JSON replaces bytes that are not UTF-8; do the same to the text's.
+std::string AsUtf8(const std::string& text)
+{
+    return Json::parse(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace))
+        .get<std::string>();
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    std::string line;
+    while (std::getline(stream, line)) {
+        lines.push_back(AsUtf8(line));
+    }
+    return lines;
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& line)
+{
+    for (const std::string& candidate : lines) {
+        if (candidate == line) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void ExpectJsonMatchesText(const std::string& json, const std::string& text)
+{
+    Json document = Json::parse(json, nullptr, false);
+    ASSERT_FALSE(document.is_discarded()) << json;
+    EXPECT_EQ(document["schemaVersion"], 1);
+    std::vector<std::string> lines = Lines(text);
+    auto expectLine = [&lines, &text](const std::string& line) {
+        EXPECT_TRUE(HasLine(lines, line)) << "missing line: " << line << "\nin:\n" << text;
+    };
+    auto shown = [](const Json& value) { return Escaped(value.get<std::string>()); };
+
+    expectLine("INF: " + shown(document["inf"]["name"]) + " (" + shown(document["inf"]["path"]) + ")");
+    expectLine("Devices: " + std::to_string(document["devices"].size()));
+    for (const Json& device : document["devices"]) {
+        char row[128];
+        snprintf(row, sizeof row, "  %-5s  %-4s  %-4s  ", shown(device["indexText"]).c_str(),
+                 shown(device["vid"]).c_str(), shown(device["pid"]).c_str());
+        expectLine(row + shown(device["description"]));
+    }
+    expectLine("Remove command pattern: " +
+               (document["removePattern"].is_null() ? std::string("(none)")
+                                                    : shown(document["removePattern"])));
+    std::string stale = "Stale files deleted from the Windows INF folder:";
+    for (const Json& name : document["staleFiles"]) {
+        stale += " " + shown(name);
+    }
+    expectLine(stale);
+    for (const Json& file : document["files"]) {
+        std::string quoted = "\"" + shown(file["name"]) + "\"";
+        std::string status = !file["plain"].get<bool>()    ? "  UNSAFE "
+                             : !file["present"].get<bool>() ? "  MISSING "
+                                                            : "  present ";
+        bool found = false;
+        for (const std::string& line : lines) {
+            found = found || (line.rfind(status, 0) == 0 && line.size() >= quoted.size() &&
+                              line.compare(line.size() - quoted.size(), quoted.size(), quoted) == 0 &&
+                              (file["size"].is_null() ||
+                               line.find(" " + std::to_string(file["size"].get<long long>()) +
+                                         " bytes ") != std::string::npos));
+        }
+        EXPECT_TRUE(found) << "no line for file " << file.dump() << "\nin:\n" << text;
+    }
+    expectLine(std::string("Companion tool MERVODevCtl.exe: ") +
+               (document["companionTool"]["present"].get<bool>() ? "present" : "MISSING"));
+
+    // The warnings, in order, right after their count.
+    size_t at = 0;
+    std::string count = "Warnings: " + std::to_string(document["warnings"].size());
+    while (at < lines.size() && lines[at] != count) {
+        ++at;
+    }
+    ASSERT_LT(at, lines.size()) << count << "\nin:\n" << text;
+    for (const Json& warning : document["warnings"]) {
+        ++at;
+        ASSERT_LT(at, lines.size());
+        EXPECT_EQ(lines[at], "  " + warning["code"].get<std::string>() + ": " + shown(warning["message"]));
+    }
+
+    std::string result = lines.empty() ? "" : lines.back();
+    EXPECT_EQ(result.rfind("Result: " + std::to_string(document["exitCode"].get<int>()) + " (", 0), 0u)
+        << result;
+    EXPECT_NE(result.find("the stager would end with " +
+                          std::to_string(document["stagerExitCode"].get<int>()) + "."),
+              std::string::npos)
+        << result;
+    if (!document["failure"].is_null()) {
+        EXPECT_NE(result.find(shown(document["failure"])), std::string::npos) << result;
+    }
 }

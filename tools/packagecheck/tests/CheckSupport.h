@@ -40,6 +40,10 @@ std::vector<std::string> WarningCodes(const PackageReport& report);
 // that a check left the folder as it was.
 std::map<std::string, std::string> FolderSnapshot(const std::string& folder);
 
+// Parses the --json output and checks that the text output shows the same
+// content, item by item (gtest failures on mismatch).
+void ExpectJsonMatchesText(const std::string& json, const std::string& text);
+
 // A plain ASCII INF of one device with one driver file, in CR LF lines.
 std::string GoodInf();
 // The lines of a text joined with CR LF.

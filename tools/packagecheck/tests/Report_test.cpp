@@ -1,0 +1,156 @@
+// What the check reports about files, names and exit codes, and that it only reads.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "CheckSupport.h"
+#include "app/MERVODriverStager.h"
+#include "platform/SimulatedPlatform.h"
+
+namespace {
+
+std::string WithSourceDisksFiles(const std::string& entries)
+{
+    std::string inf = GoodInf();
+    const std::string entry = "mervousb.sys=1\r\n";
+    return inf.replace(inf.find(entry), entry.size(), entries);
+}
+
+TEST(ReadOnly, TheCheckWritesNothingAnywhere)
+{
+    TempPackage package;
+    package.Write("MERVOUSB.inf", WithSourceDisksFiles("mervousb.sys=1\r\nabsent.sys=1\r\n"));
+    package.Write("mervousb.sys", "driver");
+    package.Write("MERVOUSB.pnf", "stale compiled INF");
+    auto before = FolderSnapshot(package.path());
+
+    for (bool json : {false, true}) {
+        CheckRun run = json ? RunCheck({package.path(), "MERVOUSB.inf", "--json"})
+                            : RunCheck({package.path(), "MERVOUSB.inf"});
+        EXPECT_EQ(run.exitCode, CHECK_WARNINGS) << run.output;
+        // The simulated machine records every write, delete, launch and staging.
+        EXPECT_TRUE(Sim().filesWritten.empty());
+        EXPECT_TRUE(Sim().filesDeleted.empty());
+        EXPECT_TRUE(Sim().launches.empty());
+        EXPECT_TRUE(Sim().stagedInfs.empty());
+        EXPECT_TRUE(Sim().boxes.empty());
+        EXPECT_EQ(Sim().openStreams, 0);
+    }
+    EXPECT_EQ(FolderSnapshot(package.path()), before);
+}
+
+// Names are looked up as Windows does: case ignored, trailing dots and
+// blanks dropped; the INF's own spelling is what the report shows.
+TEST(DriverFiles, AreFoundUnderWindowsNameRules)
+{
+    TempPackage package;
+    package.Write(kCompanionToolName, "tool");
+    package.Write("MervoUSB.SYS", "12345");
+    package.Write("mervoser.sys", "1234567");
+    package.Write("MERVOUSB.inf", WithSourceDisksFiles("mervousb.sys =1\r\n"
+                                                       "MERVOSER.SYS.=1,,,\r\n"
+                                                       " indented.sys=1\r\n"
+                                                       "; comment.sys=1\r\n"
+                                                       "\tmervousb.sys=1\r\n"));
+    PackageReport report = CheckFolder(package.path(), nullptr);
+
+    ASSERT_EQ(report.files.size(), 3u);  // the blank-indented and the comment line are skipped
+    EXPECT_EQ(report.files[0].name, "mervousb.sys ");
+    EXPECT_TRUE(report.files[0].present);
+    EXPECT_EQ(report.files[0].size, 5);
+    EXPECT_EQ(report.files[1].name, "MERVOSER.SYS.");
+    EXPECT_TRUE(report.files[1].present);
+    EXPECT_EQ(report.files[1].size, 7);
+    // A tab is no part of a Windows file name: the copy fails.
+    EXPECT_EQ(report.files[2].name, "\tmervousb.sys");
+    EXPECT_FALSE(report.files[2].present);
+    EXPECT_EQ(report.files[2].size, -1);
+    EXPECT_EQ(WarningCodes(report), std::vector<std::string>{"MISSING_FILE"});
+}
+
+struct StaleCase {
+    const char* argument;
+    const char* infPath;
+    std::vector<std::string> staleFiles;
+};
+
+TEST(StaleFiles, AreTheInfBaseNameAndItsCompiledForm)
+{
+    const StaleCase cases[] = {
+        {nullptr, "P:\\MERVOUSB.inf", {"MERVOUSB.inf", "MERVOUSB.pnf"}},
+        {"x.inf nodisplay nolog", "P:\\x.inf", {"x.inf", "x.pnf"}},
+        {"sub\\Other.inf", "P:\\sub\\Other.inf", {"Other.inf", "Other.pnf"}},
+        {"\"my driver.inf\"", "P:\\my driver.inf", {"my driver.inf", "my driver.pnf"}},
+    };
+    for (const StaleCase& c : cases) {
+        SCOPED_TRACE(c.argument == nullptr ? "(none)" : c.argument);
+        TempPackage package;
+        PackageReport report = CheckFolder(package.path(), c.argument);
+        EXPECT_EQ(report.infPath, c.infPath);
+        EXPECT_EQ(report.staleFiles, c.staleFiles);
+        EXPECT_EQ(report.stagerExitCode, EXIT_NO_DEVICE);  // the folder is empty
+    }
+}
+
+TEST(DeviceTable, GivesTheRemovePatternOfTheFirstVendor)
+{
+    TempPackage package;
+    package.Write("MERVOUSB.inf",
+                  CrLf({"[Version]", "Signature=$Chicago$", "[Models]",
+                        "%DevA%=Install, USB\\VID_abcd&PID_0001", "%DevB%=Install, USB\\VID_1111&PID_0002",
+                        "[Strings]", "DevA=\"First\"", "DevB=\"Second\""}));
+    PackageReport report = CheckFolder(package.path(), nullptr);
+    ASSERT_EQ(report.table.count, 2);
+    EXPECT_EQ(report.removePattern, "*VID_abcd*");
+    EXPECT_STREQ(report.table.entries[1].description, "Second");
+}
+
+TEST(CommandLine, ExitCodes)
+{
+    TempPackage package;
+    package.Write("MERVOUSB.inf", GoodInf());
+    package.Write("mervousb.sys", "x");
+    package.Write(kCompanionToolName, "x");
+    EXPECT_EQ(RunCheck({package.path()}).exitCode, CHECK_CLEAN);
+    EXPECT_EQ(RunCheck({"--json", package.path()}).exitCode, CHECK_CLEAN);
+    EXPECT_EQ(RunCheck({package.path(), "absent.inf"}).exitCode, CHECK_RUN_FAILS);
+    EXPECT_EQ(RunCheck({}).exitCode, CHECK_NOT_RUN);
+    EXPECT_EQ(RunCheck({package.path(), "a.inf", "b.inf"}).exitCode, CHECK_NOT_RUN);
+    EXPECT_EQ(RunCheck({package.path() + "/no-such-folder"}).exitCode, CHECK_NOT_RUN);
+    EXPECT_EQ(RunCheck({"--help"}).exitCode, CHECK_CLEAN);
+}
+
+TEST(Json, ParsesAndMatchesTheText)
+{
+    TempPackage package;
+    package.Write("MERVOUSB.inf",
+                  CrLf({"[Version]", "Signature=\"$Windows NT$\"", "[Models]",
+                        "%DevDesc% = Install, USB\\VID_0123&PID_4567",
+                        "\t%Tabbed%=Install, USB\\VID_0123&PID_0002",
+                        "%Q%=Install, USB\\VID_0123&PID_45",  // too short: not a device line
+                        "A=USB\\VID_0123&PID_0003", "[SourceDisksFiles]", "..\\up.sys=1", "absent.sys=1",
+                        "present.sys=1", "[Strings]", "DevDesc=\"Caf\xE9 device\"", "Q=\"q\""}));
+    package.Write("present.sys", "0123456789");
+    CheckRun text = RunCheck({package.path()});
+    CheckRun json = RunCheck({package.path(), "--json"});
+    EXPECT_EQ(text.exitCode, json.exitCode);
+    ExpectJsonMatchesText(json.output, text.output);
+
+    nlohmann::json document = nlohmann::json::parse(json.output);
+    ASSERT_EQ(document["devices"].size(), 3u);
+    EXPECT_EQ(document["devices"][1]["description"], "nstall, USB\\VID_0123&PID_0002");
+    EXPECT_EQ(document["devices"][2]["description"], "MERVO USB Device");
+    EXPECT_EQ(document["files"][2]["size"], 10);
+    EXPECT_TRUE(document["files"][0]["size"].is_null());
+    EXPECT_EQ(document["exitCode"], CHECK_WARNINGS);
+    EXPECT_TRUE(document["failure"].is_null());
+
+    // A failing package: the failure's reason is in both.
+    TempPackage empty;
+    text = RunCheck({empty.path()});
+    json = RunCheck({empty.path(), "--json"});
+    ExpectJsonMatchesText(json.output, text.output);
+    EXPECT_EQ(nlohmann::json::parse(json.output)["stagerExitCode"], EXIT_NO_DEVICE);
+}
+
+}  // namespace
