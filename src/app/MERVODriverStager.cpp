@@ -199,13 +199,8 @@ static int HandOffTo64BitStager(const char* argumentText, int* exitCode)
         FormatText(commandLine, sizeof commandLine, "\"%s\" %s", stager64, argumentText) != 0) {
         return RUN_64BIT_MISSING;
     }
-    PsStartupInfo startupInfo;
-    memset(&startupInfo, 0, sizeof startupInfo);
-    startupInfo.cb = sizeof startupInfo;
     PsProcessInformation process;
-    memset(&process, 0, sizeof process);
-    if (!Platform.CreateProcessA(nullptr, commandLine, nullptr, nullptr, 0, 0, nullptr, nullptr,
-                                 &startupInfo, &process)) {
+    if (!StartProcess(commandLine, 0, &process)) {
         return RUN_64BIT_MISSING;
     }
     uint32_t code = EXIT_COPY_FAILED;

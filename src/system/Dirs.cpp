@@ -49,19 +49,23 @@ int ReportLaunchFailure(const char* failureText)
     return LAUNCH_NOT_STARTED;
 }
 
+int StartProcess(char* commandLine, uint32_t creationFlags, PsProcessInformation* process)
+{
+    PsStartupInfo startupInfo;
+    memset(&startupInfo, 0, sizeof startupInfo);
+    startupInfo.cb = sizeof startupInfo;
+    memset(process, 0, sizeof *process);
+    return Platform.CreateProcessA(nullptr, commandLine, nullptr, nullptr, 0, creationFlags, nullptr,
+                                   nullptr, &startupInfo, process) != 0;
+}
+
 int LaunchAndWait(char* commandLine, const char* failureText)
 {
     if (commandLine == nullptr) {
         return LAUNCH_NO_COMMAND;
     }
-    PsStartupInfo startupInfo;
-    memset(&startupInfo, 0, sizeof startupInfo);
-    startupInfo.cb = sizeof startupInfo;
     PsProcessInformation processInformation;
-    memset(&processInformation, 0, sizeof processInformation);
-
-    if (!Platform.CreateProcessA(nullptr, commandLine, nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
-                                 nullptr, nullptr, &startupInfo, &processInformation)) {
+    if (!StartProcess(commandLine, PS_CREATE_NO_WINDOW, &processInformation)) {
         return ReportLaunchFailure(failureText);
     }
     // A tool still running after the wait is left to itself.

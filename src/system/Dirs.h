@@ -15,6 +15,14 @@ int GetTempDirectory(char* folder);
 enum { LAUNCH_STARTED = 0, LAUNCH_NO_COMMAND = 1, LAUNCH_NOT_STARTED = 2 };
 enum { LAUNCH_WAIT_MS = 30000 };
 
+#include "platform/PlatformServices.h"
+
+// Starts `commandLine` (no application name, no inherited handles, the
+// program's own environment and folder, a cleared start-up record with only its
+// size set). Returns nonzero when the process was started; `process` then holds
+// its two handles, which the caller closes.
+int StartProcess(char* commandLine, uint32_t creationFlags, PsProcessInformation* process);
+
 // Starts `commandLine` with no console window and waits for it at most 30 s.
 // Returns LAUNCH_STARTED, LAUNCH_NO_COMMAND (null command line: nothing done)
 // or LAUNCH_NOT_STARTED (the failure text, if any, was shown in a box).
