@@ -500,6 +500,7 @@ int CheckPackage(const char* programFolder, const char* infArgument, PackageRepo
     // The stager joins its folder and the INF name in a buffer of this size.
     char infPath[DIRS_PATH_SIZE];
     if (FormatText(infPath, sizeof infPath, "%s\\%s", programFolder, InfFileName) != 0) {
+        // A cut path would name another file: the stager stops here, and so does the check.
         Fail(report, EXIT_NO_DEVICE, "The INF path is too long for the stager.");
         report->exitCode = CHECK_RUN_FAILS;
         return report->exitCode;

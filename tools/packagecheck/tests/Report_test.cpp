@@ -154,3 +154,25 @@ TEST(Json, ParsesAndMatchesTheText)
 }
 
 }  // namespace
+
+namespace {
+
+// The stager refuses an INF name that does not fit its 500-byte buffer rather
+// than use a cut one; the check says so without reading anything.
+TEST(InfName, TooLongForTheStagerFailsWith15)
+{
+    TempPackage package;
+    std::string name = std::string(520, 'a') + ".inf";
+    PackageReport report = CheckFolder(package.path(), name.c_str());
+    EXPECT_EQ(report.exitCode, CHECK_RUN_FAILS);
+    EXPECT_EQ(report.stagerExitCode, EXIT_NO_DEVICE);
+    EXPECT_EQ(report.deviceReadResult, -1);
+    EXPECT_TRUE(report.infPath.empty());
+    EXPECT_NE(report.failure.find("too long"), std::string::npos);
+
+    CheckRun text = RunCheck({package.path(), name});
+    CheckRun json = RunCheck({package.path(), name, "--json"});
+    ExpectJsonMatchesText(json.output, text.output);
+}
+
+}  // namespace
