@@ -1,0 +1,54 @@
+# Shared by demo.sh and test.sh: installing what the project needs and
+# building its three trees. Source it; it sets ROOT to the repository.
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+JOBS=${JOBS:-2}
+# Build trees are build/${MERVO_TREE_PREFIX}host, ...win32, ...win64 (the
+# prefix lets a developer keep a second set of trees beside the usual ones).
+TREE_PREFIX=${MERVO_TREE_PREFIX:-}
+
+# Debian packages: the two mingw-w64 cross compilers (with their posix thread
+# variants, which GoogleTest needs), 64-bit Wine, a virtual X server for
+# Wine's message boxes, CMake, GoogleTest (sources for the Windows side,
+# library for the host side), a host compiler and Python for the PE checks.
+PACKAGES=(
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev
+  wine64 xvfb cmake make g++ googletest libgtest-dev python3
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_packages() {
+  local missing=()
+  local package
+  for package in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$package")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    echo "== All needed packages are installed."
+    return 0
+  fi
+  echo "== Installing: ${missing[*]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" </dev/null
+}
+
+# build_tree NAME [cmake arguments...]: configures and builds build/NAME.
+build_tree() {
+  local name=$1
+  shift
+  echo "== Building build/$name"
+  cmake -S "$ROOT" -B "$ROOT/build/$name" -DCMAKE_BUILD_TYPE=Release "$@"
+  cmake --build "$ROOT/build/$name" -j "$JOBS"
+}
+
+HOST_TREE=$ROOT/build/${TREE_PREFIX}host
+WIN32_TREE=$ROOT/build/${TREE_PREFIX}win32
+WIN64_TREE=$ROOT/build/${TREE_PREFIX}win64
+
+build_host() { build_tree "${TREE_PREFIX}host"; }
+build_win32() { build_tree "${TREE_PREFIX}win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake"; }
+build_win64() { build_tree "${TREE_PREFIX}win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64-mingw.cmake"; }

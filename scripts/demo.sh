@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Shows MERVODriverStager at work on examples/package under Wine.
+#
+# Installs what is missing, builds the three trees, makes a fresh Wine prefix
+# under build/demo-prefix (with an Xvfb of its own when there is no DISPLAY),
+# puts the example package, the x86_64 stager and the companion tool (for now
+# its test double) into one folder, and runs the stager there. Prints the
+# caption and text of every message box (answering each with OK; with a real
+# display you see them too), the run log, the exit code, the companion tool's
+# command lines and what changed in the Wine Windows folder.
+#
+# Usage: scripts/demo.sh [ARGUMENT TEXT]   e.g. scripts/demo.sh nodisplay
+set -euo pipefail
+# shellcheck source=scripts/common.sh
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+ARGUMENT_TEXT=${1:-}
+
+install_packages
+build_host
+build_win32
+build_win64
+
+STATE=$ROOT/build/${TREE_PREFIX}demo-prefix
+PACKAGE=$ROOT/build/${TREE_PREFIX}demo-package
+WINENV=$ROOT/tests/e2e/wine-env.sh
+windows_path() { echo "Z:$1" | tr / '\\'; }
+
+echo "== Starting Wine (fresh prefix in $STATE/prefix)"
+"$WINENV" start "$STATE"
+trap '"$WINENV" stop "$STATE"' EXIT
+PREFIX=$STATE/prefix
+WINDIR=$PREFIX/drive_c/windows
+
+echo "== Package folder $PACKAGE"
+rm -rf "$PACKAGE"
+mkdir -p "$PACKAGE"
+cp "$ROOT"/examples/package/* "$PACKAGE"/
+cp "$WIN64_TREE/MERVODriverStager.exe" "$PACKAGE"/
+cp "$WIN64_TREE/tests/e2e/MERVODevCtlDouble.exe" "$PACKAGE/MERVODevCtl.exe"
+ls -l "$PACKAGE"
+
+# What the Windows folder holds before the run: the driver folder and the INF
+# store, with sizes.
+snapshot() {
+  (cd "$WINDIR" && find system32/drivers inf -maxdepth 1 -type f -printf '%p %s bytes\n' | sort)
+}
+snapshot >"$STATE/before.txt"
+
+RECORD=$PACKAGE/companion-tool-calls.txt
+export MERVO_DOUBLE_RECORD
+MERVO_DOUBLE_RECORD=$(windows_path "$RECORD")
+
+echo
+echo "== Running: MERVODriverStager.exe ${ARGUMENT_TEXT:-(empty argument text)}"
+status=0
+"$WINENV" run "$STATE" "$WIN64_TREE/tests/e2e/stager_runner.exe" \
+  "$(windows_path "$PACKAGE/MERVODriverStager.exe")" "$ARGUMENT_TEXT" || status=$?
+
+echo
+echo "== Run log (C:\\users\\$(id -un)\\Temp\\MERVOStageLog.txt)"
+LOG=$(ls "$PREFIX"/drive_c/users/*/Temp/MERVOStageLog.txt 2>/dev/null | head -1 || true)
+if [ -n "$LOG" ]; then
+  tr -d '\r' <"$LOG"
+else
+  echo "(no run log was written)"
+fi
+
+echo
+echo "== Companion tool command lines (process id, tab, command line)"
+if [ -f "$RECORD" ]; then cat "$RECORD"; else echo "(the companion tool was not started)"; fi
+
+echo
+echo "== Changes in the Wine Windows folder (C:\\windows)"
+snapshot >"$STATE/after.txt"
+if diff "$STATE/before.txt" "$STATE/after.txt" >"$STATE/changes.txt"; then
+  echo "(no change in system32/drivers or inf)"
+else
+  sed -n 's/^< /removed: /p; s/^> /added:   /p' "$STATE/changes.txt"
+fi
+
+echo
+echo "== Exit code of MERVODriverStager.exe: $status"
+exit "$status"

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the three trees and runs every test:
+# the host suite, the PE checks of both Windows programs and the Wine
+# end-to-end tests (the slow ones included). Exits nonzero when any step fails.
+#
+# Usage: scripts/test.sh [STEP...]   (default: every step, in order)
+#
+# The steps are listed in STEPS below; to add one, write a function step_NAME
+# and add NAME to the list.
+set -euo pipefail
+# shellcheck source=scripts/common.sh
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+step_install() { install_packages; }
+step_build_host() { build_host; }
+step_build_win32() { build_win32; }
+step_build_win64() { build_win64; }
+step_test_host() { ctest --test-dir "$HOST_TREE" --output-on-failure -j "$JOBS"; }
+step_test_win32() { ctest --test-dir "$WIN32_TREE" --output-on-failure; }
+# The Wine tests share one prefix and run one at a time (resource lock).
+step_test_win64() { ctest --test-dir "$WIN64_TREE" --output-on-failure; }
+
+STEPS=(
+  install
+  build_host
+  build_win32
+  build_win64
+  test_host
+  test_win32
+  test_win64
+)
+
+if [ $# -gt 0 ]; then
+  STEPS=("$@")
+fi
+
+failed=()
+for step in "${STEPS[@]}"; do
+  echo
+  echo "======== step: $step"
+  if ! declare -F "step_$step" >/dev/null; then
+    echo "unknown step: $step" >&2
+    exit 2
+  fi
+  # Each step runs in a subshell with errexit in force (a step run as an
+  # "if" condition would have it switched off).
+  set +e
+  ( set -e; "step_$step" )
+  status=$?
+  set -e
+  if [ $status -ne 0 ]; then
+    failed+=("$step")
+    # Without the packages nothing else can run.
+    [ "$step" = install ] && break
+  fi
+done
+
+echo
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "======== FAILED steps: ${failed[*]}"
+  exit 1
+fi
+echo "======== all steps passed: ${STEPS[*]}"
