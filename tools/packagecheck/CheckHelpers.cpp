@@ -1,0 +1,157 @@
+// Reading the INF and the package's files, and the report's small helpers.
+#include <cctype>
+#include <cstring>
+
+#include "CheckParts.h"
+#include "platform/PlatformServices.h"
+
+namespace {
+
+// How many offending lines a grouped warning quotes.
+const size_t kQuotedLines = 5;
+
+}  // namespace
+
+bool EqualsNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Position of `needle` in `text` from `from` on, compared case-insensitively.
+size_t FindNoCase(const std::string& text, const std::string& needle, size_t from)
+{
+    if (needle.size() > text.size()) {
+        return std::string::npos;
+    }
+    for (size_t i = from; i + needle.size() <= text.size(); ++i) {
+        if (EqualsNoCase(text.substr(i, needle.size()), needle)) {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
+std::string Trimmed(const std::string& text)
+{
+    const char* blanks = " \t\r\n";
+    size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    size_t last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+std::string WithoutNewline(const std::string& text)
+{
+    std::string result = text;
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) {
+        result.pop_back();
+    }
+    return result;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name)
+{
+    return folder + "\\" + name;
+}
+
+// The INF as the stager's reader delivers it: pieces of at most 499 characters.
+std::vector<InfLine> ReadInfLines(const std::string& path)
+{
+    std::vector<InfLine> lines;
+    FILE* inf = Platform.OpenStream(path.c_str(), "r");
+    if (inf == nullptr) {
+        return lines;
+    }
+    char line[INF_LINE_SIZE];
+    int number = 1;
+    while (ReadInfLine(inf, line) == 1) {
+        lines.push_back(InfLine{number, line});
+        size_t length = strlen(line);
+        if (length > 0 && line[length - 1] == '\n') {
+            ++number;
+        }
+    }
+    fclose(inf);
+    return lines;
+}
+
+// Reads up to `limit` bytes of a file in binary mode; false when it cannot be opened.
+bool ReadBytes(const std::string& path, size_t limit, std::string* bytes)
+{
+    FILE* file = Platform.OpenStream(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    bytes->clear();
+    char buffer[4096];
+    size_t got;
+    while (bytes->size() < limit && (got = fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes->append(buffer, got);
+    }
+    fclose(file);
+    if (bytes->size() > limit) {
+        bytes->resize(limit);
+    }
+    return true;
+}
+
+long long FileSize(const std::string& path)
+{
+    FILE* file = Platform.OpenStream(path.c_str(), "rb");
+    if (file == nullptr) {
+        return -1;
+    }
+    long long size = -1;
+    if (fseek(file, 0, SEEK_END) == 0) {
+        size = ftell(file);
+    }
+    fclose(file);
+    return size;
+}
+
+bool IsFile(const std::string& path)
+{
+    uint32_t attributes = Platform.GetFileAttributesA(path.c_str());
+    return attributes != PS_INVALID_FILE_ATTRIBUTES && (attributes & PS_FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void Warn(PackageReport* report, const char* code, const std::string& message)
+{
+    report->warnings.push_back(PackageWarning{code, message});
+}
+
+// The first failure of a run decides its exit code; later ones are not reached.
+void Fail(PackageReport* report, int stagerExitCode, const std::string& why)
+{
+    if (report->stagerExitCode == 0) {
+        report->stagerExitCode = stagerExitCode;
+        report->failure = why;
+    }
+}
+
+std::string Quote(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
+
+std::string LineList(const std::vector<std::string>& items)
+{
+    std::string list;
+    for (size_t i = 0; i < items.size() && i < kQuotedLines; ++i) {
+        list += (i == 0 ? "" : "; ") + items[i];
+    }
+    if (items.size() > kQuotedLines) {
+        list += "; and " + std::to_string(items.size() - kQuotedLines) + " more";
+    }
+    return list;
+}

@@ -1,0 +1,42 @@
+// Pieces of the package check shared by its source files.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "PackageCheck.h"
+
+struct InfLine {
+    int number;        // 1-based line number of the piece's start
+    std::string text;  // the piece as ReadInfLine delivered it (newline kept)
+};
+
+// The INF as the stager's reader delivers it: pieces of at most 499 characters.
+std::vector<InfLine> ReadInfLines(const std::string& path);
+// Up to `limit` bytes of a file in binary mode; false when it cannot be opened.
+bool ReadBytes(const std::string& path, size_t limit, std::string* bytes);
+long long FileSize(const std::string& path);  // -1 when it cannot be read
+bool IsFile(const std::string& path);         // exists and is no folder
+
+bool EqualsNoCase(const std::string& a, const std::string& b);
+// Position of `needle` in `text` from `from` on, compared case-insensitively.
+size_t FindNoCase(const std::string& text, const std::string& needle, size_t from = 0);
+std::string Trimmed(const std::string& text);  // blanks, tabs and line ends dropped at both ends
+std::string WithoutNewline(const std::string& text);
+std::string JoinPath(const std::string& folder, const std::string& name);
+std::string Quote(const std::string& text);
+// The first few items joined with "; ", and how many more there are.
+std::string LineList(const std::vector<std::string>& items);
+
+void Warn(PackageReport* report, const char* code, const std::string& message);
+// The first failure of a run decides its exit code; later ones are not reached.
+void Fail(PackageReport* report, int stagerExitCode, const std::string& why);
+
+// The checks, in the order a run meets what they look at.
+bool CheckEncoding(const std::string& bytes, PackageReport* report);  // true: 8-bit text
+void CheckDevices(const std::vector<InfLine>& lines, PackageReport* report);
+void ListStaleFiles(PackageReport* report);
+void ListDriverFiles(const std::vector<InfLine>& lines, PackageReport* report);
+void CheckCompanionTool(PackageReport* report);
+void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* report);

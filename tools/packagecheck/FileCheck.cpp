@@ -1,0 +1,87 @@
+// The files: the stale copies deleted, the driver files copied, the companion tool.
+#include <cstdio>
+
+#include "CheckParts.h"
+#include "inf/INFManager.h"
+#include "platform/PlatformServices.h"
+
+const char kCompanionToolName[] = "MERVODevCtl.exe";
+
+// The stale copies the stager deletes from the Windows INF folder: the INF's
+// base name and, when its extension has more than one letter, the same name
+// with the letter after the last "." made a "p" (.inf gives .pnf).
+void ListStaleFiles(PackageReport* report)
+{
+    std::string base = InfBaseName(report->infName.c_str());
+    report->staleFiles.push_back(base);
+    size_t dot = base.rfind('.');
+    if (dot != std::string::npos && base.size() - dot > 2) {
+        std::string compiled = base;
+        compiled[dot + 1] = 'p';
+        report->staleFiles.push_back(compiled);
+    }
+}
+
+void ListDriverFiles(const std::vector<InfLine>& lines, PackageReport* report)
+{
+    FILE* inf = Platform.OpenStream(report->infPath.c_str(), "r");
+    if (inf == nullptr) {
+        return;
+    }
+    char line[INF_LINE_SIZE];
+    report->sourceDisksFiles = FindSourceDisksFiles(inf, line) == 1;
+    while (report->sourceDisksFiles && NextSourceDisksFile(inf, line) == 1) {
+        PackageFile file;
+        file.name = line;
+        file.plain = IsPlainFileName(line) == 1;
+        if (file.plain) {
+            std::string path = JoinPath(report->programFolder, file.name);
+            file.present = IsFile(path);
+            file.size = file.present ? FileSize(path) : -1;
+        }
+        report->files.push_back(file);
+    }
+    fclose(inf);
+
+    for (const PackageFile& file : report->files) {
+        if (!file.plain) {
+            Warn(report, "UNSAFE_FILE_NAME",
+                 "[SourceDisksFiles] names " + Quote(file.name) +
+                     ", which is not a plain file name in the package folder: the stager does not "
+                     "copy it.");
+        } else if (!file.present) {
+            Warn(report, "MISSING_FILE",
+                 "[SourceDisksFiles] names " + Quote(file.name) +
+                     ", which is not in the package: its copy fails (the run still ends with 0).");
+        }
+    }
+
+    if (report->sourceDisksFiles) {
+        return;
+    }
+    // Only the exact header starts the section the stager copies from.
+    std::vector<std::string> lookalikes;
+    for (const InfLine& infLine : lines) {
+        std::string text = Trimmed(infLine.text);
+        if (!text.empty() && text[0] == '[' && FindNoCase(text, "[SourceDisksFiles") == 0) {
+            lookalikes.push_back("line " + std::to_string(infLine.number) + " " + text);
+        }
+    }
+    if (!lookalikes.empty()) {
+        Warn(report, "NO_PLAIN_SOURCE_DISKS_FILES",
+             "The stager copies only the files of a section headed exactly [SourceDisksFiles], "
+             "which this INF lacks; it has " +
+                 LineList(lookalikes) + ". No file would be copied.");
+    }
+}
+
+void CheckCompanionTool(PackageReport* report)
+{
+    report->companionToolPresent = IsFile(JoinPath(report->programFolder, kCompanionToolName));
+    if (!report->companionToolPresent) {
+        Warn(report, "COMPANION_TOOL_MISSING",
+             std::string(kCompanionToolName) +
+                 " is not in the package: the stager cannot remove old device instances or "
+                 "rescan, and shows an error box for each.");
+    }
+}
