@@ -9,10 +9,11 @@ TREE_PREFIX=${MERVO_TREE_PREFIX:-}
 # Debian packages: the two mingw-w64 cross compilers (with their posix thread
 # variants, which GoogleTest needs), 64-bit Wine, a virtual X server for
 # Wine's message boxes, CMake, GoogleTest (sources for the Windows side,
-# library for the host side), a host compiler and Python for the PE checks.
+# library for the host side), a host compiler and Python for the PE checks;
+# nlohmann-json (header-only) for the package checker's JSON report.
 PACKAGES=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev
-  wine64 xvfb cmake make g++ googletest libgtest-dev python3
+  wine64 xvfb cmake make g++ googletest libgtest-dev python3 nlohmann-json3-dev
 )
 
 as_root() {
