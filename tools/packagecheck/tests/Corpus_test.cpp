@@ -98,3 +98,40 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusTest, testing::ValuesIn(CorpusInfs()),
                          });
 
 }  // namespace
+
+namespace {
+
+// INFs no tool writes: the check still gives a result and valid JSON.
+TEST(HostileInfs, GiveAResult)
+{
+    std::string random;
+    unsigned seed = 12345;
+    for (int i = 0; i < 5000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        random += static_cast<char>(seed >> 16);
+    }
+    // A device line cut by the 499-character pieces of the reader.
+    std::string longLine = std::string(495, 'x') + "%D%=I, USB\\VID_0123&PID_4567\r\n";
+    const std::string infs[] = {
+        "",
+        std::string(100, '\0'),
+        "\xFE\xFF",
+        random,
+        "[Version]\r\nSignature=$Chicago$\r\n[M]\r\n" + longLine,
+        "[SourceDisksFiles]\r\n" + std::string(1200, 'a') + "=1\r\n=1\r\n\r\n",
+        "USB\\VID_\r\nUSB\\VID_0123&PID_\r\n\x1A%D%=I, USB\\VID_0123&PID_4567\r\n",
+        "[Version\r\n%D%=I, USB\\VID_0123&PID_4567\r\nD=\"\r\n",
+    };
+    for (const std::string& inf : infs) {
+        SCOPED_TRACE(testing::PrintToString(inf.substr(0, 60)));
+        TempPackage package;
+        package.Write("MERVOUSB.inf", inf);
+        CheckRun text = RunCheck({package.path()});
+        CheckRun json = RunCheck({package.path(), "--json"});
+        EXPECT_GE(text.exitCode, CHECK_CLEAN);
+        EXPECT_LE(text.exitCode, CHECK_RUN_FAILS);
+        ExpectJsonMatchesText(json.output, text.output);
+    }
+}
+
+}  // namespace
