@@ -1,0 +1,470 @@
+// Fault sweep: whole runs on the simulated Windows with one platform call made
+// to fail. First a clean run counts the failable calls; then each of them in
+// turn is failed (the N-th call of the run), then each operation is made to
+// fail on every call. Every run must end with one of the run's exit codes,
+// show only the run's own boxes, never show the success box after a failed
+// copy step or staging, and leave the log, streams, handles and system texts
+// closed. For a single failure the exact code and boxes are predicted from the
+// operation that failed and where in the run it happened.
+//
+// Each test prints one "[fault-sweep]" line with its figures (runs made and
+// failures injected) so that the reliability script can report them.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/MERVODriverStager.h"
+#include "log/LogFile.h"
+#include "platform/SimulatedPlatform.h"
+#include "system/GetOSVersion.h"
+
+namespace {
+
+const char kLog[] = "C:\\Temp\\MERVOStageLog.txt";
+const char kTypicalInf[] =
+    "[Version]\n"
+    "Signature=\"$Windows NT$\"\n"
+    "Class=Ports\n"
+    "\n"
+    "[Manufacturer]\n"
+    "%Mfg%=Models\n"
+    "\n"
+    "[Models]\n"
+    "%DevDesc%=Install, USB\\VID_0123&PID_4567\n"
+    "\n"
+    "[SourceDisksFiles]\n"
+    "mervousb.sys=1\n"
+    "mervoser.sys=1\n"
+    "\n"
+    "[Strings]\n"
+    "Mfg=\"MERVO\"\n"
+    "DevDesc=\"MERVO Test Device\"\n";
+const char kHotfixKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
+
+const std::string kSuccess = "MERVODriverStager: Driver Pre-install OK: you can now plug your device.";
+const std::string kTempBox = "MERVODriverStager Error: Unable to get temp directory path !!";
+const std::string kMissing64 = "MERVODriverStager Error: Error: 64-bit stager missing !!";
+const std::string kRemoveBox = "Device Install Error: Unable to remove driver instances.";
+const std::string kRescanBox = "Device Install Error: Unable to launch rescan.";
+const std::string kNtRefusal =
+    "MERVODriverStager Error: MERVODriverStager can not be run with Windows NT operating system.";
+// The simulator's default error of a failed file or Setup API call is
+// ERROR_ACCESS_DENIED; its text, or the box for a code without text when
+// FormatMessageA fails too.
+const std::string kAccessDenied = "Error: Access is denied.\r\n";
+const std::string kAccessDeniedNoText = "Error: System error 0x00000005.";
+
+// The machines the sweep runs on.
+enum Machine {
+    XP,          // Windows XP: the whole pre-install sequence
+    WOW64,       // 32-bit stager on 64-bit Windows: the run is handed to the 64-bit build
+    NT4_SP6A,    // NT 4 SP6a: refused, after the hotfix key is probed
+};
+
+struct SweepConfig {
+    const char* name;
+    Machine machine;
+    const char* argumentText;
+    bool formatMessageFails;  // FormatMessageA fails always besides the swept fault
+};
+
+const SweepConfig kConfigs[] = {
+    {"XP nodisplay", XP, "nodisplay", false},
+    {"XP with success box", XP, "", false},
+    {"XP nodisplay, no system texts", XP, "nodisplay", true},
+    {"WOW64 hand-off", WOW64, "", false},
+    {"NT4 SP6a refused", NT4_SP6A, "", false},
+};
+
+struct Outcome {
+    int code = -1;
+    std::vector<std::string> boxes;  // "caption: text"
+    std::vector<std::string> lines;  // "module | function | text"
+    std::vector<std::string> trace;
+    bool logExists = false;
+    std::string failedEntry;  // the trace entry of the one injected failure
+    int failures = 0;         // swept failures (trace entries marked FAILED, FormatMessageA
+                              // left out when it fails throughout)
+    int failedCloses = 0;     // CloseHandle or RegCloseKey calls that failed
+};
+
+std::string OperationOf(const std::string& traceEntry)
+{
+    return traceEntry.substr(0, traceEntry.find(' '));
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Whether a box is one the program can show, with the type it must have.
+bool IsDocumentedBox(const SimMessageBox& box)
+{
+    static const std::regex kSystemErrorText("System error 0x[0-9A-F]{8}\\.");
+    if (box.caption == "MERVODriverStager") {
+        return box.type == 0 && "MERVODriverStager: " + box.text == kSuccess;
+    }
+    if (box.caption == "MERVODriverStager Usage") {
+        return box.type == 0 && box.text.rfind("-----------------  MERVODriverStager [Options]", 0) == 0;
+    }
+    if (box.caption == "MERVODriverStager Error") {
+        for (int code = 0; code < OS_CODE_COUNT; ++code) {
+            if (box.text == std::string("MERVODriverStager can not be run with ") + OsNameTable[code] +
+                                " operating system.") {
+                return box.type == 0;
+            }
+        }
+        return box.type == 0 &&
+               (box.text == "Unable to get temp directory path !!" ||
+                box.text == "Error: INF file name too long !!" || box.text == "Error: INF file path too long !!" ||
+                box.text == "Error: 64-bit stager missing !!");
+    }
+    if (box.caption == "Device Install Error") {
+        return box.type == 0 &&
+               (box.text == "Unable to remove driver instances." || box.text == "Unable to launch rescan.");
+    }
+    if (box.caption == "Error") {
+        // A system text ends in CR LF; a code without text is named.
+        return box.type == 0x40 && (EndsWith(box.text, "\r\n") || std::regex_match(box.text, kSystemErrorText));
+    }
+    return false;
+}
+
+class FaultSweepTest : public SimTest {
+protected:
+    int runNumber = 0;
+    long runs = 0;
+    long injected = 0;
+
+    // A fresh machine on a folder of its own, so that no file of an earlier
+    // run (the log above all) is mistaken for this run's.
+    void FreshMachine(const SweepConfig& config)
+    {
+        std::string folder = root + "/run" + std::to_string(++runNumber);
+        ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+        SimReset(folder);
+        Write("C:\\pkg\\MERVOUSB.inf", kTypicalInf);
+        Write("C:\\pkg\\mervousb.sys", "USB driver bytes");
+        Write("C:\\pkg\\mervoser.sys", "serial driver bytes");
+        Write("C:\\pkg\\MERVODevCtl.exe", "tool");
+        // Stale copies, so that the two deletions succeed in a clean run and
+        // a failed deletion shows.
+        Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "stale");
+        Write("C:\\WINDOWS\\inf\\MERVOUSB.pnf", "stale compiled");
+        Sim().failAlways[SIM_FormatMessageA] = config.formatMessageFails;
+        if (config.machine == WOW64) {
+            Write("C:\\pkg\\MERVODriverStager64.exe", "64-bit build");
+            Sim().wow64 = true;
+        }
+        if (config.machine == NT4_SP6A) {
+            SimSetVersion(PS_VER_PLATFORM_WIN32_NT, 4, 0, 1381, "Service Pack 6");
+            Sim().registryKeys.push_back(kHotfixKey);
+        }
+    }
+
+    Outcome Run(const SweepConfig& config)
+    {
+        std::string text = config.argumentText;
+        std::vector<char> argument(text.begin(), text.end());
+        argument.push_back('\0');
+        Outcome outcome;
+        outcome.code = WinMain(nullptr, nullptr, argument.data(), 1);
+        for (const SimMessageBox& box : Sim().boxes) {
+            outcome.boxes.push_back(box.caption + ": " + box.text);
+        }
+        outcome.trace = Sim().trace;
+        for (const std::string& entry : outcome.trace) {
+            if (!EndsWith(entry, " FAILED")) continue;
+            ++injected;
+            const std::string operation = OperationOf(entry);
+            if (config.formatMessageFails && operation == "FormatMessageA") continue;  // the background fault
+            ++outcome.failures;
+            if (outcome.failedEntry.empty()) outcome.failedEntry = entry;
+            if (operation == "CloseHandle" || operation == "RegCloseKey") ++outcome.failedCloses;
+        }
+        outcome.logExists = SimFileExists(kLog);
+        if (outcome.logExists) {
+            for (const LogEntry& e : LogEntries(kLog)) {
+                outcome.lines.push_back(e.module + " | " + e.function + " | " + e.text);
+            }
+            std::vector<std::string> raw = LogFileLines(kLog);
+            EXPECT_TRUE(!raw.empty() && raw.back() == "\t\t--------------- LOG CLOSED --------------")
+                << "log not closed";
+        }
+        ++runs;
+        CheckInvariants(config, outcome);
+        return outcome;
+    }
+
+    // What every run must satisfy, whatever failed.
+    void CheckInvariants(const SweepConfig& config, const Outcome& outcome)
+    {
+        static const int kCodes[] = {0, 1, 2, 15, 21, 22, 23};
+        EXPECT_NE(std::end(kCodes), std::find(std::begin(kCodes), std::end(kCodes), outcome.code))
+            << "undocumented exit code " << outcome.code;
+        EXPECT_EQ(0, RunLog.isOpen);
+        EXPECT_EQ(0, Sim().openStreams);
+        EXPECT_EQ(0, Sim().openTexts);
+        // A handle whose CloseHandle failed stays open in the simulator; on
+        // Windows it would be released at the process end.
+        EXPECT_EQ(outcome.failedCloses, Sim().openHandles);
+        for (const SimMessageBox& box : Sim().boxes) {
+            EXPECT_TRUE(IsDocumentedBox(box)) << "undocumented box " << box.caption << ": " << box.text;
+        }
+
+        // The success box: only after a run that ended with 0 without
+        // "nodisplay", then as the last box, and always then (unless it was
+        // the box whose MessageBoxA failed).
+        auto success = std::find(outcome.boxes.begin(), outcome.boxes.end(), kSuccess);
+        const bool display = std::string(config.argumentText).find("nodisplay") == std::string::npos;
+        if (success != outcome.boxes.end()) {
+            EXPECT_EQ(0, outcome.code);
+            EXPECT_TRUE(display);
+            EXPECT_EQ(outcome.boxes.end() - 1, success) << "a box after the success box";
+        } else if (outcome.code == 0 && display && Traced(outcome, "SetupCopyOEMInfA")) {
+            EXPECT_EQ("MessageBoxA MERVODriverStager FAILED", outcome.failedEntry) << "success box missing";
+        }
+
+        // A failed copy step or staging: its log line last, the system error
+        // box (if its MessageBoxA did not fail), nothing staged after a failed
+        // copy, no rescan after either. (On the WOW64 machine 23 also means a
+        // hand-off that failed; that case is predicted per failure below.)
+        if ((outcome.code == 22 || outcome.code == 23) && config.machine == XP) {
+            if (outcome.logExists) {
+                EXPECT_EQ(outcome.code == 23
+                              ? "MERVODriverStager | Default_Pre_Installer | Error while copying driver files !!"
+                              : "MERVODriverStager | Default_Pre_Installer | Error while pre-installing driver !!",
+                          outcome.lines.back());
+            }
+            if (outcome.failedEntry != "MessageBoxA Error FAILED") {
+                ASSERT_FALSE(outcome.boxes.empty());
+                EXPECT_EQ(0u, outcome.boxes.back().rfind("Error: ", 0)) << outcome.boxes.back();
+            }
+            EXPECT_EQ(outcome.code == 22, Traced(outcome, "SetupCopyOEMInfA"));
+            EXPECT_FALSE(Traced(outcome, "CreateProcessA \"C:\\pkg\\MERVODevCtl.exe\" rescan"));
+        }
+    }
+
+    static bool Traced(const Outcome& outcome, const std::string& prefix)
+    {
+        return std::any_of(outcome.trace.begin(), outcome.trace.end(),
+                           [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
+    }
+
+    void Report(const char* mode, const SweepConfig& config, long cleanCalls)
+    {
+        printf("[fault-sweep] mode=%s config=\"%s\" clean-calls=%ld runs=%ld faults=%ld\n", mode, config.name,
+               cleanCalls, runs, injected);
+    }
+};
+
+// The exit code and boxes expected when exactly one call failed: `entry` is its
+// trace entry and `occurrence` counts the calls of the same operation before
+// it (for OpenStream, the openings of the INF before it).
+struct Expected {
+    int code;
+    std::vector<std::string> boxes;
+    std::string line;  // a log line that must be present ("" none)
+};
+
+Expected ExpectSingleFailure(const SweepConfig& config, const std::string& entry, int occurrence)
+{
+    const std::string operation = OperationOf(entry);
+    const bool display = std::string(config.argumentText).find("nodisplay") == std::string::npos;
+    const std::vector<std::string> none;
+    const std::vector<std::string> done = display ? std::vector<std::string>{kSuccess} : none;
+    const std::string systemBox = config.formatMessageFails ? kAccessDeniedNoText : kAccessDenied;
+
+    if (config.machine == NT4_SP6A) {
+        // Refused in any case; the hotfix key decides between 6 and 6a.
+        if (operation == "GetTempPathA") return {1, {kTempBox}, ""};
+        if (operation == "MessageBoxA") return {2, none, ""};
+        if (operation == "RegOpenKeyExA")
+            return {2, {kNtRefusal}, "GetOSVersion | GetOSVersion | Service Pack 6 (Build 1381)"};
+        if (operation == "RegCloseKey")
+            return {2, {kNtRefusal}, "GetOSVersion | GetOSVersion | Service Pack 6a (Build 1381)"};
+        return {2, {kNtRefusal}, ""};
+    }
+    if (config.machine == WOW64) {
+        // The hand-off: the 64-bit build's exit code (0 here) is passed on.
+        if (operation == "IsWow64Process") return {0, done, ""};  // the question failed: run here
+        if (operation == "GetModuleFileNameA" || operation == "GetFileAttributesA" ||
+            operation == "CreateProcessA") {
+            return {23, {kMissing64}, ""};
+        }
+        // The 64-bit build started but its end or exit code is unknown: 23
+        // without a box of its own (the 64-bit build shows its own boxes).
+        if (operation == "WaitForSingleObject" || operation == "GetExitCodeProcess") return {23, none, ""};
+        return {0, none, ""};  // CloseHandle
+    }
+
+    // Windows XP: the whole sequence.
+    if (operation == "GetTempPathA") return {1, {kTempBox}, ""};
+    if (operation == "GetModuleFileNameA")
+        return {21, none, "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!"};
+    if (operation == "GetSystemDirectoryA") {
+        // The sequence's own look-up of the driver folder is not checked
+        // (staging then gets an empty media location); the copy step's is.
+        if (occurrence == 0) return {0, done, ""};
+        return {23, {systemBox}, ""};
+    }
+    if (operation == "OpenStream") {
+        if (entry.find("MERVOStageLog.txt") != std::string::npos) return {0, done, ""};  // no log, no harm
+        // Openings 1 and 2 read the device table, 3 is the copy step's.
+        if (occurrence < 2) return {15, none, ""};
+        return {23, {systemBox}, "INFManager | CopyDriverFiles | Error: INF file opening failed !!"};
+    }
+    if (operation == "CopyFileA") {
+        const std::string name = occurrence == 0 ? "mervousb.sys" : "mervoser.sys";
+        return {0, done,
+                "INFManager | CopyDriverFiles | Error while copying file C:\\pkg\\" + name +
+                    " to C:\\WINDOWS\\System32\\Drivers\\" + name + " !!"};
+    }
+    if (operation == "CreateProcessA") {
+        std::vector<std::string> boxes{occurrence == 0 ? kRemoveBox : kRescanBox};
+        boxes.insert(boxes.end(), done.begin(), done.end());
+        return {0, boxes,
+                occurrence == 0 ? "MERVODriverStager | RemoveDriverInstances | Error: Driver instances remove failed !!"
+                                : "MERVODriverStager | RemountDriverInstances | Error: Driver instances mount failed !!"};
+    }
+    if (operation == "SetupCopyOEMInfA") return {22, {systemBox}, ""};
+    if (operation == "MessageBoxA") return {0, none, ""};  // the success box itself failed: nothing to show
+    // Failures the run rightly passes over: clearing attributes (of a file
+    // that may not exist), deleting a stale copy, a failed wait or close on
+    // the companion tool (its result is never used), the first version
+    // record (the plain one is asked next), the WOW64 question (a 32-bit
+    // system cannot answer it).
+    return {0, done, ""};
+}
+
+int Occurrence(const Outcome& outcome)
+{
+    const std::string operation = OperationOf(outcome.failedEntry);
+    int count = 0;
+    for (const std::string& entry : outcome.trace) {
+        if (entry == outcome.failedEntry) break;
+        if (OperationOf(entry) != operation) continue;
+        if (operation == "OpenStream" && entry.find("MERVOUSB.inf") == std::string::npos) continue;
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(FaultSweepTest, EveryFailableCallOfAWholeRunFailedInTurn)
+{
+    long totalRuns = 0;
+    long totalFaults = 0;
+    for (const SweepConfig& config : kConfigs) {
+        SCOPED_TRACE(config.name);
+        runs = 0;
+        injected = 0;
+        FreshMachine(config);
+        const Outcome clean = Run(config);
+        EXPECT_EQ(0, clean.failures);
+        const long calls = Sim().failableCalls;
+        ASSERT_GT(calls, 5);
+        for (long n = 1; n <= calls; ++n) {
+            SCOPED_TRACE("failing call " + std::to_string(n));
+            FreshMachine(config);
+            Sim().failCallNumber = n;
+            const Outcome outcome = Run(config);
+            // The run is the clean one up to the failed call, so the call is made.
+            ASSERT_EQ(1, outcome.failures);
+            SCOPED_TRACE(outcome.failedEntry);
+            const Expected expected = ExpectSingleFailure(config, outcome.failedEntry, Occurrence(outcome));
+            EXPECT_EQ(expected.code, outcome.code);
+            EXPECT_EQ(expected.boxes, outcome.boxes);
+            if (!expected.line.empty()) {
+                EXPECT_NE(outcome.lines.end(), std::find(outcome.lines.begin(), outcome.lines.end(), expected.line))
+                    << "missing log line " << expected.line;
+            }
+            // A failed deletion of a stale copy is not logged as done.
+            if (OperationOf(outcome.failedEntry) == "DeleteFileA") {
+                const std::string path = outcome.failedEntry.substr(12, outcome.failedEntry.size() - 12 - 7);
+                EXPECT_EQ(outcome.lines.end(),
+                          std::find(outcome.lines.begin(), outcome.lines.end(),
+                                    "INFManager | CopyDriverFiles | File " + path + " deleted OK."));
+            }
+        }
+        Report("nth-call", config, calls);
+        totalRuns += runs;
+        totalFaults += injected;
+    }
+    printf("[fault-sweep] mode=nth-call total runs=%ld faults=%ld\n", totalRuns, totalFaults);
+}
+
+TEST_F(FaultSweepTest, EveryOperationFailingAlways)
+{
+    // Exit codes when an operation fails on every call; an operation that a
+    // machine's run never calls changes nothing.
+    struct AlwaysCase {
+        SimOperation operation;
+        int xp;
+        int wow64;
+        int nt4;
+    };
+    const AlwaysCase cases[] = {
+        {SIM_GetModuleFileNameA, 21, 23, 2},  // WOW64: the 64-bit build cannot be found
+        {SIM_GetTempPathA, 1, 0, 1},          // WOW64: handed off before the temp folder is asked
+        {SIM_GetSystemDirectoryA, 23, 0, 2},  // the copy step cannot find the driver folder
+        {SIM_GetVersionExA, 2, 0, 2},         // no version: unknown system, refused
+        {SIM_RegOpenKeyExA, 0, 0, 2},
+        {SIM_RegCloseKey, 0, 0, 2},
+        {SIM_SetFileAttributesA, 0, 0, 2},
+        {SIM_GetFileAttributesA, 0, 23, 2},
+        {SIM_DeleteFileA, 0, 0, 2},
+        {SIM_CopyFileA, 0, 0, 2},  // each failed copy is logged; the run goes on
+        {SIM_CreateProcessA, 0, 23, 2},
+        {SIM_WaitForSingleObject, 0, 23, 2},
+        {SIM_GetExitCodeProcess, 0, 23, 2},
+        {SIM_CloseHandle, 0, 0, 2},
+        {SIM_MessageBoxA, 0, 0, 2},
+        {SIM_FormatMessageA, 0, 0, 2},
+        {SIM_SetupCopyOEMInfA, 22, 0, 2},
+        {SIM_IsWow64Process, 0, 0, 2},
+        {SIM_OpenStream, 15, 0, 2},  // no log and no INF
+    };
+    ASSERT_EQ(static_cast<size_t>(SIM_OPERATION_COUNT), std::size(cases));
+    long totalRuns = 0;
+    long totalFaults = 0;
+    for (const SweepConfig& config : kConfigs) {
+        SCOPED_TRACE(config.name);
+        runs = 0;
+        injected = 0;
+        for (const AlwaysCase& c : cases) {
+            SCOPED_TRACE(SimOperationName(c.operation));
+            FreshMachine(config);
+            Sim().failAlways[c.operation] = true;
+            const Outcome outcome = Run(config);
+            EXPECT_EQ(config.machine == XP ? c.xp : config.machine == WOW64 ? c.wow64 : c.nt4, outcome.code);
+            if (c.operation == SIM_MessageBoxA) {
+                EXPECT_TRUE(outcome.boxes.empty());
+            }
+            if (c.operation == SIM_CopyFileA && config.machine == XP) {
+                EXPECT_EQ(2, std::count_if(outcome.lines.begin(), outcome.lines.end(), [](const std::string& l) {
+                              return l.rfind("INFManager | CopyDriverFiles | Error while copying file", 0) == 0;
+                          }));
+            }
+            if (c.operation == SIM_CreateProcessA && config.machine == XP) {
+                std::vector<std::string> boxes{kRemoveBox, kRescanBox};
+                if (std::string(config.argumentText).empty()) boxes.push_back(kSuccess);
+                EXPECT_EQ(boxes, outcome.boxes);
+            }
+        }
+        Report("always", config, 0);
+        totalRuns += runs;
+        totalFaults += injected;
+    }
+    printf("[fault-sweep] mode=always total runs=%ld faults=%ld\n", totalRuns, totalFaults);
+}
+
+}  // namespace
