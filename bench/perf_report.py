@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Prints the tables of docs/PERFORMANCE.md from one run's measurements.
+
+usage: perf_report.py READERS.json WINE.json
+
+READERS.json: Google Benchmark's JSON output of inf_readers_bench (median
+aggregates of repeated runs). Each reader "R/<size>/<n>dev/<stream>" is
+paired with "R_floor/<same>"; the ratio is the reader's time over the floor's,
+by CPU time (what the reader itself costs; the machine may be shared) and by
+wall time. WINE.json: the output of time_runs.py.
+"""
+import json
+import statistics
+import sys
+
+LIMIT_READERS = 2.0
+LIMIT_RUN = 1.5
+
+
+def medians(path):
+    with open(path) as f:
+        data = json.load(f)
+    rows = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        rows[b.get("run_name", b["name"])] = b
+    return data.get("context", {}), rows
+
+
+def reader_table(rows):
+    def order(name):
+        parts = name.split("/")
+        size = {"10KB": 0, "1MB": 1, "16MB": 2}.get(parts[1], 3) if len(parts) > 1 else 3
+        return (parts[0], parts[-1], size, name)
+
+    rows = {name: rows[name] for name in sorted(rows, key=order)}
+    out = ["| reader | INF size | device lines | stream | reader MB/s | floor MB/s "
+           "| ratio (CPU) | ratio (wall) | within 2x |",
+           "|---|---|---|---|---:|---:|---:|---:|---|"]
+    worst = 0.0
+    for name, b in rows.items():
+        parts = name.split("/")
+        if parts[0].endswith("_floor"):
+            continue
+        floor = rows.get("/".join([parts[0] + "_floor"] + parts[1:]))
+        if floor is None:
+            continue
+        cpu = b["cpu_time"] / floor["cpu_time"]
+        wall = b["real_time"] / floor["real_time"]
+        worst = max(worst, cpu)
+        out.append(f"| {parts[0]} | {parts[1]} | {parts[2].replace('dev', '')} | {parts[3]} "
+                   f"| {b['bytes_per_second'] / 1e6:.0f} | {floor['bytes_per_second'] / 1e6:.0f} "
+                   f"| {cpu:.2f} | {wall:.2f} | {'yes' if cpu <= LIMIT_READERS else 'NO'} |")
+    return out, worst
+
+
+def wine_table(path):
+    with open(path) as f:
+        data = json.load(f)
+    measured = data["measured"]
+    out = [f"Whole run under Wine, {data['rounds']} rounds, interleaved "
+           f"(times in seconds, wall clock, from the shell's start of wine64 to its end):",
+           "",
+           f"| program | median | min | max | {measured} / program (median over rounds) |",
+           "|---|---:|---:|---:|---:|"]
+    for name, p in data["programs"].items():
+        out.append(f"| {name} | {p['median_s']:.3f} | {p['min_s']:.3f} | {p['max_s']:.3f} "
+                   f"| {p['median_ratio_of_measured']:.2f} |")
+    return out, data
+
+
+def main():
+    context, rows = medians(sys.argv[1])
+    lines, worst = reader_table(rows)
+    print("INF readers (median of the repetitions; MB = 10^6 bytes; the ratio is"
+          " reader time / floor time):")
+    print()
+    print("\n".join(lines))
+    print()
+    print(f"Worst reader ratio (CPU): {worst:.2f} (target <= {LIMIT_READERS})")
+    print()
+    wine, data = wine_table(sys.argv[2])
+    print("\n".join(wine))
+    print()
+    programs = data["programs"]
+    run = programs[data["measured"]]["times_s"]
+    trivial = programs["trivial"]["times_s"]
+    print(f"Whole run / trivial start: {programs['trivial']['median_ratio_of_measured']:.2f}"
+          f" (target <= {LIMIT_RUN})")
+    # The two starts of the companion tool are part of every run; their cost
+    # is what two_children adds to trivial. Taken out per round:
+    for floor in ("two_children", "two_children_imports"):
+        if floor in programs:
+            start = trivial if floor == "two_children" else programs["trivial_imports"]["times_s"]
+            own = [(r - c + t) / t for r, c, t in zip(run, programs[floor]["times_s"], start)]
+            base = "trivial" if floor == "two_children" else "trivial_imports"
+            print(f"Whole run less the two tool starts ({floor} - {base}), / {base}:"
+                  f" {statistics.median(own):.2f}")
+
+
+if __name__ == "__main__":
+    main()
