@@ -23,9 +23,9 @@ const std::string kUsageText =
     "             nolog: No log file will be generated.         \n"
     "\n";
 
-const char* const kBanner1 = "\t\t-----------------------------------------";
-const char* const kBanner2 = "\t\t|       MERVODriverStager Log file      |";
-const char* const kClosingLine = "\t\t--------------- LOG CLOSED --------------";
+using e2e::kLogBanner1;
+using e2e::kLogBanner2;
+using e2e::kLogClosingLine;
 const MessageBoxSeen kSuccessBox{"MERVODriverStager",
                                  "Driver Pre-install OK: you can now plug your device."};
 
@@ -46,52 +46,6 @@ void ExpectCrLfOnly(const std::string& bytes) {
     }
     ASSERT_FALSE(bytes.empty());
     EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n") << "the log must end with a line end";
-}
-
-// A log line: time stamp " d- m-yyyy: hHmmmn s'' -  ", then the module right-aligned
-// in 22 columns, " - ", the function right-aligned in 25, "() - " and the text.
-struct LogLine {
-    bool matched = false;
-    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
-    std::string module, function, text;
-};
-
-LogLine ParseLogLine(const std::string& line) {
-    static const std::regex pattern(
-        "([ 0-9]{2})-([ 0-9]{2})-([0-9]{4}):([ 0-9]{2})H([ 0-9]{2})mn([ 0-9]{2})'' -  "
-        "( *[^ ]+) - ( *[^ ]+)\\(\\) - (.*)");
-    std::smatch m;
-    LogLine parsed;
-    if (!std::regex_match(line, m, pattern)) return parsed;
-    parsed.matched = true;
-    parsed.day = atoi(m[1].str().c_str());
-    parsed.month = atoi(m[2].str().c_str());
-    parsed.year = atoi(m[3].str().c_str());
-    parsed.hour = atoi(m[4].str().c_str());
-    parsed.minute = atoi(m[5].str().c_str());
-    parsed.second = atoi(m[6].str().c_str());
-    parsed.module = m[7].str();
-    parsed.function = m[8].str();
-    parsed.text = m[9].str();
-    return parsed;
-}
-
-std::string RightAligned(const std::string& text, size_t width) {
-    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
-}
-
-// Seconds since 2000 of a UTC date and time (enough to compare nearby stamps).
-long long Seconds(int year, int month, int day, int hour, int minute, int second) {
-    static const int daysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    long long days = (year - 2000) * 365LL + (year - 1997) / 4 + daysBefore[month - 1] + day;
-    if (month > 2 && year % 4 == 0) ++days;
-    return ((days * 24 + hour) * 60 + minute) * 60LL + second;
-}
-
-long long NowUtcSeconds() {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    return Seconds(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
 }
 
 // --- The usage box -------------------------------------------------------------------------
@@ -145,9 +99,9 @@ protected:
 // line, every line ended by CR LF.
 TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf) {
     e2e::WineVersion version("winxp");
-    long long before = NowUtcSeconds();
+    long long before = e2e::NowUtcSeconds();
     e2e::RunResult run = Run("nodisplay");
-    long long after = NowUtcSeconds();
+    long long after = e2e::NowUtcSeconds();
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(Visible(run.boxes));
@@ -158,29 +112,28 @@ TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf) {
     ExpectCrLfOnly(bytes);
     std::vector<std::string> lines = e2e::SplitLines(bytes);
     ASSERT_GE(lines.size(), 6u) << bytes;
-    EXPECT_EQ(lines[0], kBanner1);
-    EXPECT_EQ(lines[1], kBanner2);
-    EXPECT_EQ(lines[2], kBanner1);
+    EXPECT_EQ(lines[0], kLogBanner1);
+    EXPECT_EQ(lines[1], kLogBanner2);
+    EXPECT_EQ(lines[2], kLogBanner1);
     EXPECT_EQ(lines[3], "");
-    EXPECT_EQ(lines.back(), kClosingLine);
+    EXPECT_EQ(lines.back(), kLogClosingLine);
 
-    LogLine created = ParseLogLine(lines[4]);
-    ASSERT_TRUE(created.matched) << e2e::Visible(lines[4]);
-    EXPECT_EQ(created.module, RightAligned("MERVODriverStager", 22));
-    EXPECT_EQ(created.function, RightAligned("WinMain", 25));
-    EXPECT_EQ(created.text, "Log created: " + e2e::RunLogPath() + ".");
+    e2e::LogLine created = e2e::ParseLogLine(lines[4]);
+    ASSERT_TRUE(created.stamped) << e2e::Visible(lines[4]);
+    EXPECT_EQ(created.entry, e2e::Entry("MERVODriverStager", "WinMain",
+                                        "Log created: " + e2e::RunLogPath() + "."));
 
     // Every line between the banner and the closing line is a time-stamped
     // step, except the empty line that follows the OS build line; the stamps
     // are UTC and lie within the run.
     for (size_t i = 4; i + 1 < lines.size(); ++i) {
         if (lines[i].empty()) continue;
-        LogLine line = ParseLogLine(lines[i]);
-        ASSERT_TRUE(line.matched) << "line " << i << ": " << e2e::Visible(lines[i]);
-        EXPECT_GE(line.module.size(), 22u);
-        EXPECT_GE(line.function.size(), 25u);
-        long long stamp = Seconds(line.year, line.month, line.day, line.hour, line.minute,
-                                  line.second);
+        e2e::LogLine line = e2e::ParseLogLine(lines[i]);
+        ASSERT_TRUE(line.stamped) << "line " << i << ": " << e2e::Visible(lines[i]);
+        EXPECT_EQ(line.entry.substr(22, 3), " - ") << lines[i];
+        EXPECT_EQ(line.entry.substr(22 + 3 + 25, 5), "() - ") << lines[i];
+        long long stamp = e2e::UtcSeconds(line.year, line.month, line.day, line.hour,
+                                          line.minute, line.second);
         EXPECT_GE(stamp, before - 1) << lines[i];
         EXPECT_LE(stamp, after + 1) << lines[i];
     }
@@ -212,8 +165,8 @@ TEST_F(RunLog, ReadOnlyOldLogIsReplaced) {
     EXPECT_EQ(bytes.find("old content"), std::string::npos);
     std::vector<std::string> lines = e2e::SplitLines(bytes);
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], kBanner1);
-    EXPECT_EQ(lines.back(), kClosingLine);
+    EXPECT_EQ(lines[0], kLogBanner1);
+    EXPECT_EQ(lines.back(), kLogClosingLine);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <set>
 
 namespace e2e {
@@ -271,6 +272,10 @@ std::string Visible(const std::string& text) {
     return out;
 }
 
+void PrintTo(const MessageBoxSeen& box, std::ostream* out) {
+    *out << "{\"" << Visible(box.caption) << "\", \"" << Visible(box.text) << "\"}";
+}
+
 namespace {
 
 struct BoxSearch {
@@ -402,6 +407,70 @@ RunResult RunStager(const RunRequest& request) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return result;
+}
+
+// --- The run log ------------------------------------------------------------------------------
+
+const char* const kLogBanner1 = "\t\t-----------------------------------------";
+const char* const kLogBanner2 = "\t\t|       MERVODriverStager Log file      |";
+const char* const kLogClosingLine = "\t\t--------------- LOG CLOSED --------------";
+
+LogLine ParseLogLine(const std::string& line) {
+    // "%2d-%2d-%4d:%2dH%2dmn%2d'' -  " with blank-padded fields.
+    static const std::regex stamp(
+        "([ 0-9][0-9])-([ 0-9][0-9])-([0-9]{4}):([ 0-9][0-9])H([ 0-9][0-9])mn([ 0-9][0-9])'' -  "
+        "(.*)");
+    std::smatch m;
+    LogLine parsed;
+    if (!std::regex_match(line, m, stamp)) {
+        parsed.entry = line;
+        return parsed;
+    }
+    parsed.stamped = true;
+    parsed.day = atoi(m[1].str().c_str());
+    parsed.month = atoi(m[2].str().c_str());
+    parsed.year = atoi(m[3].str().c_str());
+    parsed.hour = atoi(m[4].str().c_str());
+    parsed.minute = atoi(m[5].str().c_str());
+    parsed.second = atoi(m[6].str().c_str());
+    parsed.entry = m[7].str();
+    return parsed;
+}
+
+std::string Entry(const std::string& module, const std::string& function, const std::string& text) {
+    char head[128];
+    snprintf(head, sizeof head, "%22s - %25s() - ", module.c_str(), function.c_str());
+    return head + text;
+}
+
+std::vector<std::string> RunLogEntries(bool* present) {
+    std::vector<std::string> entries;
+    for (const std::string& line : SplitLines(ReadFileBytes(RunLogPath(), present))) {
+        entries.push_back(ParseLogLine(line).entry);
+    }
+    return entries;
+}
+
+std::vector<std::string> RunLogSteps(bool* present) {
+    std::vector<std::string> entries = RunLogEntries(present);
+    if (entries.size() < 5 || entries[0] != kLogBanner1 || entries[1] != kLogBanner2 ||
+        entries[2] != kLogBanner1 || !entries[3].empty() || entries.back() != kLogClosingLine) {
+        return {};
+    }
+    return std::vector<std::string>(entries.begin() + 4, entries.end() - 1);
+}
+
+long long UtcSeconds(int year, int month, int day, int hour, int minute, int second) {
+    static const int daysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    long long days = (year - 2000) * 365LL + (year - 1997) / 4 + daysBefore[(month + 11) % 12] + day;
+    if (month > 2 && year % 4 == 0) ++days;
+    return ((days * 24 + hour) * 60 + minute) * 60LL + second;
+}
+
+long long NowUtcSeconds() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    return UtcSeconds(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
 }
 
 // --- The companion-tool double ----------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,6 +94,9 @@ struct MessageBoxSeen {
     }
 };
 
+// For test failure messages: caption and text with control bytes escaped.
+void PrintTo(const MessageBoxSeen& box, std::ostream* out);
+
 struct RunRequest {
     std::string exePath;        // the stager to start (usually in a package folder)
     std::string argumentText;   // appended after the quoted path and one blank
@@ -122,6 +126,39 @@ RunResult RunStager(const RunRequest& request);
 
 // Printable form of a text with \r, \n, \t and other control bytes escaped.
 std::string Visible(const std::string& text);
+
+// --- The run log --------------------------------------------------------------------------
+
+// One line of the run log, split into its time stamp and its entry.
+struct LogLine {
+    bool stamped = false;  // the line starts with a time stamp
+    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
+    std::string entry;     // the rest: "<module> - <function>() - <text>"; the
+                           // whole line when it has no time stamp
+};
+
+LogLine ParseLogLine(const std::string& line);
+
+// The entry part of a log line as the program writes it: the module right-aligned
+// in 22 columns, " - ", the function right-aligned in 25, "() - ", the text.
+std::string Entry(const std::string& module, const std::string& function, const std::string& text);
+
+// The run log's lines with their time stamps removed (banner, empty lines and
+// the closing line kept as they are). `present` tells whether the log exists.
+std::vector<std::string> RunLogEntries(bool* present = nullptr);
+
+// The lines between the banner (and its empty line) and the closing line,
+// time stamps removed: what the steps of the run wrote. Empty when the log
+// does not have that frame.
+std::vector<std::string> RunLogSteps(bool* present = nullptr);
+
+extern const char* const kLogBanner1;
+extern const char* const kLogBanner2;
+extern const char* const kLogClosingLine;
+
+// Seconds since 2000-01-01 of a UTC date and time, and of now.
+long long UtcSeconds(int year, int month, int day, int hour, int minute, int second);
+long long NowUtcSeconds();
 
 // --- The companion-tool double --------------------------------------------------------------
 
