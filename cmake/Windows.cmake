@@ -31,6 +31,15 @@ target_link_libraries(MERVODriverStager PRIVATE -Wl,--whole-archive mervo_logic 
 # Static runtime (only system DLLs in the import table), GUI subsystem.
 target_link_options(MERVODriverStager PRIVATE -static -mwindows -B${MERVO_NO_DEFAULT_MANIFEST_DIR}/)
 
+# The x86_64 build also ships as MERVODriverStager64.exe, the name under which
+# the 32-bit stager finds it beside itself on 64-bit Windows; the plain name
+# stays for the tests and the demo, which run it under Wine.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  add_custom_command(TARGET MERVODriverStager POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:MERVODriverStager>
+            $<TARGET_FILE_DIR:MERVODriverStager>/MERVODriverStager64.exe)
+endif()
+
 # The shipped file itself: architecture, subsystem, imports, version record
 # and manifest, read from its PE headers on the host.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
@@ -46,4 +55,9 @@ set_tests_properties(pe_check PROPERTIES LABELS pe)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   add_subdirectory(tests/e2e)
+endif()
+
+# The distribution zip (target dist) is made from the i686 build.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  include(cmake/Dist.cmake)
 endif()

@@ -1,0 +1,64 @@
+# Makes the distribution zip; run by the `dist` target (cmake -P) with
+# SOURCE_DIR, WIN64_BUILD_DIR, STAGER32, DEVCTL32, README and ZIP set.
+foreach(name SOURCE_DIR WIN64_BUILD_DIR STAGER32 DEVCTL32 README ZIP)
+  if(NOT DEFINED ${name})
+    message(FATAL_ERROR "MakeDist.cmake: ${name} is not set")
+  endif()
+endforeach()
+
+# The x86_64 programs: configure their tree when it is new, then build them.
+if(NOT EXISTS ${WIN64_BUILD_DIR}/CMakeCache.txt)
+  message(STATUS "Configuring the x86_64 build in ${WIN64_BUILD_DIR}")
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WIN64_BUILD_DIR} -DCMAKE_BUILD_TYPE=Release
+            -DCMAKE_TOOLCHAIN_FILE=${SOURCE_DIR}/cmake/toolchain-x86_64-mingw.cmake
+    RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "configuring ${WIN64_BUILD_DIR} failed")
+  endif()
+endif()
+execute_process(
+  COMMAND ${CMAKE_COMMAND} --build ${WIN64_BUILD_DIR} --target MERVODriverStager MERVODevCtl64
+  RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "building the x86_64 programs in ${WIN64_BUILD_DIR} failed")
+endif()
+
+# The files of the zip, each with its name there.
+set(files
+  "${STAGER32}|MERVODriverStager.exe"
+  "${WIN64_BUILD_DIR}/MERVODriverStager64.exe|MERVODriverStager64.exe"
+  "${DEVCTL32}|MERVODevCtl.exe"
+  "${WIN64_BUILD_DIR}/tools/devctl/MERVODevCtl64.exe|MERVODevCtl64.exe"
+  "${SOURCE_DIR}/examples/package/MERVOUSB.inf|MERVOUSB.inf"
+  "${SOURCE_DIR}/examples/package/mervousb.sys|mervousb.sys"
+  "${SOURCE_DIR}/examples/package/mervoser.sys|mervoser.sys"
+  "${README}|README-DEVICE-MAKERS.txt")
+
+# A fresh staging folder beside the zip, so that nothing of an earlier run
+# slips in, and the zip made from inside it (names without folders).
+get_filename_component(dist_dir ${ZIP} DIRECTORY)
+get_filename_component(zip_stem ${ZIP} NAME_WLE)
+set(staging ${dist_dir}/${zip_stem})
+file(REMOVE_RECURSE ${staging})
+file(MAKE_DIRECTORY ${staging})
+set(names)
+foreach(entry IN LISTS files)
+  string(REPLACE "|" ";" pair "${entry}")
+  list(GET pair 0 from)
+  list(GET pair 1 name)
+  if(NOT EXISTS ${from})
+    message(FATAL_ERROR "missing for the distribution: ${from}")
+  endif()
+  file(COPY_FILE ${from} ${staging}/${name})
+  list(APPEND names ${name})
+endforeach()
+file(REMOVE ${ZIP})
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E tar cf ${ZIP} --format=zip ${names}
+  WORKING_DIRECTORY ${staging}
+  RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "zipping ${ZIP} failed")
+endif()
+message(STATUS "Distribution: ${ZIP}")

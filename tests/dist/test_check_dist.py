@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Shows that check_dist.py refuses a damaged distribution.
+
+Starts from the zip that the dist target made (which must pass), and makes
+one faulty copy per case: a file missing, a file too many, a file in a
+folder, a changed package file, the 32-bit and 64-bit builds swapped, a
+stager in the place of a tool. Each copy must fail with the expected text.
+
+Usage: test_check_dist.py <the arguments of check_dist.py>
+"""
+import argparse
+import os
+import sys
+import tempfile
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_dist  # noqa: E402
+
+
+def rename(entries, old, new):
+    entries[new] = entries.pop(old)
+
+
+def swap(entries, a, b):
+    entries[a], entries[b] = entries[b], entries[a]
+
+
+# (case, change of the {name: bytes} entries, text that a failure must hold)
+CASES = [
+    ("file missing", lambda e: e.pop("mervoser.sys"), "missing entry mervoser.sys"),
+    ("file too many", lambda e: e.update({"MERVOUSB.pnf": b"x"}), "unexpected entry MERVOUSB.pnf"),
+    ("file in a folder", lambda e: rename(e, "MERVOUSB.inf", "package/MERVOUSB.inf"),
+     "missing entry MERVOUSB.inf"),
+    ("package file changed", lambda e: e.update({"mervousb.sys": e["mervousb.sys"] + b"!"}),
+     "mervousb.sys differs"),
+    ("README changed", lambda e: e.update({check_dist.README: b"old text"}),
+     "README-DEVICE-MAKERS.txt differs"),
+    ("stager builds swapped", lambda e: swap(e, "MERVODriverStager.exe", "MERVODriverStager64.exe"),
+     "MERVODriverStager64.exe: machine"),
+    ("tool builds swapped", lambda e: swap(e, "MERVODevCtl.exe", "MERVODevCtl64.exe"),
+     "MERVODevCtl64.exe: machine"),
+    ("stager as the tool", lambda e: e.update({"MERVODevCtl64.exe": e["MERVODriverStager64.exe"]}),
+     "MERVODevCtl64.exe: subsystem 2, expected 3"),
+    ("tool as the stager", lambda e: e.update({"MERVODriverStager64.exe": e["MERVODevCtl64.exe"]}),
+     "MERVODriverStager64.exe: subsystem 3, expected 2"),
+    ("not a program", lambda e: e.update({"MERVODevCtl.exe": b"MZ but nothing more"}),
+     "MERVODevCtl.exe: not a PE file"),
+]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("--zip", "--package", "--readme", "--stager32", "--devctl32"):
+        parser.add_argument(option, required=True)
+    arguments = parser.parse_args()
+
+    problems = []
+    good = check_dist.check(arguments)
+    if good:
+        problems.append("the dist target's zip itself fails: %s" % good)
+    with zipfile.ZipFile(arguments.zip) as archive:
+        original = {info.filename: archive.read(info) for info in archive.infolist()}
+    with tempfile.TemporaryDirectory() as folder:
+        for case, change, wanted in CASES:
+            entries = dict(original)
+            change(entries)
+            faulty = os.path.join(folder, "faulty.zip")
+            with zipfile.ZipFile(faulty, "w") as archive:
+                for name, data in entries.items():
+                    archive.writestr(name, data)
+            failures = check_dist.check(argparse.Namespace(**dict(vars(arguments), zip=faulty)))
+            if not any(wanted in failure for failure in failures):
+                problems.append("%s: no failure with %r, got %s" % (case, wanted, failures))
+            else:
+                print("refused as expected: %s" % case)
+    for problem in problems:
+        print("FAIL: " + problem)
+    print("%d cases, %s" % (len(CASES), "all refused" if not problems else "%d problems" % len(problems)))
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
