@@ -19,6 +19,8 @@ step_test_host() { ctest --test-dir "$HOST_TREE" --output-on-failure -j "$JOBS";
 step_test_win32() { ctest --test-dir "$WIN32_TREE" --output-on-failure; }
 # The Wine tests share one prefix and run one at a time (resource lock).
 step_test_win64() { ctest --test-dir "$WIN64_TREE" --output-on-failure; }
+# Sanitizer suite with the fault sweep, bounded fuzz runs, static checks.
+step_reliability() { "$ROOT/scripts/reliability.sh"; }
 
 STEPS=(
   install
@@ -28,6 +30,7 @@ STEPS=(
   test_host
   test_win32
   test_win64
+  reliability
 )
 
 if [ $# -gt 0 ]; then
