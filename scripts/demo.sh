@@ -3,11 +3,14 @@
 #
 # Installs what is missing, builds the three trees, makes a fresh Wine prefix
 # under build/demo-prefix (with an Xvfb of its own when there is no DISPLAY),
-# puts the example package, the x86_64 stager and the companion tool (for now
-# its test double) into one folder, and runs the stager there. Prints the
-# caption and text of every message box (answering each with OK; with a real
-# display you see them too), the run log, the exit code, the companion tool's
-# command lines and what changed in the Wine Windows folder.
+# puts the example package, the x86_64 stager and the x86_64 companion tool
+# (under the plain name MERVODevCtl.exe) into one folder, makes two USB device
+# instances in the prefix (one that the example INF serves, one of the same
+# vendor's product that it does not name), and runs the stager there. Prints
+# the caption and text of every message box (answering each with OK; with a
+# real display you see them too), the run log, the exit code, the device
+# instances before and after the run (the tool removes only the served one)
+# and what changed in the Wine Windows folder.
 #
 # Usage: scripts/demo.sh [ARGUMENT TEXT]   e.g. scripts/demo.sh nodisplay
 set -euo pipefail
@@ -36,7 +39,7 @@ rm -rf "$PACKAGE"
 mkdir -p "$PACKAGE"
 cp "$ROOT"/examples/package/* "$PACKAGE"/
 cp "$WIN64_TREE/MERVODriverStager.exe" "$PACKAGE"/
-cp "$WIN64_TREE/tests/e2e/MERVODevCtlDouble.exe" "$PACKAGE/MERVODevCtl.exe"
+cp "$WIN64_TREE/tools/devctl/MERVODevCtl64.exe" "$PACKAGE/MERVODevCtl.exe"
 ls -l "$PACKAGE"
 
 # What the Windows folder holds before the run: the driver folder and the INF
@@ -46,9 +49,16 @@ snapshot() {
 }
 snapshot >"$STATE/before.txt"
 
-RECORD=$PACKAGE/companion-tool-calls.txt
-export MERVO_DOUBLE_RECORD
-MERVO_DOUBLE_RECORD=$(windows_path "$RECORD")
+# The prefix's device instances of vendor 1A2B (instance id | hardware ids).
+TEST_DEVICES=$WIN64_TREE/tools/devctl/MERVOTestDevices.exe
+vendor_devices() {
+  "$WINENV" run "$STATE" "$TEST_DEVICES" list | tr -d '\r' | grep -i 'VID_1A2B' || echo "(none)"
+}
+echo
+echo "== Device instances of vendor 1A2B before the run"
+"$WINENV" run "$STATE" "$TEST_DEVICES" create 'USB\VID_1A2B&PID_0001' >/dev/null
+"$WINENV" run "$STATE" "$TEST_DEVICES" create 'USB\VID_1A2B&PID_0099' >/dev/null
+vendor_devices
 
 echo
 echo "== Running: MERVODriverStager.exe ${ARGUMENT_TEXT:-(empty argument text)}"
@@ -66,8 +76,8 @@ else
 fi
 
 echo
-echo "== Companion tool command lines (process id, tab, command line)"
-if [ -f "$RECORD" ]; then cat "$RECORD"; else echo "(the companion tool was not started)"; fi
+echo "== Device instances of vendor 1A2B after the run (the tool removes PID_0001, which the INF serves, and keeps PID_0099)"
+vendor_devices
 
 echo
 echo "== Changes in the Wine Windows folder (C:\\windows)"
