@@ -9,8 +9,10 @@
 //
 // Each benchmark reports bytes/s over the bytes the reader reads; the ratio
 // of a reader to its floor is worked out from the JSON output by
-// scripts/perf.sh.
+// bench/perf_report.py. Run under callgrind with MERVO_BENCH_COUNT set, the
+// program instead counts the instructions of one reading of each.
 #include <benchmark/benchmark.h>
+#include <valgrind/callgrind.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -62,64 +64,86 @@ void ReadLines(const char* path, size_t lines)
     fclose(inf);
 }
 
-void DeviceTable(benchmark::State& state, const Case* c, bool crt)
+// One reading of each kind; a reader returns false when its result is wrong.
+bool DeviceTableOnce(const Case& c, const char* path)
 {
-    const char* path = UseStream(*c, crt);
-    for (auto _ : state) {
-        DeviceIdTable table;
-        if (GetDeviceIDs(path, &table) != 0 || table.count != c->inf.devices) {
-            state.SkipWithError("GetDeviceIDs failed");
-            break;
-        }
-        benchmark::DoNotOptimize(table);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c->deviceTableBytes));
+    DeviceIdTable table;
+    int result = GetDeviceIDs(path, &table);
+    benchmark::DoNotOptimize(table);
+    return result == 0 && table.count == c.inf.devices;
 }
 
-void DeviceTableFloor(benchmark::State& state, const Case* c, bool crt)
+bool DeviceTableFloorOnce(const Case& c, const char* path)
 {
-    const char* path = UseStream(*c, crt);
-    for (auto _ : state) {
-        for (size_t lines : c->inf.deviceTableReads) {
-            ReadLines(path, lines);
-        }
+    for (size_t lines : c.inf.deviceTableReads) {
+        ReadLines(path, lines);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c->deviceTableBytes));
+    return true;
 }
 
-void SourceDisksFiles(benchmark::State& state, const Case* c, bool crt)
+bool SourceDisksFilesOnce(const Case& c, const char* path)
 {
-    const char* path = UseStream(*c, crt);
-    for (auto _ : state) {
-        FILE* inf = Platform.OpenStream(path, "r");
-        if (inf == nullptr) {
-            state.SkipWithError("cannot open the INF");
-            break;
-        }
-        char line[INF_LINE_SIZE];
-        size_t names = 0;
-        if (FindSourceDisksFiles(inf, line)) {
-            while (NextSourceDisksFile(inf, line)) {
-                names++;
-                benchmark::DoNotOptimize(line);
-            }
-        }
-        fclose(inf);
-        if (names != c->inf.sourceDisksFilesEntries) {
-            state.SkipWithError("wrong number of entries");
-            break;
+    FILE* inf = Platform.OpenStream(path, "r");
+    if (inf == nullptr) {
+        return false;
+    }
+    char line[INF_LINE_SIZE];
+    size_t names = 0;
+    if (FindSourceDisksFiles(inf, line)) {
+        while (NextSourceDisksFile(inf, line)) {
+            names++;
+            benchmark::DoNotOptimize(line);
         }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c->sourceDisksFilesBytes));
+    fclose(inf);
+    return names == c.inf.sourceDisksFilesEntries;
 }
 
-void SourceDisksFilesFloor(benchmark::State& state, const Case* c, bool crt)
+bool SourceDisksFilesFloorOnce(const Case& c, const char* path)
+{
+    ReadLines(path, c.inf.sourceDisksFilesLines);
+    return true;
+}
+
+struct Reader {
+    const char* name;
+    bool (*once)(const Case&, const char*);
+    size_t Case::*bytes;  // what one reading reads
+};
+
+const Reader kReaders[] = {
+    {"GetDeviceIDs", DeviceTableOnce, &Case::deviceTableBytes},
+    {"GetDeviceIDs_floor", DeviceTableFloorOnce, &Case::deviceTableBytes},
+    {"SourceDisksFiles", SourceDisksFilesOnce, &Case::sourceDisksFilesBytes},
+    {"SourceDisksFiles_floor", SourceDisksFilesFloorOnce, &Case::sourceDisksFilesBytes},
+};
+
+void Measure(benchmark::State& state, const Reader* reader, const Case* c, bool crt)
 {
     const char* path = UseStream(*c, crt);
     for (auto _ : state) {
-        ReadLines(path, c->inf.sourceDisksFilesLines);
+        if (!reader->once(*c, path)) {
+            state.SkipWithError("wrong result");
+            break;
+        }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c->sourceDisksFilesBytes));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * (c->*reader->bytes)));
+}
+
+// Under callgrind (MERVO_BENCH_COUNT set): each reading once, its instruction
+// count dumped under the benchmark's name. Timing on a shared machine is
+// noisy; instruction counts are not.
+void CountInstructions(const std::string& name, const Reader& reader, const Case& c, bool crt)
+{
+    const char* path = UseStream(c, crt);
+    reader.once(c, path);  // warms the file cache and the stream code
+    CALLGRIND_ZERO_STATS;
+    bool right = reader.once(c, path);
+    CALLGRIND_DUMP_STATS_AT(name.c_str());
+    if (!right) {
+        fprintf(stderr, "%s: wrong result\n", name.c_str());
+        exit(1);
+    }
 }
 
 void WriteHostFile(const std::string& path, const std::string& bytes)
@@ -197,20 +221,18 @@ int main(int argc, char** argv)
         }
     }
 
+    bool count = getenv("MERVO_BENCH_COUNT") != nullptr;
     for (const Case& c : cases) {
         for (bool crt : {false, true}) {
-            std::string suffix = c.label + (crt ? "/crt" : "/sim");
-            benchmark::RegisterBenchmark(("GetDeviceIDs/" + suffix).c_str(), DeviceTable, &c, crt)
-                ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("GetDeviceIDs_floor/" + suffix).c_str(), DeviceTableFloor,
-                                         &c, crt)
-                ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("SourceDisksFiles/" + suffix).c_str(), SourceDisksFiles,
-                                         &c, crt)
-                ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("SourceDisksFiles_floor/" + suffix).c_str(),
-                                         SourceDisksFilesFloor, &c, crt)
-                ->Unit(benchmark::kMillisecond);
+            for (const Reader& reader : kReaders) {
+                std::string name = std::string(reader.name) + "/" + c.label + (crt ? "/crt" : "/sim");
+                if (count) {
+                    CountInstructions(name, reader, c, crt);
+                    continue;
+                }
+                benchmark::RegisterBenchmark(name.c_str(), Measure, &reader, &c, crt)
+                    ->Unit(benchmark::kMillisecond);
+            }
         }
     }
     benchmark::RunSpecifiedBenchmarks();

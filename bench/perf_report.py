@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Prints the tables of docs/PERFORMANCE.md from one run's measurements.
 
-usage: perf_report.py READERS.json WINE.json
+usage: perf_report.py READERS.json WINE.json [COUNTS]
 
 READERS.json: Google Benchmark's JSON output of inf_readers_bench (median
 aggregates of repeated runs). Each reader "R/<size>/<n>dev/<stream>" is
 paired with "R_floor/<same>"; the ratio is the reader's time over the floor's,
 by CPU time (what the reader itself costs; the machine may be shared) and by
-wall time. WINE.json: the output of time_runs.py.
+wall time. WINE.json: the output of time_runs.py. COUNTS: the callgrind
+output file name given to inf_readers_bench run with MERVO_BENCH_COUNT; its
+dumps COUNTS.<n> hold the instructions of one reading of each reader and
+floor, which gives a third ratio that the machine's load does not move.
 """
+import glob
 import json
 import statistics
 import sys
@@ -28,7 +32,20 @@ def medians(path):
     return data.get("context", {}), rows
 
 
-def reader_table(rows):
+def instruction_counts(prefix):
+    counts = {}
+    for path in glob.glob(glob.escape(prefix) + ".*"):
+        name = None
+        with open(path) as f:
+            for line in f:
+                if line.startswith("desc: Trigger: Client Request: "):
+                    name = line[len("desc: Trigger: Client Request: "):].strip()
+                elif line.startswith("summary:") and name:
+                    counts[name] = int(line.split()[1])
+    return counts
+
+
+def reader_table(rows, counts):
     def order(name):
         parts = name.split("/")
         size = {"10KB": 0, "1MB": 1, "16MB": 2}.get(parts[1], 3) if len(parts) > 1 else 3
@@ -36,8 +53,8 @@ def reader_table(rows):
 
     rows = {name: rows[name] for name in sorted(rows, key=order)}
     out = ["| reader | INF size | device lines | stream | reader MB/s | floor MB/s "
-           "| ratio (CPU) | ratio (wall) | within 2x |",
-           "|---|---|---|---|---:|---:|---:|---:|---|"]
+           "| ratio (CPU) | ratio (wall) | ratio (instructions) | within 2x |",
+           "|---|---|---|---|---:|---:|---:|---:|---:|---|"]
     worst = 0.0
     for name, b in rows.items():
         parts = name.split("/")
@@ -48,10 +65,18 @@ def reader_table(rows):
             continue
         cpu = b["cpu_time"] / floor["cpu_time"]
         wall = b["real_time"] / floor["real_time"]
+        floor_name = "/".join([parts[0] + "_floor"] + parts[1:])
+        instructions = "-"
+        within = cpu <= LIMIT_READERS
+        if name in counts and floor_name in counts:
+            ratio = counts[name] / counts[floor_name]
+            instructions = f"{ratio:.2f}"
+            within = within and ratio <= LIMIT_READERS
         worst = max(worst, cpu)
         out.append(f"| {parts[0]} | {parts[1]} | {parts[2].replace('dev', '')} | {parts[3]} "
                    f"| {b['bytes_per_second'] / 1e6:.0f} | {floor['bytes_per_second'] / 1e6:.0f} "
-                   f"| {cpu:.2f} | {wall:.2f} | {'yes' if cpu <= LIMIT_READERS else 'NO'} |")
+                   f"| {cpu:.2f} | {wall:.2f} | {instructions} "
+                   f"| {'yes' if within else 'NO'} |")
     return out, worst
 
 
@@ -72,7 +97,8 @@ def wine_table(path):
 
 def main():
     context, rows = medians(sys.argv[1])
-    lines, worst = reader_table(rows)
+    counts = instruction_counts(sys.argv[3]) if len(sys.argv) > 3 else {}
+    lines, worst = reader_table(rows, counts)
     print("INF readers (median of the repetitions; MB = 10^6 bytes; the ratio is"
           " reader time / floor time):")
     print()

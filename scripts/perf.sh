@@ -25,7 +25,7 @@ WINE_STATE=$ROOT/build/${PREFIX}wine
 OUT=$ROOT/build/${PREFIX}results
 WINE64=/usr/lib/wine/wine64
 
-PACKAGES+=(libbenchmark-dev)
+PACKAGES+=(libbenchmark-dev valgrind)
 install_packages
 
 echo "== Building $HOST and $WIN64"
@@ -49,6 +49,12 @@ echo "== INF readers"
 "$HOST/bench/inf_readers_bench" --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true --benchmark_out="$OUT/readers.json" \
   --benchmark_out_format=json
+
+echo "== INF readers: instructions of one reading each (callgrind)"
+rm -f "$OUT"/counts.out*
+MERVO_BENCH_COUNT=1 valgrind --tool=callgrind --callgrind-out-file="$OUT/counts.out" \
+  "$HOST/bench/inf_readers_bench" >"$OUT/counts.log" 2>&1 ||
+  { cat "$OUT/counts.log" >&2; exit 1; }
 
 echo "== Whole run under Wine ($ROUNDS rounds)"
 bash "$ROOT/tests/e2e/wine-env.sh" start "$WINE_STATE"
@@ -89,7 +95,7 @@ echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)." >>"$OUT/machin
 {
   cat "$OUT/machine.txt"
   echo
-  python3 "$ROOT/bench/perf_report.py" "$OUT/readers.json" "$OUT/wine.json"
+  python3 "$ROOT/bench/perf_report.py" "$OUT/readers.json" "$OUT/wine.json" "$OUT/counts.out"
 } >"$OUT/results.md"
 echo
 cat "$OUT/results.md"
