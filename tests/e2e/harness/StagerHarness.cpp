@@ -386,6 +386,7 @@ RunResult RunStager(const RunRequest& request) {
             Sleep(50);  // let the box finish painting its texts
             MessageBoxSeen seen{WindowText(box), BoxText(box)};
             result.boxes.push_back(seen);
+            if (request.onBox != nullptr) request.onBox(seen);
             answered.insert(box);
             PostMessageA(box, WM_COMMAND, IDOK, 0);
         }

@@ -104,6 +104,8 @@ struct RunRequest {
     // nullptr-like kUnset removes the variable.
     std::vector<std::pair<std::string, std::string>> environment;
     DWORD limitMs = 20000;      // longer than this: ended and failed
+    // Called for each box as it appears, before it is answered (may be null).
+    void (*onBox)(const MessageBoxSeen& box) = nullptr;
 };
 
 // Value for RunRequest::environment that removes the variable.

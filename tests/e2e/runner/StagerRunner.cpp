@@ -10,6 +10,18 @@
 
 #include "StagerHarness.h"
 
+namespace {
+
+unsigned boxesSeen = 0;
+
+void PrintBox(const e2e::MessageBoxSeen& box) {
+    printf("Message box %u, caption \"%s\":\n%s\n(answered OK)\n", ++boxesSeen,
+           box.caption.c_str(), box.text.c_str());
+    fflush(stdout);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         fprintf(stderr, "usage: stager_runner.exe STAGER_EXE [ARGUMENT TEXT]\n");
@@ -19,16 +31,13 @@ int main(int argc, char** argv) {
     request.exePath = argv[1];
     request.argumentText = argc > 2 ? argv[2] : "";
     request.limitMs = 120000;  // two companion-tool waits of 30 s and more
+    request.onBox = PrintBox;
     printf("Starting: \"%s\" %s\n", request.exePath.c_str(), request.argumentText.c_str());
     fflush(stdout);
     e2e::RunResult result = e2e::RunStager(request);
     if (!result.started) {
         printf("The stager could not be started.\n");
         return 255;
-    }
-    for (size_t i = 0; i < result.boxes.size(); ++i) {
-        printf("Message box %u, caption \"%s\":\n%s\n(answered OK)\n", static_cast<unsigned>(i + 1),
-               result.boxes[i].caption.c_str(), result.boxes[i].text.c_str());
     }
     if (result.boxes.empty()) printf("No message box.\n");
     if (result.timedOut) {
