@@ -54,6 +54,8 @@ start_env() {
   stop_env
   local log=$state/start.log
   exec 3>&1 >"$log" 2>&1
+  # A failing command ends the script (errexit): show the caller why.
+  trap 'echo "wine-env: start failed; its log:" >&3; cat "$log" >&3' ERR
   local prefix=$state/prefix
   rm -rf "$prefix"
   local xvfb_pid=""
