@@ -72,11 +72,12 @@ protected:
     }
 };
 
-// The run removes the served instance only, stages the package and ends
-// with 0, although the tool's rescan fails under Wine.
+// The run removes the served instances only, stages the package and ends
+// with 0, although the tool's rescan fails under Wine. (The staged INF is
+// told by the log: earlier suites in the prefix may have stored the same
+// INF under another name, which the Setup API then keeps.)
 TEST_F(DeviceRemoval, WholeRunRemovesOnlyTheInstancesTheInfServes) {
     for (const Instance& instance : kInstances) CreateInstance(instance.hardwareId);
-    ASSERT_TRUE(e2e::RemoveFile(e2e::JoinPath(e2e::InfFolder(), "MERVOUSB.inf")));
     e2e::WineVersion version("win7");
 
     e2e::RunResult run = Run("nodisplay");
@@ -99,8 +100,6 @@ TEST_F(DeviceRemoval, WholeRunRemovesOnlyTheInstancesTheInfServes) {
     EXPECT_EQ(std::count(steps.begin(), steps.end(),
                          Entry("Dirs", "LaunchAndWait", "Process timed out.")),
               0);
-    EXPECT_EQ(e2e::ReadFileBytes(e2e::JoinPath(e2e::InfFolder(), "MERVOUSB.inf")),
-              e2e::ReadFileBytes(PackageFile("MERVOUSB.inf")));
 
     // The same tool, started with the rescan command the stager gave it,
     // reports CR_FAILURE: the run's 0 above is not the tool's answer.
