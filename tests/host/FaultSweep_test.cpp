@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -109,7 +108,6 @@ bool EndsWith(const std::string& text, const std::string& end)
 // Whether a box is one the program can show, with the type it must have.
 bool IsDocumentedBox(const SimMessageBox& box)
 {
-    static const std::regex kSystemErrorText("System error 0x[0-9A-F]{8}\\.");
     if (box.caption == "MERVODriverStager") {
         return box.type == 0 && "MERVODriverStager: " + box.text == kSuccess;
     }
@@ -134,7 +132,11 @@ bool IsDocumentedBox(const SimMessageBox& box)
     }
     if (box.caption == "Error") {
         // A system text ends in CR LF; a code without text is named.
-        return box.type == 0x40 && (EndsWith(box.text, "\r\n") || std::regex_match(box.text, kSystemErrorText));
+        // "System error 0x%08X."
+        const std::string& t = box.text;
+        const bool named = t.size() == 24 && t.rfind("System error 0x", 0) == 0 && t.back() == '.' &&
+                           t.find_first_not_of("0123456789ABCDEF", 15) == 23;
+        return box.type == 0x40 && (EndsWith(t, "\r\n") || named);
     }
     return false;
 }
