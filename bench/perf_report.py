@@ -114,6 +114,11 @@ def main():
     trivial = programs["trivial"]["times_s"]
     print(f"Whole run / trivial start: {programs['trivial']['median_ratio_of_measured']:.2f}"
           f" (target <= {LIMIT_RUN})")
+    # One start of the companion tool, as the stager makes it.
+    starts = [(c - t) / 2 for c, t in zip(programs["two_children"]["times_s"], trivial)]
+    print(f"One start of the companion tool (two_children - trivial) / 2:"
+          f" {statistics.median(starts):.3f} s, {statistics.median(starts) / statistics.median(trivial):.2f}"
+          f" x the trivial start")
     # The two starts of the companion tool are part of every run; their cost
     # is what two_children adds to trivial. Taken out per round:
     for floor in ("two_children", "two_children_imports"):

@@ -89,6 +89,7 @@ echo "== The stager ends by itself with exit code 0 (display $DISPLAY); log: $LO
 python3 "$ROOT/bench/wine/time_runs.py" "$ROUNDS" "$PACKAGE" \
   trivial=TrivialGui.exe trivial_imports=TrivialGuiImports.exe \
   two_children=TwoChildren.exe two_children_imports=TwoChildrenImports.exe \
+  "stager_nolog=MERVODriverStager.exe nodisplay nolog" \
   "stager=MERVODriverStager.exe nodisplay" --json "$OUT/wine.json"
 
 echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)." >>"$OUT/machine.txt"
