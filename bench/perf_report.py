@@ -92,6 +92,10 @@ def wine_table(path):
     for name, p in data["programs"].items():
         out.append(f"| {name} | {p['median_s']:.3f} | {p['min_s']:.3f} | {p['max_s']:.3f} "
                    f"| {p['median_ratio_of_measured']:.2f} |")
+    for failure in data.get("failures", []):
+        out.append("")
+        out.append(f"A run failed and its round was run again: {failure['command']}"
+                   f" ended with {failure['exit']} ({failure['stderr'] or 'no output'}).")
     return out, data
 
 

@@ -6,28 +6,45 @@ usage: time_runs.py ROUNDS FOLDER NAME=COMMAND... [--json OUT]
 Each round starts every command once, in turn (the order rotates from round
 to round, so that a change of load on the machine falls on all of them
 alike), from FOLDER, through /usr/lib/wine/wine64, and checks that it ends
-with exit code 0 within 60 s. Prints the median wall time of each, and the
-median over rounds of the last command's time divided by each one's time
-(the last command is the one measured, the others its floors).
+with exit code 0 within 60 s; a run that does not is reported with its
+error output and kept in the JSON, and its round is run again (at most 3
+times). Prints the median wall time of each, and the median over rounds of
+the last command's time divided by each one's time (the last command is the
+one measured, the others its floors).
 """
 import json
 import shlex
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 WINE64 = "/usr/lib/wine/wine64"
+# A failed run is reported and its round started again, up to this many.
+MAX_FAILURES = 3
+
+
+failures = []
 
 
 def run_once(folder, words):
-    start = time.perf_counter()
-    done = subprocess.run([WINE64] + words, cwd=folder, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-    elapsed = time.perf_counter() - start
-    if done.returncode != 0:
-        sys.exit(f"time_runs: {' '.join(words)} ended with {done.returncode}")
-    return elapsed
+    """The wall time of one run, or None when it did not end with 0."""
+    with tempfile.TemporaryFile() as err:
+        start = time.perf_counter()
+        done = subprocess.run([WINE64] + words, cwd=folder, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=err, timeout=60)
+        elapsed = time.perf_counter() - start
+        if done.returncode == 0:
+            return elapsed
+        err.seek(0)
+        text = err.read().decode(errors="replace").strip()
+    failures.append({"command": " ".join(words), "exit": done.returncode, "stderr": text})
+    print(f"time_runs: {' '.join(words)} ended with {done.returncode}: {text or '(no output)'}",
+          file=sys.stderr)
+    if len(failures) > MAX_FAILURES:
+        sys.exit("time_runs: too many failed runs")
+    return None
 
 
 def main():
@@ -43,15 +60,23 @@ def main():
     # One start of each first, not counted: the first start after a build
     # loads the files from disk.
     for words in commands:
-        run_once(folder, words)
+        if run_once(folder, words) is None:
+            sys.exit("time_runs: the first run failed")
     times = {name: [] for name in names}
-    for r in range(rounds):
+    r = 0
+    while r < rounds:
         order = list(range(len(names)))
         order = order[r % len(order):] + order[:r % len(order)]
+        got = {}
         for i in order:
-            times[names[i]].append(run_once(folder, commands[i]))
+            got[names[i]] = run_once(folder, commands[i])
+        if None in got.values():
+            continue  # the round is run again: its ratios would be incomplete
+        for name in names:
+            times[name].append(got[name])
+        r += 1
     measured = names[-1]
-    result = {"rounds": rounds, "measured": measured, "programs": {}}
+    result = {"rounds": rounds, "measured": measured, "failures": failures, "programs": {}}
     print(f"{'program':<24}{'median s':>10}{'min s':>9}{'max s':>9}"
           f"{measured + ' / this':>22}")
     for name in names:
