@@ -10,7 +10,7 @@
 namespace {
 
 // How much of the INF the encoding test looks at.
-const size_t kEncodingSample = 64 * 1024;
+const size_t kEncodingSample = size_t{64} * 1024;
 
 }  // namespace
 
