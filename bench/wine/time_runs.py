@@ -18,11 +18,13 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 WINE64 = "/usr/lib/wine/wine64"
 # A failed run is reported and its round started again, up to this many.
 MAX_FAILURES = 3
+LIMIT_S = 60
 
 
 failures = []
@@ -32,15 +34,24 @@ def run_once(folder, words):
     """The wall time of one run, or None when it did not end with 0."""
     with tempfile.TemporaryFile() as err:
         start = time.perf_counter()
-        done = subprocess.run([WINE64] + words, cwd=folder, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=err, timeout=60)
+        process = subprocess.Popen([WINE64] + words, cwd=folder, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=err)
+        # A blocking wait: Popen.wait with a time limit polls, in steps of up
+        # to 50 ms, which would round every time up to the next step. The
+        # time limit is a timer that ends the program instead.
+        limit = threading.Timer(LIMIT_S, process.kill)
+        limit.start()
+        returncode = process.wait()
         elapsed = time.perf_counter() - start
-        if done.returncode == 0:
+        limit.cancel()
+        if returncode == 0:
             return elapsed
         err.seek(0)
         text = err.read().decode(errors="replace").strip()
-    failures.append({"command": " ".join(words), "exit": done.returncode, "stderr": text})
-    print(f"time_runs: {' '.join(words)} ended with {done.returncode}: {text or '(no output)'}",
+    if elapsed >= LIMIT_S:
+        text = f"killed after {LIMIT_S} s (a message box waiting?) {text}"
+    failures.append({"command": " ".join(words), "exit": returncode, "stderr": text})
+    print(f"time_runs: {' '.join(words)} ended with {returncode}: {text or '(no output)'}",
           file=sys.stderr)
     if len(failures) > MAX_FAILURES:
         sys.exit("time_runs: too many failed runs")
