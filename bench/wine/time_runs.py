@@ -65,9 +65,9 @@ def main():
         at = args.index("--json")
         out = args[at + 1]
         del args[at:at + 2]
-    rounds, folder, specs = int(args[0]), args[1], args[2:]
-    names = [spec.split("=", 1)[0] for spec in specs]
-    commands = [shlex.split(spec.split("=", 1)[1]) for spec in specs]
+    rounds, folder, given = int(args[0]), args[1], args[2:]
+    names = [entry.split("=", 1)[0] for entry in given]
+    commands = [shlex.split(entry.split("=", 1)[1]) for entry in given]
     # One start of each first, not counted: the first start after a build
     # loads the files from disk.
     for words in commands:
