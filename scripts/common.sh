@@ -53,3 +53,31 @@ WIN64_TREE=$ROOT/build/${TREE_PREFIX}win64
 build_host() { build_tree "${TREE_PREFIX}host"; }
 build_win32() { build_tree "${TREE_PREFIX}win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake"; }
 build_win64() { build_tree "${TREE_PREFIX}win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64-mingw.cmake"; }
+
+# run_steps LABEL STEP...: runs the function step_STEP of each, in order, each
+# in a subshell with errexit in force (a function run as an "if" condition
+# would have it switched off). A failed install ends the list, since nothing
+# else can run without the packages. The failed steps are left in FAILED_STEPS.
+run_steps() {
+  local label=$1
+  shift
+  FAILED_STEPS=()
+  local step status
+  for step in "$@"; do
+    echo
+    echo "======== $label: $step"
+    if ! declare -F "step_$step" >/dev/null; then
+      echo "unknown step: $step" >&2
+      exit 2
+    fi
+    set +e
+    ( set -e; "step_$step" )
+    status=$?
+    set -e
+    if [ $status -ne 0 ]; then
+      FAILED_STEPS+=("$step")
+      [ "$step" = install ] && break
+    fi
+  done
+  return 0
+}

@@ -134,29 +134,13 @@ fi
 
 mkdir -p "$ROOT/build"
 : >"$FIGURES"
-failed=()
-for step in "${STEPS[@]}"; do
-  echo
-  echo "======== reliability step: $step"
-  if ! declare -F "step_$step" >/dev/null; then
-    echo "unknown step: $step" >&2
-    exit 2
-  fi
-  set +e
-  ( set -e; "step_$step" )
-  status=$?
-  set -e
-  if [ $status -ne 0 ]; then
-    failed+=("$step")
-    [ "$step" = install ] && break
-  fi
-done
+run_steps "reliability step" "${STEPS[@]}"
 
 echo
 echo "======== reliability figures ($(date -u '+%Y-%m-%d %H:%M UTC'))"
 cat "$FIGURES"
-if [ ${#failed[@]} -gt 0 ]; then
-  echo "======== FAILED reliability steps: ${failed[*]}"
+if [ ${#FAILED_STEPS[@]} -gt 0 ]; then
+  echo "======== FAILED reliability steps: ${FAILED_STEPS[*]}"
   exit 1
 fi
 echo "======== all reliability steps passed: ${STEPS[*]}"

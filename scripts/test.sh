@@ -37,30 +37,11 @@ if [ $# -gt 0 ]; then
   STEPS=("$@")
 fi
 
-failed=()
-for step in "${STEPS[@]}"; do
-  echo
-  echo "======== step: $step"
-  if ! declare -F "step_$step" >/dev/null; then
-    echo "unknown step: $step" >&2
-    exit 2
-  fi
-  # Each step runs in a subshell with errexit in force (a step run as an
-  # "if" condition would have it switched off).
-  set +e
-  ( set -e; "step_$step" )
-  status=$?
-  set -e
-  if [ $status -ne 0 ]; then
-    failed+=("$step")
-    # Without the packages nothing else can run.
-    [ "$step" = install ] && break
-  fi
-done
+run_steps step "${STEPS[@]}"
 
 echo
-if [ ${#failed[@]} -gt 0 ]; then
-  echo "======== FAILED steps: ${failed[*]}"
+if [ ${#FAILED_STEPS[@]} -gt 0 ]; then
+  echo "======== FAILED steps: ${FAILED_STEPS[*]}"
   exit 1
 fi
 echo "======== all steps passed: ${STEPS[*]}"

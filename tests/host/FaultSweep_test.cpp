@@ -28,24 +28,6 @@
 namespace {
 
 const char kLog[] = "C:\\Temp\\MERVOStageLog.txt";
-const char kTypicalInf[] =
-    "[Version]\n"
-    "Signature=\"$Windows NT$\"\n"
-    "Class=Ports\n"
-    "\n"
-    "[Manufacturer]\n"
-    "%Mfg%=Models\n"
-    "\n"
-    "[Models]\n"
-    "%DevDesc%=Install, USB\\VID_0123&PID_4567\n"
-    "\n"
-    "[SourceDisksFiles]\n"
-    "mervousb.sys=1\n"
-    "mervoser.sys=1\n"
-    "\n"
-    "[Strings]\n"
-    "Mfg=\"MERVO\"\n"
-    "DevDesc=\"MERVO Test Device\"\n";
 const char kHotfixKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
 
 const std::string kSuccess = "MERVODriverStager: Driver Pre-install OK: you can now plug your device.";
@@ -154,10 +136,7 @@ protected:
         std::string folder = root + "/run" + std::to_string(++runNumber);
         ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
         SimReset(folder);
-        Write("C:\\pkg\\MERVOUSB.inf", kTypicalInf);
-        Write("C:\\pkg\\mervousb.sys", "USB driver bytes");
-        Write("C:\\pkg\\mervoser.sys", "serial driver bytes");
-        Write("C:\\pkg\\MERVODevCtl.exe", "tool");
+        WritePackage();
         // Stale copies, so that the two deletions succeed in a clean run and
         // a failed deletion shows.
         Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "stale");

@@ -13,24 +13,6 @@
 namespace {
 
 const char kLog[] = "C:\\Temp\\MERVOStageLog.txt";
-const char kTypicalInf[] =
-    "[Version]\n"
-    "Signature=\"$Windows NT$\"\n"
-    "Class=Ports\n"
-    "\n"
-    "[Manufacturer]\n"
-    "%Mfg%=Models\n"
-    "\n"
-    "[Models]\n"
-    "%DevDesc%=Install, USB\\VID_0123&PID_4567\n"
-    "\n"
-    "[SourceDisksFiles]\n"
-    "mervousb.sys=1\n"
-    "mervoser.sys=1\n"
-    "\n"
-    "[Strings]\n"
-    "Mfg=\"MERVO\"\n"
-    "DevDesc=\"MERVO Test Device\"\n";
 const char kSuccessText[] = "Driver Pre-install OK: you can now plug your device.";
 
 // Log lines as "module | function | text".
@@ -54,13 +36,6 @@ std::vector<std::string> CopyLines(const std::string& name)
 
 class RunTest : public SimTest {
 protected:
-    void Package(const std::string& inf = kTypicalInf, const std::string& folder = "C:\\pkg")
-    {
-        Write(folder + "\\MERVOUSB.inf", inf);
-        Write(folder + "\\mervousb.sys", "USB driver bytes");
-        Write(folder + "\\mervoser.sys", "serial driver bytes");
-        Write(folder + "\\MERVODevCtl.exe", "tool");
-    }
     int Run(const std::string& argumentText)
     {
         std::vector<char> text(argumentText.begin(), argumentText.end());
@@ -100,7 +75,7 @@ std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
 
 TEST_F(RunTest, TypicalRunOnWindowsXpWithNodisplay)
 {
-    Package();
+    WritePackage();
     EXPECT_EQ(0, Run("nodisplay"));
     EXPECT_EQ(Join({{kLogCreated, kXp, kXpBuild, kCurrent, kRemoved, kPreInstalling},
                     CopyLines("mervousb.sys"),
@@ -135,7 +110,7 @@ TEST_F(RunTest, TypicalRunOnWindowsXpWithNodisplay)
 
 TEST_F(RunTest, StaleCopiesAreDeletedBeforeTheFilesAreCopied)
 {
-    Package();
+    WritePackage();
     Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "stale");
     Write("C:\\WINDOWS\\inf\\MERVOUSB.PNF", "stale compiled");
     EXPECT_EQ(0, Run("nodisplay"));
@@ -164,7 +139,7 @@ TEST_F(RunTest, DisplayAndLogOptions)
         SCOPED_TRACE(c.text);
         SimReset(root);
         std::remove(SimHostPath(kLog).c_str());
-        Package();
+        WritePackage();
         EXPECT_EQ(0, Run(c.text));
         EXPECT_EQ(c.successBox ? std::vector<std::string>{std::string("MERVODriverStager: ") + kSuccessText}
                                : std::vector<std::string>{},
@@ -186,7 +161,7 @@ TEST_F(RunTest, UsageBoxEndsTheRunBeforeAnythingElse)
     for (const char* text : {"/?", "MyDriver.inf /? nolog", "x/?y"}) {
         SCOPED_TRACE(text);
         SimReset(root);
-        Package();
+        WritePackage();
         Write(kLog, "previous run");
         EXPECT_EQ(0, Run(text));
         ASSERT_EQ(1u, Sim().boxes.size());
@@ -203,7 +178,7 @@ TEST_F(RunTest, TemporaryFolderFailureGives1AlsoWithNolog)
 {
     for (const char* text : {"", "nolog"}) {
         SimReset(root);
-        Package();
+        WritePackage();
         Sim().failAlways[SIM_GetTempPathA] = true;
         EXPECT_EQ(1, Run(text));
         EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: Unable to get temp directory path !!"}),
@@ -218,7 +193,7 @@ TEST_F(RunTest, TemporaryPathOf519FitsAnd520DoesNot)
     for (size_t length : {519u, 520u}) {
         SCOPED_TRACE(length);
         SimReset(root);
-        Package();
+        WritePackage();
         std::string folder = "C:";
         while (folder.size() + 1 < length) folder += "\\" + std::string(std::min<size_t>(100, length - folder.size() - 2), 't');
         Sim().tempPath = folder + "\\";
@@ -234,7 +209,7 @@ TEST_F(RunTest, LogPathOf519IsOpenedAnd520IsNotCut)
     for (size_t folderLength : {501u, 502u}) {
         SCOPED_TRACE(folderLength);
         SimReset(root);
-        Package();
+        WritePackage();
         std::string folder = "C:";
         while (folder.size() < folderLength) folder += "\\" + std::string(std::min<size_t>(100, folderLength - folder.size() - 1), 'l');
         ASSERT_EQ(folderLength, folder.size());
@@ -272,7 +247,7 @@ TEST_F(RunTest, NoDeviceOrUnreadableInfGives15WithNothingDone)
     for (const NoDeviceCase& c : cases) {
         SCOPED_TRACE(c.text);
         SimReset(root);
-        Package(c.inf);
+        WritePackage(c.inf);
         EXPECT_EQ(15, Run(c.text));
         std::vector<std::string> lines = Lines();
         ASSERT_GE(lines.size(), c.lastLines.size());
@@ -287,7 +262,7 @@ TEST_F(RunTest, NoDeviceOrUnreadableInfGives15WithNothingDone)
 
 TEST_F(RunTest, QuotedInfNameWithBlanksIsFound)
 {
-    Package(kTypicalInf, "C:\\Program Files\\MERVO Kit");
+    WritePackage(kTypicalInf, "C:\\Program Files\\MERVO Kit");
     Write("C:\\Program Files\\MERVO Kit\\My Driver.inf", kTypicalInf);
     Sim().modulePath = "C:\\Program Files\\MERVO Kit\\MERVODriverStager.exe";
     EXPECT_EQ(0, Run("\"My Driver.inf\" nodisplay"));
@@ -308,7 +283,7 @@ TEST_F(RunTest, ProgramFolderUnknownGives21)
     for (const FolderCase& c : cases) {
         SCOPED_TRACE(c.name);
         SimReset(root);
-        Package();
+        WritePackage();
         Sim().failAlways[SIM_GetModuleFileNameA] = c.refuse;
         if (c.pathLength != 0) Sim().modulePath = "C:\\" + std::string(c.pathLength - 3, 'm');
         EXPECT_EQ(21, Run("nodisplay"));
@@ -322,7 +297,7 @@ TEST_F(RunTest, ProgramFolderUnknownGives21)
 
 TEST_F(RunTest, ProgramAtTheRootOfADrive)
 {
-    Package(kTypicalInf, "C:");
+    WritePackage(kTypicalInf, "C:");
     Sim().modulePath = "C:\\MERVODriverStager.exe";
     EXPECT_EQ(0, Run("nodisplay"));
     std::vector<std::string> lines = Lines();
@@ -334,7 +309,7 @@ TEST_F(RunTest, ProgramAtTheRootOfADrive)
 
 TEST_F(RunTest, CurrentDirectoryLineStartedElsewhereShowsTheProgramFolder)
 {
-    Package();
+    WritePackage();
     Sim().currentDirectory = "C:\\Temp";
     EXPECT_EQ(0, Run("nodisplay"));
     EXPECT_EQ(kCurrent, Lines()[3]);
@@ -342,7 +317,7 @@ TEST_F(RunTest, CurrentDirectoryLineStartedElsewhereShowsTheProgramFolder)
 
 TEST_F(RunTest, FailingCopyStepGives23WithTheSystemBoxAndNoStaging)
 {
-    Package();
+    WritePackage();
     // The INF reads for the device table, then cannot be opened for the copy.
     static FILE* (*simulated)(const char*, const char*);
     static int infOpens;
@@ -390,7 +365,7 @@ TEST_F(RunTest, SystemFolderUnknownOrTooLongEndsWith23)
     for (const SystemCase& c : cases) {
         SCOPED_TRACE(c.name);
         SimReset(root);
-        Package();
+        WritePackage();
         Sim().failAlways[SIM_GetSystemDirectoryA] = c.refuse;
         Sim().failError[SIM_GetSystemDirectoryA] = PS_ERROR_ACCESS_DENIED;
         if (c.length != 0) Sim().systemDirectory = "C:\\" + std::string(c.length - 3, 's');
@@ -403,7 +378,7 @@ TEST_F(RunTest, SystemFolderUnknownOrTooLongEndsWith23)
 
 TEST_F(RunTest, RefusedStagingGives22WithTheErrorCodeAndNoRescan)
 {
-    Package(std::string(kTypicalInf).substr(std::string(kTypicalInf).find("[Manufacturer]")));
+    WritePackage(std::string(kTypicalInf).substr(std::string(kTypicalInf).find("[Manufacturer]")));
     EXPECT_EQ(22, Run(""));
     EXPECT_EQ("MERVODriverStager | Default_Pre_Installer | Error while pre-installing driver !!", Lines().back());
     // The Setup API's code has no system text; the box names it instead.
@@ -415,7 +390,7 @@ TEST_F(RunTest, RefusedStagingGives22WithTheErrorCodeAndNoRescan)
 
 TEST_F(RunTest, MissingToolStillEndsWith0)
 {
-    Package();
+    WritePackage();
     std::remove(SimHostPath("C:\\pkg\\MERVODevCtl.exe").c_str());
     EXPECT_EQ(0, Run(""));
     EXPECT_EQ((std::vector<std::string>{"Device Install Error: Unable to remove driver instances.",
@@ -431,7 +406,7 @@ TEST_F(RunTest, MissingToolStillEndsWith0)
 
 TEST_F(RunTest, UnsupportedSystemIsRefusedWith2)
 {
-    Package();
+    WritePackage();
     SimSetVersion(1, 4, 90, 73010104, " ");
     EXPECT_EQ(2, Run(""));
     EXPECT_EQ((std::vector<std::string>{
@@ -468,7 +443,7 @@ TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
         while (folder.size() < c.folderLength) folder += "\\" + std::string(std::min<size_t>(100, c.folderLength - folder.size() - 1), 'f');
         if (c.folderLength == 6) folder = "C:\\pkg";
         ASSERT_EQ(c.folderLength, folder.size());
-        Package(kTypicalInf, folder);
+        WritePackage(kTypicalInf, folder);
         Sim().modulePath = folder + "\\MERVODriverStager.exe";
         const std::string name = std::string(c.nameLength - 4, 'n') + ".inf";
         EXPECT_EQ(15, Run(name + " nodisplay"));
@@ -488,7 +463,7 @@ TEST_F(RunTest, CurrentDirectoryTextIsCutAt511)
 {
     std::string folder = "C:";
     while (folder.size() < 497) folder += "\\" + std::string(std::min<size_t>(100, 497 - folder.size() - 1), 'c');
-    Package(kTypicalInf, folder);
+    WritePackage(kTypicalInf, folder);
     Sim().modulePath = folder + "\\MERVODriverStager.exe";
     Run("nodisplay MERVOUSB.inf");
     const std::string text = LogEntries(kLog)[3].text;
@@ -499,7 +474,7 @@ TEST_F(RunTest, CurrentDirectoryTextIsCutAt511)
 // A 32-bit stager on 64-bit Windows lets its 64-bit build do the whole run.
 TEST_F(RunTest, Wow64HandsTheRunToThe64BitBuild)
 {
-    Package();
+    WritePackage();
     Write("C:\\pkg\\MERVODriverStager64.exe", "64-bit build");
     Sim().wow64 = true;
     Sim().process = {SIM_PROCESS_ENDS, 22};
@@ -513,7 +488,7 @@ TEST_F(RunTest, Wow64HandsTheRunToThe64BitBuild)
 
 TEST_F(RunTest, Wow64WithoutThe64BitBuildEndsWith23)
 {
-    Package();
+    WritePackage();
     Sim().wow64 = true;
     EXPECT_EQ(23, Run("nodisplay"));
     EXPECT_EQ((std::vector<std::string>{kLogCreated, kXp, kXpBuild,
@@ -528,7 +503,7 @@ TEST_F(RunTest, NoWow64QuestionOrA32BitSystemRunsHere)
 {
     for (bool known : {false, true}) {
         SimReset(root);
-        Package();
+        WritePackage();
         Sim().wow64Known = known;
         Sim().wow64 = !known;  // unknown: whatever it would say is not asked
         EXPECT_EQ(0, Run("nodisplay"));

@@ -40,6 +40,33 @@ std::string TrimBlanks(const std::string& text)
 
 }  // namespace
 
+const char kTypicalInf[] =
+    "[Version]\n"
+    "Signature=\"$Windows NT$\"\n"
+    "Class=Ports\n"
+    "\n"
+    "[Manufacturer]\n"
+    "%Mfg%=Models\n"
+    "\n"
+    "[Models]\n"
+    "%DevDesc%=Install, USB\\VID_0123&PID_4567\n"
+    "\n"
+    "[SourceDisksFiles]\n"
+    "mervousb.sys=1\n"
+    "mervoser.sys=1\n"
+    "\n"
+    "[Strings]\n"
+    "Mfg=\"MERVO\"\n"
+    "DevDesc=\"MERVO Test Device\"\n";
+
+void SimTest::WritePackage(const std::string& inf, const std::string& folder)
+{
+    Write(folder + "\\MERVOUSB.inf", inf);
+    Write(folder + "\\mervousb.sys", "USB driver bytes");
+    Write(folder + "\\mervoser.sys", "serial driver bytes");
+    Write(folder + "\\MERVODevCtl.exe", "tool");
+}
+
 void SimTest::SetUp()
 {
     // A log left open by an earlier test belongs to that test's machine.

@@ -9,6 +9,10 @@
 
 #include "platform/SimulatedPlatform.h"
 
+// A typical package's INF: one device line (vendor 0123, product 4567), two
+// driver files in [SourceDisksFiles] and a [Strings] section.
+extern const char kTypicalInf[];
+
 class SimTest : public ::testing::Test {
 protected:
     // Makes a fresh host folder for C:, resets the machine onto it and closes
@@ -21,6 +25,11 @@ protected:
 
     void Write(const std::string& windowsPath, const std::string& bytes);
     std::string Read(const std::string& windowsPath);  // "" when absent
+
+    // Writes a package into `folder`: MERVOUSB.inf with `inf`, the two driver
+    // files of kTypicalInf ("USB driver bytes", "serial driver bytes") and the
+    // companion tool.
+    void WritePackage(const std::string& inf = kTypicalInf, const std::string& folder = "C:\\pkg");
 
     struct LogEntry {
         std::string stamp;     // the first 26 characters of the line
