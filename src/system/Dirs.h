@@ -1,6 +1,10 @@
 // Folder look-ups and the bounded launch of another program.
 #pragma once
 
+#include <cstdint>
+
+#include "platform/PlatformServices.h"
+
 enum { DIRS_PATH_SIZE = 520 };
 
 // Folder of the running executable, without a trailing separator, into a
@@ -14,8 +18,6 @@ int GetTempDirectory(char* folder);
 
 enum { LAUNCH_STARTED = 0, LAUNCH_NO_COMMAND = 1, LAUNCH_NOT_STARTED = 2 };
 enum { LAUNCH_WAIT_MS = 30000 };
-
-#include "platform/PlatformServices.h"
 
 // Starts `commandLine` (no application name, no inherited handles, the
 // program's own environment and folder, a cleared start-up record with only its
