@@ -232,6 +232,17 @@ uint32_t MissingError(const Resolved& path)
     return path.parentIsFolder ? PS_ERROR_FILE_NOT_FOUND : PS_ERROR_PATH_NOT_FOUND;
 }
 
+// Resolves a path that must name something that exists; returns 0, or the
+// error for a path that cannot be resolved or names nothing.
+uint32_t ResolveExisting(const char* path, Resolved* file)
+{
+    *file = ResolvePath(path);
+    if (file->error != 0) {
+        return file->error;
+    }
+    return file->exists ? 0 : MissingError(*file);
+}
+
 uint32_t StoredAttributes(const Resolved& path)
 {
     auto stored = State().attributes.find(path.host);
@@ -518,12 +529,9 @@ int32_t SimSetFileAttributesA(const char* path, uint32_t attributes)
     if (Enter(SIM_SetFileAttributesA, "SetFileAttributesA " + Text(path) + " " + Hex(attributes))) {
         return 0;
     }
-    Resolved file = ResolvePath(path);
-    if (file.error != 0) {
-        return static_cast<int32_t>(Fail(file.error));
-    }
-    if (!file.exists) {
-        return static_cast<int32_t>(Fail(MissingError(file)));
+    Resolved file;
+    if (uint32_t error = ResolveExisting(path, &file)) {
+        return static_cast<int32_t>(Fail(error));
     }
     StoreAttributes(file.host, attributes);
     return 1;
@@ -534,9 +542,9 @@ uint32_t SimGetFileAttributesA(const char* path)
     if (Enter(SIM_GetFileAttributesA, "GetFileAttributesA " + Text(path))) {
         return PS_INVALID_FILE_ATTRIBUTES;
     }
-    Resolved file = ResolvePath(path);
-    if (file.error != 0 || !file.exists) {
-        Fail(file.error != 0 ? file.error : MissingError(file));
+    Resolved file;
+    if (uint32_t error = ResolveExisting(path, &file)) {
+        Fail(error);
         return PS_INVALID_FILE_ATTRIBUTES;
     }
     return StoredAttributes(file);
@@ -547,12 +555,9 @@ int32_t SimDeleteFileA(const char* path)
     if (Enter(SIM_DeleteFileA, "DeleteFileA " + Text(path))) {
         return 0;
     }
-    Resolved file = ResolvePath(path);
-    if (file.error != 0) {
-        return static_cast<int32_t>(Fail(file.error));
-    }
-    if (!file.exists) {
-        return static_cast<int32_t>(Fail(MissingError(file)));
+    Resolved file;
+    if (uint32_t error = ResolveExisting(path, &file)) {
+        return static_cast<int32_t>(Fail(error));
     }
     if (file.isFolder || IsReadOnly(file) || unlink(file.host.c_str()) != 0) {
         return static_cast<int32_t>(Fail(PS_ERROR_ACCESS_DENIED));

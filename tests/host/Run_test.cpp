@@ -66,6 +66,17 @@ protected:
     }
 };
 
+// A folder path "C:\xxx\xxx..." of exactly `length` characters, in names of
+// at most 100 characters (host file systems limit a name to 255).
+std::string LongFolder(size_t length, char letter)
+{
+    std::string folder = "C:";
+    while (folder.size() < length) {
+        folder += "\\" + std::string(std::min<size_t>(100, length - folder.size() - 1), letter);
+    }
+    return folder;
+}
+
 std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
 {
     std::vector<std::string> all;
@@ -194,8 +205,7 @@ TEST_F(RunTest, TemporaryPathOf519FitsAnd520DoesNot)
         SCOPED_TRACE(length);
         SimReset(root);
         WritePackage();
-        std::string folder = "C:";
-        while (folder.size() + 1 < length) folder += "\\" + std::string(std::min<size_t>(100, length - folder.size() - 2), 't');
+        const std::string folder = LongFolder(length - 1, 't');
         Sim().tempPath = folder + "\\";
         ASSERT_EQ(length, Sim().tempPath.size());
         SimMakeFolder(folder);
@@ -210,8 +220,7 @@ TEST_F(RunTest, LogPathOf519IsOpenedAnd520IsNotCut)
         SCOPED_TRACE(folderLength);
         SimReset(root);
         WritePackage();
-        std::string folder = "C:";
-        while (folder.size() < folderLength) folder += "\\" + std::string(std::min<size_t>(100, folderLength - folder.size() - 1), 'l');
+        const std::string folder = LongFolder(folderLength, 'l');
         ASSERT_EQ(folderLength, folder.size());
         SimMakeFolder(folder);
         Sim().tempPath = folder + "\\";
@@ -439,9 +448,7 @@ TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
     for (const LengthCase& c : cases) {
         SCOPED_TRACE(c.name);
         SimReset(root);
-        std::string folder = "C:";
-        while (folder.size() < c.folderLength) folder += "\\" + std::string(std::min<size_t>(100, c.folderLength - folder.size() - 1), 'f');
-        if (c.folderLength == 6) folder = "C:\\pkg";
+        const std::string folder = c.folderLength == 6 ? "C:\\pkg" : LongFolder(c.folderLength, 'f');
         ASSERT_EQ(c.folderLength, folder.size());
         WritePackage(kTypicalInf, folder);
         Sim().modulePath = folder + "\\MERVODriverStager.exe";
@@ -461,8 +468,7 @@ TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
 
 TEST_F(RunTest, CurrentDirectoryTextIsCutAt511)
 {
-    std::string folder = "C:";
-    while (folder.size() < 497) folder += "\\" + std::string(std::min<size_t>(100, 497 - folder.size() - 1), 'c');
+    const std::string folder = LongFolder(497, 'c');
     WritePackage(kTypicalInf, folder);
     Sim().modulePath = folder + "\\MERVODriverStager.exe";
     Run("nodisplay MERVOUSB.inf");
