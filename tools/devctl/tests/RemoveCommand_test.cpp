@@ -206,9 +206,8 @@ TEST(RemoveCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         SimTreeReset();
         AddUsualTree();
         SimTree().listFails = c.listFails;
-        std::string path = c.infText.empty() ? testing::TempDir() + "devctl_absent.inf"
+        std::string path = c.infText.empty() ? TestFolder() + "/absent.inf"
                                              : WriteTempFile("failure.inf", c.infText);
-        remove((testing::TempDir() + "devctl_absent.inf").c_str());
         EXPECT_EQ(c.exitCode, RemoveMatchingInstances(path.c_str(), "*VID_0123*")) << c.name;
         ASSERT_EQ(1u, SimTree().output.size()) << c.name;
         EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << c.name << ": " << SimTree().output[0];

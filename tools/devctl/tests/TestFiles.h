@@ -1,20 +1,11 @@
-// Temporary files for host tests.
+// Files of host tests, each test in a folder of its own.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <string>
 
-// Writes `bytes` to a file in the test temporary folder; returns its path.
-inline std::string WriteTempFile(const std::string& name, const std::string& bytes)
-{
-    std::string path = testing::TempDir() + "devctl_" + name;
-    FILE* file = fopen(path.c_str(), "wb");
-    EXPECT_NE(nullptr, file) << path;
-    if (file != nullptr) {
-        fwrite(bytes.data(), 1, bytes.size(), file);
-        fclose(file);
-    }
-    return path;
-}
+// The running test's own folder (made on its first use, removed when the test
+// ends), so that tests run in parallel or side by side never share a file.
+const std::string& TestFolder();
+
+// Writes `bytes` to `name` in the running test's folder; returns its path.
+std::string WriteTempFile(const std::string& name, const std::string& bytes);
