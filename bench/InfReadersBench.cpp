@@ -22,7 +22,7 @@
 
 #include "BenchInf.h"
 #include "inf/INFManager.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 namespace {
 

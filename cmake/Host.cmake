@@ -1,12 +1,21 @@
 # Host build: the logic on the simulated Windows, with the GoogleTest suite.
-add_library(mervo_simulated STATIC src/platform/SimulatedPlatform.cpp)
+add_library(mervo_simulated STATIC
+  src/platform/simulated/Faults.cpp
+  src/platform/simulated/Files.cpp
+  src/platform/simulated/Machine.cpp
+  src/platform/simulated/Messages.cpp
+  src/platform/simulated/Paths.cpp
+  src/platform/simulated/Processes.cpp
+  src/platform/simulated/SetupApi.cpp
+  src/platform/simulated/Streams.cpp
+  src/platform/simulated/System.cpp)
 target_include_directories(mervo_simulated PUBLIC src)
 target_link_libraries(mervo_simulated PUBLIC mervo_logic)
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-file(GLOB MERVO_HOST_TESTS CONFIGURE_DEPENDS tests/host/*_test.cpp)
+file(GLOB MERVO_HOST_TESTS CONFIGURE_DEPENDS tests/host/*_test.cpp tests/host/simulated/*_test.cpp)
 add_executable(host_tests ${MERVO_HOST_TESTS} tests/host/TestSupport.cpp)
 target_include_directories(host_tests PRIVATE tests/host)
 target_link_libraries(host_tests PRIVATE mervo_simulated GTest::gtest_main)

@@ -1,5 +1,5 @@
 # Windows build (i686 or x86_64 mingw-w64): the shipped GUI program.
-add_library(mervo_win32 STATIC src/platform/Win32Platform.cpp)
+add_library(mervo_win32 STATIC src/platform/win32/Win32Platform.cpp)
 target_include_directories(mervo_win32 PUBLIC src)
 target_link_libraries(mervo_win32 PUBLIC mervo_logic setupapi advapi32 user32 kernel32)
 
@@ -21,11 +21,11 @@ if(NOT EXISTS ${MERVO_NO_DEFAULT_MANIFEST_DIR}/default-manifest.o)
   endif()
 endif()
 
-add_executable(MERVODriverStager WIN32 src/platform/StagerResources.rc)
+add_executable(MERVODriverStager WIN32 src/platform/win32/StagerResources.rc)
 # windres finds the manifest file beside the .rc through this include folder.
-target_include_directories(MERVODriverStager PRIVATE src/platform)
-set_property(SOURCE src/platform/StagerResources.rc APPEND PROPERTY OBJECT_DEPENDS
-  ${CMAKE_SOURCE_DIR}/src/platform/MERVODriverStager.manifest)
+target_include_directories(MERVODriverStager PRIVATE src/platform/win32)
+set_property(SOURCE src/platform/win32/StagerResources.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${CMAKE_SOURCE_DIR}/src/platform/win32/MERVODriverStager.manifest)
 # The entry point lives in the logic library; pull it in explicitly.
 target_link_libraries(MERVODriverStager PRIVATE -Wl,--whole-archive mervo_logic -Wl,--no-whole-archive mervo_win32)
 # Static runtime (only system DLLs in the import table), GUI subsystem.

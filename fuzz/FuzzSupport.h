@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 // Aborts (so that libFuzzer keeps the input) when `condition` is false.
 #define FUZZ_CHECK(condition) FuzzCheck((condition), #condition, __FILE__, __LINE__)

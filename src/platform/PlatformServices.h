@@ -2,12 +2,12 @@
 //
 // Every Windows operation the logic needs is a member of PlatformServices and
 // is called through the process-wide table `Platform`. The Windows build links
-// Win32Platform.cpp, which fills the table with the real functions; the host
-// build links SimulatedPlatform.cpp, a simulated Windows for tests. Tests
+// win32/Win32Platform.cpp, which fills the table with the real functions; the
+// host build links the simulated Windows of simulated/, for tests. Tests
 // replace single members of the table to script a behaviour.
 //
 // The types mirror the Windows records byte for byte (checked in
-// Win32Platform.cpp), so the logic never includes <windows.h>.
+// win32/Win32Platform.cpp), so the logic never includes <windows.h>.
 #pragma once
 
 #include <cstddef>
@@ -122,52 +122,67 @@ enum : uint32_t {
 #define PS_WINAPI
 #endif
 
+// Every operation of the table, in the table's order, as
+// X(kind, result type, name, parameter list). `kind` is FAILABLE for an
+// operation that can fail (the simulator can be told to fail it) and SURE for
+// one that cannot. The table's members, both implementations' initializers and
+// the simulator's operation names are all made from this one list, so they
+// cannot drift apart or be swapped.
+#define PS_OPERATIONS(X)                                                                        \
+    /* Full path of a module (null: the running executable); 0 means failure,               \
+       the buffer size means the path was cut. */                                           \
+    X(FAILABLE, uint32_t, GetModuleFileNameA, (PsHandle module, char* fileName, uint32_t size)) \
+    /* The temporary folder with its trailing separator; 0 means failure, a                 \
+       value >= size is the size the path needs. */                                         \
+    X(FAILABLE, uint32_t, GetTempPathA, (uint32_t size, char* buffer))                          \
+    /* The System32 folder; 0 means failure, a value >= size is the size needed. */         \
+    X(FAILABLE, uint32_t, GetSystemDirectoryA, (char* buffer, uint32_t size))                   \
+    /* Fills the record whose size field is set (156 or 148); 0 means refused. */           \
+    X(FAILABLE, int32_t, GetVersionExA, (PsOsVersionInfoEx * info))                             \
+    X(FAILABLE, int32_t, RegOpenKeyExA,                                                         \
+      (PsKey root, const char* subKey, uint32_t options, uint32_t access, PsKey* result))       \
+    X(FAILABLE, int32_t, RegCloseKey, (PsKey key))                                              \
+    X(SURE, int, lstrcmpiA, (const char* first, const char* second))                            \
+    X(SURE, void, GetSystemTime, (PsSystemTime * time))                                         \
+    X(FAILABLE, int32_t, SetFileAttributesA, (const char* path, uint32_t attributes))           \
+    X(FAILABLE, uint32_t, GetFileAttributesA, (const char* path))                               \
+    X(FAILABLE, int32_t, DeleteFileA, (const char* path))                                       \
+    X(FAILABLE, int32_t, CopyFileA, (const char* existing, const char* target, int32_t failIfExists)) \
+    X(FAILABLE, int32_t, CreateProcessA,                                                        \
+      (const char* applicationName, char* commandLine, void* processAttributes,                 \
+       void* threadAttributes, int32_t inheritHandles, uint32_t creationFlags,                  \
+       void* environment, const char* currentDirectory, PsStartupInfo* startupInfo,             \
+       PsProcessInformation* processInformation))                                               \
+    X(FAILABLE, uint32_t, WaitForSingleObject, (PsHandle handle, uint32_t milliseconds))        \
+    X(FAILABLE, int32_t, GetExitCodeProcess, (PsHandle process, uint32_t* exitCode))            \
+    X(FAILABLE, int32_t, CloseHandle, (PsHandle handle))                                        \
+    X(FAILABLE, int, MessageBoxA,                                                               \
+      (PsHandle owner, const char* text, const char* caption, uint32_t type))                   \
+    X(SURE, uint32_t, GetLastError, (void))                                                     \
+    X(SURE, void, SetLastError, (uint32_t code))                                                \
+    /* With PS_FORMAT_MESSAGE_ALLOCATE_BUFFER, `buffer` is really a char** that             \
+       receives a text to release with LocalFree. */                                        \
+    X(FAILABLE, uint32_t, FormatMessageA,                                                       \
+      (uint32_t flags, const void* source, uint32_t messageId, uint32_t languageId,             \
+       char* buffer, uint32_t size, void* arguments))                                           \
+    X(SURE, PsHandle, LocalFree, (PsHandle memory))                                             \
+    X(FAILABLE, int32_t, SetupCopyOEMInfA,                                                      \
+      (const char* sourceInfFileName, const char* sourceMediaLocation, uint32_t sourceMediaType, \
+       uint32_t copyStyle, char* destinationInfFileName, uint32_t destinationInfFileNameSize,   \
+       uint32_t* requiredSize, char** destinationInfFileNameComponent))                         \
+    /* 1 and *isWow64 set when the question could be asked (the function is                 \
+       looked up at run time: Windows 2000 lacks it); 0 when it could not. */                \
+    X(FAILABLE, int32_t, IsWow64Process, (int32_t * isWow64))                                   \
+    /* The C runtime's fopen on a Windows path; text mode unless the mode says              \
+       "b" (a CR LF line end reads as one newline, a newline writes as CR LF). */           \
+    X(FAILABLE, FILE*, OpenStream, (const char* path, const char* mode))
+
+#define PS_MEMBER(kind, result, name, parameters) result(*name) parameters;
+
 struct PlatformServices {
-    // Full path of a module (null: the running executable); 0 means failure,
-    // the buffer size means the path was cut.
-    uint32_t (*GetModuleFileNameA)(PsHandle module, char* fileName, uint32_t size);
-    // The temporary folder with its trailing separator; 0 means failure, a
-    // value >= size is the size the path needs.
-    uint32_t (*GetTempPathA)(uint32_t size, char* buffer);
-    // The System32 folder; 0 means failure, a value >= size is the size needed.
-    uint32_t (*GetSystemDirectoryA)(char* buffer, uint32_t size);
-    // Fills the record whose size field is set (156 or 148); 0 means refused.
-    int32_t (*GetVersionExA)(PsOsVersionInfoEx* info);
-    int32_t (*RegOpenKeyExA)(PsKey root, const char* subKey, uint32_t options, uint32_t access,
-                             PsKey* result);
-    int32_t (*RegCloseKey)(PsKey key);
-    int (*lstrcmpiA)(const char* first, const char* second);
-    void (*GetSystemTime)(PsSystemTime* time);
-    int32_t (*SetFileAttributesA)(const char* path, uint32_t attributes);
-    uint32_t (*GetFileAttributesA)(const char* path);
-    int32_t (*DeleteFileA)(const char* path);
-    int32_t (*CopyFileA)(const char* existing, const char* target, int32_t failIfExists);
-    int32_t (*CreateProcessA)(const char* applicationName, char* commandLine,
-                              void* processAttributes, void* threadAttributes,
-                              int32_t inheritHandles, uint32_t creationFlags, void* environment,
-                              const char* currentDirectory, PsStartupInfo* startupInfo,
-                              PsProcessInformation* processInformation);
-    uint32_t (*WaitForSingleObject)(PsHandle handle, uint32_t milliseconds);
-    int32_t (*GetExitCodeProcess)(PsHandle process, uint32_t* exitCode);
-    int32_t (*CloseHandle)(PsHandle handle);
-    int (*MessageBoxA)(PsHandle owner, const char* text, const char* caption, uint32_t type);
-    uint32_t (*GetLastError)(void);
-    void (*SetLastError)(uint32_t code);
-    // With PS_FORMAT_MESSAGE_ALLOCATE_BUFFER, `buffer` is really a char** that
-    // receives a text to release with LocalFree.
-    uint32_t (*FormatMessageA)(uint32_t flags, const void* source, uint32_t messageId,
-                               uint32_t languageId, char* buffer, uint32_t size, void* arguments);
-    PsHandle (*LocalFree)(PsHandle memory);
-    int32_t (*SetupCopyOEMInfA)(const char* sourceInfFileName, const char* sourceMediaLocation,
-                                uint32_t sourceMediaType, uint32_t copyStyle,
-                                char* destinationInfFileName, uint32_t destinationInfFileNameSize,
-                                uint32_t* requiredSize, char** destinationInfFileNameComponent);
-    // 1 and *isWow64 set when the question could be asked (the function is
-    // looked up at run time: Windows 2000 lacks it); 0 when it could not.
-    int32_t (*IsWow64Process)(int32_t* isWow64);
-    // The C runtime's fopen on a Windows path; text mode unless the mode says
-    // "b" (a CR LF line end reads as one newline, a newline writes as CR LF).
-    FILE* (*OpenStream)(const char* path, const char* mode);
+    PS_OPERATIONS(PS_MEMBER)
 };
+
+#undef PS_MEMBER
 
 extern PlatformServices Platform;

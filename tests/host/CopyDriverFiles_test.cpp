@@ -8,7 +8,7 @@
 #include "app/MERVODriverStager.h"
 #include "inf/INFManager.h"
 #include "log/LogFile.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 namespace {
 

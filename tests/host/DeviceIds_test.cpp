@@ -9,7 +9,7 @@
 #include "TestSupport.h"
 #include "inf/INFManager.h"
 #include "log/LogFile.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 namespace {
 

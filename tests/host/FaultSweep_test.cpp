@@ -22,7 +22,7 @@
 #include "TestSupport.h"
 #include "app/MERVODriverStager.h"
 #include "log/LogFile.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 #include "system/GetOSVersion.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "TestSupport.h"
 #include "log/LogFile.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 #include "system/GetOSVersion.h"
 
 namespace {

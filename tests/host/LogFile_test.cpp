@@ -5,7 +5,7 @@
 
 #include "TestSupport.h"
 #include "log/LogFile.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 namespace {
 

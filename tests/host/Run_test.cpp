@@ -8,7 +8,7 @@
 #include "TestSupport.h"
 #include "app/MERVODriverStager.h"
 #include "log/LogFile.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 namespace {
 

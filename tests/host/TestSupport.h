@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 // A typical package's INF: one device line (vendor 0123, product 4567), two
 // driver files in [SourceDisksFiles] and a [Strings] section.

@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "PackageCheck.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 #include "system/Dirs.h"
 
 namespace {

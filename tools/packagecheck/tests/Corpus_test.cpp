@@ -10,7 +10,7 @@
 
 #include "CheckSupport.h"
 #include "app/MERVODriverStager.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "CheckSupport.h"
 #include "app/MERVODriverStager.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 namespace {
 

@@ -19,29 +19,16 @@
 
 #include "platform/PlatformServices.h"
 
-enum SimOperation {
-    SIM_GetModuleFileNameA,
-    SIM_GetTempPathA,
-    SIM_GetSystemDirectoryA,
-    SIM_GetVersionExA,
-    SIM_RegOpenKeyExA,
-    SIM_RegCloseKey,
-    SIM_SetFileAttributesA,
-    SIM_GetFileAttributesA,
-    SIM_DeleteFileA,
-    SIM_CopyFileA,
-    SIM_CreateProcessA,
-    SIM_WaitForSingleObject,
-    SIM_GetExitCodeProcess,
-    SIM_CloseHandle,
-    SIM_MessageBoxA,
-    SIM_FormatMessageA,
-    SIM_SetupCopyOEMInfA,
-    SIM_IsWow64Process,
-    SIM_OpenStream,
-    SIM_OPERATION_COUNT
-};
+// The failable operations of the table, in the table's order: SIM_<name>.
+#define SIM_OPERATION_FAILABLE(name) SIM_##name,
+#define SIM_OPERATION_SURE(name)
+#define SIM_OPERATION(kind, result, name, parameters) SIM_OPERATION_##kind(name)
+enum SimOperation { PS_OPERATIONS(SIM_OPERATION) SIM_OPERATION_COUNT };
+#undef SIM_OPERATION
+#undef SIM_OPERATION_SURE
+#undef SIM_OPERATION_FAILABLE
 
+// The operation's name in the table ("CopyFileA"); "?" for a value out of range.
 const char* SimOperationName(SimOperation operation);
 
 struct SimMessageBox {

@@ -106,7 +106,7 @@ int32_t WinRegOpenKeyExA(PsKey root, const char* subKey, uint32_t options, uint3
 
 int32_t WinRegCloseKey(PsKey key) { return RegCloseKey(static_cast<HKEY>(key)); }
 
-int WinLstrcmpiA(const char* first, const char* second) { return lstrcmpiA(first, second); }
+int WinlstrcmpiA(const char* first, const char* second) { return lstrcmpiA(first, second); }
 
 void WinGetSystemTime(PsSystemTime* time) { GetSystemTime(reinterpret_cast<SYSTEMTIME*>(time)); }
 
@@ -205,29 +205,11 @@ FILE* WinOpenStream(const char* path, const char* mode) { return fopen(path, mod
 
 }  // namespace
 
-PlatformServices Platform = {
-    WinGetModuleFileNameA,
-    WinGetTempPathA,
-    WinGetSystemDirectoryA,
-    WinGetVersionExA,
-    WinRegOpenKeyExA,
-    WinRegCloseKey,
-    WinLstrcmpiA,
-    WinGetSystemTime,
-    WinSetFileAttributesA,
-    WinGetFileAttributesA,
-    WinDeleteFileA,
-    WinCopyFileA,
-    WinCreateProcessA,
-    WinWaitForSingleObject,
-    WinGetExitCodeProcess,
-    WinCloseHandle,
-    WinMessageBoxA,
-    WinGetLastError,
-    WinSetLastError,
-    WinFormatMessageA,
-    WinLocalFree,
-    WinSetupCopyOEMInfA,
-    WinIsWow64Process,
-    WinOpenStream,
-};
+// Entry N of the table is Win<name of member N>: the initializer is made
+// from the same list as the table's members, so no two members of the same
+// type can be swapped.
+#define PS_WIN32_ENTRY(kind, result, name, parameters) Win##name,
+
+PlatformServices Platform = {PS_OPERATIONS(PS_WIN32_ENTRY)};
+
+#undef PS_WIN32_ENTRY

@@ -1,0 +1,145 @@
+// INF staging (SetupCopyOEMInfA) and the WOW64 question of the simulated
+// Windows.
+#include "platform/simulated/SimMachine.h"
+
+#include <strings.h>
+
+#include <cstring>
+
+namespace simulated {
+
+namespace {
+
+std::string Trim(const std::string& text)
+{
+    size_t start = text.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos) {
+        return "";
+    }
+    size_t end = text.find_last_not_of(" \t\r\n");
+    return text.substr(start, end - start + 1);
+}
+
+// Whether the INF text has a [Version] section with a known signature.
+bool HasValidSignature(const std::string& inf)
+{
+    bool inVersion = false;
+    size_t start = 0;
+    while (start < inf.size()) {
+        size_t end = inf.find('\n', start);
+        std::string line = inf.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? inf.size() : end + 1;
+        size_t comment = line.find(';');
+        line = Trim(line.substr(0, comment));
+        if (!line.empty() && line[0] == '[') {
+            size_t close = line.find(']');
+            std::string section = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            inVersion = strcasecmp(section.c_str(), "Version") == 0;
+            continue;
+        }
+        size_t equals = line.find('=');
+        if (!inVersion || equals == std::string::npos ||
+            strcasecmp(Trim(line.substr(0, equals)).c_str(), "Signature") != 0) {
+            continue;
+        }
+        std::string value = Trim(line.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
+        }
+        static const char* const kSignatures[] = {"$Chicago$", "$Windows NT$", "$Windows 95$"};
+        for (const char* signature : kSignatures) {
+            if (strcasecmp(value.c_str(), signature) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Stores the INF as C:\WINDOWS\inf\oem<N>.inf; returns 0 or an error code.
+uint32_t StageInf(const char* sourceInf, SimStagedInf* record)
+{
+    Resolved source = ResolvePath(sourceInf);
+    if (source.error != 0) {
+        return source.error;
+    }
+    std::string bytes;
+    if (!source.exists || source.isFolder || !ReadHostFile(source.host, &bytes)) {
+        return source.isFolder ? PS_ERROR_ACCESS_DENIED : MissingError(source);
+    }
+    // Read as text: a Ctrl-Z ends it.
+    std::string text = bytes.substr(0, bytes.find('\x1a'));
+    if (!HasValidSignature(text)) {
+        return ERR_WRONG_INF_STYLE;
+    }
+    std::string name = "C:\\WINDOWS\\inf\\oem" + std::to_string(State().oemCount) + ".inf";
+    Resolved target = ResolvePath(name.c_str());
+    if (target.error != 0 || !target.parentIsFolder) {
+        return PS_ERROR_PATH_NOT_FOUND;
+    }
+    if (!WriteHostFile(target.host, bytes)) {
+        return PS_ERROR_ACCESS_DENIED;
+    }
+    ++State().oemCount;
+    record->storedAs = target.windows;
+    Sim().filesRead.push_back(source.windows);
+    Sim().filesWritten.push_back(target.windows);
+    return 0;
+}
+
+}  // namespace
+
+int32_t SimSetupCopyOEMInfA(const char* sourceInfFileName, const char* sourceMediaLocation,
+                            uint32_t sourceMediaType, uint32_t copyStyle,
+                            char* destinationInfFileName, uint32_t destinationInfFileNameSize,
+                            uint32_t* requiredSize, char** destinationInfFileNameComponent)
+{
+    bool injected = Enter(SIM_SetupCopyOEMInfA, "SetupCopyOEMInfA " + Text(sourceInfFileName));
+    SimStagedInf record{};
+    record.sourceInf = sourceInfFileName == nullptr ? "" : sourceInfFileName;
+    record.mediaLocation = Text(sourceMediaLocation);
+    record.mediaType = sourceMediaType;
+    record.copyStyle = copyStyle;
+    record.destinationSize = destinationInfFileNameSize;
+    record.requiredSizeGiven = requiredSize != nullptr;
+    record.componentGiven = destinationInfFileNameComponent != nullptr;
+    SimWindows& sim = Sim();
+    if (injected) {
+        sim.stagedInfs.push_back(record);
+        return 0;
+    }
+    if (sim.onSetupCopyOEMInf) {
+        sim.stagedInfs.push_back(record);
+        return sim.onSetupCopyOEMInf(sourceInfFileName);
+    }
+    uint32_t error = StageInf(sourceInfFileName, &record);
+    sim.stagedInfs.push_back(record);
+    if (error != 0) {
+        return static_cast<int32_t>(Fail(error));
+    }
+    const std::string& stored = record.storedAs;
+    if (destinationInfFileName != nullptr && stored.size() < destinationInfFileNameSize) {
+        memcpy(destinationInfFileName, stored.c_str(), stored.size() + 1);
+        if (destinationInfFileNameComponent != nullptr) {
+            *destinationInfFileNameComponent = destinationInfFileName + stored.rfind('\\') + 1;
+        }
+    }
+    if (requiredSize != nullptr) {
+        *requiredSize = static_cast<uint32_t>(stored.size() + 1);
+    }
+    return 1;
+}
+
+int32_t SimIsWow64Process(int32_t* isWow64)
+{
+    if (Enter(SIM_IsWow64Process, "IsWow64Process")) {
+        return 0;
+    }
+    if (!Sim().wow64Known) {
+        return static_cast<int32_t>(Fail(ERR_PROC_NOT_FOUND));
+    }
+    *isWow64 = Sim().wow64 ? 1 : 0;
+    return 1;
+}
+
+}  // namespace simulated

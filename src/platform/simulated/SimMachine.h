@@ -1,0 +1,110 @@
+// The simulated Windows machine's inner parts, shared by its files: the state
+// that tests have no business with, path resolution, failure injection and
+// the simulated operations of the PlatformServices table (Sim<operation>).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/simulated/SimulatedPlatform.h"
+
+namespace simulated {
+
+// Windows error codes the simulator sets beyond those of PlatformServices.h.
+enum : uint32_t {
+    ERR_INVALID_HANDLE = 6,
+    ERR_NOT_ENOUGH_MEMORY = 8,
+    ERR_SHARING_VIOLATION = 32,
+    ERR_FILE_EXISTS = 80,
+    ERR_PROC_NOT_FOUND = 127,
+    ERR_MR_MID_NOT_FOUND = 317,
+    ERR_WRONG_INF_STYLE = 0xE0000100,
+};
+
+// What a handle handed out by the simulator stands for.
+enum HandleKind { HANDLE_PROCESS, HANDLE_THREAD, HANDLE_KEY };
+
+struct HandleEntry {
+    HandleKind kind;
+    size_t launch;  // index into launches (process and thread handles)
+};
+
+// State that is not part of SimWindows because tests have no business with it.
+struct Machine {
+    std::map<char, std::string> drives;           // 'C' -> host folder
+    std::map<std::string, uint32_t> attributes;   // host path -> stored attributes
+    std::map<PsHandle, HandleEntry> handles;
+    std::vector<SimProcessScript> scripts;        // per launch
+    std::set<void*> texts;                        // FormatMessageA texts
+    unsigned nextHandle = 1;
+    unsigned oemCount = 0;
+    unsigned generation = 0;  // bumped by SimReset; streams of an older machine are not counted
+};
+
+// The one machine state, reset with SimReset.
+Machine& State();
+
+// ---------------------------------------------------------------------------
+// Path resolution and attributes (Paths.cpp)
+
+struct Resolved {
+    uint32_t error = 0;          // 0: resolved; else a Windows error code
+    std::string host;            // host path
+    std::string windows;         // "C:\dir\name" with the on-disk case of existing names
+    bool exists = false;
+    bool isFolder = false;
+    bool parentIsFolder = false; // every component but the last exists as a folder
+};
+
+bool IsSeparator(char c);
+
+// Resolves a Windows path the way Windows does: case-insensitive names, "\"
+// or "/" separators, "." and ".." folded, trailing dots and blanks dropped,
+// invalid characters and device names refused.
+Resolved ResolvePath(const char* path);
+
+// The error for a path that names nothing: 2 when its folder exists, else 3.
+uint32_t MissingError(const Resolved& path);
+
+// Resolves a path that must name something that exists; returns 0, or the
+// error for a path that cannot be resolved or names nothing.
+uint32_t ResolveExisting(const char* path, Resolved* file);
+
+uint32_t StoredAttributes(const Resolved& path);
+bool IsReadOnly(const Resolved& path);
+bool IsHiddenOrSystem(const Resolved& path);
+void StoreAttributes(const std::string& host, uint32_t attributes);
+
+bool ReadHostFile(const std::string& host, std::string* bytes);
+bool WriteHostFile(const std::string& host, const std::string& bytes);
+
+// Creates every missing folder of `path` (a Windows path), including itself.
+bool MakeFolders(const std::string& windowsPath);
+
+// ---------------------------------------------------------------------------
+// Failure injection and trace (Faults.cpp)
+
+// "(null)" for a null text, else the text.
+std::string Text(const char* text);
+
+// Counts a failable call, traces it and tells whether it is to fail; a
+// failing call has its error code set already.
+bool Enter(SimOperation operation, const std::string& entry);
+
+// Sets the last error and returns 0.
+uint32_t Fail(uint32_t code);
+
+// "0x" and the value in lower-case hexadecimal.
+std::string Hex(uint32_t value);
+
+// ---------------------------------------------------------------------------
+// The operations, one file per area.
+
+#define SIM_DECLARE(kind, result, name, parameters) result Sim##name parameters;
+PS_OPERATIONS(SIM_DECLARE)
+#undef SIM_DECLARE
+
+}  // namespace simulated

@@ -1,0 +1,153 @@
+// Text streams of the simulated Windows: glibc cookie streams that translate
+// line ends as the Windows C runtime's text mode does (CR LF reads as one
+// newline, Ctrl-Z ends a text read, a newline is written as CR LF).
+#include "platform/simulated/SimMachine.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace simulated {
+
+namespace {
+
+struct StreamCookie {
+    FILE* host;
+    bool text;
+    bool atEnd;  // a Ctrl-Z was read in text mode
+    unsigned generation;
+};
+
+ssize_t StreamRead(void* cookie, char* buffer, size_t size)
+{
+    StreamCookie* stream = static_cast<StreamCookie*>(cookie);
+    if (!stream->text) {
+        size_t count = fread(buffer, 1, size, stream->host);
+        return ferror(stream->host) ? -1 : static_cast<ssize_t>(count);
+    }
+    size_t count = 0;
+    while (count < size && !stream->atEnd) {
+        int c = fgetc(stream->host);
+        if (c == EOF) {
+            break;
+        }
+        if (c == 0x1A) {
+            stream->atEnd = true;  // Ctrl-Z ends a text file
+            break;
+        }
+        if (c == '\r') {
+            // Reading byte by byte from the buffered host stream means a CR
+            // always sees its successor, wherever the caller's chunks end.
+            int next = fgetc(stream->host);
+            if (next == '\n') {
+                c = '\n';
+            }
+            else if (next != EOF) {
+                ungetc(next, stream->host);
+            }
+        }
+        buffer[count++] = static_cast<char>(c);
+    }
+    return static_cast<ssize_t>(count);
+}
+
+ssize_t StreamWrite(void* cookie, const char* buffer, size_t size)
+{
+    StreamCookie* stream = static_cast<StreamCookie*>(cookie);
+    size_t written = 0;
+    if (!stream->text) {
+        written = fwrite(buffer, 1, size, stream->host);
+    }
+    else {
+        while (written < size && (buffer[written] != '\n' || fputc('\r', stream->host) != EOF) &&
+               fputc(buffer[written], stream->host) != EOF) {
+            ++written;
+        }
+    }
+    // The stream calls this only when it flushes its own buffer: pass the
+    // bytes on to the file at once, so that a flushed stream is on disk.
+    if (fflush(stream->host) != 0 || written == 0) {
+        return size == 0 ? 0 : -1;
+    }
+    return static_cast<ssize_t>(written);
+}
+
+int StreamSeek(void* cookie, off64_t* offset, int whence)
+{
+    StreamCookie* stream = static_cast<StreamCookie*>(cookie);
+    if (fseeko(stream->host, static_cast<off_t>(*offset), whence) != 0) {
+        return -1;
+    }
+    stream->atEnd = false;
+    *offset = ftello(stream->host);
+    return 0;
+}
+
+int StreamClose(void* cookie)
+{
+    StreamCookie* stream = static_cast<StreamCookie*>(cookie);
+    int result = fclose(stream->host);
+    if (stream->generation == State().generation) {
+        --Sim().openStreams;
+    }
+    delete stream;
+    return result == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+FILE* SimOpenStream(const char* path, const char* mode)
+{
+    if (Enter(SIM_OpenStream, "OpenStream " + Text(path) + " " + Text(mode))) {
+        return nullptr;
+    }
+    const std::string modeText = mode == nullptr ? "" : mode;
+    if (modeText.empty() || strchr("rwa", modeText[0]) == nullptr) {
+        Fail(PS_ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    bool update = modeText.find('+') != std::string::npos;
+    bool binary = modeText.find('b') != std::string::npos;
+    bool reading = modeText[0] == 'r';
+    bool writing = !reading || update;
+    Resolved file = ResolvePath(path);
+    uint32_t error = file.error;
+    // Several refusals share a code but not a reason.
+    if (error == 0 && file.isFolder) {  // NOLINT(bugprone-branch-clone)
+        error = PS_ERROR_ACCESS_DENIED;
+    }
+    else if (error == 0 && reading && !file.exists) {
+        error = MissingError(file);
+    }
+    else if (error == 0 && !file.parentIsFolder) {
+        error = PS_ERROR_PATH_NOT_FOUND;
+    }
+    else if (error == 0 && writing && IsReadOnly(file)) {
+        error = PS_ERROR_ACCESS_DENIED;
+    }
+    else if (error == 0 && modeText[0] == 'w' && file.exists && IsHiddenOrSystem(file)) {
+        // The C runtime replaces a file with CREATE_ALWAYS and normal
+        // attributes, which Windows refuses for a hidden or system file.
+        error = PS_ERROR_ACCESS_DENIED;
+    }
+    std::string hostMode = std::string(1, modeText[0]) + (update ? "+" : "") + "b";
+    FILE* host = error == 0 ? fopen(file.host.c_str(), hostMode.c_str()) : nullptr;
+    if (host == nullptr) {
+        Fail(error != 0 ? error : PS_ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    StreamCookie* cookie = new StreamCookie{host, !binary, false, State().generation};
+    cookie_io_functions_t functions = {StreamRead, StreamWrite, StreamSeek, StreamClose};
+    std::string cookieMode = std::string(1, modeText[0]) + (update ? "+" : "");
+    FILE* stream = fopencookie(cookie, cookieMode.c_str(), functions);
+    if (stream == nullptr) {
+        fclose(host);
+        delete cookie;
+        Fail(ERR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    ++Sim().openStreams;
+    (writing ? Sim().filesWritten : Sim().filesRead).push_back(file.windows);
+    return stream;
+}
+
+}  // namespace simulated

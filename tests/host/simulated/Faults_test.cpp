@@ -1,0 +1,192 @@
+// Tests of the simulated Windows' failure injection and trace.
+#include <functional>
+
+#include "simulated/SimulatedTest.h"
+
+namespace {
+
+// One call of each failable operation on arguments that succeed; returns
+// whether the call failed.
+std::function<bool()> SucceedingCall(SimOperation operation)
+{
+    switch (operation) {
+    case SIM_GetModuleFileNameA:
+        return [] { char b[260]; return Platform.GetModuleFileNameA(nullptr, b, sizeof b) == 0; };
+    case SIM_GetTempPathA:
+        return [] { char b[260]; return Platform.GetTempPathA(sizeof b, b) == 0; };
+    case SIM_GetSystemDirectoryA:
+        return [] { char b[260]; return Platform.GetSystemDirectoryA(b, sizeof b) == 0; };
+    case SIM_GetVersionExA:
+        return [] {
+            PsOsVersionInfoEx info{};
+            info.dwOSVersionInfoSize = PS_OSVERSIONINFOEX_SIZE;
+            return Platform.GetVersionExA(&info) == 0;
+        };
+    case SIM_RegOpenKeyExA:
+        return [] {
+            PsKey key = nullptr;
+            if (Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Key", 0, PS_KEY_QUERY_VALUE, &key) != 0) {
+                return true;
+            }
+            Sim().failAlways[SIM_RegCloseKey] = false;
+            Platform.RegCloseKey(key);
+            return false;
+        };
+    case SIM_RegCloseKey:
+        return [] {
+            PsKey key = nullptr;
+            bool always = Sim().failAlways[SIM_RegCloseKey];
+            Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Key", 0, PS_KEY_QUERY_VALUE, &key);
+            Sim().failAlways[SIM_RegCloseKey] = always;
+            return Platform.RegCloseKey(key) != 0;
+        };
+    case SIM_SetFileAttributesA:
+        return [] { return Platform.SetFileAttributesA("C:\\pkg\\a.txt", PS_FILE_ATTRIBUTE_NORMAL) == 0; };
+    case SIM_GetFileAttributesA:
+        return [] { return Platform.GetFileAttributesA("C:\\pkg\\a.txt") == PS_INVALID_FILE_ATTRIBUTES; };
+    case SIM_DeleteFileA:
+        return [] { SimWriteFile("C:\\pkg\\gone.txt", "x"); return Platform.DeleteFileA("C:\\pkg\\gone.txt") == 0; };
+    case SIM_CopyFileA:
+        return [] { return Platform.CopyFileA("C:\\pkg\\a.txt", "C:\\Temp\\a.txt", 0) == 0; };
+    case SIM_CreateProcessA:
+    case SIM_WaitForSingleObject:
+    case SIM_GetExitCodeProcess:
+    case SIM_CloseHandle:
+        return [operation] {
+            char line[] = "C:\\pkg\\a.txt";
+            PsStartupInfo startup{};
+            PsProcessInformation process{};
+            int32_t started = Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr,
+                                                      &startup, &process);
+            if (operation == SIM_CreateProcessA) {
+                return started == 0;
+            }
+            uint32_t code = 0;
+            bool failed = false;
+            if (operation == SIM_WaitForSingleObject) {
+                failed = Platform.WaitForSingleObject(process.hProcess, 30000) == PS_WAIT_FAILED;
+            }
+            if (operation == SIM_GetExitCodeProcess) {
+                failed = Platform.GetExitCodeProcess(process.hProcess, &code) == 0;
+            }
+            failed = Platform.CloseHandle(process.hThread) == 0 || failed;
+            Platform.CloseHandle(process.hProcess);
+            return failed;
+        };
+    case SIM_MessageBoxA:
+        return [] { return Platform.MessageBoxA(nullptr, "text", "caption", PS_MB_OK) == 0; };
+    case SIM_FormatMessageA:
+        return [] {
+            char* text = nullptr;
+            uint32_t length = Platform.FormatMessageA(
+                PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_FROM_SYSTEM | PS_FORMAT_MESSAGE_IGNORE_INSERTS,
+                nullptr, 5, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&text), 0, nullptr);
+            Platform.LocalFree(text);
+            return length == 0;
+        };
+    case SIM_SetupCopyOEMInfA:
+        return [] {
+            return Platform.SetupCopyOEMInfA("C:\\pkg\\v.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0, nullptr,
+                                             nullptr) == 0;
+        };
+    case SIM_IsWow64Process:
+        return [] { int32_t wow64 = 0; return Platform.IsWow64Process(&wow64) == 0; };
+    case SIM_OpenStream:
+        return [] {
+            FILE* stream = Platform.OpenStream("C:\\pkg\\a.txt", "r");
+            if (stream != nullptr) {
+                fclose(stream);
+            }
+            return stream == nullptr;
+        };
+    default:
+        return [] { return true; };
+    }
+}
+
+TEST_F(SimulatedPlatformTest, EveryFailableOperationFailsWhenAskedTo)
+{
+    for (int index = 0; index < SIM_OPERATION_COUNT; ++index) {
+        SimOperation operation = static_cast<SimOperation>(index);
+        SimReset(root);
+        Write("C:\\pkg\\a.txt", "a");
+        Write("C:\\pkg\\v.inf", "[Version]\nSignature=$Chicago$\n");
+        Sim().registryKeys.push_back("SOFTWARE\\Key");
+        Sim().onLaunch = [](const std::string&) { return SimProcessScript{SIM_PROCESS_ENDS, 0}; };
+        std::function<bool()> call = SucceedingCall(operation);
+        EXPECT_FALSE(call()) << SimOperationName(operation) << " fails without injection";
+
+        Sim().failAlways[operation] = true;
+        Sim().trace.clear();
+        EXPECT_TRUE(call()) << SimOperationName(operation);
+        bool traced = false;
+        for (const std::string& entry : Sim().trace) {
+            if (entry.rfind(SimOperationName(operation), 0) == 0) {
+                traced = traced || (entry.size() >= 7 && entry.compare(entry.size() - 7, 7, " FAILED") == 0);
+            }
+        }
+        EXPECT_TRUE(traced) << SimOperationName(operation) << " has no FAILED trace entry";
+
+        Sim().failError[operation] = 1234;
+        EXPECT_TRUE(call()) << SimOperationName(operation);
+        if (operation != SIM_CloseHandle && operation != SIM_RegCloseKey) {
+            // (the helpers of these two call more operations after the failing one)
+            EXPECT_EQ(Platform.GetLastError(), 1234u) << SimOperationName(operation);
+        }
+    }
+}
+
+TEST_F(SimulatedPlatformTest, TheNthFailableCallFailsWithItsDefaultError)
+{
+    Write("C:\\pkg\\a.txt", "a");
+    Sim().failCallNumber = 3;
+    char buffer[260];
+    EXPECT_NE(Platform.GetTempPathA(sizeof buffer, buffer), 0u);
+    EXPECT_EQ(Platform.lstrcmpiA("a", "A"), 0);  // never counted
+    Platform.SetLastError(0);
+    EXPECT_EQ(Platform.GetLastError(), 0u);
+    PsSystemTime now;
+    Platform.GetSystemTime(&now);
+    Platform.LocalFree(nullptr);
+    EXPECT_NE(Platform.SetFileAttributesA("C:\\pkg\\a.txt", PS_FILE_ATTRIBUTE_READONLY), 0);
+    EXPECT_EQ(Platform.DeleteFileA("C:\\pkg\\a.txt"), 0);  // the third
+    EXPECT_EQ(Platform.GetLastError(), PS_ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Sim().failableCalls, 3);
+    SimSetAttributes("C:\\pkg\\a.txt", PS_FILE_ATTRIBUTE_NORMAL);
+    EXPECT_NE(Platform.DeleteFileA("C:\\pkg\\a.txt"), 0);
+    EXPECT_EQ(Sim().failableCalls, 4);
+    EXPECT_EQ(Sim().trace, (std::vector<std::string>{
+                               "GetTempPathA 260",
+                               "LocalFree",
+                               "SetFileAttributesA C:\\pkg\\a.txt 0x1",
+                               "DeleteFileA C:\\pkg\\a.txt FAILED",
+                               "DeleteFileA C:\\pkg\\a.txt",
+                           }));
+
+    // Failures of the result-code and special-value operations.
+    Sim().failCallNumber = 0;
+    Sim().failAlways[SIM_RegOpenKeyExA] = true;
+    Sim().failAlways[SIM_WaitForSingleObject] = true;
+    Sim().failAlways[SIM_GetFileAttributesA] = true;
+    PsKey key = nullptr;
+    EXPECT_EQ(Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "X", 0, PS_KEY_QUERY_VALUE, &key), 5);
+    EXPECT_EQ(Platform.WaitForSingleObject(nullptr, 1), PS_WAIT_FAILED);
+    EXPECT_EQ(Platform.GetFileAttributesA("C:\\pkg"), PS_INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(SimulatedPlatformTest, TraceShowsTheCallersArguments)
+{
+    Write("C:\\pkg\\MERVOUSB.inf", "x");
+    Platform.CopyFileA("c:/pkg/mervousb.inf", "C:\\Temp\\copy.inf", 0);
+    FILE* stream = Platform.OpenStream("C:\\Temp\\..\\pkg\\MERVOUSB.inf", "rb");
+    ASSERT_NE(stream, nullptr);
+    fclose(stream);
+    Platform.DeleteFileA("C:\\WINDOWS\\inf\\MERVOUSB.inf");
+    EXPECT_EQ(Sim().trace, (std::vector<std::string>{
+                               "CopyFileA c:/pkg/mervousb.inf C:\\Temp\\copy.inf",
+                               "OpenStream C:\\Temp\\..\\pkg\\MERVOUSB.inf rb",
+                               "DeleteFileA C:\\WINDOWS\\inf\\MERVOUSB.inf",
+                           }));
+}
+
+}  // namespace

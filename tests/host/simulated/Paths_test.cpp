@@ -1,0 +1,105 @@
+// Tests of the simulated Windows' path rules: resolution, current folder,
+// drives and the case of new names.
+#include "simulated/SimulatedTest.h"
+
+namespace {
+
+struct PathCase {
+    const char* path;
+    uint32_t attributes;  // expected result of GetFileAttributesA
+    uint32_t error;       // expected last error when INVALID_FILE_ATTRIBUTES
+};
+
+TEST_F(SimulatedPlatformTest, PathsFollowWindowsRules)
+{
+    Write("C:\\pkg\\Driver.SYS", "x");
+    const uint32_t kFile = PS_FILE_ATTRIBUTE_NORMAL;
+    const uint32_t kFolder = PS_FILE_ATTRIBUTE_DIRECTORY;
+    const uint32_t kNone = PS_INVALID_FILE_ATTRIBUTES;
+    const PathCase cases[] = {
+        {"C:\\pkg\\Driver.SYS", kFile, 0},
+        {"c:/PKG/driver.sys", kFile, 0},
+        {"C:\\pkg/./Driver.SYS", kFile, 0},
+        {"C:\\pkg\\nowhere\\..\\Driver.SYS", kFile, 0},
+        {"C:\\..\\..\\pkg\\Driver.SYS", kFile, 0},
+        {"C:\\\\pkg\\\\\\Driver.SYS", kFile, 0},
+        {"C:\\pkg\\Driver.SYS. .", kFile, 0},
+        {"C:\\pkg. \\Driver.SYS", kFile, 0},
+        {"C:\\pkg\\...\\Driver.SYS", kFile, 0},
+        {"pkg\\Driver.SYS", kFile, 0},
+        {"\\pkg\\Driver.SYS", kFile, 0},
+        {"C:pkg\\Driver.SYS", kFile, 0},
+        {"C:", kFolder, 0},
+        {"C:\\", kFolder, 0},
+        {"C:\\PKG", kFolder, 0},
+        {"C:\\pkg\\missing.sys", kNone, PS_ERROR_FILE_NOT_FOUND},
+        {"C:\\pkg\\COM0", kNone, PS_ERROR_FILE_NOT_FOUND},
+        {"C:\\pkg\\CONSOLE.txt", kNone, PS_ERROR_FILE_NOT_FOUND},
+        {"C:\\nowhere\\Driver.SYS", kNone, PS_ERROR_PATH_NOT_FOUND},
+        {"C:\\pkg\\Driver.SYS\\x", kNone, PS_ERROR_PATH_NOT_FOUND},
+        {"\\\\server\\share\\Driver.SYS", kNone, PS_ERROR_PATH_NOT_FOUND},
+        {"Q:\\pkg\\Driver.SYS", kNone, PS_ERROR_PATH_NOT_FOUND},
+        {"", kNone, PS_ERROR_PATH_NOT_FOUND},
+        {"C:\\pkg\\a<b", kNone, PS_ERROR_INVALID_NAME},
+        {"C:\\pkg\\a>b", kNone, PS_ERROR_INVALID_NAME},
+        {"C:\\pkg\\a:b", kNone, PS_ERROR_INVALID_NAME},
+        {"C:\\pkg\\a\"b", kNone, PS_ERROR_INVALID_NAME},
+        {"C:\\pkg\\a|b", kNone, PS_ERROR_INVALID_NAME},
+        {"C:\\pkg\\a?b", kNone, PS_ERROR_INVALID_NAME},
+        {"C:\\pkg\\a*b", kNone, PS_ERROR_INVALID_NAME},
+        {"C:\\pkg\\a\tb", kNone, PS_ERROR_INVALID_NAME},
+        {"C:\\a?\\..\\pkg", kNone, PS_ERROR_INVALID_NAME},
+        {"C:\\pkg\\CON", kNone, PS_ERROR_ACCESS_DENIED},
+        {"C:\\pkg\\nul.txt", kNone, PS_ERROR_ACCESS_DENIED},
+        {"C:\\pkg\\Aux", kNone, PS_ERROR_ACCESS_DENIED},
+        {"C:\\pkg\\prn.log", kNone, PS_ERROR_ACCESS_DENIED},
+        {"C:\\pkg\\com1", kNone, PS_ERROR_ACCESS_DENIED},
+        {"C:\\pkg\\LPT9.inf", kNone, PS_ERROR_ACCESS_DENIED},
+        {"C:\\con\\Driver.SYS", kNone, PS_ERROR_ACCESS_DENIED},
+    };
+    for (const PathCase& c : cases) {
+        Platform.SetLastError(0);
+        EXPECT_EQ(Platform.GetFileAttributesA(c.path), c.attributes) << c.path;
+        if (c.attributes == kNone) {
+            EXPECT_EQ(Platform.GetLastError(), c.error) << c.path;
+        }
+    }
+}
+
+TEST_F(SimulatedPlatformTest, RelativePathsStartInTheCurrentFolderAndDrivesMapToFolders)
+{
+    Write("C:\\pkg\\MERVOUSB.inf", "x");
+    Sim().currentDirectory = "C:\\pkg";
+    EXPECT_EQ(Platform.GetFileAttributesA("mervousb.inf"), PS_FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(Platform.GetFileAttributesA("..\\pkg\\MERVOUSB.inf"), PS_FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(Platform.GetFileAttributesA("\\MERVOUSB.inf"), PS_INVALID_FILE_ATTRIBUTES);
+
+    std::string other = root + "/d-drive";
+    SimMakeFolder("C:\\d-drive");
+    SimMapDrive('d', other);
+    Write("D:\\Setup\\MERVOUSB.inf", "d");
+    EXPECT_EQ(Read("C:\\d-drive\\setup\\mervousb.inf"), "d");
+    EXPECT_EQ(SimHostPath("d:/SETUP/mervousb.inf"), other + "/Setup/MERVOUSB.inf");
+    EXPECT_EQ(SimHostPath("E:\\x"), "");
+}
+
+TEST_F(SimulatedPlatformTest, RecordsHoldResolvedPathsAndNewNamesKeepTheirCase)
+{
+    Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "old");
+    ASSERT_NE(Platform.DeleteFileA("c:/windows/INF/./mervousb.INF"), 0);
+    ASSERT_EQ(Sim().filesDeleted.size(), 1u);
+    EXPECT_EQ(Sim().filesDeleted[0], "C:\\WINDOWS\\inf\\MERVOUSB.inf");
+
+    WriteStream("c:\\temp\\New Log.TXT. . ", "w", "x");
+    ASSERT_EQ(Sim().filesWritten.size(), 1u);
+    EXPECT_EQ(Sim().filesWritten[0], "C:\\Temp\\New Log.TXT");
+    EXPECT_EQ(SimHostPath("C:\\TEMP\\new log.txt"), root + "/Temp/New Log.TXT");
+
+    // Overwriting an existing file keeps its on-disk name.
+    WriteStream("C:\\TEMP\\NEW LOG.txt", "w", "y");
+    EXPECT_EQ(Sim().filesWritten.back(), "C:\\Temp\\New Log.TXT");
+    EXPECT_EQ(ReadStream("c:\\temp\\new log.txt", "r"), "y");
+    EXPECT_EQ(Sim().filesRead.back(), "C:\\Temp\\New Log.TXT");
+}
+
+}  // namespace

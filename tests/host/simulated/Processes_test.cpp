@@ -1,0 +1,129 @@
+// Tests of the simulated Windows' registry and processes: keys, launches
+// and waits.
+#include <cstring>
+
+#include "simulated/SimulatedTest.h"
+
+namespace {
+
+TEST_F(SimulatedPlatformTest, RegistryKnowsOnlyListedKeysOfTheLocalMachine)
+{
+    const char* kHotfix = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
+    Sim().registryKeys.push_back(kHotfix);
+    PsKey key = nullptr;
+    ASSERT_EQ(Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "software\\microsoft\\windows nt\\currentversion\\hotfix\\q246009",
+                                     0, PS_KEY_QUERY_VALUE, &key), 0);
+    EXPECT_EQ(Sim().openHandles, 1);
+    EXPECT_EQ(Platform.RegCloseKey(key), 0);
+    EXPECT_EQ(Sim().openHandles, 0);
+    EXPECT_NE(Platform.RegCloseKey(key), 0);
+
+    PsKey currentUser = reinterpret_cast<PsKey>(static_cast<intptr_t>(static_cast<int32_t>(0x80000001)));
+    PsKey none = nullptr;
+    EXPECT_EQ(Platform.RegOpenKeyExA(currentUser, kHotfix, 0, PS_KEY_QUERY_VALUE, &none), 2);
+    EXPECT_EQ(Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", 0, PS_KEY_QUERY_VALUE, &none), 2);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(Sim().openHandles, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Processes
+
+TEST_F(SimulatedPlatformTest, LaunchesNeedAnExistingProgramUnlessScripted)
+{
+    Write("C:\\pkg\\MERVODevCtl.exe", "MZ");
+    Write("C:\\Program Files\\Tool\\tool.exe", "MZ");
+    struct {
+        const char* commandLine;
+        bool starts;
+    } const cases[] = {
+        {"C:\\pkg\\MERVODevCtl.exe remove 0123", true},
+        {"\"C:\\pkg\\MERVODevCtl.exe\" rescan", true},
+        {"C:\\pkg\\mervodevctl rescan", true},
+        {"\"C:\\Program Files\\Tool\\tool.exe\" /x", true},
+        {"C:\\pkg\\Missing.exe rescan", false},
+        {"\"C:\\pkg\\MERVODevCtl.exe rescan\"", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        std::vector<char> line(c.commandLine, c.commandLine + strlen(c.commandLine) + 1);
+        PsStartupInfo startup{};
+        startup.cb = sizeof startup;
+        PsProcessInformation process{};
+        Platform.SetLastError(0);
+        int32_t started = Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
+                                                  nullptr, nullptr, &startup, &process);
+        EXPECT_EQ(started != 0, c.starts) << c.commandLine;
+        if (started) {
+            EXPECT_NE(Platform.CloseHandle(process.hThread), 0);
+            EXPECT_NE(Platform.CloseHandle(process.hProcess), 0);
+        }
+        else {
+            EXPECT_EQ(Platform.GetLastError(), PS_ERROR_FILE_NOT_FOUND) << c.commandLine;
+        }
+        ASSERT_FALSE(Sim().launches.empty());
+        EXPECT_EQ(Sim().launches.back().commandLine, c.commandLine);
+        EXPECT_EQ(Sim().launches.back().creationFlags, PS_CREATE_NO_WINDOW);
+        EXPECT_EQ(Sim().launches.back().startupInfo.cb, sizeof startup);
+    }
+    EXPECT_EQ(Sim().openHandles, 0);
+
+    // A callback decides alone, also for a program that is not there.
+    Sim().onLaunch = [](const std::string& commandLine) {
+        return SimProcessScript{SIM_PROCESS_ENDS, commandLine.find("rescan") != std::string::npos ? 7u : 0u};
+    };
+    char line[] = "C:\\pkg\\Missing.exe rescan";
+    PsStartupInfo startup{};
+    PsProcessInformation process{};
+    ASSERT_NE(Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process), 0);
+    uint32_t code = 0;
+    EXPECT_EQ(Platform.WaitForSingleObject(process.hProcess, 30000), PS_WAIT_OBJECT_0);
+    EXPECT_NE(Platform.GetExitCodeProcess(process.hProcess, &code), 0);
+    EXPECT_EQ(code, 7u);
+    Platform.CloseHandle(process.hThread);
+    Platform.CloseHandle(process.hProcess);
+}
+
+TEST_F(SimulatedPlatformTest, WaitsAreRecordedAndFollowTheScript)
+{
+    Write("C:\\pkg\\MERVODevCtl.exe", "MZ");
+    struct {
+        SimProcessScript script;
+        uint32_t waitResult;
+        uint32_t exitCode;
+    } const cases[] = {
+        {{SIM_PROCESS_ENDS, 0}, PS_WAIT_OBJECT_0, 0},
+        {{SIM_PROCESS_ENDS, 42}, PS_WAIT_OBJECT_0, 42},
+        {{SIM_PROCESS_RUNS_PAST_WAIT, 0}, PS_WAIT_TIMEOUT, PS_STILL_ACTIVE},
+    };
+    for (const auto& c : cases) {
+        Sim().process = c.script;
+        char line[] = "C:\\pkg\\MERVODevCtl.exe rescan";
+        PsStartupInfo startup{};
+        PsProcessInformation process{};
+        ASSERT_NE(Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process), 0);
+        EXPECT_EQ(Sim().openHandles, 2);
+        EXPECT_EQ(Platform.WaitForSingleObject(process.hProcess, 30000), c.waitResult);
+        uint32_t code = 12345;
+        EXPECT_NE(Platform.GetExitCodeProcess(process.hProcess, &code), 0);
+        EXPECT_EQ(code, c.exitCode);
+        EXPECT_EQ(Sim().launches.back().waits, std::vector<uint32_t>{30000});
+        EXPECT_NE(Platform.CloseHandle(process.hProcess), 0);
+        EXPECT_NE(Platform.CloseHandle(process.hThread), 0);
+        EXPECT_EQ(Sim().openHandles, 0);
+        // A closed handle is no longer valid.
+        EXPECT_EQ(Platform.CloseHandle(process.hProcess), 0);
+        EXPECT_EQ(Platform.GetLastError(), 6u);
+        EXPECT_EQ(Platform.WaitForSingleObject(process.hProcess, 10), PS_WAIT_FAILED);
+    }
+
+    Sim().process = SimProcessScript{SIM_PROCESS_FAILS_TO_START, 0};
+    char line[] = "C:\\pkg\\MERVODevCtl.exe rescan";
+    PsStartupInfo startup{};
+    PsProcessInformation process{};
+    EXPECT_EQ(Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process), 0);
+    EXPECT_EQ(Platform.GetLastError(), PS_ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Sim().openHandles, 0);
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// Tests of the simulated Windows' INF staging and WOW64 question.
+#include <cstring>
+
+#include "simulated/SimulatedTest.h"
+
+namespace {
+
+TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresInfsWithAKnownSignature)
+{
+    struct {
+        const char* name;
+        const char* inf;
+        bool staged;
+    } const cases[] = {
+        {"chicago", "[Version]\r\nSignature=\"$Chicago$\"\r\nClass=Ports\r\n", true},
+        {"windows nt bare", "; comment\r\n[version]\r\n  signature = $WINDOWS NT$ ; trailing\r\n", true},
+        {"windows 95", "[Strings]\r\nX=1\r\n[ Version ]\r\nSignature=\"$Windows 95$\"\r\n", true},
+        {"no version", "[Strings]\r\nSignature=\"$Chicago$\"\r\n", false},
+        {"other signature", "[Version]\r\nSignature=\"$Windows 2000$\"\r\n", false},
+        {"signature elsewhere", "[Version]\r\nClass=Ports\r\n[Other]\r\nSignature=$Chicago$\r\n", false},
+        {"commented out", "[Version]\r\n;Signature=$Chicago$\r\n", false},
+        {"after ctrl-z", "\x1a[Version]\r\nSignature=$Chicago$\r\n", false},
+        {"empty", "", false},
+    };
+    int stored = 0;
+    for (const auto& c : cases) {
+        Write("C:\\pkg\\MERVOUSB.inf", c.inf);
+        char destination[260] = "untouched";
+        uint32_t required = 0;
+        char* component = nullptr;
+        Platform.SetLastError(0);
+        int32_t result = Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, destination,
+                                                   sizeof destination, &required, &component);
+        ASSERT_FALSE(Sim().stagedInfs.empty());
+        const SimStagedInf& record = Sim().stagedInfs.back();
+        EXPECT_EQ(record.sourceInf, "C:\\pkg\\MERVOUSB.inf");
+        EXPECT_EQ(record.mediaLocation, "C:\\pkg");
+        EXPECT_EQ(record.destinationSize, sizeof destination);
+        if (!c.staged) {
+            EXPECT_EQ(result, 0) << c.name;
+            EXPECT_EQ(Platform.GetLastError(), 0xE0000100u) << c.name;
+            EXPECT_EQ(record.storedAs, "") << c.name;
+            EXPECT_STREQ(destination, "untouched") << c.name;
+            continue;
+        }
+        std::string expected = "C:\\WINDOWS\\inf\\oem" + std::to_string(stored++) + ".inf";
+        EXPECT_NE(result, 0) << c.name;
+        EXPECT_EQ(destination, expected) << c.name;
+        EXPECT_EQ(required, expected.size() + 1) << c.name;
+        EXPECT_STREQ(component, expected.c_str() + strlen("C:\\WINDOWS\\inf\\")) << c.name;
+        EXPECT_EQ(record.storedAs, expected) << c.name;
+        EXPECT_EQ(Read(expected), c.inf) << c.name;
+    }
+    EXPECT_EQ(stored, 3);
+
+    Platform.SetLastError(0);
+    EXPECT_EQ(Platform.SetupCopyOEMInfA("C:\\pkg\\Missing.inf", nullptr, PS_SPOST_PATH, 0, nullptr, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(Platform.GetLastError(), PS_ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Sim().stagedInfs.back().mediaLocation, "(null)");
+    EXPECT_FALSE(Sim().stagedInfs.back().requiredSizeGiven);
+}
+
+TEST_F(SimulatedPlatformTest, SetupCopyOEMInfLeavesASmallBufferAlone)
+{
+    Write("C:\\pkg\\MERVOUSB.inf", "[Version]\nSignature=$Chicago$\n");
+    char destination[8] = "keep";
+    uint32_t required = 0;
+    EXPECT_NE(Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, destination,
+                                        sizeof destination, &required, nullptr), 0);
+    EXPECT_STREQ(destination, "keep");
+    EXPECT_EQ(required, strlen("C:\\WINDOWS\\inf\\oem0.inf") + 1);
+
+    Sim().onSetupCopyOEMInf = [](const char* source) {
+        Platform.SetLastError(strstr(source, "MERVO") != nullptr ? 0xE0000100 : 0);
+        return 0;
+    };
+    EXPECT_EQ(Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(Platform.GetLastError(), 0xE0000100u);
+    EXPECT_FALSE(SimFileExists("C:\\WINDOWS\\inf\\oem1.inf"));
+    EXPECT_EQ(Sim().stagedInfs.size(), 2u);
+}
+
+TEST_F(SimulatedPlatformTest, IsWow64ProcessAnswersOnlyWhenKnown)
+{
+    int32_t wow64 = -1;
+    Sim().wow64 = true;
+    EXPECT_EQ(Platform.IsWow64Process(&wow64), 1);
+    EXPECT_EQ(wow64, 1);
+    Sim().wow64Known = false;
+    wow64 = -1;
+    EXPECT_EQ(Platform.IsWow64Process(&wow64), 0);
+    EXPECT_EQ(wow64, -1);
+}
+
+}  // namespace
