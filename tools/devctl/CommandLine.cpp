@@ -9,17 +9,25 @@ namespace {
 const char* const USAGE[] = {
     "Usage: MERVODevCtl remove \"<INF path>\" <pattern>",
     "       MERVODevCtl rescan",
+    "       MERVODevCtl unstage \"<INF path>\" [force]",
     "remove: removes every device instance, present or not, whose hardware or",
     "        compatible ids match <pattern> (no case; * any run, ? any one",
     "        character) and which the INF serves: one of its ids begins with a",
     "        USB\\VID_xxxx&PID_yyyy hardware id that the INF names, followed by",
     "        '&' or nothing.",
     "rescan: re-enumerates the device tree from its root.",
+    "unstage: takes every copy of the INF (found by its content) out of the",
+    "        system's INF store and deletes its .pnf; \"force\" also takes out",
+    "        a copy still used by a present device.",
     "Exit codes: 0 done; 1-63 rescan failed with that configuration manager",
     "code (19 CR_FAILURE); 64 wrong command line; 65 INF cannot be opened;",
     "66 INF names no USB hardware id; 67 INF names too many ids; 68 device",
     "list unreadable; 69 an instance could not be removed; 70 64-bit build",
-    "missing; 71 64-bit build not run; 72 argument text too long.",
+    "missing; 71 64-bit build not run; 72 argument text too long;",
+    "unstage: 0 every copy removed; 73 nothing staged; 74 a copy in use (no",
+    "force); 75 the system reported a copy removed that is still there; 76 a",
+    "copy not removed, its .pnf left, or too many copies; 77 INF store",
+    "unreadable (the highest code of all copies is given).",
 };
 
 int SameWord(const char* given, const char* word)
@@ -89,6 +97,18 @@ int RunDevCtl(int argc, const char* const* argv)
             return UsageError("The INF path and the pattern must not be empty.");
         }
         return RemoveMatchingInstances(words[2], words[3]);
+    }
+    if (SameWord(words[1], "unstage")) {
+        if (argc != 3 && argc != 4) {
+            return UsageError("unstage takes an INF path and optionally \"force\".");
+        }
+        if (argc == 4 && !SameWord(words[3], "force")) {
+            return UsageError("unstage: the word after the INF path can only be \"force\".");
+        }
+        if (words[2][0] == '\0') {
+            return UsageError("The INF path must not be empty.");
+        }
+        return UnstageInf(words[2], argc == 4);
     }
     if (SameWord(words[1], "rescan")) {
         if (argc != 2) {

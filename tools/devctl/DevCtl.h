@@ -3,6 +3,7 @@
 //
 //   MERVODevCtl remove "<INF path>" <pattern>
 //   MERVODevCtl rescan
+//   MERVODevCtl unstage "<INF path>" [force]
 //
 // Exit codes (also printed by the usage text):
 //   0       done: every matching instance removed (also when none matched),
@@ -18,6 +19,14 @@
 //   70      64-bit Windows, and the 64-bit build beside this one is missing
 //   71      the 64-bit build could not be started or gave no exit code
 //   72      the argument text is too long to hand to the 64-bit build
+//   unstage (0 when every copy was removed):
+//   73      nothing staged: no copy of the INF in the INF store
+//   74      a copy is used by a present device and was left (without force)
+//   75      the system reported a copy removed, but it is still there
+//   76      a copy could not be removed (other error), its .pnf could not be
+//           deleted, or more copies were found than one run takes
+//   77      the INF store cannot be found or listed
+//   When copies end differently, the highest of these codes is given.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +45,11 @@ enum {
     DEVCTL_EXIT_64BIT_MISSING = 70,
     DEVCTL_EXIT_64BIT_NOT_RUN = 71,
     DEVCTL_EXIT_ARGUMENTS_TOO_LONG = 72,
+    DEVCTL_EXIT_NOT_STAGED = 73,
+    DEVCTL_EXIT_IN_USE = 74,
+    DEVCTL_EXIT_LEFT_IN_STORE = 75,
+    DEVCTL_EXIT_UNSTAGE_FAILED = 76,
+    DEVCTL_EXIT_STORE_UNREADABLE = 77,
 };
 
 enum {
@@ -43,6 +57,7 @@ enum {
     DEVCTL_LINE_SIZE = 1024,
     DEVCTL_COMMAND_LINE_SIZE = 32768,  // the longest command line Windows takes
     DEVCTL_ID_LIST_SIZE = 4096,        // a hardware or compatible id list
+    UNSTAGE_COPY_CAPACITY = 64,        // copies of one INF that unstage takes in one run
 };
 
 // The whole program: hands the run to the 64-bit build when that is due,
@@ -52,6 +67,12 @@ int RunDevCtl(int argc, const char* const* argv);
 // remove: the instances whose hardware or compatible ids match `pattern` and
 // which the INF at `infPath` serves. Returns an exit code.
 int RemoveMatchingInstances(const char* infPath, const char* pattern);
+
+// unstage: takes every copy of the INF at `infPath` (found by its content)
+// out of the system's INF store, with SUOI_FORCEDELETE when `force` is
+// nonzero, checks that each is gone and deletes a .pnf left beside it.
+// Returns an exit code.
+int UnstageInf(const char* infPath, int force);
 
 // rescan: re-enumerates the device tree from its root. Returns an exit code.
 int RescanDevices(void);

@@ -32,6 +32,18 @@ struct DcRemoveDeviceParams {
     uint32_t hwProfile;
 };
 
+// WIN32_FIND_DATAA: what FindFirstFileA and FindNextFileA report of a file.
+struct DcFindData {
+    uint32_t attributes;
+    uint32_t times[6];  // creation, last access, last write (FILETIMEs)
+    uint32_t sizeHigh;
+    uint32_t sizeLow;
+    uint32_t reserved0;
+    uint32_t reserved1;
+    char fileName[260];
+    char alternateFileName[14];
+};
+
 // Values of the Windows API that the logic passes or tests.
 enum : uint32_t {
     DC_DIGCF_ALLCLASSES = 0x04,
@@ -48,6 +60,11 @@ enum : uint32_t {
     DC_CM_REENUMERATE_NORMAL = 0,
     DC_INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF,
     DC_FILE_ATTRIBUTE_DIRECTORY = 0x10,
+    DC_ERROR_FILE_NOT_FOUND = 2,
+    DC_ERROR_NO_MORE_FILES = 18,
+    DC_ERROR_CALL_NOT_IMPLEMENTED = 120,
+    DC_SUOI_FORCEDELETE = 0x01,
+    DC_ERROR_INF_IN_USE_BY_DEVICES = 0xE000023D,
 };
 
 // INVALID_HANDLE_VALUE, what SetupDiGetClassDevsA returns on failure.
@@ -71,6 +88,9 @@ struct DevCtlServices {
                                          DcDevInfoData* data);
     int32_t (*SetupDiRemoveDevice)(DcHandle set, DcDevInfoData* data);
     int32_t (*SetupDiDestroyDeviceInfoList)(DcHandle set);
+    // Takes an INF of the system's INF store (its file name, no folder) out
+    // of the store; `flags` 0 or DC_SUOI_FORCEDELETE.
+    int32_t (*SetupUninstallOEMInfA)(const char* infFileName, uint32_t flags);
 
     // Configuration manager: results are CONFIGRET codes (0 is CR_SUCCESS).
     uint32_t (*CM_Locate_DevNodeA)(uint32_t* devInst, char* deviceId, uint32_t flags);
@@ -84,6 +104,17 @@ struct DevCtlServices {
     // means the path was cut.
     uint32_t (*GetModuleFileNameA)(char* fileName, uint32_t size);
     uint32_t (*GetFileAttributesA)(const char* path);
+    // The system's Windows folder (the INF store is its "inf" folder); same
+    // results as GetModuleFileNameA, except that a too small buffer gives the
+    // size needed.
+    uint32_t (*GetSystemWindowsDirectoryA)(char* folder, uint32_t size);
+    // Listing a folder: `pattern` is a path whose last part may hold * and ?.
+    // FindFirstFileA gives DC_INVALID_HANDLE_VALUE when nothing is found
+    // (last error DC_ERROR_FILE_NOT_FOUND) or the folder cannot be listed.
+    DcHandle (*FindFirstFileA)(const char* pattern, DcFindData* found);
+    int32_t (*FindNextFileA)(DcHandle search, DcFindData* found);
+    int32_t (*FindClose)(DcHandle search);
+    int32_t (*DeleteFileA)(const char* path);
     // The process's whole command line, program name included, as it was given.
     const char* (*GetCommandLineA)(void);
     // Starts `applicationName` with `commandLine` (the console and standard

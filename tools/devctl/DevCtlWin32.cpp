@@ -17,6 +17,12 @@ static_assert(sizeof(DcRemoveDeviceParams) == sizeof(SP_REMOVEDEVICE_PARAMS),
               "SP_REMOVEDEVICE_PARAMS");
 static_assert(offsetof(SP_REMOVEDEVICE_PARAMS, Scope) == offsetof(DcRemoveDeviceParams, scope),
               "SP_REMOVEDEVICE_PARAMS.Scope");
+static_assert(sizeof(DcFindData) == sizeof(WIN32_FIND_DATAA), "WIN32_FIND_DATAA");
+static_assert(offsetof(WIN32_FIND_DATAA, nFileSizeHigh) == offsetof(DcFindData, sizeHigh) &&
+                  offsetof(WIN32_FIND_DATAA, nFileSizeLow) == offsetof(DcFindData, sizeLow) &&
+                  offsetof(WIN32_FIND_DATAA, cFileName) == offsetof(DcFindData, fileName) &&
+                  sizeof(WIN32_FIND_DATAA::cFileName) == sizeof(DcFindData::fileName),
+              "WIN32_FIND_DATAA fields");
 static_assert(sizeof(SP_CLASSINSTALL_HEADER) == DC_CLASSINSTALL_HEADER_SIZE,
               "SP_CLASSINSTALL_HEADER");
 static_assert(DIGCF_ALLCLASSES == DC_DIGCF_ALLCLASSES && DIF_REMOVE == DC_DIF_REMOVE &&
@@ -29,7 +35,12 @@ static_assert(DIGCF_ALLCLASSES == DC_DIGCF_ALLCLASSES && DIF_REMOVE == DC_DIF_RE
                   CM_LOCATE_DEVNODE_NORMAL == DC_CM_LOCATE_DEVNODE_NORMAL &&
                   CM_REENUMERATE_NORMAL == DC_CM_REENUMERATE_NORMAL &&
                   INVALID_FILE_ATTRIBUTES == DC_INVALID_FILE_ATTRIBUTES &&
-                  FILE_ATTRIBUTE_DIRECTORY == DC_FILE_ATTRIBUTE_DIRECTORY,
+                  FILE_ATTRIBUTE_DIRECTORY == DC_FILE_ATTRIBUTE_DIRECTORY &&
+                  ERROR_FILE_NOT_FOUND == DC_ERROR_FILE_NOT_FOUND &&
+                  ERROR_NO_MORE_FILES == DC_ERROR_NO_MORE_FILES &&
+                  ERROR_CALL_NOT_IMPLEMENTED == DC_ERROR_CALL_NOT_IMPLEMENTED &&
+                  SUOI_FORCEDELETE == DC_SUOI_FORCEDELETE &&
+                  ERROR_INF_IN_USE_BY_DEVICES == DC_ERROR_INF_IN_USE_BY_DEVICES,
               "Windows values");
 
 namespace {
@@ -101,6 +112,24 @@ int32_t DestroyDeviceInfoList(DcHandle set)
     return SetupDiDestroyDeviceInfoList(set);
 }
 
+// Looked up at run time: Windows 2000's Setup API has no
+// SetupUninstallOEMInfA, and importing it would keep the tool from starting
+// there at all.
+int32_t UninstallOEMInf(const char* infFileName, uint32_t flags)
+{
+    typedef BOOL(WINAPI * UninstallFunction)(PCSTR, DWORD, PVOID);
+    HMODULE setupApi = GetModuleHandleA("setupapi.dll");
+    UninstallFunction uninstall =
+        setupApi == nullptr ? nullptr
+                            : reinterpret_cast<UninstallFunction>(reinterpret_cast<void*>(
+                                  GetProcAddress(setupApi, "SetupUninstallOEMInfA")));
+    if (uninstall == nullptr) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    return uninstall(infFileName, flags, nullptr);
+}
+
 uint32_t LocateDevNode(uint32_t* devInst, char* deviceId, uint32_t flags)
 {
     DEVINST node = 0;
@@ -145,6 +174,36 @@ uint32_t ModuleFileName(char* fileName, uint32_t size)
 uint32_t FileAttributes(const char* path)
 {
     return GetFileAttributesA(path);
+}
+
+uint32_t SystemWindowsDirectory(char* folder, uint32_t size)
+{
+    return GetSystemWindowsDirectoryA(folder, size);
+}
+
+WIN32_FIND_DATAA* Win(DcFindData* found)
+{
+    return reinterpret_cast<WIN32_FIND_DATAA*>(found);
+}
+
+DcHandle FindFirst(const char* pattern, DcFindData* found)
+{
+    return FindFirstFileA(pattern, Win(found));
+}
+
+int32_t FindNext(DcHandle search, DcFindData* found)
+{
+    return FindNextFileA(search, Win(found));
+}
+
+int32_t FindEnd(DcHandle search)
+{
+    return FindClose(search);
+}
+
+int32_t DeleteOneFile(const char* path)
+{
+    return DeleteFileA(path);
 }
 
 const char* CommandLine(void)
@@ -200,12 +259,18 @@ DevCtlServices DevCtlPlatform = {
     CallClassInstaller,
     RemoveDevice,
     DestroyDeviceInfoList,
+    UninstallOEMInf,
     LocateDevNode,
     ReenumerateDevNode,
     LastError,
     AskWow64,
     ModuleFileName,
     FileAttributes,
+    SystemWindowsDirectory,
+    FindFirst,
+    FindNext,
+    FindEnd,
+    DeleteOneFile,
     CommandLine,
     RunAndWait,
     OpenStream,

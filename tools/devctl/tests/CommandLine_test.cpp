@@ -93,7 +93,7 @@ TEST(CommandLine, UsageNamesEveryExitCode)
     PrintUsage();
     std::string usage = SimOutputText();
     for (const char* code : {"0 done", "1-63", "19 CR_FAILURE", "64", "65", "66", "67", "68",
-                             "69", "70", "71", "72"}) {
+                             "69", "70", "71", "72", "73", "74", "75", "76", "77"}) {
         EXPECT_NE(std::string::npos, usage.find(code)) << code;
     }
 }

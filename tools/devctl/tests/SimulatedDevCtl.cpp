@@ -1,7 +1,12 @@
 #include "SimulatedDevCtl.h"
 
+#include <dirent.h>
+#include <fnmatch.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -183,6 +188,41 @@ int32_t DestroyDeviceInfoList(DcHandle set)
     return 1;
 }
 
+bool HostFileExists(const std::string& path)
+{
+    struct stat status;
+    return stat(SimHostPath(path).c_str(), &status) == 0;
+}
+
+int32_t UninstallOEMInf(const char* infFileName, uint32_t flags)
+{
+    std::string name = infFileName;
+    tree.uninstallCalls.push_back(name + " " + std::to_string(flags));
+    if (tree.uninstallError != 0) {
+        return Fail(tree.uninstallError);
+    }
+    std::string store = SimHostPath(tree.windowsFolder + "/inf/");
+    if (name.find_first_of("\\/") != std::string::npos || !HostFileExists(store + name)) {
+        return Fail(DC_ERROR_FILE_NOT_FOUND);
+    }
+    bool forced = (flags & DC_SUOI_FORCEDELETE) != 0;
+    std::string pnf = name.substr(0, name.size() - 4) + ".pnf";
+    if (tree.uninstallLikeWine) {
+        if (forced) {
+            unlink((store + name).c_str());
+        }
+        return 1;
+    }
+    for (const std::string& used : tree.infsInUse) {
+        if (strcasecmp(used.c_str(), name.c_str()) == 0 && !forced) {
+            return Fail(DC_ERROR_INF_IN_USE_BY_DEVICES);
+        }
+    }
+    unlink((store + name).c_str());
+    unlink((store + pnf).c_str());
+    return 1;
+}
+
 uint32_t LocateDevNode(uint32_t* devInst, char* deviceId, uint32_t flags)
 {
     tree.cmCalls.push_back(std::string("Locate ") + (deviceId ? deviceId : "(root)") + " " +
@@ -233,7 +273,109 @@ uint32_t FileAttributes(const char* path)
             return 0x20;  // FILE_ATTRIBUTE_ARCHIVE
         }
     }
+    struct stat status;
+    if (stat(SimHostPath(path).c_str(), &status) == 0) {
+        return S_ISDIR(status.st_mode) ? uint32_t{DC_FILE_ATTRIBUTE_DIRECTORY} : 0x20u;
+    }
+    tree.lastError = DC_ERROR_FILE_NOT_FOUND;
     return DC_INVALID_FILE_ATTRIBUTES;
+}
+
+uint32_t SystemWindowsDirectory(char* folder, uint32_t size)
+{
+    if (tree.windowsFolder.empty()) {
+        return 0;
+    }
+    uint32_t length = static_cast<uint32_t>(tree.windowsFolder.size());
+    if (length >= size) {
+        return length + 1;
+    }
+    memcpy(folder, tree.windowsFolder.c_str(), length + 1);
+    return length;
+}
+
+// One listing: the matching entries of a folder, handed out in turn.
+struct SimSearch {
+    std::string folder;
+    std::vector<std::string> names;
+    size_t next = 0;
+};
+
+int32_t FindNext(DcHandle search, DcFindData* found)
+{
+    SimSearch* simSearch = static_cast<SimSearch*>(search);
+    if (simSearch->next >= simSearch->names.size()) {
+        return Fail(DC_ERROR_NO_MORE_FILES);
+    }
+    const std::string& name = simSearch->names[simSearch->next++];
+    struct stat status;
+    memset(found, 0, sizeof *found);
+    if (stat((simSearch->folder + "/" + name).c_str(), &status) == 0) {
+        found->attributes = S_ISDIR(status.st_mode) ? uint32_t{DC_FILE_ATTRIBUTE_DIRECTORY} : 0x20u;
+        found->sizeLow = static_cast<uint32_t>(status.st_size);
+        found->sizeHigh = static_cast<uint32_t>(static_cast<uint64_t>(status.st_size) >> 32);
+    }
+    memcpy(found->fileName, name.c_str(), std::min(name.size() + 1, sizeof found->fileName - 1));
+    return 1;
+}
+
+// Whether a folder entry matches the last part of a listing's pattern: without
+// case, and, as through Windows' 8.3 short names, a pattern "*.xyz" also
+// matches a longer extension that begins with xyz.
+bool ListingMatches(const std::string& part, const char* name)
+{
+    if (fnmatch(part.c_str(), name, FNM_CASEFOLD) == 0) {
+        return true;
+    }
+    const char* extension = strrchr(name, '.');
+    return part.size() == 5 && part.compare(0, 2, "*.") == 0 && extension != nullptr &&
+           strncasecmp(extension, part.c_str() + 1, 4) == 0;
+}
+DcHandle FindFirst(const char* pattern, DcFindData* found)
+{
+    std::string path = SimHostPath(pattern);
+    size_t slash = path.rfind('/');
+    if (tree.findFails || slash == std::string::npos) {
+        tree.lastError = 5;  // ERROR_ACCESS_DENIED
+        return DC_INVALID_HANDLE_VALUE;
+    }
+    SimSearch* search = new SimSearch;
+    search->folder = path.substr(0, slash);
+    std::string part = path.substr(slash + 1);
+    DIR* folder = opendir(search->folder.c_str());
+    if (folder == nullptr) {
+        delete search;
+        tree.lastError = 3;  // ERROR_PATH_NOT_FOUND
+        return DC_INVALID_HANDLE_VALUE;
+    }
+    while (dirent* entry = readdir(folder)) {
+        if (ListingMatches(part, entry->d_name)) {
+            search->names.push_back(entry->d_name);
+        }
+    }
+    closedir(folder);
+    if (FindNext(search, found) == 0) {
+        delete search;
+        tree.lastError = DC_ERROR_FILE_NOT_FOUND;
+        return DC_INVALID_HANDLE_VALUE;
+    }
+    ++tree.openSets;
+    return search;
+}
+
+int32_t FindEnd(DcHandle search)
+{
+    delete static_cast<SimSearch*>(search);
+    --tree.openSets;
+    return 1;
+}
+
+int32_t DeleteOneFile(const char* path)
+{
+    if (tree.deleteFails) {
+        return Fail(5);
+    }
+    return unlink(SimHostPath(path).c_str()) == 0 ? 1 : Fail(DC_ERROR_FILE_NOT_FOUND);
 }
 
 const char* CommandLine(void)
@@ -255,7 +397,7 @@ int32_t RunAndWait(const char* applicationName, char* commandLine, uint32_t* exi
 
 FILE* OpenStream(const char* path, const char* mode)
 {
-    return fopen(path, mode);
+    return fopen(SimHostPath(path).c_str(), mode);
 }
 
 void WriteLine(const char* text)
@@ -278,7 +420,8 @@ void SimTreeReset()
     DevCtlPlatform = DevCtlServices{
         GetClassDevs,   EnumDeviceInfo, GetDeviceInstanceId, GetDeviceRegistryProperty,
         SetClassInstallParams, CallClassInstaller, RemoveDevice, DestroyDeviceInfoList,
-        LocateDevNode,  ReenumerateDevNode, LastError, AskWow64, ModuleFileName, FileAttributes,
+        UninstallOEMInf, LocateDevNode, ReenumerateDevNode, LastError, AskWow64, ModuleFileName,
+        FileAttributes, SystemWindowsDirectory, FindFirst, FindNext, FindEnd, DeleteOneFile,
         CommandLine,    RunAndWait,     OpenStream,  WriteLine,
     };
 }
@@ -303,6 +446,17 @@ std::vector<std::string> SimRemainingDevices()
         }
     }
     return remaining;
+}
+
+std::string SimHostPath(const std::string& path)
+{
+    std::string host = path;
+    for (char& c : host) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    return host;
 }
 
 std::string SimOutputText()

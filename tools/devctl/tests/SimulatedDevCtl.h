@@ -6,6 +6,9 @@
 // removal keeps its element in the set (as Windows does), optionally it
 // drops it (so positions shift). Every removal step, the started process and
 // every printed line are recorded.
+//
+// The Windows folder, with its INF store, is a host folder: paths the tool
+// builds with backslashes are taken with slashes on the host.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +50,18 @@ struct SimDeviceTree {
     uint32_t runExitCode = 0;   // the exit code it gives
     std::vector<std::string> runs;  // "<application>|<command line>" per RunAndWait
 
+    // The INF store. `windowsFolder` empty: GetSystemWindowsDirectoryA fails.
+    std::string windowsFolder;
+    // Windows takes an INF and its .pnf out of the store, and refuses (without
+    // SUOI_FORCEDELETE) an INF in use. Wine removes nothing without the flag
+    // (and says it did), and with it only the .inf.
+    bool uninstallLikeWine = false;
+    std::vector<std::string> infsInUse;  // store file names used by present devices
+    uint32_t uninstallError = 0;  // nonzero: every SetupUninstallOEMInfA fails with it
+    bool findFails = false;       // FindFirstFileA fails with access denied
+    bool deleteFails = false;     // DeleteFileA fails with access denied
+    std::vector<std::string> uninstallCalls;  // "<name> <flags>" per SetupUninstallOEMInfA
+
     // Records.
     std::vector<std::string> removalSteps;  // "<step> <instance id>" in order
     std::vector<std::string> output;        // lines printed
@@ -66,6 +81,9 @@ SimDevice& SimAddDevice(const std::string& instanceId, std::vector<std::string> 
 
 // Instance ids of the devices not removed, in the order they were added.
 std::vector<std::string> SimRemainingDevices();
+
+// The host path of a path the tool gives (backslashes taken as slashes).
+std::string SimHostPath(const std::string& path);
 
 // The printed lines joined with '\n'.
 std::string SimOutputText();

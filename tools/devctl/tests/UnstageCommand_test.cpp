@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DevCtl.h"
+#include "SimulatedDevCtl.h"
+#include "TestFiles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The package INF, longer than two of the tool's 4096-byte comparison chunks.
+std::string PackageText()
+{
+    std::string text = "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+                       "[DeviceList]\r\n%D%=Install, USB\\VID_0123&PID_4567\r\n";
+    while (text.size() < 9000) {
+        text += "; padding line of the package INF, to span several chunks\r\n";
+    }
+    return text + "[Strings]\r\nD=\"Example\"\r\n";
+}
+
+// Same size as the package, one byte different at `at`.
+std::string DifferentAt(size_t at)
+{
+    std::string text = PackageText();
+    text[at] = text[at] == 'x' ? 'y' : 'x';
+    return text;
+}
+
+const std::string PKG = PackageText();
+const std::string LAST_BYTE_DIFFERS = DifferentAt(PackageText().size() - 1);
+const std::string FIRST_BYTE_DIFFERS = DifferentAt(0);
+const std::string LONGER = PackageText() + "\r\n";
+const std::string PNF = "compiled";
+
+typedef std::vector<std::pair<std::string, std::string>> StoreFiles;  // name, content
+
+std::string StoreFolder()
+{
+    return TestFolder() + "/windows/inf";
+}
+
+// The package at <test folder>/pkg/MERVOUSB.inf, and a Windows folder whose
+// INF store holds `store` (a name ending in '/' is a folder).
+std::string MakePackageAndStore(const StoreFiles& store)
+{
+    fs::create_directories(StoreFolder());
+    fs::create_directories(TestFolder() + "/pkg");
+    for (const auto& file : store) {
+        if (file.first.back() == '/') {
+            fs::create_directories(StoreFolder() + "/" + file.first);
+        } else {
+            WriteTempFile("windows/inf/" + file.first, file.second);
+        }
+    }
+    SimTree().windowsFolder = TestFolder() + "/windows";
+    return WriteTempFile("pkg/MERVOUSB.inf", PKG);
+}
+
+std::vector<std::string> StoreLeft()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(StoreFolder())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> names)
+{
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct UnstageCase {
+    const char* name;
+    StoreFiles store;
+    bool wine;
+    bool force;
+    std::vector<std::string> inUse;
+    uint32_t uninstallError;
+    bool deleteFails;
+    int exitCode;
+    std::vector<std::string> left;   // the store afterwards, sorted
+    std::vector<std::string> calls;  // SetupUninstallOEMInfA calls, sorted
+    const char* shown;               // a text the report holds
+};
+
+const StoreFiles WINDOWS_STORE = {
+    {"oem3.inf", PKG},           {"oem3.pnf", PNF},
+    {"oem4.inf", LAST_BYTE_DIFFERS}, {"oem4.pnf", PNF},
+    {"oem5.inf", FIRST_BYTE_DIFFERS}, {"oem6.inf", LONGER},
+    {"MERVOUSB.inf", LAST_BYTE_DIFFERS},  // same name, another version
+    {"dir.inf/", ""},
+    {"oem7.infx", PKG},  // matches "*.inf" through its short name only
+};
+const std::vector<std::string> WINDOWS_OTHERS = {"MERVOUSB.inf", "dir.inf",  "oem4.inf",
+                                                 "oem4.pnf",     "oem5.inf", "oem6.inf",
+                                                 "oem7.infx"};
+
+std::vector<std::string> With(std::vector<std::string> names, std::vector<std::string> more)
+{
+    names.insert(names.end(), more.begin(), more.end());
+    return Sorted(names);
+}
+
+const StoreFiles WINE_STORE = {
+    {"MERVOUSB.inf", PKG}, {"MERVOUSB.pnf", PNF}, {"oem1.inf", PKG}, {"other.inf", LONGER}};
+
+TEST(UnstageCommand, TakesOutExactlyTheCopiesOfThePackageAndReportsHonestly)
+{
+    const UnstageCase cases[] = {
+        {"Windows: the one copy, by content", WINDOWS_STORE, false, false, {}, 0, false,
+         DEVCTL_EXIT_OK, WINDOWS_OTHERS, {"oem3.inf 0"}, "Removed "},
+        {"Windows: in use, without force", WINDOWS_STORE, false, false, {"oem3.inf"}, 0, false,
+         DEVCTL_EXIT_IN_USE, With(WINDOWS_OTHERS, {"oem3.inf", "oem3.pnf"}), {"oem3.inf 0"},
+         "is used by a present device (\"force\" removes it anyway)."},
+        {"Windows: in use, forced", WINDOWS_STORE, false, true, {"oem3.inf"}, 0, false,
+         DEVCTL_EXIT_OK, WINDOWS_OTHERS, {"oem3.inf 1"}, "oem3.inf."},
+        {"Wine without force: success reported, nothing removed", WINE_STORE, true, false, {}, 0,
+         false, DEVCTL_EXIT_LEFT_IN_STORE, {"MERVOUSB.inf", "MERVOUSB.pnf", "oem1.inf", "other.inf"},
+         {"MERVOUSB.inf 0", "oem1.inf 0"},
+         "removed, but it is still there (without force some systems remove nothing)."},
+        {"Wine forced: both copies, and the .pnf left by the system", WINE_STORE, true, true, {}, 0,
+         false, DEVCTL_EXIT_OK, {"other.inf"}, {"MERVOUSB.inf 1", "oem1.inf 1"},
+         "MERVOUSB.inf, and deleted "},
+        {"the .pnf cannot be deleted", WINE_STORE, true, true, {}, 0, true,
+         DEVCTL_EXIT_UNSTAGE_FAILED, {"MERVOUSB.pnf", "other.inf"},
+         {"MERVOUSB.inf 1", "oem1.inf 1"}, "cannot be deleted (error 0x00000005)."},
+        {"access denied", WINDOWS_STORE, false, true, {}, 5, false, DEVCTL_EXIT_UNSTAGE_FAILED,
+         With(WINDOWS_OTHERS, {"oem3.inf", "oem3.pnf"}), {"oem3.inf 1"},
+         "SetupUninstallOEMInfA failed (error 0x00000005)."},
+        {"a system without SetupUninstallOEMInfA", WINDOWS_STORE, false, false, {},
+         DC_ERROR_CALL_NOT_IMPLEMENTED, false, DEVCTL_EXIT_UNSTAGE_FAILED,
+         With(WINDOWS_OTHERS, {"oem3.inf", "oem3.pnf"}), {"oem3.inf 0"},
+         "this system has no SetupUninstallOEMInfA."},
+        {"only other INFs: nothing staged", {{"oem4.inf", LAST_BYTE_DIFFERS}, {"oem6.inf", LONGER}},
+         false, true, {}, 0, false, DEVCTL_EXIT_NOT_STAGED, {"oem4.inf", "oem6.inf"}, {},
+         "Nothing to remove: no copy of "},
+        {"empty store", {}, false, true, {}, 0, false, DEVCTL_EXIT_NOT_STAGED, {}, {},
+         "Nothing to remove: no copy of "},
+    };
+    for (const UnstageCase& c : cases) {
+        SimTreeReset();
+        std::string inf = MakePackageAndStore(c.store);
+        // An unrelated file of the same name and content outside the store.
+        WriteTempFile("windows/MERVOUSB.inf", PKG);
+        SimTree().uninstallLikeWine = c.wine;
+        SimTree().infsInUse = c.inUse;
+        SimTree().uninstallError = c.uninstallError;
+        SimTree().deleteFails = c.deleteFails;
+        EXPECT_EQ(c.exitCode, UnstageInf(inf.c_str(), c.force ? 1 : 0)) << c.name;
+        EXPECT_EQ(c.left, StoreLeft()) << c.name;
+        EXPECT_EQ(c.calls, Sorted(SimTree().uninstallCalls)) << c.name;
+        EXPECT_NE(std::string::npos, SimOutputText().find(c.shown)) << c.name << ":\n"
+                                                                    << SimOutputText();
+        EXPECT_TRUE(fs::exists(TestFolder() + "/windows/MERVOUSB.inf")) << c.name;
+        EXPECT_TRUE(fs::exists(inf)) << c.name;
+        EXPECT_EQ(0, SimTree().openSets) << c.name;
+        fs::remove_all(TestFolder() + "/windows");
+    }
+}
+
+TEST(UnstageCommand, ReportsEachCopyAndASummary)
+{
+    SimTreeReset();
+    std::string inf = MakePackageAndStore({{"MERVOUSB.inf", PKG}, {"MERVOUSB.pnf", PNF}});
+    SimTree().uninstallLikeWine = true;
+    std::string store = SimTree().windowsFolder + "\\inf";
+    EXPECT_EQ(DEVCTL_EXIT_LEFT_IN_STORE, UnstageInf(inf.c_str(), 0));
+    EXPECT_EQ((std::vector<std::string>{
+                  "Not removed: SetupUninstallOEMInfA reported " + store +
+                      "\\MERVOUSB.inf removed, but it is still there (without force some "
+                      "systems remove nothing).",
+                  "1 copy(ies) of " + inf + " found in " + store + ": 0 removed, 1 not."}),
+              SimTree().output);
+
+    SimTree().output.clear();
+    EXPECT_EQ(DEVCTL_EXIT_OK, UnstageInf(inf.c_str(), 1));
+    EXPECT_EQ((std::vector<std::string>{
+                  "Removed " + store + "\\MERVOUSB.inf, and deleted " + store +
+                      "\\MERVOUSB.pnf left beside it.",
+                  "1 copy(ies) of " + inf + " found in " + store + ": 1 removed, 0 not."}),
+              SimTree().output);
+
+    // Once it is out, a second run finds nothing.
+    SimTree().output.clear();
+    EXPECT_EQ(DEVCTL_EXIT_NOT_STAGED, UnstageInf(inf.c_str(), 1));
+    EXPECT_EQ(std::vector<std::string>{"Nothing to remove: no copy of " + inf + " is staged in " +
+                                       store + "."},
+              SimTree().output);
+}
+
+TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
+{
+    struct FailureCase {
+        const char* name;
+        const char* package;  // null: no package file
+        std::string windowsFolder;
+        bool findFails;
+        int exitCode;
+        const char* firstLine;
+    };
+    const FailureCase cases[] = {
+        {"no INF", nullptr, "windows", false, DEVCTL_EXIT_INF_UNREADABLE,
+         "Cannot read the INF file "},
+        {"empty INF", "", "windows", false, DEVCTL_EXIT_INF_UNREADABLE,
+         "Cannot read the INF file "},
+        {"no Windows folder", "x", "", false, DEVCTL_EXIT_STORE_UNREADABLE,
+         "Cannot find the system's INF store (no Windows folder)."},
+        {"store cannot be listed", "x", "windows", true, DEVCTL_EXIT_STORE_UNREADABLE,
+         "Cannot list the INF store "},
+        {"store absent", "x", "nowhere", false, DEVCTL_EXIT_STORE_UNREADABLE,
+         "Cannot list the INF store "},
+    };
+    for (const FailureCase& c : cases) {
+        SimTreeReset();
+        MakePackageAndStore({{"oem3.inf", "x"}});
+        std::string inf = TestFolder() + "/pkg/given.inf";
+        if (c.package != nullptr) {
+            WriteTempFile("pkg/given.inf", c.package);
+        }
+        SimTree().windowsFolder = c.windowsFolder.empty() ? "" : TestFolder() + "/" + c.windowsFolder;
+        SimTree().findFails = c.findFails;
+        EXPECT_EQ(c.exitCode, UnstageInf(inf.c_str(), 1)) << c.name;
+        ASSERT_EQ(1u, SimTree().output.size()) << c.name;
+        EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << c.name << ": " << SimTree().output[0];
+        EXPECT_EQ(std::vector<std::string>{"oem3.inf"}, StoreLeft()) << c.name;
+        EXPECT_EQ(0, SimTree().openSets) << c.name;
+    }
+}
+
+TEST(UnstageCommand, TheWindowsFolderIsTakenUpToItsBound)
+{
+    // GetSystemWindowsDirectoryA into 260 bytes: 259 characters fit, 260 do not.
+    for (size_t length : {259u, 260u}) {
+        SimTreeReset();
+        std::string inf = MakePackageAndStore({});
+        std::string folder = TestFolder() + "/";
+        while (folder.size() < length) {
+            folder += std::string(std::min<size_t>(100, length - folder.size()), 'w');
+            if (folder.size() < length) {
+                folder += "/";
+            }
+        }
+        ASSERT_EQ(length, folder.size());
+        fs::create_directories(folder + "/inf");
+        WriteTempFile(folder.substr(TestFolder().size() + 1) + "/inf/oem3.inf", PKG);
+        SimTree().windowsFolder = folder;
+        int expected = length == 259 ? DEVCTL_EXIT_OK : DEVCTL_EXIT_STORE_UNREADABLE;
+        EXPECT_EQ(expected, UnstageInf(inf.c_str(), 1)) << length;
+        EXPECT_EQ(length == 259, !fs::exists(folder + "/inf/oem3.inf")) << length;
+    }
+    // A Windows folder given with a trailing backslash ("C:\").
+    SimTreeReset();
+    std::string inf = MakePackageAndStore({{"oem3.inf", PKG}});
+    SimTree().windowsFolder += "\\";
+    EXPECT_EQ(DEVCTL_EXIT_OK, UnstageInf(inf.c_str(), 0));
+    EXPECT_NE(std::string::npos, SimOutputText().find("/windows\\inf\\oem3.inf."));
+}
+
+TEST(UnstageCommand, TakesAtMostItsCapacityOfCopiesInOneRun)
+{
+    for (uint32_t copies : {UNSTAGE_COPY_CAPACITY + 0u, UNSTAGE_COPY_CAPACITY + 1u}) {
+        SimTreeReset();
+        StoreFiles store;
+        for (uint32_t i = 0; i < copies; ++i) {
+            store.push_back({"oem" + std::to_string(i) + ".inf", PKG});
+        }
+        std::string inf = MakePackageAndStore(store);
+        bool fits = copies == UNSTAGE_COPY_CAPACITY;
+        EXPECT_EQ(fits ? DEVCTL_EXIT_OK : DEVCTL_EXIT_UNSTAGE_FAILED, UnstageInf(inf.c_str(), 1))
+            << copies;
+        EXPECT_EQ(fits ? 0u : 1u, StoreLeft().size()) << copies;
+        EXPECT_EQ(UNSTAGE_COPY_CAPACITY + 0u, SimTree().uninstallCalls.size()) << copies;
+        EXPECT_EQ(!fits, SimOutputText().find("1 further copies not handled (at most 64 in one "
+                                              "run): run unstage again.") != std::string::npos)
+            << copies;
+        // The second run takes the rest.
+        if (!fits) {
+            EXPECT_EQ(DEVCTL_EXIT_OK, UnstageInf(inf.c_str(), 1));
+            EXPECT_TRUE(StoreLeft().empty());
+        }
+    }
+}
+
+TEST(UnstageCommand, CommandLineTakesTheInfAndForce)
+{
+    struct WordsCase {
+        std::vector<std::string> words;  // after the program name; "INF" is the package
+        int exitCode;
+        const char* flags;  // of the SetupUninstallOEMInfA call, null: none
+    };
+    const WordsCase cases[] = {
+        {{"unstage", "INF"}, DEVCTL_EXIT_LEFT_IN_STORE, "0"},
+        {{"UnStage", "INF", "FORCE"}, DEVCTL_EXIT_OK, "1"},
+        {{"unstage", "INF", "forced"}, DEVCTL_EXIT_USAGE, nullptr},
+        {{"unstage", "INF", "force", "now"}, DEVCTL_EXIT_USAGE, nullptr},
+        {{"unstage"}, DEVCTL_EXIT_USAGE, nullptr},
+        {{"unstage", ""}, DEVCTL_EXIT_USAGE, nullptr},
+    };
+    for (const WordsCase& c : cases) {
+        SimTreeReset();
+        std::string inf = MakePackageAndStore({{"MERVOUSB.inf", PKG}});
+        SimTree().uninstallLikeWine = true;
+        std::vector<const char*> argv = {"MERVODevCtl.exe"};
+        for (const std::string& word : c.words) {
+            argv.push_back(word == "INF" ? inf.c_str() : word.c_str());
+        }
+        EXPECT_EQ(c.exitCode, RunDevCtl(static_cast<int>(argv.size()), argv.data()))
+            << c.words.size();
+        std::vector<std::string> calls;
+        if (c.flags != nullptr) {
+            calls.push_back(std::string("MERVOUSB.inf ") + c.flags);
+        }
+        EXPECT_EQ(calls, SimTree().uninstallCalls) << c.words.size();
+        EXPECT_EQ(c.exitCode == DEVCTL_EXIT_USAGE,
+                  SimOutputText().find("Usage: MERVODevCtl") != std::string::npos);
+    }
+}
+
+}  // namespace
