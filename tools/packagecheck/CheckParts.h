@@ -40,3 +40,14 @@ void ListStaleFiles(PackageReport* report);
 void ListDriverFiles(const std::vector<InfLine>& lines, PackageReport* report);
 void CheckCompanionTool(PackageReport* report);
 void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* report);
+void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report);
+
+// The key and value lines of the INF's [Version] section (values without a
+// trailing comment and without enclosing quotes); `sawVersion` tells whether
+// there is such a section.
+struct VersionEntry {
+    std::string key;
+    std::string value;
+};
+std::vector<VersionEntry> VersionEntries(const std::vector<InfLine>& lines, bool* sawVersion);
+std::string HexText(const std::string& bytes);

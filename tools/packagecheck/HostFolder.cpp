@@ -3,6 +3,7 @@
 // P:\MERVODriverStager.exe, so the readers see the folder as the stager would.
 // Drive C: (which the simulator fills with its Windows folders) lies in a
 // temporary folder of its own, so nothing is ever written into the package.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -13,7 +14,8 @@
 
 namespace {
 
-std::string systemRoot;  // the temporary host folder behind drive C:
+std::string systemRoot;   // the temporary host folder behind drive C:
+std::string packageRoot;  // the host folder behind drive P:
 
 }  // namespace
 
@@ -31,6 +33,7 @@ int OpenPackageFolder(const char* folder, std::string* programFolder, std::strin
         return 1;
     }
     systemRoot = pattern;
+    packageRoot = package.string();
     SimReset(systemRoot);
     SimMapDrive('P', package.string());
     Sim().modulePath = "P:\\MERVODriverStager.exe";
@@ -52,4 +55,23 @@ void ClosePackageFolder()
         std::filesystem::remove_all(systemRoot, ignored);
         systemRoot.clear();
     }
+}
+
+std::vector<std::string> ListPackageFiles(const std::string&)
+{
+    std::vector<std::string> names;
+    std::error_code failure;
+    std::filesystem::recursive_directory_iterator walk(packageRoot, failure);
+    for (; !failure && walk != std::filesystem::recursive_directory_iterator(); walk.increment(failure)) {
+        std::error_code ignored;
+        if (walk->is_regular_file(ignored)) {
+            std::string name = walk->path().lexically_relative(packageRoot).string();
+            for (char& c : name) {
+                c = c == '/' ? '\\' : c;
+            }
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

@@ -37,14 +37,11 @@ bool CheckEncoding(const std::string& bytes, PackageReport* report)
     return false;
 }
 
-// The Setup API stages an INF only when its [Version] section carries one of
-// the known signatures; otherwise it refuses it and the run ends with 22.
-void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* report)
+std::vector<VersionEntry> VersionEntries(const std::vector<InfLine>& lines, bool* sawVersion)
 {
+    std::vector<VersionEntry> entries;
     bool inVersion = false;
-    bool sawVersion = false;
-    bool signatureOk = false;
-    std::string signature;
+    *sawVersion = false;
     for (const InfLine& line : lines) {
         std::string text = Trimmed(line.text);
         if (!text.empty() && text[0] == '[') {
@@ -52,12 +49,11 @@ void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* repor
             std::string name = Trimmed(text.substr(1, close == std::string::npos ? std::string::npos
                                                                                  : close - 1));
             inVersion = EqualsNoCase(name, "Version");
-            sawVersion = sawVersion || inVersion;
+            *sawVersion = *sawVersion || inVersion;
             continue;
         }
         size_t equals = text.find('=');
-        if (!inVersion || equals == std::string::npos ||
-            !EqualsNoCase(Trimmed(text.substr(0, equals)), "Signature")) {
+        if (!inVersion || equals == std::string::npos) {
             continue;
         }
         std::string value = text.substr(equals + 1);
@@ -65,9 +61,25 @@ void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* repor
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
             value = value.substr(1, value.size() - 2);
         }
-        signature = value;
-        signatureOk = EqualsNoCase(value, "$Chicago$") || EqualsNoCase(value, "$Windows NT$") ||
-                      EqualsNoCase(value, "$Windows 95$");
+        entries.push_back(VersionEntry{Trimmed(text.substr(0, equals)), value});
+    }
+    return entries;
+}
+
+// The Setup API stages an INF only when its [Version] section carries one of
+// the known signatures; otherwise it refuses it and the run ends with 22.
+void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* report)
+{
+    bool sawVersion = false;
+    bool signatureOk = false;
+    std::string signature;
+    for (const VersionEntry& entry : VersionEntries(lines, &sawVersion)) {
+        if (!EqualsNoCase(entry.key, "Signature")) {
+            continue;
+        }
+        signature = entry.value;
+        signatureOk = EqualsNoCase(signature, "$Chicago$") || EqualsNoCase(signature, "$Windows NT$") ||
+                      EqualsNoCase(signature, "$Windows 95$");
     }
     if (!sawVersion) {
         Warn(report, "NO_VERSION_SECTION",
@@ -137,6 +149,9 @@ int CheckPackage(const char* programFolder, const char* infArgument, PackageRepo
     CheckCompanionTool(report);
     if (readable && eightBit) {
         CheckVersionSection(lines, report);
+        CheckCatalog(lines, report);
+    } else {
+        report->catalog.note = "the INF is not readable as 8-bit text";
     }
 
     if (report->stagerExitCode != 0) {

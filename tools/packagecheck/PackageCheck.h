@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "CatalogReader.h"
 #include "inf/INFManager.h"
 
 // The companion tool the stager starts from its own folder.
@@ -28,6 +29,29 @@ struct PackageWarning {
     std::string message;  // one English sentence or two
 };
 
+// A file of the package hashed for the catalog.
+struct CatalogFileCheck {
+    std::string name;       // its path relative to the package folder
+    std::string algorithm;  // the hash algorithm of the members of its name
+    bool peImage = false;   // hashed as a PE image (Authenticode), else flat
+    std::string hash;       // lower-case hex; empty when it could not be hashed
+    bool covered = false;   // a member of its name holds this hash
+    std::string problem;    // why it could not be hashed; empty otherwise
+};
+
+struct CatalogReport {
+    std::vector<std::string> names;  // the [Version] CatalogFile values, decorated forms included
+    std::string name;                // the catalog read: the first named one that is present
+    bool present = false;
+    bool checked = false;            // its signature and the hashes were checked
+    std::string note;                // why they were not; empty when they were
+    int readResult = -1;             // ReadCatalog's result; -1 not called
+    CatalogContents contents;
+    std::vector<std::string> hashAlgorithms;  // of the members, in order of first use
+    std::vector<std::string> osVersions;      // the OSAttr values of the INF's members
+    std::vector<CatalogFileCheck> files;      // the INF first, then the other hashed files
+};
+
 struct PackageReport {
     std::string packageFolder;  // the folder as named on the command line
     std::string programFolder;  // the Windows folder the readers ran on (e.g. "P:")
@@ -41,6 +65,7 @@ struct PackageReport {
     bool sourceDisksFiles = false;        // the stager finds a [SourceDisksFiles] section
     std::vector<PackageFile> files;       // the files it would copy, in INF order
     bool companionToolPresent = false;
+    CatalogReport catalog;
     std::vector<PackageWarning> warnings;
     int stagerExitCode = 0;  // 0, or the exit code the stager's run would end with
     std::string failure;     // why the run would fail; empty when it would not
@@ -72,3 +97,6 @@ int RunPackageCheck(int argumentCount, char** arguments, FILE* out);
 // readers run on; returns 0, or 1 with `error` set.
 int OpenPackageFolder(const char* folder, std::string* programFolder, std::string* error);
 void ClosePackageFolder();
+// Every file below the package folder (subfolders included), as paths
+// relative to it with backslashes, in a stable order.
+std::vector<std::string> ListPackageFiles(const std::string& programFolder);

@@ -60,6 +60,48 @@ std::string FileLine(const PackageFile& file)
     return std::string("  present ") + size + " bytes  " + Quoted(file.name) + "\n";
 }
 
+std::string Joined(const std::vector<std::string>& items, const char* separator)
+{
+    std::string text;
+    for (const std::string& item : items) {
+        text += (text.empty() ? "" : separator) + item;
+    }
+    return text;
+}
+
+std::string CatalogFileLine(const CatalogFileCheck& file)
+{
+    std::string state = file.covered ? "  covered      " : "  NOT COVERED  ";
+    std::string hash = file.hash.empty() ? "(" + file.problem + ")" : file.hash;
+    return state + file.algorithm + " " + (file.peImage ? "pe   " : "flat ") + hash + "  " + Quoted(file.name) + "\n";
+}
+
+std::string CatalogText(const CatalogReport& catalog)
+{
+    if (catalog.names.empty()) {
+        return "Catalog: none named in [Version]" + (catalog.note.empty() || catalog.note == "no catalog named"
+                                                         ? std::string()
+                                                         : " (" + catalog.note + ")") + "\n";
+    }
+    std::string text = "Catalog: " + Visible(catalog.name) + (catalog.present ? " (present)\n" : " (MISSING)\n");
+    if (!catalog.checked) {
+        return catalog.present ? text + "  Not checked: " + catalog.note + "\n" : text;
+    }
+    const CatalogContents& contents = catalog.contents;
+    text += contents.signatureIntact ? "  Signature: intact" : "  Signature: BROKEN (" + contents.signatureProblem + ")";
+    text += "; signer " + (contents.signer.empty() ? std::string("(unknown)") : Quoted(contents.signer));
+    text += "; signed " + (contents.signingTime.empty() ? std::string("(no time)")
+                                                         : contents.signingTime + " (" + contents.signingTimeSource + ")");
+    text += "; digest " + (contents.signatureDigest.empty() ? std::string("(unknown)") : contents.signatureDigest) + "\n";
+    text += "  Members: " + std::to_string(contents.members.size()) + " (hashes: " +
+            (catalog.hashAlgorithms.empty() ? std::string("none") : Joined(catalog.hashAlgorithms, ", ")) + ")\n";
+    text += "  OS versions: " + (catalog.osVersions.empty() ? std::string("(not restricted)") : Joined(catalog.osVersions, " ")) + "\n";
+    for (const CatalogFileCheck& file : catalog.files) {
+        text += CatalogFileLine(file);
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string FormatReportText(const PackageReport& report)
@@ -96,6 +138,7 @@ std::string FormatReportText(const PackageReport& report)
     }
     text += std::string("Companion tool ") + kCompanionToolName + ": " +
             (report.companionToolPresent ? "present" : "MISSING") + "\n";
+    text += CatalogText(report.catalog);
 
     text += "Warnings: " + std::to_string(report.warnings.size()) + "\n";
     for (const PackageWarning& warning : report.warnings) {
@@ -104,9 +147,52 @@ std::string FormatReportText(const PackageReport& report)
     return text + ResultText(report);
 }
 
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json TextOrNull(const std::string& text)
+{
+    return text.empty() ? Json(nullptr) : Json(text);
+}
+
+Json CatalogJson(const CatalogReport& catalog)
+{
+    const CatalogContents& contents = catalog.contents;
+    Json files = Json::array();
+    for (const CatalogFileCheck& file : catalog.files) {
+        files.push_back({{"name", file.name},
+                         {"algorithm", file.algorithm},
+                         {"kind", file.peImage ? "pe" : "flat"},
+                         {"hash", TextOrNull(file.hash)},
+                         {"covered", file.covered},
+                         {"problem", TextOrNull(file.problem)}});
+    }
+    return {
+        {"names", catalog.names},
+        {"name", TextOrNull(catalog.name)},
+        {"present", catalog.present},
+        {"checked", catalog.checked},
+        {"note", TextOrNull(catalog.note)},
+        {"signatureIntact", catalog.checked ? Json(contents.signatureIntact) : Json(nullptr)},
+        {"signatureProblem", TextOrNull(contents.signatureProblem)},
+        {"signer", TextOrNull(contents.signer)},
+        {"signerSubject", TextOrNull(contents.signerSubject)},
+        {"signingTime", TextOrNull(contents.signingTime)},
+        {"signingTimeSource", TextOrNull(contents.signingTimeSource)},
+        {"signatureDigest", TextOrNull(contents.signatureDigest)},
+        {"hashAlgorithm", catalog.hashAlgorithms.empty() ? Json(nullptr) : Json(catalog.hashAlgorithms[0])},
+        {"hashAlgorithms", catalog.hashAlgorithms},
+        {"members", catalog.checked ? Json(contents.members.size()) : Json(nullptr)},
+        {"osVersions", catalog.osVersions},
+        {"files", files},
+    };
+}
+
+}  // namespace
+
 std::string FormatReportJson(const PackageReport& report)
 {
-    using Json = nlohmann::ordered_json;
     Json document;
     document["schemaVersion"] = 1;
     document["packageFolder"] = report.packageFolder;
@@ -141,6 +227,7 @@ std::string FormatReportJson(const PackageReport& report)
     document["files"] = files;
     document["companionTool"] = {{"name", std::string(kCompanionToolName)},
                                  {"present", report.companionToolPresent}};
+    document["catalog"] = CatalogJson(report.catalog);
     Json warnings = Json::array();
     for (const PackageWarning& warning : report.warnings) {
         warnings.push_back({{"code", warning.code}, {"message", warning.message}});

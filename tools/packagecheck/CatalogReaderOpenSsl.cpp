@@ -1,0 +1,413 @@
+// The catalog reader of the Linux build, on OpenSSL's libcrypto.
+//
+// A catalog is a DER PKCS#7 SignedData whose content is a certificate trust
+// list. libcrypto decodes the outer structure (d2i_PKCS7); the trust list's
+// own content type is unknown to it, so its nested SEQUENCEs and SETs are
+// decoded with its generic DER decoders (d2i_ASN1_SEQUENCE_ANY/SET_ANY) and
+// walked here. PKCS7_verify cannot check a catalog: the signed message digest
+// covers the trust list's DER value without its outer tag and length, so the
+// digest and the signature over the signed attributes are checked one by one.
+#include <openssl/asn1.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/pkcs7.h>
+#include <openssl/ts.h>
+#include <openssl/x509.h>
+
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "CatalogReader.h"
+
+namespace {
+
+const char kTrustListType[] = "1.3.6.1.4.1.311.10.1";
+const char kNameValueAttribute[] = "1.3.6.1.4.1.311.12.2.1";
+const char kIndirectDataAttribute[] = "1.3.6.1.4.1.311.2.1.4";
+const char kPeImageData[] = "1.3.6.1.4.1.311.2.1.15";
+const char kTimeStampToken[] = "1.3.6.1.4.1.311.3.3.1";
+
+struct TypeStackFree {
+    void operator()(STACK_OF(ASN1_TYPE) * stack) const { sk_ASN1_TYPE_pop_free(stack, ASN1_TYPE_free); }
+};
+using TypeStack = std::unique_ptr<STACK_OF(ASN1_TYPE), TypeStackFree>;
+
+struct Pkcs7Free {
+    void operator()(PKCS7* p7) const { PKCS7_free(p7); }
+};
+using Pkcs7 = std::unique_ptr<PKCS7, Pkcs7Free>;
+
+std::string ObjectText(const ASN1_OBJECT* object)
+{
+    char text[128];
+    int length = OBJ_obj2txt(text, sizeof text, object, 1);
+    return length > 0 && static_cast<size_t>(length) < sizeof text ? std::string(text) : std::string();
+}
+
+std::string AlgorithmName(const ASN1_OBJECT* object)
+{
+    int nid = OBJ_obj2nid(object);
+    const char* name = nid == NID_undef ? nullptr : OBJ_nid2sn(nid);
+    std::string text = name != nullptr ? name : ObjectText(object);
+    for (char& c : text) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    return text;
+}
+
+// The elements of a SEQUENCE or SET held in `value`; empty when it is neither.
+TypeStack Elements(const ASN1_TYPE* value)
+{
+    if (value == nullptr || (value->type != V_ASN1_SEQUENCE && value->type != V_ASN1_SET)) {
+        return TypeStack();
+    }
+    const ASN1_STRING* encoding = value->value.sequence;
+    const unsigned char* at = ASN1_STRING_get0_data(encoding);
+    long length = ASN1_STRING_length(encoding);
+    return TypeStack(value->type == V_ASN1_SEQUENCE ? d2i_ASN1_SEQUENCE_ANY(nullptr, &at, length)
+                                                    : d2i_ASN1_SET_ANY(nullptr, &at, length));
+}
+
+int Count(const TypeStack& stack)
+{
+    return stack ? sk_ASN1_TYPE_num(stack.get()) : 0;
+}
+
+const ASN1_TYPE* At(const TypeStack& stack, int index)
+{
+    return index < Count(stack) ? sk_ASN1_TYPE_value(stack.get(), index) : nullptr;
+}
+
+const ASN1_TYPE* OfType(const ASN1_TYPE* value, int type)
+{
+    return value != nullptr && value->type == type ? value : nullptr;
+}
+
+std::string Bytes(const ASN1_STRING* text)
+{
+    return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(text)),
+                       static_cast<size_t>(ASN1_STRING_length(text)));
+}
+
+// UTF-16LE text up to its first NUL, as 8-bit text (characters above 0xFF
+// become '?': file names and OS lists are ASCII).
+std::string FromUtf16(const std::string& bytes)
+{
+    std::string text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        unsigned code = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (code == 0) {
+            break;
+        }
+        text += code <= 0xFF ? static_cast<char>(code) : '?';
+    }
+    return text;
+}
+
+// A name-value attribute: SEQUENCE { BMPString name, INTEGER flags, OCTET STRING value }.
+void ReadNameValue(const ASN1_TYPE* value, CatalogMember* member)
+{
+    TypeStack parts = Elements(value);
+    const ASN1_TYPE* name = OfType(At(parts, 0), V_ASN1_BMPSTRING);
+    const ASN1_TYPE* text = OfType(At(parts, 2), V_ASN1_OCTET_STRING);
+    if (name == nullptr || text == nullptr) {
+        return;
+    }
+    // The name is big-endian UTF-16 (BMPString): swap into little-endian.
+    std::string big = Bytes(name->value.bmpstring);
+    std::string little = big;
+    for (size_t i = 0; i + 1 < little.size(); i += 2) {
+        little[i] = big[i + 1];
+        little[i + 1] = big[i];
+    }
+    std::string key = FromUtf16(little);
+    if (key == "File") {
+        member->file = FromUtf16(Bytes(text->value.octet_string));
+    } else if (key == "OSAttr") {
+        member->osAttr = FromUtf16(Bytes(text->value.octet_string));
+    }
+}
+
+// The member's hash: SEQUENCE { SEQUENCE { OID type, ANY }, SEQUENCE {
+// SEQUENCE { OID algorithm, ... }, OCTET STRING digest } }.
+void ReadIndirectData(const ASN1_TYPE* value, CatalogMember* member)
+{
+    TypeStack parts = Elements(value);
+    TypeStack data = Elements(OfType(At(parts, 0), V_ASN1_SEQUENCE));
+    TypeStack digestInfo = Elements(OfType(At(parts, 1), V_ASN1_SEQUENCE));
+    TypeStack algorithm = Elements(OfType(At(digestInfo, 0), V_ASN1_SEQUENCE));
+    const ASN1_TYPE* type = OfType(At(data, 0), V_ASN1_OBJECT);
+    const ASN1_TYPE* algorithmId = OfType(At(algorithm, 0), V_ASN1_OBJECT);
+    const ASN1_TYPE* digest = OfType(At(digestInfo, 1), V_ASN1_OCTET_STRING);
+    if (type == nullptr || algorithmId == nullptr || digest == nullptr) {
+        return;
+    }
+    member->peImage = ObjectText(type->value.object) == kPeImageData;
+    member->algorithm = AlgorithmName(algorithmId->value.object);
+    member->digest = Bytes(digest->value.octet_string);
+}
+
+// One trusted subject: SEQUENCE { OCTET STRING tag, SET OF attribute }, each
+// attribute SEQUENCE { OID type, SET OF value }.
+bool ReadMember(const ASN1_TYPE* subject, CatalogMember* member)
+{
+    TypeStack parts = Elements(OfType(subject, V_ASN1_SEQUENCE));
+    if (OfType(At(parts, 0), V_ASN1_OCTET_STRING) == nullptr) {
+        return false;
+    }
+    TypeStack attributes = Elements(OfType(At(parts, 1), V_ASN1_SET));
+    for (int i = 0; i < Count(attributes); ++i) {
+        TypeStack attribute = Elements(OfType(At(attributes, i), V_ASN1_SEQUENCE));
+        const ASN1_TYPE* type = OfType(At(attribute, 0), V_ASN1_OBJECT);
+        TypeStack values = Elements(OfType(At(attribute, 1), V_ASN1_SET));
+        if (type == nullptr || Count(values) == 0) {
+            continue;
+        }
+        std::string oid = ObjectText(type->value.object);
+        if (oid == kNameValueAttribute) {
+            ReadNameValue(At(values, 0), member);
+        } else if (oid == kIndirectDataAttribute) {
+            ReadIndirectData(At(values, 0), member);
+        }
+    }
+    return true;
+}
+
+// The trust list: SEQUENCE { [version], SEQUENCE usage, [OCTET STRING id],
+// [INTEGER number], time, [time], SEQUENCE algorithm, [SEQUENCE OF subject],
+// [[0] extensions] }: the subjects are its third SEQUENCE.
+int ReadTrustList(const ASN1_TYPE* list, CatalogContents* contents, std::string* problem)
+{
+    TypeStack fields = Elements(OfType(list, V_ASN1_SEQUENCE));
+    int sequences = 0;
+    for (int i = 0; i < Count(fields); ++i) {
+        const ASN1_TYPE* field = OfType(At(fields, i), V_ASN1_SEQUENCE);
+        if (field == nullptr || ++sequences != 3) {
+            continue;
+        }
+        TypeStack subjects = Elements(field);
+        for (int k = 0; k < Count(subjects); ++k) {
+            CatalogMember member;
+            if (!ReadMember(At(subjects, k), &member)) {
+                *problem = "member " + std::to_string(k + 1) + " of the trust list is not a trusted subject";
+                return CATALOG_BAD_TRUST_LIST;
+            }
+            contents->members.push_back(member);
+        }
+        return CATALOG_READ_OK;
+    }
+    if (sequences < 2) {
+        *problem = "the trust list has no usage and subject algorithm";
+        return CATALOG_BAD_TRUST_LIST;
+    }
+    return CATALOG_READ_OK;  // a list without members
+}
+
+std::string TimeText(const ASN1_TIME* time)
+{
+    struct tm parts;
+    memset(&parts, 0, sizeof parts);
+    if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) {
+        return std::string();
+    }
+    char text[32];
+    if (strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+        return std::string();
+    }
+    return text;
+}
+
+std::string SigningTimeOf(PKCS7_SIGNER_INFO* info)
+{
+    ASN1_TYPE* time = PKCS7_get_signed_attribute(info, NID_pkcs9_signingTime);
+    if (time == nullptr || (time->type != V_ASN1_UTCTIME && time->type != V_ASN1_GENERALIZEDTIME)) {
+        return std::string();
+    }
+    return TimeText(time->value.utctime);
+}
+
+// The time the signature was made: an RFC 3161 time stamp token, a
+// countersignature's signing time, else the signer's own signing time.
+void ReadSigningTime(PKCS7_SIGNER_INFO* info, CatalogContents* contents)
+{
+    STACK_OF(X509_ATTRIBUTE)* unsignedAttributes = PKCS7_get_attributes(info);
+    for (int i = 0; i < sk_X509_ATTRIBUTE_num(unsignedAttributes); ++i) {
+        X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(unsignedAttributes, i);
+        ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+        if (value == nullptr || value->type != V_ASN1_SEQUENCE) {
+            continue;
+        }
+        const unsigned char* at = ASN1_STRING_get0_data(value->value.sequence);
+        long length = ASN1_STRING_length(value->value.sequence);
+        const ASN1_OBJECT* type = X509_ATTRIBUTE_get0_object(attribute);
+        if (ObjectText(type) == kTimeStampToken) {
+            Pkcs7 token(d2i_PKCS7(nullptr, &at, length));
+            TS_TST_INFO* stamp = token ? PKCS7_to_TS_TST_INFO(token.get()) : nullptr;
+            std::string text = stamp != nullptr ? TimeText(TS_TST_INFO_get_time(stamp)) : std::string();
+            TS_TST_INFO_free(stamp);
+            if (!text.empty()) {
+                contents->signingTime = text;
+                contents->signingTimeSource = "time stamp";
+                return;
+            }
+        } else if (OBJ_obj2nid(type) == NID_pkcs9_countersignature) {
+            PKCS7_SIGNER_INFO* counter = d2i_PKCS7_SIGNER_INFO(nullptr, &at, length);
+            std::string text = counter != nullptr ? SigningTimeOf(counter) : std::string();
+            PKCS7_SIGNER_INFO_free(counter);
+            if (!text.empty()) {
+                contents->signingTime = text;
+                contents->signingTimeSource = "countersignature";
+                return;
+            }
+        }
+    }
+    contents->signingTime = SigningTimeOf(info);
+    contents->signingTimeSource = contents->signingTime.empty() ? "" : "signing time";
+}
+
+void ReadSigner(X509* certificate, CatalogContents* contents)
+{
+    X509_NAME* subject = X509_get_subject_name(certificate);
+    char* line = X509_NAME_oneline(subject, nullptr, 0);
+    contents->signerSubject = line != nullptr ? line : "";
+    OPENSSL_free(line);
+    int at = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+    X509_NAME_ENTRY* entry = at >= 0 ? X509_NAME_get_entry(subject, at) : nullptr;
+    unsigned char* name = nullptr;
+    int length = entry != nullptr ? ASN1_STRING_to_UTF8(&name, X509_NAME_ENTRY_get_data(entry)) : -1;
+    contents->signer = length >= 0 ? std::string(reinterpret_cast<char*>(name), static_cast<size_t>(length))
+                                   : contents->signerSubject;
+    OPENSSL_free(name);
+}
+
+bool Digest(const EVP_MD* md, const unsigned char* data, size_t length, std::string* digest)
+{
+    unsigned char value[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (md == nullptr || EVP_Digest(data, length, value, &size, md, nullptr) != 1) {
+        return false;
+    }
+    digest->assign(reinterpret_cast<const char*>(value), size);
+    return true;
+}
+
+// The signature's integrity: the message digest attribute against the
+// digest of the content's DER value, then the signer's signature over the
+// signed attributes (DER as a SET) with the signer certificate's key.
+void CheckSignature(PKCS7* p7, const unsigned char* content, size_t contentLength, CatalogContents* contents)
+{
+    STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7);
+    if (sk_PKCS7_SIGNER_INFO_num(infos) < 1) {
+        contents->signatureProblem = "the catalog has no signer";
+        return;
+    }
+    PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(infos, 0);
+    ReadSigningTime(info, contents);
+    X509* certificate = X509_find_by_issuer_and_serial(p7->d.sign->cert, info->issuer_and_serial->issuer,
+                                                       info->issuer_and_serial->serial);
+    if (certificate == nullptr) {
+        contents->signatureProblem = "the signer's certificate is not in the catalog";
+        return;
+    }
+    ReadSigner(certificate, contents);
+    const EVP_MD* md = EVP_get_digestbyobj(info->digest_alg->algorithm);
+    contents->signatureDigest = AlgorithmName(info->digest_alg->algorithm);
+    std::string computed;
+    if (!Digest(md, content, contentLength, &computed)) {
+        contents->signatureProblem = "unknown digest algorithm " + contents->signatureDigest;
+        return;
+    }
+    ASN1_OCTET_STRING* signedDigest = PKCS7_digest_from_attributes(info->auth_attr);
+    if (signedDigest == nullptr) {
+        contents->signatureProblem = "the signer has no message digest attribute";
+        return;
+    }
+    if (Bytes(signedDigest) != computed) {
+        contents->signatureProblem = "the trust list does not match its signed digest (changed after signing)";
+        return;
+    }
+    unsigned char* attributes = nullptr;
+    int attributesLength = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(info->auth_attr), &attributes,
+                                         ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool verified = attributesLength > 0 && context != nullptr &&
+                    EVP_DigestVerifyInit(context, nullptr, md, nullptr, X509_get0_pubkey(certificate)) == 1 &&
+                    EVP_DigestVerify(context, ASN1_STRING_get0_data(info->enc_digest),
+                                     static_cast<size_t>(ASN1_STRING_length(info->enc_digest)), attributes,
+                                     static_cast<size_t>(attributesLength)) == 1;
+    EVP_MD_CTX_free(context);
+    OPENSSL_free(attributes);
+    if (!verified) {
+        contents->signatureProblem = "the signature over the signed attributes does not verify with the signer's key";
+        return;
+    }
+    contents->signatureIntact = true;
+}
+
+}  // namespace
+
+int ReadCatalog(const std::string& der, CatalogContents* contents, std::string* problem)
+{
+    *contents = CatalogContents();
+    problem->clear();
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(der.data());
+    Pkcs7 p7(d2i_PKCS7(nullptr, &at, static_cast<long>(der.size())));
+    if (!p7) {
+        *problem = "it is not a DER PKCS#7 structure";
+        return CATALOG_NOT_PKCS7;
+    }
+    if (!PKCS7_type_is_signed(p7.get()) || p7->d.sign == nullptr || p7->d.sign->contents == nullptr) {
+        *problem = "it is PKCS#7 but not signed data";
+        return CATALOG_NOT_SIGNED_DATA;
+    }
+    PKCS7* inner = p7->d.sign->contents;
+    std::string type = ObjectText(inner->type);
+    if (type != kTrustListType) {
+        *problem = "its signed content is of type " + type + ", not a certificate trust list";
+        return CATALOG_NOT_TRUST_LIST;
+    }
+    const ASN1_TYPE* list = inner->d.other;
+    if (list == nullptr || list->type != V_ASN1_SEQUENCE) {
+        *problem = "its trust list is not a SEQUENCE";
+        return CATALOG_BAD_TRUST_LIST;
+    }
+    // The signed digest covers the list's value, without its tag and length.
+    const unsigned char* value = ASN1_STRING_get0_data(list->value.sequence);
+    long length = ASN1_STRING_length(list->value.sequence);
+    long valueLength = 0;
+    int tag = 0;
+    int tagClass = 0;
+    const unsigned char* body = value;
+    if ((ASN1_get_object(&body, &valueLength, &tag, &tagClass, length) & 0x80) != 0 ||
+        valueLength > length - (body - value)) {
+        *problem = "its trust list has a broken length";
+        return CATALOG_BAD_TRUST_LIST;
+    }
+    int result = ReadTrustList(list, contents, problem);
+    if (result != CATALOG_READ_OK) {
+        return result;
+    }
+    CheckSignature(p7.get(), body, static_cast<size_t>(valueLength), contents);
+    return CATALOG_READ_OK;
+}
+
+bool DigestRanges(const std::string& algorithm, const std::string& bytes,
+                  const std::vector<ByteRange>& ranges, std::string* digest)
+{
+    const EVP_MD* md = EVP_get_digestbyname(algorithm.c_str());
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool ok = md != nullptr && context != nullptr && EVP_DigestInit_ex(context, md, nullptr) == 1;
+    for (const ByteRange& range : ranges) {
+        ok = ok && range.offset <= bytes.size() && range.length <= bytes.size() - range.offset &&
+             EVP_DigestUpdate(context, bytes.data() + range.offset, range.length) == 1;
+    }
+    unsigned char value[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    ok = ok && EVP_DigestFinal_ex(context, value, &size) == 1;
+    EVP_MD_CTX_free(context);
+    if (ok) {
+        digest->assign(reinterpret_cast<const char*>(value), size);
+    }
+    return ok;
+}
