@@ -5,18 +5,24 @@
 #include "CheckParts.h"
 #include "inf/INFManager.h"
 
-namespace {
+// A driver package's catalog and files are far smaller.
+const size_t kCatalogReadLimit = size_t{64} * 1024 * 1024;
 
-// Larger catalogs and files are not read (a driver package's are far smaller).
-const size_t kReadLimit = size_t{64} * 1024 * 1024;
+namespace {
 
 // The systems the stager accepts by name, as OSAttr gives them.
 const char* const kNamedSystems[] = {"2:5.0", "2:5.1", "2:5.2", "2:6.0"};
 
+// The file name a path ends in, as Windows looks it up: trailing blanks and
+// dots are no part of it.
 std::string BaseName(const std::string& path)
 {
     size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '.')) {
+        name.pop_back();
+    }
+    return name;
 }
 
 bool ContainsNoCase(const std::vector<std::string>& items, const std::string& item)
@@ -81,12 +87,12 @@ CatalogFileCheck HashFile(const std::string& programFolder, const std::string& n
     check.name = name;
     check.algorithm = members[0]->algorithm;  // callers pass at least one
     std::string bytes;
-    if (!ReadBytes(JoinPath(programFolder, name), kReadLimit + 1, &bytes)) {
+    if (!ReadBytes(JoinPath(programFolder, name), kCatalogReadLimit + 1, &bytes)) {
         check.problem = "it cannot be read";
         return check;
     }
-    if (bytes.size() > kReadLimit) {
-        check.problem = "it is larger than " + std::to_string(kReadLimit) + " bytes";
+    if (bytes.size() > kCatalogReadLimit) {
+        check.problem = "it is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
         return check;
     }
     std::vector<ByteRange> ranges;
@@ -265,10 +271,10 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
         return;
     }
     std::string der;
-    if (!ReadBytes(JoinPath(report->programFolder, catalog.name), kReadLimit + 1, &der) ||
-        der.size() > kReadLimit) {
+    if (!ReadBytes(JoinPath(report->programFolder, catalog.name), kCatalogReadLimit + 1, &der) ||
+        der.size() > kCatalogReadLimit) {
         catalog.readResult = CATALOG_NOT_PKCS7;
-        catalog.note = "the catalog cannot be read or is larger than " + std::to_string(kReadLimit) + " bytes";
+        catalog.note = "the catalog cannot be read or is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
         Warn(report, "CATALOG_UNREADABLE", "The catalog " + Quote(catalog.name) + ": " + catalog.note + ".");
         return;
     }

@@ -41,6 +41,8 @@ void ListDriverFiles(const std::vector<InfLine>& lines, PackageReport* report);
 void CheckCompanionTool(PackageReport* report);
 void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* report);
 void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report);
+// Catalogs and hashed files larger than this are not read.
+extern const size_t kCatalogReadLimit;
 
 // The key and value lines of the INF's [Version] section (values without a
 // trailing comment and without enclosing quotes); `sawVersion` tells whether

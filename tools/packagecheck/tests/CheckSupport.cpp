@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/wait.h>
+
 namespace fs = std::filesystem;
 
 TempPackage::TempPackage()
@@ -33,6 +35,118 @@ void TempPackage::Write(const std::string& name, const std::string& bytes) const
     fs::path file = fs::path(path_) / name;
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << bytes;
+}
+
+std::string TempPackage::Read(const std::string& name) const
+{
+    return ReadFile(File(name));
+}
+
+void TempPackage::CopyFrom(const std::string& folder) const
+{
+    fs::copy(folder, path_, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(path_)) {
+        fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+    }
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to)
+{
+    size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+CheckRun RunCommand(const std::string& command)
+{
+    CheckRun run{-1, ""};
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        return run;
+    }
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        run.output.append(buffer, got);
+    }
+    int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TestSigner::TestSigner()
+    : certificate_(folder_.File("signer.pem")), pkcs12_(folder_.File("signer.p12")),
+      passwordFile_(folder_.File("password.txt")), key_(folder_.File("signer.key"))
+{
+    folder_.Write("password.txt", "throw-away password");
+    const std::string& key = key_;
+    CheckRun made = RunCommand(
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/O=MERVO Test/CN=MERVO Test Signing'"
+        " -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature -keyout '" + key +
+        "' -out '" + certificate_ + "' && openssl pkcs12 -export -inkey '" + key + "' -in '" + certificate_ +
+        "' -out '" + pkcs12_ + "' -passout 'file:" + passwordFile_ + "'");
+    EXPECT_EQ(made.exitCode, 0) << made.output;
+}
+
+bool TestSigner::Sign(const std::string& in, const std::string& out, const std::string& hash) const
+{
+    std::error_code ignored;
+    fs::remove(out, ignored);
+    CheckRun run = RunCommand("osslsigncode sign -pkcs12 '" + pkcs12_ + "' -readpass '" + passwordFile_ +
+                              "' -h " + hash + " -in '" + in + "' -out '" + out + "'");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    return run.exitCode == 0;
+}
+
+const TestSigner& SharedSigner()
+{
+    static const TestSigner signer;
+    return signer;
+}
+
+CheckRun OsslVerify(const std::string& file, const std::string& certificate)
+{
+    // -ignore-crl: no revocation list fetch (there is no network).
+    return RunCommand("osslsigncode verify -ignore-crl " +
+                      (certificate.empty() ? std::string() : "-CAfile '" + certificate + "' ") + "-in '" + file + "'");
+}
+
+std::string ReferenceDigest(const TestSigner& signer, const std::string& signedFile)
+{
+    CheckRun run = OsslVerify(signedFile, signer.certificate());
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    const std::string label = "Calculated message digest";
+    size_t at = run.output.find(label);
+    size_t colon = at == std::string::npos ? at : run.output.find(':', at);
+    EXPECT_NE(colon, std::string::npos) << run.output;
+    std::string digest;
+    for (size_t i = colon == std::string::npos ? run.output.size() : colon + 1; i < run.output.size(); ++i) {
+        char c = run.output[i];
+        if (isxdigit(static_cast<unsigned char>(c))) {
+            digest += c;
+        } else if (!digest.empty() || c == '\n') {
+            break;
+        }
+    }
+    return digest;
+}
+
+std::string HexUpper(const std::string& bytes)
+{
+    std::string text;
+    for (unsigned char byte : bytes) {
+        char pair[3];
+        snprintf(pair, sizeof pair, "%02X", byte);
+        text += pair;
+    }
+    return text;
 }
 
 CheckRun RunCheck(const std::vector<std::string>& arguments)

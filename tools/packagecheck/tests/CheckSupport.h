@@ -17,7 +17,11 @@ public:
     TempPackage& operator=(const TempPackage&) = delete;
 
     const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
     void Write(const std::string& name, const std::string& bytes) const;
+    std::string Read(const std::string& name) const;
+    // Copies the files of `folder` (subfolders included) into this one, writable.
+    void CopyFrom(const std::string& folder) const;
 
 private:
     std::string path_;
@@ -27,6 +31,44 @@ struct CheckRun {
     int exitCode;
     std::string output;
 };
+
+// Runs a shell command; its exit code and its output (stdout and stderr).
+CheckRun RunCommand(const std::string& command);
+std::string ReadFile(const std::string& path);
+// `text` with its first occurrence of `from` replaced by `to` (a test failure
+// when there is none).
+std::string Replace(std::string text, const std::string& from, const std::string& to);
+
+// A throw-away code-signing certificate (made with openssl in a folder of its
+// own) and signing with osslsigncode.
+class TestSigner {
+public:
+    TestSigner();
+    const std::string& certificate() const { return certificate_; }  // PEM
+    const std::string& key() const { return key_; }                  // PEM, no password
+    const std::string& pkcs12() const { return pkcs12_; }
+    const std::string& passwordFile() const { return passwordFile_; }
+    // Signs `in` (a PE image or a catalog) into `out` with the hash `hash`; true when it worked.
+    bool Sign(const std::string& in, const std::string& out, const std::string& hash = "sha256") const;
+
+private:
+    TempPackage folder_;
+    std::string certificate_;
+    std::string pkcs12_;
+    std::string passwordFile_;
+    std::string key_;
+};
+
+// One signer for the whole test process (each test runs in a process of its own).
+const TestSigner& SharedSigner();
+// osslsigncode's verdict on a signed file, against `certificate` (a PEM file)
+// or, when empty, the system's certificate store: its exit code and output.
+CheckRun OsslVerify(const std::string& file, const std::string& certificate);
+// The digest osslsigncode computes of a PE image it has signed
+// ("Calculated message digest"), upper-case hex.
+std::string ReferenceDigest(const TestSigner& signer, const std::string& signedFile);
+// Upper-case hex of raw bytes.
+std::string HexUpper(const std::string& bytes);
 
 // Runs MERVOPackageCheck with these arguments (the program name is added).
 CheckRun RunCheck(const std::vector<std::string>& arguments);

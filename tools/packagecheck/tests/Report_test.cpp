@@ -65,7 +65,7 @@ TEST(DriverFiles, AreFoundUnderWindowsNameRules)
     EXPECT_EQ(report.files[2].name, "\tmervousb.sys");
     EXPECT_FALSE(report.files[2].present);
     EXPECT_EQ(report.files[2].size, -1);
-    EXPECT_EQ(WarningCodes(report), std::vector<std::string>{"MISSING_FILE"});
+    EXPECT_EQ(WarningCodes(report), (std::vector<std::string>{"MISSING_FILE", "UNSIGNED_PACKAGE"}));
 }
 
 struct StaleCase {
@@ -111,8 +111,14 @@ TEST(CommandLine, ExitCodes)
     package.Write("MERVOUSB.inf", GoodInf());
     package.Write("mervousb.sys", "x");
     package.Write(kCompanionToolName, "x");
-    EXPECT_EQ(RunCheck({package.path()}).exitCode, CHECK_CLEAN);
-    EXPECT_EQ(RunCheck({"--json", package.path()}).exitCode, CHECK_CLEAN);
+    EXPECT_EQ(RunCheck({package.path()}).exitCode, CHECK_WARNINGS);  // no catalog
+    EXPECT_EQ(RunCheck({"--json", package.path()}).exitCode, CHECK_WARNINGS);
+    // A signed package with the companion tool: nothing to warn about.
+    TempPackage signedPackage;
+    signedPackage.CopyFrom(MERVO_SIGNED_PACKAGES "/pololu-tic");
+    signedPackage.Write(kCompanionToolName, "x");
+    EXPECT_EQ(RunCheck({signedPackage.path(), "tic.inf"}).exitCode, CHECK_CLEAN);
+    EXPECT_EQ(RunCheck({"--json", signedPackage.path(), "tic.inf"}).exitCode, CHECK_CLEAN);
     EXPECT_EQ(RunCheck({package.path(), "absent.inf"}).exitCode, CHECK_RUN_FAILS);
     EXPECT_EQ(RunCheck({}).exitCode, CHECK_NOT_RUN);
     EXPECT_EQ(RunCheck({package.path(), "a.inf", "b.inf"}).exitCode, CHECK_NOT_RUN);

@@ -1,4 +1,7 @@
 // Each warning of the check fires on a package made for it, and only there.
+// The package of these cases names no catalog, so each whose INF is read as
+// text also gives UNSIGNED_PACKAGE (the catalog's own cases are in
+// Catalog_test.cpp).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,13 +11,6 @@
 #include "app/MERVODriverStager.h"
 
 namespace {
-
-std::string Replace(std::string text, const std::string& from, const std::string& to)
-{
-    size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return at == std::string::npos ? text : text.replace(at, from.size(), to);
-}
 
 // The good INF with its models line `%DevDesc%=Install, USB\VID_0123&PID_4567`
 // followed by more lines of the models section.
@@ -57,7 +53,7 @@ void WriteGoodPackage(const TempPackage& package)
 }
 
 const WarningCase kCases[] = {
-    {"clean", [](const TempPackage&) {}, nullptr, {}, CHECK_CLEAN, EXIT_OK},
+    {"clean", [](const TempPackage&) {}, nullptr, {"UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"utf16_with_mark", [](const TempPackage& p) { WriteInf(p, Utf16(GoodInf())); }, nullptr,
      {"INF_NOT_8BIT_TEXT"}, CHECK_RUN_FAILS, EXIT_NO_DEVICE},
     {"utf16_without_mark", [](const TempPackage& p) { WriteInf(p, Utf16(GoodInf()).substr(2)); },
@@ -68,90 +64,90 @@ const WarningCase kCases[] = {
                              "[SourceDisksFiles.x86]\r\nmervousb.sys=1\r\n"
                              "[SourceDisksFiles.amd64]\r\nmervousb.sys=1\r\n"));
      },
-     nullptr, {"NO_PLAIN_SOURCE_DISKS_FILES"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"NO_PLAIN_SOURCE_DISKS_FILES", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"lower_case_source_disks_files",
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "[SourceDisksFiles]", "[sourcedisksfiles]"));
      },
-     nullptr, {"NO_PLAIN_SOURCE_DISKS_FILES"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"NO_PLAIN_SOURCE_DISKS_FILES", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"spaced_device_line",
      [](const TempPackage& p) { WriteInf(p, Replace(GoodInf(), "%DevDesc%=", "%DevDesc% = ")); },
-     nullptr, {"UNRESOLVED_DESCRIPTION"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"UNRESOLVED_DESCRIPTION", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"undefined_key",
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "DevDesc=\"MERVO Test Device\"", "Other=\"x\""));
      },
-     nullptr, {"UNRESOLVED_DESCRIPTION"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"UNRESOLVED_DESCRIPTION", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"new_device_in_second_models_section",
      [](const TempPackage& p) {
          WriteInf(p, WithModelLines("[Models.NTamd64]\r\n%DevDesc%=Install, USB\\VID_0123&PID_9999\r\n"));
      },
-     nullptr, {"DEVICE_AFTER_FIRST_PASS"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"DEVICE_AFTER_FIRST_PASS", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"same_device_in_second_models_section",
      [](const TempPackage& p) {
          WriteInf(p, WithModelLines("[Models.NTamd64]\r\n%DevDesc%=Install, USB\\VID_0123&PID_4567\r\n"));
      },
-     nullptr, {}, CHECK_CLEAN, EXIT_OK},
+     nullptr, {"UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"lower_case_device_line",
      [](const TempPackage& p) {
          WriteInf(p, WithModelLines("%DevDesc%=Install, usb\\vid_0123&pid_8888\r\n"));
      },
-     nullptr, {"DEVICE_LINE_NOT_READ"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"DEVICE_LINE_NOT_READ", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"blank_indented_device_line",
      [](const TempPackage& p) {
          WriteInf(p, WithModelLines(" %DevDesc%=Install, USB\\VID_0123&PID_7777\r\n"));
      },
-     nullptr, {"DEVICE_LINE_NOT_READ"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"DEVICE_LINE_NOT_READ", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"commented_lower_case_line",
      [](const TempPackage& p) {
          WriteInf(p, WithModelLines("; %DevDesc%=Install, usb\\vid_0123&pid_8888\r\n"));
      },
-     nullptr, {}, CHECK_CLEAN, EXIT_OK},
+     nullptr, {"UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"eleven_devices", [](const TempPackage& p) { WriteInf(p, WithModelLines(DeviceLines(11))); },
-     nullptr, {"TOO_MANY_DEVICES"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"TOO_MANY_DEVICES", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"ten_devices", [](const TempPackage& p) { WriteInf(p, WithModelLines(DeviceLines(10))); },
-     nullptr, {}, CHECK_CLEAN, EXIT_OK},
+     nullptr, {"UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"climbing_file_name",
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "mervousb.sys=1\r\n", "mervousb.sys=1\r\n..\\outside.sys=1\r\n"));
      },
-     nullptr, {"UNSAFE_FILE_NAME"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"UNSAFE_FILE_NAME", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"device_file_name",
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "mervousb.sys=1\r\n", "mervousb.sys=1\r\nNUL.sys=1\r\n"));
      },
-     nullptr, {"UNSAFE_FILE_NAME"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"UNSAFE_FILE_NAME", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"missing_file",
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "mervousb.sys=1\r\n", "mervousb.sys=1\r\nabsent.sys=1\r\n"));
      },
-     nullptr, {"MISSING_FILE"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"MISSING_FILE", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"folder_named_as_file", [](const TempPackage& p) { p.Write("sub.sys/x", "x");
          WriteInf(p, Replace(GoodInf(), "mervousb.sys=1\r\n", "mervousb.sys=1\r\nsub.sys=1\r\n"));
      },
-     nullptr, {"MISSING_FILE"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"MISSING_FILE", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"no_companion_tool",
      [](const TempPackage& p) { std::filesystem::remove(p.path() + "/" + kCompanionToolName); },
-     nullptr, {"COMPANION_TOOL_MISSING"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"COMPANION_TOOL_MISSING", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"no_version_section",
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "[Version]\r\nSignature=\"$Windows NT$\"\r\n", ""));
      },
-     nullptr, {"NO_VERSION_SECTION"}, CHECK_RUN_FAILS, EXIT_STAGING_FAILED},
+     nullptr, {"NO_VERSION_SECTION", "UNSIGNED_PACKAGE"}, CHECK_RUN_FAILS, EXIT_STAGING_FAILED},
     {"unknown_signature",
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "$Windows NT$", "$Windows 3$"));
      },
-     nullptr, {"BAD_SIGNATURE"}, CHECK_RUN_FAILS, EXIT_STAGING_FAILED},
+     nullptr, {"BAD_SIGNATURE", "UNSIGNED_PACKAGE"}, CHECK_RUN_FAILS, EXIT_STAGING_FAILED},
     {"upper_case_inf_argument", [](const TempPackage& p) { p.Write("Other.INF", GoodInf()); },
-     "Other.INF", {"INF_NAME_NOT_TAKEN"}, CHECK_WARNINGS, EXIT_OK},
+     "Other.INF", {"INF_NAME_NOT_TAKEN", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"no_inf", [](const TempPackage& p) { p.Write("MERVOUSB.inf", ""); }, "absent.inf", {},
      CHECK_RUN_FAILS, EXIT_NO_DEVICE},
     {"no_device_line",
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "%DevDesc%=Install, USB\\VID_0123&PID_4567\r\n", ""));
      },
-     nullptr, {}, CHECK_RUN_FAILS, EXIT_NO_DEVICE},
+     nullptr, {"UNSIGNED_PACKAGE"}, CHECK_RUN_FAILS, EXIT_NO_DEVICE},
 };
 
 class WarningTest : public testing::TestWithParam<WarningCase> {};
@@ -181,7 +177,7 @@ TEST(WarningText, SpacedKeyNamesTheFix)
     WriteGoodPackage(package);
     WriteInf(package, Replace(GoodInf(), "%DevDesc%=", "%DevDesc% = "));
     PackageReport report = CheckFolder(package.path(), nullptr);
-    ASSERT_EQ(report.warnings.size(), 1u);
+    ASSERT_EQ(WarningCodes(report), (std::vector<std::string>{"UNRESOLVED_DESCRIPTION", "UNSIGNED_PACKAGE"}));
     EXPECT_NE(report.warnings[0].message.find("\"DevDesc%\""), std::string::npos);
     EXPECT_NE(report.warnings[0].message.find("write \"%DevDesc%=...\""), std::string::npos);
 }
@@ -192,7 +188,7 @@ TEST(WarningText, IgnoredDeviceLinesAreQuotedWithTheirLineNumbers)
     WriteGoodPackage(package);
     WriteInf(package, WithModelLines("[Models.NTamd64]\r\n%DevDesc%=Install, USB\\VID_0123&PID_9999\r\n"));
     PackageReport report = CheckFolder(package.path(), nullptr);
-    ASSERT_EQ(report.warnings.size(), 1u);
+    ASSERT_EQ(WarningCodes(report), (std::vector<std::string>{"DEVICE_AFTER_FIRST_PASS", "UNSIGNED_PACKAGE"}));
     // [Models.NTamd64] is line 10 of the file, the new device line 11.
     EXPECT_NE(report.warnings[0].message.find("line 10 \"[Models.NTamd64]\""), std::string::npos)
         << report.warnings[0].message;
@@ -201,21 +197,22 @@ TEST(WarningText, IgnoredDeviceLinesAreQuotedWithTheirLineNumbers)
 }
 
 // The example package ships without the maker's tool, which the demo puts
-// beside it: with a stand-in for the tool there is nothing to warn about.
-TEST(ExamplePackage, HasNothingToWarnAboutOnceTheToolIsBesideIt)
+// beside it, and without a catalog (it is a fictional device's): with a
+// stand-in for the tool only the missing signature is left to warn about.
+TEST(ExamplePackage, WarnsOnlyThatItIsUnsignedOnceTheToolIsBesideIt)
 {
     const std::string example = MERVO_SOURCE_DIR "/examples/package";
     TempPackage package;
-    std::filesystem::copy(example, package.path(), std::filesystem::copy_options::recursive |
-                                               std::filesystem::copy_options::overwrite_existing);
+    package.CopyFrom(example);
     package.Write(kCompanionToolName, "tool");
 
     CheckRun run = RunCheck({package.path()});
-    EXPECT_EQ(run.exitCode, CHECK_CLEAN) << run.output;
-    EXPECT_NE(run.output.find("Warnings: 0\n"), std::string::npos) << run.output;
+    EXPECT_EQ(run.exitCode, CHECK_WARNINGS) << run.output;
+    EXPECT_NE(run.output.find("Warnings: 1\n  UNSIGNED_PACKAGE: "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Catalog: none named in [Version]\n"), std::string::npos) << run.output;
 
     PackageReport bare = CheckFolder(example, nullptr);
-    EXPECT_EQ(WarningCodes(bare), std::vector<std::string>{"COMPANION_TOOL_MISSING"});
+    EXPECT_EQ(WarningCodes(bare), (std::vector<std::string>{"COMPANION_TOOL_MISSING", "UNSIGNED_PACKAGE"}));
 }
 
 }  // namespace

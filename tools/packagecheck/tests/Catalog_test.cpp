@@ -1,0 +1,309 @@
+// The catalog check on copies of a real vendor-signed package, each changed
+// byte by byte for one warning; osslsigncode is the independent judge of the
+// signature and of the Authenticode image hashes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "CheckParts.h"
+#include "CheckSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPololu = MERVO_SIGNED_PACKAGES "/pololu-tic";
+const char kCatalog[] = "pololu.cat";
+const char kDll[] = "wdfcoinstaller01009.dll";  // a PE member of the catalog, not in the package
+
+// Offsets in pololu.cat (openssl asn1parse shows them): the SHA-1 image hash
+// of the DLL's member, and the signer's encrypted digest.
+const size_t kDllDigestAt = 284;
+const size_t kDllDigestSize = 20;
+const size_t kSignatureAt = 28657;
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    size_t count = 0;
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+        ++count;
+    }
+    EXPECT_GT(count, 0u) << from;
+    return text;
+}
+
+// OSAttr text as the catalog holds it: UTF-16LE.
+std::string Wide(const std::string& text)
+{
+    return Utf16(text).substr(2);
+}
+
+void FlipByte(const TempPackage& p, const std::string& name, size_t at)
+{
+    std::string bytes = p.Read(name);
+    ASSERT_LT(at, bytes.size());
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+    p.Write(name, bytes);
+}
+
+// Signs the package's (changed) catalog again with the test's certificate.
+void Resign(const TempPackage& p)
+{
+    ASSERT_TRUE(SharedSigner().Sign(p.File(kCatalog), p.File("resigned.cat")));
+    fs::rename(p.File("resigned.cat"), p.File(kCatalog));
+}
+
+void ChangeCatalog(const TempPackage& p, const std::function<std::string(std::string)>& change)
+{
+    p.Write(kCatalog, change(p.Read(kCatalog)));
+}
+
+// The sample image, its SHA-1 image hash as osslsigncode computes it.
+std::string SampleImage()
+{
+    return ReadFile(MERVO_PE_SAMPLES "/sample32.exe");
+}
+
+std::string SampleReferenceHash()
+{
+    TempPackage folder;
+    EXPECT_TRUE(SharedSigner().Sign(MERVO_PE_SAMPLES "/sample32.exe", folder.File("signed.exe"), "sha1"));
+    return ReferenceDigest(SharedSigner(), folder.File("signed.exe"));
+}
+
+// The sample with a certificate-table entry that points past its end.
+std::string LyingSample()
+{
+    std::string bytes = SampleImage();
+    size_t pe = static_cast<unsigned char>(bytes[0x3C]) | static_cast<unsigned char>(bytes[0x3D]) << 8;
+    size_t entry = pe + 24 + 96 + 4 * 8;  // PE32
+    uint32_t offset = static_cast<uint32_t>(bytes.size() - 8);
+    for (int i = 0; i < 4; ++i) {
+        bytes[entry + i] = static_cast<char>((offset >> (8 * i)) & 0xFF);
+        bytes[entry + 4 + i] = static_cast<char>(i == 0 ? 9 : 0);  // 9 bytes: one past the end
+    }
+    return bytes;
+}
+
+struct CatalogCase {
+    const char* name;
+    std::function<void(const TempPackage&)> change;  // applied to the package with the tool beside it
+    const char* inf;
+    std::vector<std::string> codes;
+    int intact;                                       // signature: 1 intact, 0 broken, -1 not checked
+    bool resigned;                                    // signed again with the test's certificate
+    std::vector<std::pair<std::string, bool>> files;  // hashed files and whether covered
+    const char* quoted;                               // in some warning's message; "" none
+};
+
+const std::vector<std::pair<std::string, bool>> kBothCovered = {{"tic.inf", true}, {"tic-bootloader.inf", true}};
+
+const CatalogCase kCases[] = {
+    {"pristine", [](const TempPackage&) {}, "tic.inf", {}, 1, false, kBothCovered, ""},
+    {"the_other_inf_too", [](const TempPackage&) {}, "tic-bootloader.inf", {}, 1, false,
+     {{"tic-bootloader.inf", true}, {"tic.inf", true}}, ""},
+    {"one_byte_of_the_inf_changed",
+     [](const TempPackage& p) { p.Write("tic.inf", Replace(p.Read("tic.inf"), "T825", "T826")); }, "tic.inf",
+     {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", false}, {"tic-bootloader.inf", true}},
+     "\"tic.inf\": no member of the catalog \"pololu.cat\" holds its hash"},
+    {"one_byte_of_the_other_inf_changed", [](const TempPackage& p) { FlipByte(p, "tic-bootloader.inf", 100); },
+     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
+     "\"tic-bootloader.inf\": "},
+    {"no_catalog_file",
+     [](const TempPackage& p) { p.Write("tic.inf", Replace(p.Read("tic.inf"), "CatalogFile=pololu.cat\r\n", "")); },
+     "tic.inf", {"UNSIGNED_PACKAGE"}, -1, false, {}, "names no CatalogFile"},
+    {"decorated_catalog_file",
+     [](const TempPackage& p) {
+         p.Write("tic.inf", Replace(p.Read("tic.inf"), "CatalogFile=", "CatalogFile.NTamd64="));
+     },
+     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", false}, {"tic-bootloader.inf", true}}, ""},
+    {"catalog_missing", [](const TempPackage& p) { fs::remove(p.File(kCatalog)); }, "tic.inf",
+     {"CATALOG_MISSING"}, -1, false, {}, "\"pololu.cat\", which is not in the package"},
+    {"second_catalog_missing",
+     [](const TempPackage& p) {
+         p.Write("tic.inf", Replace(p.Read("tic.inf"), "CatalogFile=pololu.cat\r\n",
+                                    "CatalogFile.NTx86=absent.cat\r\nCatalogFile=pololu.cat\r\n"));
+     },
+     "tic.inf", {"CATALOG_MISSING", "CATALOG_HASH_MISMATCH"}, 1, false,
+     {{"tic.inf", false}, {"tic-bootloader.inf", true}}, "\"absent.cat\""},
+    {"member_hash_changed", [](const TempPackage& p) { FlipByte(p, kCatalog, kDllDigestAt + 3); }, "tic.inf",
+     {"CATALOG_SIGNATURE_INVALID"}, 0, false, kBothCovered, "does not match its signed digest"},
+    {"signature_changed", [](const TempPackage& p) { FlipByte(p, kCatalog, kSignatureAt + 40); }, "tic.inf",
+     {"CATALOG_SIGNATURE_INVALID"}, 0, false, kBothCovered, "does not verify with the signer's key"},
+    {"truncated_by_one_byte",
+     [](const TempPackage& p) { ChangeCatalog(p, [](std::string der) { return der.substr(0, der.size() - 1); }); },
+     "tic.inf", {"CATALOG_UNREADABLE"}, -1, false, {}, "not a DER PKCS#7 structure"},
+    {"truncated_to_its_start",
+     [](const TempPackage& p) { ChangeCatalog(p, [](std::string der) { return der.substr(0, 1000); }); },
+     "tic.inf", {"CATALOG_UNREADABLE"}, -1, false, {}, "not a DER PKCS#7 structure"},
+    {"random_bytes",
+     [](const TempPackage& p) {
+         std::string bytes;
+         for (unsigned i = 0; i < 4096; ++i) {
+             bytes += static_cast<char>((i * 2654435761u) >> 13);
+         }
+         p.Write(kCatalog, bytes);
+     },
+     "tic.inf", {"CATALOG_UNREADABLE"}, -1, false, {}, "not a DER PKCS#7 structure"},
+    {"empty", [](const TempPackage& p) { p.Write(kCatalog, ""); }, "tic.inf", {"CATALOG_UNREADABLE"}, -1, false,
+     {}, "not a DER PKCS#7 structure"},
+    {"signed_data_of_another_type",
+     [](const TempPackage& p) {
+         CheckRun run = RunCommand("openssl smime -sign -binary -nodetach -outform DER -in '" + p.File("tic.inf") +
+                                   "' -signer '" + SharedSigner().certificate() + "' -inkey '" +
+                                   SharedSigner().key() + "' -out '" + p.File(kCatalog) + "'");
+         EXPECT_EQ(run.exitCode, 0) << run.output;
+     },
+     "tic.inf", {"CATALOG_UNREADABLE"}, -1, false, {}, "of type 1.2.840.113549.1.7.1, not a certificate trust list"},
+    {"resigned_unchanged", [](const TempPackage& p) { Resign(p); }, "tic.inf", {}, 1, true, kBothCovered, ""},
+    {"no_system_named_by_the_stager",
+     [](const TempPackage& p) {
+         ChangeCatalog(p, [](std::string der) {
+             return ReplaceAll(ReplaceAll(der, Wide("2:5.1,"), Wide("2:9.1,")), Wide("2:6.0,"), Wide("2:9.0,"));
+         });
+         Resign(p);
+     },
+     "tic.inf", {"CATALOG_OS_NOT_COVERED"}, 1, true, kBothCovered, "none of the systems the stager accepts by name"},
+    {"no_later_system",
+     [](const TempPackage& p) {
+         ChangeCatalog(p, [](std::string der) {
+             der = ReplaceAll(der, Wide("2:6.1,"), Wide("2:5.0,"));
+             der = ReplaceAll(der, Wide("2:6.2,"), Wide("2:5.2,"));
+             der = ReplaceAll(der, Wide("2:6.3,"), Wide("2:5.2,"));
+             return ReplaceAll(der, Wide("2:10.0"), Wide("2:01.0"));
+         });
+         Resign(p);
+     },
+     "tic.inf", {"CATALOG_OS_NOT_COVERED"}, 1, true, kBothCovered, "none of the later systems (2:6.1 and up)"},
+    {"staged_and_copied_files_not_in_the_catalog",
+     [](const TempPackage& p) {
+         p.Write("other.inf", p.Read("tic.inf") + "[SourceDisksFiles]\r\nextra.sys=1\r\n");
+         p.Write("extra.sys", "driver");
+     },
+     "other.inf", {"NOT_IN_CATALOG"}, 1, false, {{"tic-bootloader.inf", true}, {"tic.inf", true}},
+     "names no member for other.inf (staged); extra.sys (copied)"},
+    {"copied_file_named_under_windows_rules",
+     [](const TempPackage& p) {
+         p.Write("other.inf", p.Read("tic.inf") + "[SourceDisksFiles]\r\nTIC-BOOTLOADER.INF. =1\r\n");
+     },
+     "other.inf", {"NOT_IN_CATALOG"}, 1, false, {{"tic-bootloader.inf", true}, {"tic.inf", true}},
+     "names no member for other.inf (staged): Windows"},
+    {"pe_member_in_a_subfolder_covered",
+     [](const TempPackage& p) {
+         p.Write(std::string("sub/") + kDll, SampleImage());
+         std::string hash = SampleReferenceHash();
+         ChangeCatalog(p, [&hash](std::string der) {
+             EXPECT_EQ(HexUpper(der.substr(kDllDigestAt, kDllDigestSize)), "056399FAACB9FC49F3CF78BFC3D9F2F463E5012E");
+             std::string raw;
+             for (size_t i = 0; i + 1 < hash.size(); i += 2) {
+                 raw += static_cast<char>(std::stoi(hash.substr(i, 2), nullptr, 16));
+             }
+             return der.replace(kDllDigestAt, kDllDigestSize, raw);
+         });
+         Resign(p);
+     },
+     "tic.inf", {}, 1, true, {{"tic.inf", true}, {std::string("sub\\") + kDll, true}, {"tic-bootloader.inf", true}},
+     ""},
+    {"pe_member_changed", [](const TempPackage& p) { p.Write(kDll, SampleImage()); }, "tic.inf",
+     {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
+     "holds its image hash"},
+    {"pe_member_with_a_table_past_its_end", [](const TempPackage& p) { p.Write(kDll, LyingSample()); }, "tic.inf",
+     {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
+     "it is not a valid PE image: its certificate table"},
+    {"file_at_the_read_limit",
+     [](const TempPackage& p) { fs::resize_file(p.File("tic-bootloader.inf"), kCatalogReadLimit); }, "tic.inf",
+     {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
+     "holds its hash"},
+    {"file_one_byte_past_the_read_limit",
+     [](const TempPackage& p) { fs::resize_file(p.File("tic-bootloader.inf"), kCatalogReadLimit + 1); },
+     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
+     "it is larger than 67108864 bytes"},
+};
+
+class CatalogTest : public testing::TestWithParam<CatalogCase> {};
+
+TEST_P(CatalogTest, WarnsAsTheChangeDeserves)
+{
+    const CatalogCase& c = GetParam();
+    TempPackage package;
+    package.CopyFrom(kPololu);
+    package.Write(kCompanionToolName, "tool");
+    c.change(package);
+
+    PackageReport report = CheckFolder(package.path(), c.inf);
+    EXPECT_EQ(WarningCodes(report), c.codes);
+    EXPECT_EQ(report.exitCode, c.codes.empty() ? CHECK_CLEAN : CHECK_WARNINGS);
+    const CatalogReport& catalog = report.catalog;
+    EXPECT_EQ(catalog.checked, c.intact >= 0) << catalog.note;
+    if (catalog.checked) {
+        EXPECT_EQ(catalog.contents.signatureIntact, c.intact == 1) << catalog.contents.signatureProblem;
+        EXPECT_EQ(catalog.contents.signer, c.resigned ? "MERVO Test Signing" : "Pololu Corporation");
+        // The independent verdict on the same bytes.
+        CheckRun verdict = OsslVerify(package.File(kCatalog), c.resigned ? SharedSigner().certificate() : "");
+        EXPECT_EQ(verdict.exitCode == 0, c.intact == 1) << verdict.output;
+    }
+    std::vector<std::pair<std::string, bool>> files;
+    for (const CatalogFileCheck& file : catalog.files) {
+        files.emplace_back(file.name, file.covered);
+        EXPECT_EQ(file.hash.size(), file.problem.empty() ? 40u : 0u) << file.name;
+        EXPECT_EQ(file.peImage, file.name.find(".dll") != std::string::npos) << file.name;
+    }
+    EXPECT_EQ(files, c.files);
+    if (*c.quoted != '\0') {
+        bool found = false;
+        for (const PackageWarning& warning : report.warnings) {
+            found = found || warning.message.find(c.quoted) != std::string::npos;
+        }
+        EXPECT_TRUE(found) << c.quoted << "\n" << FormatReportText(report);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pololu, CatalogTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<CatalogCase>& param) { return std::string(param.param.name); });
+
+// What the catalog says, against the package's README and osslsigncode.
+TEST(PololuCatalog, ReportsSignerTimeVersionsAndHashes)
+{
+    PackageReport report = CheckFolder(kPololu, "tic.inf");
+    const CatalogReport& catalog = report.catalog;
+    EXPECT_EQ(catalog.names, std::vector<std::string>{"pololu.cat"});
+    EXPECT_TRUE(catalog.present);
+    ASSERT_TRUE(catalog.checked) << catalog.note;
+    EXPECT_TRUE(catalog.contents.signatureIntact) << catalog.contents.signatureProblem;
+    EXPECT_EQ(catalog.contents.signer, "Pololu Corporation");
+    EXPECT_EQ(catalog.contents.signingTime, "2019-08-14T21:33:22Z");
+    EXPECT_EQ(catalog.contents.signingTimeSource, "time stamp");
+    EXPECT_EQ(catalog.contents.signatureDigest, "sha256");
+    EXPECT_EQ(catalog.hashAlgorithms, std::vector<std::string>{"sha1"});
+    EXPECT_EQ(catalog.osVersions, (std::vector<std::string>{"2:5.1", "2:6.0", "2:6.1", "2:6.2", "2:6.3", "2:10.0"}));
+    ASSERT_EQ(catalog.files.size(), 2u);
+    EXPECT_EQ(catalog.files[0].hash, "68376c0fb8835325ec262051b58fb5b1841e8c87");
+    EXPECT_EQ(catalog.files[1].hash, "4c6bd36677218e0fc3036cfe1a2a360f777642bb");
+    size_t dllMembers = 0;
+    for (const CatalogMember& member : catalog.contents.members) {
+        dllMembers += member.file == kDll && member.peImage ? 1 : 0;
+    }
+    EXPECT_EQ(dllMembers, 2u);  // two builds of the co-installer, both by image hash
+
+    CheckRun verdict = OsslVerify(kPololu + "/" + kCatalog, "");
+    EXPECT_EQ(verdict.exitCode, 0) << verdict.output;
+    EXPECT_NE(verdict.output.find("Subject: " + catalog.contents.signerSubject + "\n"), std::string::npos)
+        << catalog.contents.signerSubject << "\n" << verdict.output;
+    EXPECT_NE(verdict.output.find("Timestamp time: Aug 14 21:33:22 2019 GMT"), std::string::npos) << verdict.output;
+}
+
+TEST(PololuCatalog, JsonMatchesTheText)
+{
+    CheckRun text = RunCheck({kPololu, "tic.inf"});
+    CheckRun json = RunCheck({kPololu, "tic.inf", "--json"});
+    EXPECT_EQ(text.exitCode, CHECK_WARNINGS);  // the package lacks the companion tool
+    ExpectJsonMatchesText(json.output, text.output);
+    EXPECT_NE(text.output.find("  Signature: intact; signer \"Pololu Corporation\"; signed 2019-08-14T21:33:22Z "
+                               "(time stamp); digest sha256\n"),
+              std::string::npos)
+        << text.output;
+}
+
+}  // namespace
