@@ -10,10 +10,15 @@ TREE_PREFIX=${MERVO_TREE_PREFIX:-}
 # variants, which GoogleTest needs), 64-bit Wine, a virtual X server for
 # Wine's message boxes, CMake, GoogleTest (sources for the Windows side,
 # library for the host side), a host compiler and Python for the PE checks;
-# nlohmann-json (header-only) for the package checker's JSON report.
+# nlohmann-json (header-only) for the package checker's JSON report;
+# OpenSSL's libcrypto for its catalog reader, osslsigncode for signing the
+# distribution's programs and as the tests' independent Authenticode judge,
+# the openssl command for the tests' throw-away certificates, the system's
+# certificate store for osslsigncode's verdict on a vendor-signed catalog.
 PACKAGES=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev
   wine64 xvfb cmake make g++ googletest libgtest-dev python3 nlohmann-json3-dev
+  libssl-dev openssl osslsigncode ca-certificates
 )
 
 as_root() {

@@ -291,7 +291,8 @@ TEST(PololuCatalog, ReportsSignerTimeVersionsAndHashes)
     EXPECT_EQ(verdict.exitCode, 0) << verdict.output;
     EXPECT_NE(verdict.output.find("Subject: " + catalog.contents.signerSubject + "\n"), std::string::npos)
         << catalog.contents.signerSubject << "\n" << verdict.output;
-    EXPECT_NE(verdict.output.find("Timestamp time: Aug 14 21:33:22 2019 GMT"), std::string::npos) << verdict.output;
+    // The time stamp's time, as every osslsigncode version prints it.
+    EXPECT_NE(verdict.output.find("Aug 14 21:33:22 2019 GMT"), std::string::npos) << verdict.output;
 }
 
 TEST(PololuCatalog, JsonMatchesTheText)

@@ -113,8 +113,11 @@ const TestSigner& SharedSigner()
 
 CheckRun OsslVerify(const std::string& file, const std::string& certificate)
 {
-    // -ignore-crl: no revocation list fetch (there is no network).
-    return RunCommand("osslsigncode verify -ignore-crl " +
+    // Newer osslsigncode fetches revocation lists unless told -ignore-crl
+    // (there is no network); older ones fetch none and lack the option.
+    static const bool hasIgnoreCrl =
+        RunCommand("osslsigncode verify --help").output.find("-ignore-crl") != std::string::npos;
+    return RunCommand(std::string("osslsigncode verify ") + (hasIgnoreCrl ? "-ignore-crl " : "") +
                       (certificate.empty() ? std::string() : "-CAfile '" + certificate + "' ") + "-in '" + file + "'");
 }
 
@@ -344,6 +347,29 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
     }
     expectLine(std::string("Companion tool MERVODevCtl.exe: ") +
                (document["companionTool"]["present"].get<bool>() ? "present" : "MISSING"));
+
+    const Json& catalog = document["catalog"];
+    if (catalog["names"].empty()) {
+        EXPECT_TRUE(catalog["name"].is_null());
+        EXPECT_FALSE(catalog["present"].get<bool>());
+    } else {
+        expectLine("Catalog: " + shown(catalog["name"]) +
+                   (catalog["present"].get<bool>() ? " (present)" : " (MISSING)"));
+    }
+    if (catalog["checked"].get<bool>()) {
+        std::string algorithms;
+        for (const Json& algorithm : catalog["hashAlgorithms"]) {
+            algorithms += (algorithms.empty() ? "" : ", ") + shown(algorithm);
+        }
+        expectLine("  Members: " + std::to_string(catalog["members"].get<size_t>()) + " (hashes: " +
+                   (algorithms.empty() ? std::string("none") : algorithms) + ")");
+    }
+    for (const Json& file : catalog["files"]) {
+        expectLine(std::string(file["covered"].get<bool>() ? "  covered      " : "  NOT COVERED  ") +
+                   shown(file["algorithm"]) + " " + (file["kind"] == "pe" ? "pe   " : "flat ") +
+                   (file["hash"].is_null() ? "(" + shown(file["problem"]) + ")" : shown(file["hash"])) + "  \"" +
+                   shown(file["name"]) + "\"");
+    }
 
     // The warnings, in order, right after their count.
     size_t at = 0;
