@@ -4,7 +4,7 @@
 Starts from the zip that the dist target made (which must pass), and makes
 one faulty copy per case: a file missing, a file too many, a file in a
 folder, a changed package file, the 32-bit and 64-bit builds swapped, a
-stager in the place of a tool. Each copy must fail with the expected text.
+stager in the place of a tool or of a checker. Each copy must fail with the expected text.
 
 Usage: test_check_dist.py <the arguments of check_dist.py>
 """
@@ -46,13 +46,17 @@ CASES = [
      "MERVODriverStager64.exe: subsystem 3, expected 2"),
     ("not a program", lambda e: e.update({"MERVODevCtl.exe": b"MZ but nothing more"}),
      "MERVODevCtl.exe: not a PE file"),
+    ("checker builds swapped", lambda e: swap(e, "MERVOPackageCheck.exe", "MERVOPackageCheck64.exe"),
+     "MERVOPackageCheck64.exe: machine"),
+    ("checker missing", lambda e: e.pop("MERVOPackageCheck64.exe"), "missing entry MERVOPackageCheck64.exe"),
+    ("stager as the checker", lambda e: e.update({"MERVOPackageCheck64.exe": e["MERVODriverStager64.exe"]}),
+     "MERVOPackageCheck64.exe: subsystem 2, expected 3"),
 ]
 
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--zip", "--package", "--readme", "--stager32", "--devctl32"):
-        parser.add_argument(option, required=True)
+    check_dist.add_arguments(parser)
     arguments = parser.parse_args()
 
     problems = []
