@@ -23,3 +23,11 @@ target_compile_definitions(host_tests PRIVATE
   MERVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   MERVO_INF_CORPUS="${CMAKE_SOURCE_DIR}/../shared/inf-corpus")
 gtest_discover_tests(host_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS host)
+
+# The platform conformance table on the simulated Windows (the same rows run on
+# the real Win32 table in the Windows trees).
+add_executable(conformance_tests tests/conformance/Conformance_test.cpp
+  tests/conformance/HostMachine.cpp)
+target_include_directories(conformance_tests PRIVATE tests/conformance)
+target_link_libraries(conformance_tests PRIVATE mervo_simulated GTest::gtest_main)
+gtest_discover_tests(conformance_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS conformance)

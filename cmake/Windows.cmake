@@ -57,6 +57,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt AND CMAKE_SIZEOF_VOID_P E
   add_subdirectory(tests/e2e)
 endif()
 
+# The platform conformance table on the real Win32 table.
+add_subdirectory(tests/conformance)
+
 # The distribution zip (target dist) is made from the i686 build.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   include(cmake/Dist.cmake)

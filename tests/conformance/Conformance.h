@@ -1,0 +1,37 @@
+// The platform conformance suite: one table of cases run through the
+// `Platform` table, on the simulated Windows of the host build and on the real
+// Win32 table (under Wine here). A difference between the two shows up as a
+// failing row.
+//
+// Each side provides the machine below: how a test gets an empty folder of its
+// own, how the rows' files are prepared and checked without going through the
+// operations under test, and the child program of the process rows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/PlatformServices.h"
+
+// Makes an empty folder for one test, makes it the current folder and returns
+// its Windows path (no trailing separator). Its drive is the current drive.
+std::string MachineBegin();
+// Removes the test's folder with everything in it.
+void MachineEnd();
+
+// Set-up and checks that bypass the operations under test.
+bool MachineMakeFolder(const std::string& path);
+bool MachineWriteFile(const std::string& path, const std::string& bytes);
+bool MachineReadFile(const std::string& path, std::string* bytes);
+bool MachineSetAttributes(const std::string& path, uint32_t attributes);
+
+// Whether the real table runs under Wine (rows may hold Wine's own answer).
+bool MachineUnderWine();
+
+// The command line of the child program: "exit N" ends at once with code N,
+// "block" runs until MachineEndChild ends it.
+std::string MachineChildCommand(const char* behaviour);
+void MachineEndChild(PsHandle process);
+
+// A registry key that every machine has under HKEY_LOCAL_MACHINE.
+extern const char kPresentKey[];

@@ -1,0 +1,111 @@
+// The conformance machine of the host build: the simulated Windows, its C:
+// drive on a fresh host folder of each test.
+#include <ftw.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "Conformance.h"
+#include "platform/SimulatedPlatform.h"
+
+const char kPresentKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+
+namespace {
+
+const char kFolder[] = "C:\\conformance";
+const char kChild[] = "C:\\conformance-child\\child.exe";
+
+std::string hostRoot;
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    return remove(path);
+}
+
+// The simulator runs no programs: a command line of the child program is
+// played by the script its words name.
+SimProcessScript PlayChild(const std::string& commandLine)
+{
+    std::string quoted = std::string("\"") + kChild + "\"";
+    if (commandLine.compare(0, quoted.size(), quoted) != 0 || !SimFileExists(kChild)) {
+        return SimProcessScript{SIM_PROCESS_FAILS_TO_START, 0};
+    }
+    std::string words = commandLine.substr(quoted.size());
+    unsigned code = 0;
+    if (sscanf(words.c_str(), " exit %u", &code) == 1) {  // NOLINT(cert-err34-c)
+        return SimProcessScript{SIM_PROCESS_ENDS, code};
+    }
+    return SimProcessScript{SIM_PROCESS_RUNS_PAST_WAIT, 0};
+}
+
+}  // namespace
+
+std::string MachineBegin()
+{
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/mervo-conformance-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr) {
+        return "";
+    }
+    hostRoot = name.data();
+    SimReset(hostRoot);
+    SimMakeFolder(kFolder);
+    SimWriteFile(kChild, "MZ");
+    Sim().currentDirectory = kFolder;
+    Sim().registryKeys.push_back(kPresentKey);
+    Sim().onLaunch = PlayChild;
+    return kFolder;
+}
+
+void MachineEnd()
+{
+    if (!hostRoot.empty()) {
+        nftw(hostRoot.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+        hostRoot.clear();
+    }
+}
+
+bool MachineMakeFolder(const std::string& path)
+{
+    SimMakeFolder(path);
+    return SimAttributes(path) != PS_INVALID_FILE_ATTRIBUTES;
+}
+
+bool MachineWriteFile(const std::string& path, const std::string& bytes)
+{
+    SimWriteFile(path, bytes);
+    return SimFileExists(path);
+}
+
+bool MachineReadFile(const std::string& path, std::string* bytes)
+{
+    return SimReadFile(path, bytes);
+}
+
+bool MachineSetAttributes(const std::string& path, uint32_t attributes)
+{
+    if (SimAttributes(path) == PS_INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    SimSetAttributes(path, attributes);
+    return true;
+}
+
+bool MachineUnderWine()
+{
+    return false;
+}
+
+std::string MachineChildCommand(const char* behaviour)
+{
+    return std::string("\"") + kChild + "\" " + behaviour;
+}
+
+void MachineEndChild(PsHandle)
+{
+}
