@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Conformance.h"
-#include "platform/SimulatedPlatform.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 const char kPresentKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 

@@ -71,7 +71,8 @@ TEST_F(LogFileTest, ReadOnlyPreviousLogIsClearedAndReplaced)
     ASSERT_EQ(1, OpenLog(kLogPath));
     CloseLog();
     EXPECT_EQ(kBanner + kClosing, Read(kLogPath));
-    EXPECT_EQ(static_cast<uint32_t>(PS_FILE_ATTRIBUTE_NORMAL), SimAttributes(kLogPath));
+    // Cleared to normal, then written anew: marked for archiving.
+    EXPECT_EQ(static_cast<uint32_t>(PS_FILE_ATTRIBUTE_ARCHIVE), SimAttributes(kLogPath));
 }
 
 TEST_F(LogFileTest, OpeningAgainClosesTheOpenLogFirst)

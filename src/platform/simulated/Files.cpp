@@ -36,6 +36,12 @@ uint32_t CopyChecked(const Resolved& source, const Resolved& target, bool failIf
         if (target.host == source.host) {
             return ERR_SHARING_VIOLATION;
         }
+        // The copy is made with the source's attributes, and Windows does not
+        // replace a hidden or system file with one that lacks them.
+        uint32_t kept = StoredAttributes(target) & (PS_FILE_ATTRIBUTE_HIDDEN | PS_FILE_ATTRIBUTE_SYSTEM);
+        if ((StoredAttributes(source) & kept) != kept) {
+            return PS_ERROR_ACCESS_DENIED;
+        }
     }
     std::string bytes;
     if (!ReadHostFile(source.host, &bytes)) {
@@ -44,8 +50,8 @@ uint32_t CopyChecked(const Resolved& source, const Resolved& target, bool failIf
     if (!WriteHostFile(target.host, bytes)) {
         return PS_ERROR_ACCESS_DENIED;
     }
-    auto stored = State().attributes.find(source.host);
-    StoreAttributes(target.host, stored == State().attributes.end() ? 0 : stored->second);
+    uint32_t copied = StoredAttributes(source) & ~static_cast<uint32_t>(PS_FILE_ATTRIBUTE_NORMAL);
+    StoreAttributes(target.host, copied | PS_FILE_ATTRIBUTE_ARCHIVE);
     return 0;
 }
 
@@ -71,6 +77,9 @@ uint32_t SimGetFileAttributesA(const char* path)
     }
     Resolved file;
     if (uint32_t error = ResolveExisting(path, &file)) {
+        if (file.device) {
+            return PS_FILE_ATTRIBUTE_ARCHIVE;  // NUL and CON answer as files
+        }
         Fail(error);
         return PS_INVALID_FILE_ATTRIBUTES;
     }
@@ -107,6 +116,7 @@ int32_t SimCopyFileA(const char* existing, const char* target, int32_t failIfExi
     }
     Sim().filesRead.push_back(from.windows);
     Sim().filesWritten.push_back(to.windows);
+    Sim().lastError = PS_ERROR_SUCCESS;
     return 1;
 }
 

@@ -112,7 +112,7 @@ void SimSetVersion(uint32_t platformId, uint32_t major, uint32_t minor, uint32_t
 
 std::string SimHostPath(const std::string& windowsPath)
 {
-    Resolved path = ResolvePath(windowsPath.c_str());
+    Resolved path = ResolvePath(windowsPath.c_str(), NO_LIMIT);
     return path.error == 0 ? path.host : "";
 }
 
@@ -122,7 +122,7 @@ void SimWriteFile(const std::string& windowsPath, const std::string& bytes)
     if (slash != std::string::npos && slash > 2) {
         MakeFolders(windowsPath.substr(0, slash));
     }
-    Resolved path = ResolvePath(windowsPath.c_str());
+    Resolved path = ResolvePath(windowsPath.c_str(), NO_LIMIT);
     if (path.error != 0 || !WriteHostFile(path.host, bytes)) {
         fprintf(stderr, "SimWriteFile: cannot write %s\n", windowsPath.c_str());
     }
@@ -130,13 +130,13 @@ void SimWriteFile(const std::string& windowsPath, const std::string& bytes)
 
 bool SimReadFile(const std::string& windowsPath, std::string* bytes)
 {
-    Resolved path = ResolvePath(windowsPath.c_str());
+    Resolved path = ResolvePath(windowsPath.c_str(), NO_LIMIT);
     return path.error == 0 && path.exists && !path.isFolder && ReadHostFile(path.host, bytes);
 }
 
 bool SimFileExists(const std::string& windowsPath)
 {
-    Resolved path = ResolvePath(windowsPath.c_str());
+    Resolved path = ResolvePath(windowsPath.c_str(), NO_LIMIT);
     return path.error == 0 && path.exists && !path.isFolder;
 }
 
@@ -149,7 +149,7 @@ void SimMakeFolder(const std::string& windowsPath)
 
 void SimSetAttributes(const std::string& windowsPath, uint32_t attributes)
 {
-    Resolved path = ResolvePath(windowsPath.c_str());
+    Resolved path = ResolvePath(windowsPath.c_str(), NO_LIMIT);
     if (path.error == 0 && path.exists) {
         StoreAttributes(path.host, attributes);
     }
@@ -157,7 +157,7 @@ void SimSetAttributes(const std::string& windowsPath, uint32_t attributes)
 
 uint32_t SimAttributes(const std::string& windowsPath)
 {
-    Resolved path = ResolvePath(windowsPath.c_str());
+    Resolved path = ResolvePath(windowsPath.c_str(), NO_LIMIT);
     if (path.error != 0 || !path.exists) {
         return PS_INVALID_FILE_ATTRIBUTES;
     }

@@ -55,6 +55,10 @@ void SimSetLastError(uint32_t code)
 uint32_t SimFormatMessageA(uint32_t flags, const void*, uint32_t messageId, uint32_t,
                            char* buffer, uint32_t size, void*)
 {
+    // An allocated text's pointer is null unless a text is made.
+    if ((flags & PS_FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0 && buffer != nullptr) {
+        *reinterpret_cast<char**>(buffer) = nullptr;
+    }
     if (Enter(SIM_FormatMessageA, "FormatMessageA " + Hex(messageId))) {
         return 0;
     }

@@ -16,28 +16,42 @@ namespace simulated {
 
 namespace {
 
-bool IsDevice(const std::string& name)
+// The 8-bit file functions convert a path into a buffer of 261 wide
+// characters: a longer path is refused before it is looked at.
+const size_t kLongestPath = 260;
+
+// Whether `name` (with any extension) names a device: "NUL" and "CON" are on
+// every machine; the ports (COM1-9, LPT1-9, AUX and PRN, which stand for
+// COM1 and LPT1) are absent from the simulated one.
+enum DeviceKind { NOT_A_DEVICE, PRESENT_DEVICE, ABSENT_PORT };
+
+DeviceKind DeviceOf(const std::string& name)
 {
     std::string base = name.substr(0, name.find('.'));
     while (!base.empty() && base.back() == ' ') {
         base.pop_back();
     }
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
-    for (const char* device : kDevices) {
-        if (strcasecmp(base.c_str(), device) == 0) {
-            return true;
-        }
+    if (strcasecmp(base.c_str(), "CON") == 0 || strcasecmp(base.c_str(), "NUL") == 0) {
+        return PRESENT_DEVICE;
+    }
+    if (strcasecmp(base.c_str(), "AUX") == 0 || strcasecmp(base.c_str(), "PRN") == 0) {
+        return ABSENT_PORT;
     }
     if (base.size() == 4 && (strncasecmp(base.c_str(), "COM", 3) == 0 ||
-                             strncasecmp(base.c_str(), "LPT", 3) == 0)) {
-        return base[3] >= '1' && base[3] <= '9';
+                             strncasecmp(base.c_str(), "LPT", 3) == 0) &&
+        base[3] >= '1' && base[3] <= '9') {
+        return ABSENT_PORT;
     }
-    return false;
+    return NOT_A_DEVICE;
 }
 
-// Splits `text` on separators into `parts`, folding "." and ".." and dropping
-// trailing dots and blanks. Returns 0 or a Windows error code.
-uint32_t FoldComponents(const std::string& text, std::vector<std::string>* parts)
+// Splits `text` on separators into `parts`, folding "." and "..". The last
+// name (one that no separator follows) loses all its trailing dots and
+// blanks, a name before a separator only one trailing dot: "pkg.\x" is
+// "pkg\x", while "pkg \x" and "...\x" name folders of those names. A device
+// as the last name makes the whole path that device (`device`). Returns 0 or
+// a Windows error code.
+uint32_t FoldComponents(const std::string& text, std::vector<std::string>* parts, DeviceKind* device)
 {
     size_t start = 0;
     while (start <= text.size()) {
@@ -46,6 +60,7 @@ uint32_t FoldComponents(const std::string& text, std::vector<std::string>* parts
             ++end;
         }
         std::string name = text.substr(start, end - start);
+        bool last = end == text.size();
         start = end + 1;
         if (name.empty() || name == ".") {
             continue;
@@ -61,14 +76,24 @@ uint32_t FoldComponents(const std::string& text, std::vector<std::string>* parts
                 return PS_ERROR_INVALID_NAME;
             }
         }
-        while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+        if (last) {
+            while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+                name.pop_back();
+            }
+        }
+        else if (name.back() == '.' && name.compare(name.size() - 2, 2, "..") != 0) {
             name.pop_back();
         }
         if (name.empty()) {
             continue;
         }
-        if (IsDevice(name)) {
-            return PS_ERROR_ACCESS_DENIED;
+        DeviceKind kind = DeviceOf(name);
+        if (kind != NOT_A_DEVICE) {
+            if (!last) {
+                return PS_ERROR_ACCESS_DENIED;
+            }
+            *device = kind;
+            return kind == PRESENT_DEVICE ? PS_ERROR_ACCESS_DENIED : PS_ERROR_FILE_NOT_FOUND;
         }
         parts->push_back(name);
     }
@@ -102,12 +127,16 @@ bool IsSeparator(char c)
     return c == '\\' || c == '/';
 }
 
-Resolved ResolvePath(const char* path)
+Resolved ResolvePath(const char* path, PathLimit limit)
 {
     Resolved result;
     const std::string text = path == nullptr ? "" : path;
     if (text.empty() || (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1]))) {
         result.error = PS_ERROR_PATH_NOT_FOUND;  // empty, UNC or device namespace
+        return result;
+    }
+    if (limit == CALL_LIMIT && text.size() > kLongestPath) {
+        result.error = PS_ERROR_FILENAME_EXCED_RANGE;
         return result;
     }
     const std::string& current = Sim().currentDirectory;
@@ -122,11 +151,14 @@ Resolved ResolvePath(const char* path)
     bool relative = rest.empty() ? false : !IsSeparator(rest[0]);
     if (relative && current.size() >= 2 && toupper(current[0]) == drive) {
         // A relative path (or "X:name" on the current drive) starts in the current folder.
-        if (FoldComponents(current.substr(2), &parts) != 0) {
+        DeviceKind ignored = NOT_A_DEVICE;
+        if (FoldComponents(current.substr(2) + "\\", &parts, &ignored) != 0) {
             parts.clear();
         }
     }
-    result.error = FoldComponents(rest, &parts);
+    DeviceKind device = NOT_A_DEVICE;
+    result.error = FoldComponents(rest, &parts, &device);
+    result.device = device == PRESENT_DEVICE;
     if (result.error != 0) {
         return result;
     }
@@ -188,11 +220,13 @@ uint32_t ResolveExisting(const char* path, Resolved* file)
 uint32_t StoredAttributes(const Resolved& path)
 {
     auto stored = State().attributes.find(path.host);
-    uint32_t attributes = stored == State().attributes.end() ? 0 : stored->second;
+    bool kept = stored != State().attributes.end();
     if (path.isFolder) {
-        return attributes | PS_FILE_ATTRIBUTE_DIRECTORY;
+        return (kept ? stored->second & ~static_cast<uint32_t>(PS_FILE_ATTRIBUTE_NORMAL) : 0) |
+               PS_FILE_ATTRIBUTE_DIRECTORY;
     }
-    return attributes == 0 ? PS_FILE_ATTRIBUTE_NORMAL : attributes;
+    // A file written anew is marked for archiving until its attributes are set.
+    return kept ? stored->second : PS_FILE_ATTRIBUTE_ARCHIVE;
 }
 
 bool IsReadOnly(const Resolved& path)
@@ -207,13 +241,10 @@ bool IsHiddenOrSystem(const Resolved& path)
 
 void StoreAttributes(const std::string& host, uint32_t attributes)
 {
+    // "Normal" stands alone: with any other attribute it is dropped, and no
+    // attribute at all means normal.
     attributes &= ~static_cast<uint32_t>(PS_FILE_ATTRIBUTE_DIRECTORY | PS_FILE_ATTRIBUTE_NORMAL);
-    if (attributes == 0) {
-        State().attributes.erase(host);
-    }
-    else {
-        State().attributes[host] = attributes;
-    }
+    State().attributes[host] = attributes == 0 ? PS_FILE_ATTRIBUTE_NORMAL : attributes;
 }
 
 bool ReadHostFile(const std::string& host, std::string* bytes)
@@ -234,6 +265,7 @@ bool ReadHostFile(const std::string& host, std::string* bytes)
 
 bool WriteHostFile(const std::string& host, const std::string& bytes)
 {
+    State().attributes.erase(host);  // written anew
     FILE* file = fopen(host.c_str(), "wb");
     if (file == nullptr) {
         return false;
@@ -245,7 +277,7 @@ bool WriteHostFile(const std::string& host, const std::string& bytes)
 // Creates every missing folder of `path` (a Windows path), including itself.
 bool MakeFolders(const std::string& windowsPath)
 {
-    Resolved path = ResolvePath(windowsPath.c_str());
+    Resolved path = ResolvePath(windowsPath.c_str(), NO_LIMIT);
     if (path.error != 0) {
         return false;
     }

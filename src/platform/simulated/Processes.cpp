@@ -75,6 +75,7 @@ bool ProgramExists(const std::string& program)
 
 int32_t SimRegOpenKeyExA(PsKey root, const char* subKey, uint32_t, uint32_t, PsKey* result)
 {
+    *result = nullptr;  // what the Windows table hands back when the key cannot be opened
     if (Enter(SIM_RegOpenKeyExA, "RegOpenKeyExA " + Text(subKey))) {
         uint32_t code = Sim().failError[SIM_RegOpenKeyExA];
         return static_cast<int32_t>(code != 0 ? code : PS_ERROR_ACCESS_DENIED);
@@ -145,6 +146,7 @@ int32_t SimCreateProcessA(const char* applicationName, char* commandLine, void*,
     processInformation->hThread = NewHandle(HANDLE_THREAD, index);
     processInformation->dwProcessId = static_cast<uint32_t>(1000 + 4 * index);
     processInformation->dwThreadId = static_cast<uint32_t>(1002 + 4 * index);
+    sim.lastError = PS_ERROR_SUCCESS;
     return 1;
 }
 

@@ -57,6 +57,25 @@ bool HasValidSignature(const std::string& inf)
 }
 
 // Stores the INF as C:\WINDOWS\inf\oem<N>.inf; returns 0 or an error code.
+// Whether the INF text's first line that is neither blank nor a comment
+// starts a section; a text without any such line counts as one.
+bool StartsWithSection(const std::string& inf)
+{
+    size_t start = 0;
+    while (start < inf.size()) {
+        size_t end = inf.find('\n', start);
+        std::string line = inf.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? inf.size() : end + 1;
+        line = Trim(line.substr(0, line.find(';')));
+        if (!line.empty()) {
+            return line[0] == '[';
+        }
+    }
+    return true;
+}
+
+// Stores the INF as C:\WINDOWS\inf\oem<N>.inf, or finds the stored copy with
+// the same bytes; returns 0 or an error code.
 uint32_t StageInf(const char* sourceInf, SimStagedInf* record)
 {
     Resolved source = ResolvePath(sourceInf);
@@ -69,8 +88,21 @@ uint32_t StageInf(const char* sourceInf, SimStagedInf* record)
     }
     // Read as text: a Ctrl-Z ends it.
     std::string text = bytes.substr(0, bytes.find('\x1a'));
+    if (!StartsWithSection(text)) {
+        return ERR_EXPECTED_SECTION_NAME;
+    }
     if (!HasValidSignature(text)) {
         return ERR_WRONG_INF_STYLE;
+    }
+    for (unsigned number = 0; number < State().oemCount; ++number) {
+        std::string stored;
+        std::string name = "C:\\WINDOWS\\inf\\oem" + std::to_string(number) + ".inf";
+        Resolved copy = ResolvePath(name.c_str());
+        if (copy.exists && ReadHostFile(copy.host, &stored) && stored == bytes) {
+            record->storedAs = copy.windows;
+            Sim().filesRead.push_back(source.windows);
+            return 0;
+        }
     }
     std::string name = "C:\\WINDOWS\\inf\\oem" + std::to_string(State().oemCount) + ".inf";
     Resolved target = ResolvePath(name.c_str());
@@ -117,16 +149,22 @@ int32_t SimSetupCopyOEMInfA(const char* sourceInfFileName, const char* sourceMed
     if (error != 0) {
         return static_cast<int32_t>(Fail(error));
     }
+    // The INF is stored now; a name buffer too small for its name still
+    // fails the call, with the size it needs.
     const std::string& stored = record.storedAs;
-    if (destinationInfFileName != nullptr && stored.size() < destinationInfFileNameSize) {
+    if (requiredSize != nullptr) {
+        *requiredSize = static_cast<uint32_t>(stored.size() + 1);
+    }
+    if (destinationInfFileName != nullptr) {
+        if (stored.size() >= destinationInfFileNameSize) {
+            return static_cast<int32_t>(Fail(PS_ERROR_INSUFFICIENT_BUFFER));
+        }
         memcpy(destinationInfFileName, stored.c_str(), stored.size() + 1);
         if (destinationInfFileNameComponent != nullptr) {
             *destinationInfFileNameComponent = destinationInfFileName + stored.rfind('\\') + 1;
         }
     }
-    if (requiredSize != nullptr) {
-        *requiredSize = static_cast<uint32_t>(stored.size() + 1);
-    }
+    sim.lastError = PS_ERROR_SUCCESS;
     return 1;
 }
 

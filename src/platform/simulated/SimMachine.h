@@ -21,6 +21,7 @@ enum : uint32_t {
     ERR_FILE_EXISTS = 80,
     ERR_PROC_NOT_FOUND = 127,
     ERR_MR_MID_NOT_FOUND = 317,
+    ERR_EXPECTED_SECTION_NAME = 0xE0000000,
     ERR_WRONG_INF_STYLE = 0xE0000100,
 };
 
@@ -57,14 +58,19 @@ struct Resolved {
     bool exists = false;
     bool isFolder = false;
     bool parentIsFolder = false; // every component but the last exists as a folder
+    bool device = false;         // names NUL or CON (error is then ACCESS_DENIED)
 };
 
 bool IsSeparator(char c);
 
-// Resolves a Windows path the way Windows does: case-insensitive names, "\"
-// or "/" separators, "." and ".." folded, trailing dots and blanks dropped,
-// invalid characters and device names refused.
-Resolved ResolvePath(const char* path);
+// Resolves a Windows path the way Windows does: at most 260 characters,
+// case-insensitive names, "\" or "/" separators, "." and ".." folded,
+// trailing dots and blanks dropped from the last name (one trailing dot from
+// the others), invalid characters and device names refused.
+// The machine's own set-up (the Sim* helpers of tests) is not held to the
+// length limit: Windows can hold longer paths than its 8-bit calls take.
+enum PathLimit { CALL_LIMIT, NO_LIMIT };
+Resolved ResolvePath(const char* path, PathLimit limit = CALL_LIMIT);
 
 // The error for a path that names nothing: 2 when its folder exists, else 3.
 uint32_t MissingError(const Resolved& path);
@@ -79,6 +85,7 @@ bool IsHiddenOrSystem(const Resolved& path);
 void StoreAttributes(const std::string& host, uint32_t attributes);
 
 bool ReadHostFile(const std::string& host, std::string* bytes);
+// Writes the file anew: it is then marked for archiving (no stored attributes).
 bool WriteHostFile(const std::string& host, const std::string& bytes);
 
 // Creates every missing folder of `path` (a Windows path), including itself.

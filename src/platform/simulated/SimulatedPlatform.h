@@ -1,9 +1,11 @@
 // A simulated Windows machine for host builds: the PlatformServices table
 // backed by host folders and settable state, for tests and host tools.
 //
-// Drives map onto host folders; paths follow Windows rules (case-insensitive
-// names, "\" or "/" separators, "." and ".." folded, trailing dots and blanks
-// dropped from each name, invalid characters refused). Text streams behave as
+// Drives map onto host folders; paths follow Windows rules (at most 260
+// characters, case-insensitive names, "\" or "/" separators, "." and ".."
+// folded, trailing dots and blanks dropped from the last name, invalid
+// characters refused, NUL and CON devices, no ports). A file written anew is
+// marked for archiving. Text streams behave as
 // the Windows C runtime's: CR LF reads as one newline, Ctrl-Z ends a text read,
 // a newline is written as CR LF.
 //
@@ -110,7 +112,9 @@ struct SimWindows {
 
     // SetupCopyOEMInfA: when set, replaces the default behaviour (which
     // stores a copy of an INF with a valid [Version] signature as
-    // C:\WINDOWS\inf\oem<N>.inf, and refuses any other with 0xE0000100).
+    // C:\WINDOWS\inf\oem<N>.inf, or finds the stored copy with the same
+    // bytes; refuses a text that does not start with a section with
+    // 0xE0000000 and any other INF with 0xE0000100).
     std::function<int32_t(const char* sourceInf)> onSetupCopyOEMInf;
 
     // Records.

@@ -102,8 +102,7 @@ FILE* SimOpenStream(const char* path, const char* mode)
     }
     const std::string modeText = mode == nullptr ? "" : mode;
     if (modeText.empty() || strchr("rwa", modeText[0]) == nullptr) {
-        Fail(PS_ERROR_INVALID_PARAMETER);
-        return nullptr;
+        return nullptr;  // the C runtime refuses the mode before any system call
     }
     bool update = modeText.find('+') != std::string::npos;
     bool binary = modeText.find('b') != std::string::npos;
@@ -134,6 +133,13 @@ FILE* SimOpenStream(const char* path, const char* mode)
     if (host == nullptr) {
         Fail(error != 0 ? error : PS_ERROR_ACCESS_DENIED);
         return nullptr;
+    }
+    // Opening for writing or appending creates the file or opens an existing
+    // one, and says which; "w" writes it anew.
+    bool creates = modeText[0] != 'r';
+    Sim().lastError = creates && file.exists ? PS_ERROR_ALREADY_EXISTS : PS_ERROR_SUCCESS;
+    if (modeText[0] == 'w') {
+        State().attributes.erase(file.host);
     }
     StreamCookie* cookie = new StreamCookie{host, !binary, false, State().generation};
     cookie_io_functions_t functions = {StreamRead, StreamWrite, StreamSeek, StreamClose};

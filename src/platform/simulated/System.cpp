@@ -32,8 +32,10 @@ uint32_t SimGetModuleFileNameA(PsHandle module, char* fileName, uint32_t size)
     const std::string& path = Sim().modulePath;
     if (path.size() < size) {
         memcpy(fileName, path.c_str(), path.size() + 1);
+        Sim().lastError = PS_ERROR_SUCCESS;
         return static_cast<uint32_t>(path.size());
     }
+    // As from Windows Vista: the name cut to the buffer and terminated.
     if (size > 0) {
         memcpy(fileName, path.c_str(), size - 1);
         fileName[size - 1] = '\0';

@@ -18,7 +18,7 @@ TEST_F(SimulatedPlatformTest, ResetRestoresTheTableAndAFreshMachine)
     EXPECT_EQ(Platform.GetTempPathA(sizeof buffer, buffer), 8u);
     EXPECT_FALSE(Sim().failAlways[SIM_DeleteFileA]);
     EXPECT_TRUE(Sim().boxes.empty());
-    EXPECT_EQ(SimAttributes("C:\\pkg\\a.txt"), PS_FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(SimAttributes("C:\\pkg\\a.txt"), PS_FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(Sim().version.dwBuildNumber, 2600u);
     EXPECT_STREQ(Sim().version.szCSDVersion, "Service Pack 3");
     for (const char* folder : {"C:\\WINDOWS\\system32\\drivers", "C:\\WINDOWS\\inf", "C:\\Temp", "C:\\pkg"}) {

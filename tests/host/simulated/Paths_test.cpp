@@ -4,58 +4,30 @@
 
 namespace {
 
+// The path rules that the conformance table (tests/conformance) checks on both
+// machines are not repeated here; these rows need the simulated machine's own
+// drives and folders.
 struct PathCase {
     const char* path;
     uint32_t attributes;  // expected result of GetFileAttributesA
     uint32_t error;       // expected last error when INVALID_FILE_ATTRIBUTES
 };
 
-TEST_F(SimulatedPlatformTest, PathsFollowWindowsRules)
+TEST_F(SimulatedPlatformTest, PathsOfTheSimulatedMachine)
 {
     Write("C:\\pkg\\Driver.SYS", "x");
-    const uint32_t kFile = PS_FILE_ATTRIBUTE_NORMAL;
     const uint32_t kFolder = PS_FILE_ATTRIBUTE_DIRECTORY;
     const uint32_t kNone = PS_INVALID_FILE_ATTRIBUTES;
     const PathCase cases[] = {
-        {"C:\\pkg\\Driver.SYS", kFile, 0},
-        {"c:/PKG/driver.sys", kFile, 0},
-        {"C:\\pkg/./Driver.SYS", kFile, 0},
-        {"C:\\pkg\\nowhere\\..\\Driver.SYS", kFile, 0},
-        {"C:\\..\\..\\pkg\\Driver.SYS", kFile, 0},
-        {"C:\\\\pkg\\\\\\Driver.SYS", kFile, 0},
-        {"C:\\pkg\\Driver.SYS. .", kFile, 0},
-        {"C:\\pkg. \\Driver.SYS", kFile, 0},
-        {"C:\\pkg\\...\\Driver.SYS", kFile, 0},
-        {"pkg\\Driver.SYS", kFile, 0},
-        {"\\pkg\\Driver.SYS", kFile, 0},
-        {"C:pkg\\Driver.SYS", kFile, 0},
+        {"C:\\..\\..\\pkg\\Driver.SYS", PS_FILE_ATTRIBUTE_ARCHIVE, 0},
         {"C:", kFolder, 0},
-        {"C:\\", kFolder, 0},
-        {"C:\\PKG", kFolder, 0},
-        {"C:\\pkg\\missing.sys", kNone, PS_ERROR_FILE_NOT_FOUND},
-        {"C:\\pkg\\COM0", kNone, PS_ERROR_FILE_NOT_FOUND},
-        {"C:\\pkg\\CONSOLE.txt", kNone, PS_ERROR_FILE_NOT_FOUND},
-        {"C:\\nowhere\\Driver.SYS", kNone, PS_ERROR_PATH_NOT_FOUND},
-        {"C:\\pkg\\Driver.SYS\\x", kNone, PS_ERROR_PATH_NOT_FOUND},
         {"\\\\server\\share\\Driver.SYS", kNone, PS_ERROR_PATH_NOT_FOUND},
         {"Q:\\pkg\\Driver.SYS", kNone, PS_ERROR_PATH_NOT_FOUND},
-        {"", kNone, PS_ERROR_PATH_NOT_FOUND},
-        {"C:\\pkg\\a<b", kNone, PS_ERROR_INVALID_NAME},
-        {"C:\\pkg\\a>b", kNone, PS_ERROR_INVALID_NAME},
         {"C:\\pkg\\a:b", kNone, PS_ERROR_INVALID_NAME},
-        {"C:\\pkg\\a\"b", kNone, PS_ERROR_INVALID_NAME},
-        {"C:\\pkg\\a|b", kNone, PS_ERROR_INVALID_NAME},
-        {"C:\\pkg\\a?b", kNone, PS_ERROR_INVALID_NAME},
-        {"C:\\pkg\\a*b", kNone, PS_ERROR_INVALID_NAME},
-        {"C:\\pkg\\a\tb", kNone, PS_ERROR_INVALID_NAME},
         {"C:\\a?\\..\\pkg", kNone, PS_ERROR_INVALID_NAME},
-        {"C:\\pkg\\CON", kNone, PS_ERROR_ACCESS_DENIED},
-        {"C:\\pkg\\nul.txt", kNone, PS_ERROR_ACCESS_DENIED},
-        {"C:\\pkg\\Aux", kNone, PS_ERROR_ACCESS_DENIED},
-        {"C:\\pkg\\prn.log", kNone, PS_ERROR_ACCESS_DENIED},
-        {"C:\\pkg\\com1", kNone, PS_ERROR_ACCESS_DENIED},
-        {"C:\\pkg\\LPT9.inf", kNone, PS_ERROR_ACCESS_DENIED},
         {"C:\\con\\Driver.SYS", kNone, PS_ERROR_ACCESS_DENIED},
+        {"C:\\pkg\\LPT9.inf", kNone, PS_ERROR_FILE_NOT_FOUND},  // no such port here
+        {"C:\\pkg\\Aux", kNone, PS_ERROR_FILE_NOT_FOUND},
     };
     for (const PathCase& c : cases) {
         Platform.SetLastError(0);
@@ -64,14 +36,20 @@ TEST_F(SimulatedPlatformTest, PathsFollowWindowsRules)
             EXPECT_EQ(Platform.GetLastError(), c.error) << c.path;
         }
     }
+    // The machine's own set-up takes paths longer than the calls do.
+    std::string deep = "C:\\" + std::string(200, 'd') + "\\" + std::string(200, 'e');
+    SimMakeFolder(deep);
+    EXPECT_NE(SimAttributes(deep), kNone);
+    EXPECT_EQ(Platform.GetFileAttributesA(deep.c_str()), kNone);
+    EXPECT_EQ(Platform.GetLastError(), PS_ERROR_FILENAME_EXCED_RANGE);
 }
 
 TEST_F(SimulatedPlatformTest, RelativePathsStartInTheCurrentFolderAndDrivesMapToFolders)
 {
     Write("C:\\pkg\\MERVOUSB.inf", "x");
     Sim().currentDirectory = "C:\\pkg";
-    EXPECT_EQ(Platform.GetFileAttributesA("mervousb.inf"), PS_FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(Platform.GetFileAttributesA("..\\pkg\\MERVOUSB.inf"), PS_FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(Platform.GetFileAttributesA("mervousb.inf"), PS_FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(Platform.GetFileAttributesA("..\\pkg\\MERVOUSB.inf"), PS_FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(Platform.GetFileAttributesA("\\MERVOUSB.inf"), PS_INVALID_FILE_ATTRIBUTES);
 
     std::string other = root + "/d-drive";

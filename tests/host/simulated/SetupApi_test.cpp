@@ -60,15 +60,24 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresInfsWithAKnownSignature)
     EXPECT_FALSE(Sim().stagedInfs.back().requiredSizeGiven);
 }
 
-TEST_F(SimulatedPlatformTest, SetupCopyOEMInfLeavesASmallBufferAlone)
+TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresOnceAndCanBeScripted)
 {
+    // A too small name buffer fails the call, but the INF is stored; staged
+    // again, the same bytes find that copy.
     Write("C:\\pkg\\MERVOUSB.inf", "[Version]\nSignature=$Chicago$\n");
     char destination[8] = "keep";
     uint32_t required = 0;
-    EXPECT_NE(Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, destination,
+    EXPECT_EQ(Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, destination,
                                         sizeof destination, &required, nullptr), 0);
+    EXPECT_EQ(Platform.GetLastError(), PS_ERROR_INSUFFICIENT_BUFFER);
     EXPECT_STREQ(destination, "keep");
     EXPECT_EQ(required, strlen("C:\\WINDOWS\\inf\\oem0.inf") + 1);
+    EXPECT_TRUE(SimFileExists("C:\\WINDOWS\\inf\\oem0.inf"));
+    Write("C:\\pkg\\copy.inf", "[Version]\nSignature=$Chicago$\n");
+    EXPECT_NE(Platform.SetupCopyOEMInfA("C:\\pkg\\copy.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0, nullptr,
+                                        nullptr), 0);
+    EXPECT_EQ(Sim().stagedInfs.back().storedAs, "C:\\WINDOWS\\inf\\oem0.inf");
+    EXPECT_EQ(Sim().filesWritten, std::vector<std::string>{"C:\\WINDOWS\\inf\\oem0.inf"});
 
     Sim().onSetupCopyOEMInf = [](const char* source) {
         Platform.SetLastError(strstr(source, "MERVO") != nullptr ? 0xE0000100 : 0);
@@ -77,7 +86,7 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfLeavesASmallBufferAlone)
     EXPECT_EQ(Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0, nullptr, nullptr), 0);
     EXPECT_EQ(Platform.GetLastError(), 0xE0000100u);
     EXPECT_FALSE(SimFileExists("C:\\WINDOWS\\inf\\oem1.inf"));
-    EXPECT_EQ(Sim().stagedInfs.size(), 2u);
+    EXPECT_EQ(Sim().stagedInfs.size(), 3u);
 }
 
 TEST_F(SimulatedPlatformTest, IsWow64ProcessAnswersOnlyWhenKnown)
