@@ -15,7 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -248,102 +248,124 @@ protected:
     }
 };
 
-// The exit code and boxes expected when exactly one call failed: `entry` is its
-// trace entry and `occurrence` counts the calls of the same operation before
-// it (for OpenStream, the openings of the INF before it).
-struct Expected {
+// Stand-ins in a row's boxes: the success box when the run displays it, and
+// the system error box of the simulator's default code (with or without its
+// system text).
+const char kDone[] = "<success box unless nodisplay>";
+const char kSystem[] = "<system error box>";
+const int ANY = -1;
+
+// What a run ends with when exactly one call failed. A row applies when the
+// failed call's trace entry starts with `call` and `occurrence` calls whose
+// entries start with `call` came before it (ANY: however many); the first row
+// that applies is the prediction, so a machine's last row (call "") is the
+// default for every call not named above it.
+struct SingleFailureRow {
+    Machine machine;
+    const char* call;
+    int occurrence;
     int code;
-    std::vector<std::string> boxes;
-    std::string line;  // a log line that must be present ("" none)
+    std::vector<const char*> boxes;
+    const char* line;  // a log line that must be present ("" none)
 };
 
-Expected ExpectSingleFailure(const SweepConfig& config, const std::string& entry, int occurrence)
-{
-    const std::string operation = OperationOf(entry);
-    const bool display = std::string(config.argumentText).find("nodisplay") == std::string::npos;
-    const std::vector<std::string> none;
-    const std::vector<std::string> done = display ? std::vector<std::string>{kSuccess} : none;
-    const std::string systemBox = config.formatMessageFails ? kAccessDeniedNoText : kAccessDenied;
+const SingleFailureRow kSingleFailures[] = {
+    // NT 4 SP6a: refused in any case; the hotfix key decides between 6 and 6a.
+    {NT4_SP6A, "GetTempPathA", ANY, 1, {kTempBox.c_str()}, ""},
+    {NT4_SP6A, "MessageBoxA", ANY, 2, {}, ""},
+    {NT4_SP6A, "RegOpenKeyExA", ANY, 2, {kNtRefusal.c_str()}, "GetOSVersion | GetOSVersion | Service Pack 6 (Build 1381)"},
+    {NT4_SP6A, "RegCloseKey", ANY, 2, {kNtRefusal.c_str()}, "GetOSVersion | GetOSVersion | Service Pack 6a (Build 1381)"},
+    {NT4_SP6A, "", ANY, 2, {kNtRefusal.c_str()}, ""},
 
-    if (config.machine == NT4_SP6A) {
-        // Refused in any case; the hotfix key decides between 6 and 6a.
-        if (operation == "GetTempPathA") return {1, {kTempBox}, ""};
-        if (operation == "MessageBoxA") return {2, none, ""};
-        if (operation == "RegOpenKeyExA")
-            return {2, {kNtRefusal}, "GetOSVersion | GetOSVersion | Service Pack 6 (Build 1381)"};
-        if (operation == "RegCloseKey")
-            return {2, {kNtRefusal}, "GetOSVersion | GetOSVersion | Service Pack 6a (Build 1381)"};
-        return {2, {kNtRefusal}, ""};
-    }
-    if (config.machine == WOW64) {
-        // The hand-off: the 64-bit build's exit code (0 here) is passed on.
-        if (operation == "IsWow64Process") return {0, done, ""};  // the question failed: run here
-        if (operation == "GetModuleFileNameA" || operation == "GetFileAttributesA" ||
-            operation == "CreateProcessA") {
-            return {23, {kMissing64}, ""};
-        }
-        // The 64-bit build started but its end or exit code is unknown: 23
-        // without a box of its own (the 64-bit build shows its own boxes).
-        if (operation == "WaitForSingleObject" || operation == "GetExitCodeProcess") return {23, none, ""};
-        return {0, none, ""};  // CloseHandle
-    }
+    // WOW64: the hand-off passes on the 64-bit build's exit code (0 here).
+    {WOW64, "IsWow64Process", ANY, 0, {kDone}, ""},  // the question failed: the run stays here
+    {WOW64, "GetModuleFileNameA", ANY, 23, {kMissing64.c_str()}, ""},
+    {WOW64, "GetFileAttributesA", ANY, 23, {kMissing64.c_str()}, ""},
+    {WOW64, "CreateProcessA", ANY, 23, {kMissing64.c_str()}, ""},
+    // The 64-bit build started but its end or exit code is unknown: 23
+    // without a box of its own (the 64-bit build shows its own boxes).
+    {WOW64, "WaitForSingleObject", ANY, 23, {}, ""},
+    {WOW64, "GetExitCodeProcess", ANY, 23, {}, ""},
+    {WOW64, "", ANY, 0, {}, ""},  // CloseHandle
 
     // Windows XP: the whole sequence.
-    if (operation == "GetTempPathA") return {1, {kTempBox}, ""};
-    if (operation == "GetModuleFileNameA")
-        return {21, none, "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!"};
-    if (operation == "GetSystemDirectoryA") {
-        // The sequence's own look-up of the driver folder is not checked
-        // (staging then gets an empty media location); the copy step's is.
-        if (occurrence == 0) return {0, done, ""};
-        return {23, {systemBox}, ""};
-    }
-    if (operation == "OpenStream") {
-        if (entry.find("MERVOStageLog.txt") != std::string::npos) return {0, done, ""};  // no log, no harm
-        // Openings 1 and 2 read the device table, 3 is the copy step's.
-        if (occurrence < 2) return {15, none, ""};
-        return {23, {systemBox}, "INFManager | CopyDriverFiles | Error: INF file opening failed !!"};
-    }
-    if (operation == "CopyFileA") {
-        const std::string name = occurrence == 0 ? "mervousb.sys" : "mervoser.sys";
-        return {0, done,
-                "INFManager | CopyDriverFiles | Error while copying file C:\\pkg\\" + name +
-                    " to C:\\WINDOWS\\System32\\Drivers\\" + name + " !!"};
-    }
-    if (operation == "CreateProcessA") {
-        std::vector<std::string> boxes{occurrence == 0 ? kRemoveBox : kRescanBox};
-        boxes.insert(boxes.end(), done.begin(), done.end());
-        return {0, boxes,
-                occurrence == 0 ? "MERVODriverStager | RemoveDriverInstances | Error: Driver instances remove failed !!"
-                                : "MERVODriverStager | RemountDriverInstances | Error: Driver instances mount failed !!"};
-    }
-    if (operation == "SetupCopyOEMInfA") return {22, {systemBox}, ""};
-    if (operation == "MessageBoxA") return {0, none, ""};  // the success box itself failed: nothing to show
+    {XP, "GetTempPathA", ANY, 1, {kTempBox.c_str()}, ""},
+    {XP, "GetModuleFileNameA", ANY, 21, {},
+     "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!"},
+    // The sequence's own look-up of the driver folder is not checked
+    // (staging then gets an empty media location); the copy step's is.
+    {XP, "GetSystemDirectoryA", 0, 0, {kDone}, ""},
+    {XP, "GetSystemDirectoryA", ANY, 23, {kSystem}, ""},
+    {XP, "OpenStream C:\\Temp\\MERVOStageLog.txt", ANY, 0, {kDone}, ""},  // no log, no harm
+    // Openings 1 and 2 of the INF read the device table, 3 is the copy step's.
+    {XP, "OpenStream C:\\pkg\\MERVOUSB.inf", 0, 15, {}, ""},
+    {XP, "OpenStream C:\\pkg\\MERVOUSB.inf", 1, 15, {}, ""},
+    {XP, "OpenStream C:\\pkg\\MERVOUSB.inf", 2, 23, {kSystem},
+     "INFManager | CopyDriverFiles | Error: INF file opening failed !!"},
+    {XP, "CopyFileA", 0, 0, {kDone},
+     "INFManager | CopyDriverFiles | Error while copying file C:\\pkg\\mervousb.sys to "
+     "C:\\WINDOWS\\System32\\Drivers\\mervousb.sys !!"},
+    {XP, "CopyFileA", 1, 0, {kDone},
+     "INFManager | CopyDriverFiles | Error while copying file C:\\pkg\\mervoser.sys to "
+     "C:\\WINDOWS\\System32\\Drivers\\mervoser.sys !!"},
+    {XP, "CreateProcessA", 0, 0, {kRemoveBox.c_str(), kDone},
+     "MERVODriverStager | RemoveDriverInstances | Error: Driver instances remove failed !!"},
+    {XP, "CreateProcessA", 1, 0, {kRescanBox.c_str(), kDone},
+     "MERVODriverStager | RemountDriverInstances | Error: Driver instances mount failed !!"},
+    {XP, "SetupCopyOEMInfA", ANY, 22, {kSystem}, ""},
+    {XP, "MessageBoxA", ANY, 0, {}, ""},  // the success box itself failed: nothing to show
     // Failures the run rightly passes over: clearing attributes (of a file
     // that may not exist), deleting a stale copy, a failed wait or close on
     // the companion tool (its result is never used), the first version
     // record (the plain one is asked next), the WOW64 question (a 32-bit
     // system cannot answer it).
-    return {0, done, ""};
-}
+    {XP, "", ANY, 0, {kDone}, ""},
+};
 
-int Occurrence(const Outcome& outcome)
+// The calls before the failed one whose trace entries start with `call`.
+int Occurrence(const Outcome& outcome, const std::string& call)
 {
-    const std::string operation = OperationOf(outcome.failedEntry);
     int count = 0;
     for (const std::string& entry : outcome.trace) {
         if (entry == outcome.failedEntry) break;
-        if (OperationOf(entry) != operation) continue;
-        if (operation == "OpenStream" && entry.find("MERVOUSB.inf") == std::string::npos) continue;
-        ++count;
+        if (entry.rfind(call, 0) == 0) ++count;
     }
     return count;
+}
+
+// The first row of the table that applies to the run's one failure.
+const SingleFailureRow* RowFor(Machine machine, const Outcome& outcome, int* occurrence)
+{
+    for (const SingleFailureRow& row : kSingleFailures) {
+        if (row.machine != machine || outcome.failedEntry.rfind(row.call, 0) != 0) continue;
+        *occurrence = Occurrence(outcome, row.call);
+        if (row.occurrence == ANY || row.occurrence == *occurrence) return &row;
+    }
+    return nullptr;
+}
+
+// The row's boxes with its stand-ins replaced for the configuration.
+std::vector<std::string> ExpectedBoxes(const SweepConfig& config, const SingleFailureRow& row)
+{
+    const bool display = std::string(config.argumentText).find("nodisplay") == std::string::npos;
+    std::vector<std::string> boxes;
+    for (const char* box : row.boxes) {
+        if (box == kDone) {
+            if (display) boxes.push_back(kSuccess);
+        } else if (box == kSystem) {
+            boxes.push_back(config.formatMessageFails ? kAccessDeniedNoText : kAccessDenied);
+        } else {
+            boxes.push_back(box);
+        }
+    }
+    return boxes;
 }
 
 TEST_F(FaultSweepTest, EveryFailableCallOfAWholeRunFailedInTurn)
 {
     long totalRuns = 0;
     long totalFaults = 0;
+    std::set<const SingleFailureRow*> rowsUsed;
     for (const SweepConfig& config : kConfigs) {
         SCOPED_TRACE(config.name);
         runs = 0;
@@ -361,12 +383,17 @@ TEST_F(FaultSweepTest, EveryFailableCallOfAWholeRunFailedInTurn)
             // The run is the clean one up to the failed call, so the call is made.
             ASSERT_EQ(1, outcome.failures);
             SCOPED_TRACE(outcome.failedEntry);
-            const Expected expected = ExpectSingleFailure(config, outcome.failedEntry, Occurrence(outcome));
-            EXPECT_EQ(expected.code, outcome.code);
-            EXPECT_EQ(expected.boxes, outcome.boxes);
-            if (!expected.line.empty()) {
-                EXPECT_NE(outcome.lines.end(), std::find(outcome.lines.begin(), outcome.lines.end(), expected.line))
-                    << "missing log line " << expected.line;
+            int occurrence = 0;
+            const SingleFailureRow* row = RowFor(config.machine, outcome, &occurrence);
+            ASSERT_NE(nullptr, row) << "no row for " << outcome.failedEntry;
+            rowsUsed.insert(row);
+            SCOPED_TRACE(std::string("row ") + row->call + " #" + std::to_string(occurrence));
+            EXPECT_EQ(row->code, outcome.code);
+            EXPECT_EQ(ExpectedBoxes(config, *row), outcome.boxes);
+            const std::string line = row->line;
+            if (!line.empty()) {
+                EXPECT_NE(outcome.lines.end(), std::find(outcome.lines.begin(), outcome.lines.end(), line))
+                    << "missing log line " << line;
             }
             // A failed deletion of a stale copy is not logged as done.
             if (OperationOf(outcome.failedEntry) == "DeleteFileA") {
@@ -379,6 +406,10 @@ TEST_F(FaultSweepTest, EveryFailableCallOfAWholeRunFailedInTurn)
         Report("nth-call", config, calls);
         totalRuns += runs;
         totalFaults += injected;
+    }
+    // A row that no run needed predicts nothing: the table has drifted from the runs.
+    for (const SingleFailureRow& row : kSingleFailures) {
+        EXPECT_EQ(1u, rowsUsed.count(&row)) << "unused row " << row.call << " #" << row.occurrence;
     }
     printf("[fault-sweep] mode=nth-call total runs=%ld faults=%ld\n", totalRuns, totalFaults);
 }
