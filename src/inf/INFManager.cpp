@@ -12,6 +12,7 @@ static const char kVidTag[] = "USB\\VID_";
 static const char kPidTag[] = "&PID_";
 static const char kDefaultDescription[] = "MERVO USB Device";
 static const char kOpenFailed[] = "Error: INF file opening failed !!";
+static const char kReadFailed[] = "Error: INF file reading failed !!";
 
 enum { MESSAGE_SIZE = 512 };
 
@@ -329,6 +330,15 @@ int CopyDriverFiles(const char* infPath, const char* programFolder)
             CopyDriverFile(programFolder, folder, line);
         }
     }
+    // A read error would end the section early: driver files named after it
+    // would be missing while the step reported success. It fails the step
+    // like an INF that cannot be opened; the read's error code stays the
+    // thread's last error for the box.
+    int readFailed = ferror(inf);
     fclose(inf);
+    if (readFailed != 0) {
+        WriteLog(kModule, "CopyDriverFiles", kReadFailed);
+        return 3;
+    }
     return 0;
 }

@@ -56,5 +56,5 @@ const char* InfBaseName(const char* infFileName);
 // Deletes the stale INF and PNF from the Windows INF folder and copies the files
 // of [SourceDisksFiles] from `programFolder` into System32\Drivers.
 // 0 done (failed copies included), 1 no INF path, 2 no usable system folder,
-// 3 the INF cannot be opened.
+// 3 the INF cannot be opened or reading it failed.
 int CopyDriverFiles(const char* infPath, const char* programFolder);

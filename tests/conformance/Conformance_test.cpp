@@ -705,6 +705,8 @@ TEST_F(Conformance, SystemTexts)
         {kPathNotFound, {"The system cannot find the path specified.\r\n", "Path not found.\r\n"}, kWineTexts},
         {kAccessDenied, {"Access is denied.\r\n", "Access denied.\r\n"}, kWineTexts},
         {kInvalidHandle, {"The handle is invalid.\r\n", "Invalid handle.\r\n"}, kWineTexts},
+        {29, {"The system cannot write to the specified device.\r\n", "Write fault.\r\n"}, kWineTexts},
+        {30, {"The system cannot read from the specified device.\r\n", "Read fault.\r\n"}, kWineTexts},
         {kSharingViolation,
          {"The process cannot access the file because it is being used by another process.\r\n",
           "Sharing violation.\r\n"}, kWineTexts},

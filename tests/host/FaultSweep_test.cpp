@@ -125,6 +125,7 @@ bool IsDocumentedBox(const SimMessageBox& box)
 
 class FaultSweepTest : public SimTest {
 protected:
+    bool logMayStayEmpty = false;  // the log's writes are made to fail
     int runNumber = 0;
     long runs = 0;
     long injected = 0;
@@ -178,7 +179,8 @@ protected:
                 outcome.lines.push_back(e.module + " | " + e.function + " | " + e.text);
             }
             std::vector<std::string> raw = LogFileLines(kLog);
-            EXPECT_TRUE(!raw.empty() && raw.back() == "\t\t--------------- LOG CLOSED --------------")
+            EXPECT_TRUE((logMayStayEmpty && raw.empty()) ||
+                        (!raw.empty() && raw.back() == "\t\t--------------- LOG CLOSED --------------"))
                 << "log not closed";
         }
         ++runs;
@@ -477,6 +479,80 @@ TEST_F(FaultSweepTest, EveryOperationFailingAlways)
         totalFaults += injected;
     }
     printf("[fault-sweep] mode=always total runs=%ld faults=%ld\n", totalRuns, totalFaults);
+}
+
+// Faults of the streams themselves: a read error in the middle of the INF for
+// each of its readers, a failed write and a failed close of the run log.
+// Offsets are into kTypicalInf: its device line spans bytes 86 to 127, its
+// [SourceDisksFiles] entries 147 to 177.
+struct StreamFaultRow {
+    const char* name;
+    const char* file;
+    int opening;          // which opening of the file (the INF: 1 device lines, 2 description, 3 copy step)
+    long readFailsAfter;  // -1: reads succeed
+    bool writeFails;
+    bool closeFails;
+    int code;
+    std::vector<std::string> boxes;
+    std::vector<std::string> lines;   // log lines that must be there
+    std::vector<std::string> copied;  // driver files in the driver folder afterwards
+};
+
+TEST_F(FaultSweepTest, StreamFaultsOfAWholeRun)
+{
+    const SweepConfig& config = kConfigs[1];  // XP with the success box
+    const std::string kReadFault = "Error: The system cannot read from the specified device.\r\n";
+    const std::string kCopyFailed = "MERVODriverStager | Default_Pre_Installer | Error while copying driver files !!";
+    const std::string kReadFailed = "INFManager | CopyDriverFiles | Error: INF file reading failed !!";
+    const std::vector<std::string> both{"mervousb.sys", "mervoser.sys"};
+    const StreamFaultRow rows[] = {
+        // The device reader takes a read error for the end of the file.
+        {"device lines, before the first", "MERVOUSB.inf", 1, 86, false, false, 15, {}, {}, {}},
+        {"device lines, after the first", "MERVOUSB.inf", 1, 127, false, false, 0, {kSuccess}, {}, both},
+        {"description", "MERVOUSB.inf", 2, 0, false, false, 0, {kSuccess}, {}, both},
+        // The copy step fails on it, rather than report the files after it as done.
+        {"copy step, before the section", "MERVOUSB.inf", 3, 100, false, false, 23, {kReadFault},
+         {kReadFailed, kCopyFailed}, {}},
+        {"copy step, after the first file", "MERVOUSB.inf", 3, 162, false, false, 23, {kReadFault},
+         {kReadFailed, kCopyFailed}, {"mervousb.sys"}},
+        {"copy step, inside the second entry", "MERVOUSB.inf", 3, 170, false, false, 23, {kReadFault},
+         {kReadFailed, kCopyFailed}, {"mervousb.sys"}},
+        // The log never decides the run.
+        {"log write", "MERVOStageLog.txt", 1, -1, true, false, 0, {kSuccess}, {}, both},
+        {"log close", "MERVOStageLog.txt", 1, -1, false, true, 0, {kSuccess},
+         {"MERVODriverStager | Default_Pre_Installer | Driver pre-installed OK."}, both},
+    };
+    for (const StreamFaultRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        FreshMachine(config);
+        SimWindows::StreamFault& fault = Sim().streamFault;
+        fault.name = row.file;
+        fault.opening = row.opening;
+        fault.readFailsAfter = row.readFailsAfter;
+        fault.writeFails = row.writeFails;
+        fault.closeFails = row.closeFails;
+        logMayStayEmpty = row.writeFails;
+        const Outcome outcome = Run(config);
+        logMayStayEmpty = false;
+        EXPECT_EQ(1, outcome.failures) << "the fault did not happen";
+        EXPECT_EQ(row.code, outcome.code);
+        EXPECT_EQ(row.boxes, outcome.boxes);
+        for (const std::string& line : row.lines) {
+            EXPECT_NE(outcome.lines.end(), std::find(outcome.lines.begin(), outcome.lines.end(), line))
+                << "missing log line " << line;
+        }
+        if (row.writeFails) {
+            EXPECT_TRUE(outcome.lines.empty()) << "lines of a failed write are on disk";
+        }
+        std::vector<std::string> copied;
+        for (const char* name : {"mervousb.sys", "mervoser.sys"}) {
+            if (SimFileExists(std::string("C:\\WINDOWS\\system32\\drivers\\") + name)) {
+                copied.emplace_back(name);
+            }
+        }
+        EXPECT_EQ(row.copied, copied);
+    }
+    Report("stream", config, 0);
 }
 
 }  // namespace

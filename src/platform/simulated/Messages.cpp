@@ -19,6 +19,8 @@ const char* SystemText(uint32_t code)
     case 3: return "The system cannot find the path specified.\r\n";
     case 5: return "Access is denied.\r\n";
     case 6: return "The handle is invalid.\r\n";
+    case 29: return "The system cannot write to the specified device.\r\n";
+    case 30: return "The system cannot read from the specified device.\r\n";
     case 32: return "The process cannot access the file because it is being used by another process.\r\n";
     case 80: return "The file exists.\r\n";
     case 87: return "The parameter is incorrect.\r\n";

@@ -105,6 +105,23 @@ struct SimWindows {
     long failCallNumber = 0;  // fail the N-th failable call (1-based); 0: none
     long failableCalls = 0;   // failable calls made so far
 
+    // Faults of the streams themselves, reached through the C runtime's calls
+    // (they are no table operations and are not counted as failable calls):
+    // on the `opening`-th opening (1-based; 0: every opening) of a file whose
+    // name ends with `name` (case ignored), reading fails once
+    // `readFailsAfter` bytes were read (-1: never), writing fails, closing
+    // fails (the bytes are on disk then). A failed read sets the last error
+    // to ERROR_READ_FAULT (30), a failed write to ERROR_WRITE_FAULT (29); each
+    // failure is traced as "StreamRead|StreamWrite|StreamClose <path> FAILED".
+    struct StreamFault {
+        std::string name;
+        int opening = 0;
+        long readFailsAfter = -1;
+        bool writeFails = false;
+        bool closeFails = false;
+        int openings = 0;  // openings of the named file so far
+    } streamFault;
+
     // Processes: the script used for every launch, or a callback that picks one
     // from the command line (it may also write files, as a real tool would).
     SimProcessScript process{SIM_PROCESS_ENDS, 0};

@@ -3,6 +3,8 @@
 // newline, Ctrl-Z ends a text read, a newline is written as CR LF).
 #include "platform/simulated/SimMachine.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -10,20 +12,61 @@ namespace simulated {
 
 namespace {
 
+const uint32_t kWriteFault = 29;  // ERROR_WRITE_FAULT
+const uint32_t kReadFault = 30;   // ERROR_READ_FAULT
+
 struct StreamCookie {
     FILE* host;
     bool text;
     bool atEnd;  // a Ctrl-Z was read in text mode
     unsigned generation;
+    std::string windows;  // the resolved path, for the trace
+    long readLeft;        // bytes to read before a read fails (-1: never)
+    bool writeFails;
+    bool closeFails;
 };
+
+// Traces a stream fault (of this machine's streams only) and sets its error.
+void StreamFailed(const StreamCookie* stream, const char* what, uint32_t error)
+{
+    if (stream->generation == State().generation) {
+        Sim().trace.push_back(std::string(what) + " " + stream->windows + " FAILED");
+        if (error != 0) {
+            Sim().lastError = error;
+        }
+    }
+}
+
+ssize_t ReadText(StreamCookie* stream, char* buffer, size_t size);
 
 ssize_t StreamRead(void* cookie, char* buffer, size_t size)
 {
     StreamCookie* stream = static_cast<StreamCookie*>(cookie);
+    if (stream->readLeft == 0) {
+        stream->readLeft = -1;
+        StreamFailed(stream, "StreamRead", kReadFault);
+        return -1;
+    }
+    if (stream->readLeft > 0 && static_cast<size_t>(stream->readLeft) < size) {
+        size = static_cast<size_t>(stream->readLeft);  // what is read before the fault
+    }
+    ssize_t result = 0;
     if (!stream->text) {
         size_t count = fread(buffer, 1, size, stream->host);
-        return ferror(stream->host) ? -1 : static_cast<ssize_t>(count);
+        result = ferror(stream->host) ? -1 : static_cast<ssize_t>(count);
     }
+    else {
+        result = ReadText(stream, buffer, size);
+    }
+    if (stream->readLeft > 0 && result > 0) {
+        stream->readLeft -= result;
+    }
+    return result;
+}
+
+// Reads in text mode: CR LF as one newline, Ctrl-Z as the end.
+ssize_t ReadText(StreamCookie* stream, char* buffer, size_t size)
+{
     size_t count = 0;
     while (count < size && !stream->atEnd) {
         int c = fgetc(stream->host);
@@ -53,6 +96,10 @@ ssize_t StreamRead(void* cookie, char* buffer, size_t size)
 ssize_t StreamWrite(void* cookie, const char* buffer, size_t size)
 {
     StreamCookie* stream = static_cast<StreamCookie*>(cookie);
+    if (stream->writeFails && size > 0) {
+        StreamFailed(stream, "StreamWrite", kWriteFault);
+        return -1;
+    }
     size_t written = 0;
     if (!stream->text) {
         written = fwrite(buffer, 1, size, stream->host);
@@ -86,6 +133,10 @@ int StreamClose(void* cookie)
 {
     StreamCookie* stream = static_cast<StreamCookie*>(cookie);
     int result = fclose(stream->host);
+    if (stream->closeFails) {
+        StreamFailed(stream, "StreamClose", 0);
+        result = -1;
+    }
     if (stream->generation == State().generation) {
         --Sim().openStreams;
     }
@@ -141,7 +192,17 @@ FILE* SimOpenStream(const char* path, const char* mode)
     if (modeText[0] == 'w') {
         State().attributes.erase(file.host);
     }
-    StreamCookie* cookie = new StreamCookie{host, !binary, false, State().generation};
+    StreamCookie* cookie =
+        new StreamCookie{host, !binary, false, State().generation, file.windows, -1, false, false};
+    SimWindows::StreamFault& fault = Sim().streamFault;
+    const std::string& name = fault.name;
+    if (!name.empty() && file.windows.size() >= name.size() &&
+        strcasecmp(file.windows.c_str() + file.windows.size() - name.size(), name.c_str()) == 0 &&
+        (++fault.openings == fault.opening || fault.opening == 0)) {
+        cookie->readLeft = fault.readFailsAfter;
+        cookie->writeFails = fault.writeFails;
+        cookie->closeFails = fault.closeFails;
+    }
     cookie_io_functions_t functions = {StreamRead, StreamWrite, StreamSeek, StreamClose};
     std::string cookieMode = std::string(1, modeText[0]) + (update ? "+" : "");
     FILE* stream = fopencookie(cookie, cookieMode.c_str(), functions);

@@ -94,4 +94,56 @@ TEST_F(SimulatedPlatformTest, OpenStreamsAreCountedAndRecorded)
     EXPECT_EQ(Sim().filesWritten, std::vector<std::string>{"C:\\Temp\\other.txt"});
 }
 
+TEST_F(SimulatedPlatformTest, StreamFaultsHitTheNamedOpeningAtTheirByte)
+{
+    Write("C:\\Temp\\f.txt", "a\r\nbcdef");  // reads as the 7 characters "a\nbcdef"
+    struct {
+        int opening;  // of the fault
+        long after;
+        const char* mode;
+        std::string read;  // what the second opening reads before the fault
+        bool failed;
+    } const rows[] = {
+        // A fault after the last byte still fails the read that would find the end.
+        {2, 0, "r", "", true},           {2, 3, "r", "a\nb", true},          {2, 6, "r", "a\nbcde", true},
+        {2, 7, "r", "a\nbcdef", true},    {2, 8, "r", "a\nbcdef", false},     {2, 4, "rb", "a\r\nb", true},
+        {1, 0, "r", "a\nbcdef", false}, {0, 1, "r", "a", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.opening) + " " + std::to_string(row.after) + " " + row.mode);
+        Sim().streamFault = SimWindows::StreamFault{};
+        Sim().streamFault.name = "F.TXT";
+        Sim().streamFault.opening = row.opening;
+        Sim().streamFault.readFailsAfter = row.after;
+        ReadStream("C:\\Temp\\f.txt", "rb");  // the first opening
+        FILE* stream = Platform.OpenStream("C:\\Temp\\f.txt", row.mode);
+        ASSERT_NE(stream, nullptr);
+        Platform.SetLastError(0);
+        char buffer[16];
+        size_t count = fread(buffer, 1, sizeof buffer, stream);
+        EXPECT_EQ(row.read, std::string(buffer, count));
+        EXPECT_EQ(row.failed, ferror(stream) != 0);
+        EXPECT_EQ(row.failed ? 30u : 0u, Platform.GetLastError());
+        fclose(stream);
+    }
+    // A failed write and a failed close: the stream's close reports both.
+    Sim().streamFault = SimWindows::StreamFault{};
+    Sim().streamFault.name = "w.txt";
+    Sim().streamFault.writeFails = true;
+    FILE* stream = Platform.OpenStream("C:\\Temp\\w.txt", "w");
+    ASSERT_NE(stream, nullptr);
+    fputs("lost\n", stream);
+    EXPECT_EQ(EOF, fclose(stream));
+    EXPECT_EQ("", Read("C:\\Temp\\w.txt"));
+    Sim().streamFault.writeFails = false;
+    Sim().streamFault.closeFails = true;
+    stream = Platform.OpenStream("C:\\Temp\\w.txt", "w");
+    ASSERT_NE(stream, nullptr);
+    fputs("kept\n", stream);
+    EXPECT_EQ(EOF, fclose(stream));
+    EXPECT_EQ("kept\r\n", Read("C:\\Temp\\w.txt"));
+    EXPECT_EQ(0, Sim().openStreams);
+    EXPECT_EQ(Sim().trace.back(), "StreamClose C:\\Temp\\w.txt FAILED");
+}
+
 }  // namespace
