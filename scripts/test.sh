@@ -20,7 +20,8 @@ step_build_win64() { build_win64; }
 step_test_host() { ctest --test-dir "$HOST_TREE" --output-on-failure -j 8 --repeat until-fail:10; }
 step_test_win32() { ctest --test-dir "$WIN32_TREE" --output-on-failure; }
 # The Debian 13 root in which the 32-bit programs run (made once per machine,
-# then only checked), timed on its own.
+# then only checked), timed on its own, before the i686 tree's conformance
+# rows run in it.
 step_wow64_root() { "$ROOT/scripts/wow64-root.sh" path; }
 # The Wine tests share one prefix and run one at a time (resource lock).
 step_test_win64() { ctest --test-dir "$WIN64_TREE" --output-on-failure; }
@@ -33,8 +34,8 @@ STEPS=(
   build_win32
   build_win64
   test_host
-  test_win32
   wow64_root
+  test_win32
   test_win64
   reliability
 )

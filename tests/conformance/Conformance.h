@@ -25,8 +25,10 @@ bool MachineWriteFile(const std::string& path, const std::string& bytes);
 bool MachineReadFile(const std::string& path, std::string* bytes);
 bool MachineSetAttributes(const std::string& path, uint32_t attributes);
 
-// Whether the real table runs under Wine (rows may hold Wine's own answer).
+// Whether the real table runs under Wine (rows may hold Wine's own answer),
+// and Wine's major version (0: not Wine).
 bool MachineUnderWine();
+int MachineWineVersion();
 
 // The command line of the child program: "exit N" ends at once with code N,
 // "block" runs until MachineEndChild ends it.

@@ -28,8 +28,13 @@ const uint32_t kNormal = PS_FILE_ATTRIBUTE_NORMAL;
 // Notes of rows that Wine answers otherwise.
 const char kArchivedNote[] = "Wine shows every file as archived, also after the attributes were set";
 const char kRootNote[] =
-    "Wine keeps read-only as the file's write permission, which its user (root here) overrides";
-const char kHiddenNote[] = "Windows does not replace a hidden or system file with one that is neither; Wine does";
+    "Wine keeps read-only as the file's write permission, which its user (root here) overrides; "
+    "Wine 10 leaves the replaced file archived only";
+const char kHiddenNote[] =
+    "Windows does not replace a hidden or system file with one that is neither; Wine does (Wine 10 leaves "
+    "the replaced file archived only)";
+const char kHiddenCopyNote[] =
+    "Wine 10 makes a copy (or a replaced file) without the source's hidden or system attribute";
 const char kSuccessNote[] = "success sets the last error to 0 (measured under Wine, not verified on Windows)";
 
 const uint32_t kFileNotFound = PS_ERROR_FILE_NOT_FOUND;
@@ -46,14 +51,36 @@ const uint32_t kNoMessage = 317;  // ERROR_MR_MID_NOT_FOUND
 const uint32_t kExpectedSection = 0xE0000000;
 const uint32_t kWrongInfStyle = 0xE0000100;
 
-// One expected number: Windows' and, where Wine answers otherwise, Wine's.
+// Where the rows run: Windows (and the simulator, which follows it), Wine 8
+// (Debian 12's, x86_64), Wine 10 (Debian 13's, in the WoW64 root) with a
+// 64-bit or a 32-bit process.
+enum Side { ON_WINDOWS, WINE_8, WINE_10, WINE_10_WOW64 };
+
+Side CurrentSide()
+{
+    int version = MachineWineVersion();
+    if (version == 0) {
+        return ON_WINDOWS;
+    }
+    if (version < 10) {
+        return WINE_8;
+    }
+    return sizeof(void*) == 4 ? WINE_10_WOW64 : WINE_10;
+}
+
+// One expected number: Windows' and, where Wine answers otherwise, Wine's
+// (one value for every Wine, or one per Wine and process kind).
 struct Want {
-    uint32_t windows;
-    uint32_t wine;
-    Want(uint32_t both) : windows(both), wine(both) {}  // NOLINT(google-explicit-constructor)
-    Want(uint32_t onWindows, uint32_t underWine) : windows(onWindows), wine(underWine) {}
-    uint32_t Value() const { return MachineUnderWine() ? wine : windows; }
-    bool Differs() const { return windows != wine; }
+    uint32_t value[4];
+    Want(uint32_t both) : value{both, both, both, both} {}  // NOLINT(google-explicit-constructor)
+    Want(uint32_t onWindows, uint32_t underWine) : value{onWindows, underWine, underWine, underWine} {}
+    Want(uint32_t onWindows, uint32_t wine8, uint32_t wine10) : value{onWindows, wine8, wine10, wine10} {}
+    Want(uint32_t onWindows, uint32_t wine8, uint32_t wine10, uint32_t wow64)
+        : value{onWindows, wine8, wine10, wow64}
+    {
+    }
+    uint32_t Value() const { return value[CurrentSide()]; }
+    bool Differs() const { return value[1] != value[0] || value[2] != value[0] || value[3] != value[0]; }
 };
 
 // One expected text, the same way; null means "no text".
@@ -348,17 +375,19 @@ TEST_F(Conformance, FileOperations)
     const FileRow rows[] = {
         {COPY, "%R\\src\\plain.txt", "%R\\dst\\new.txt", 0, 1, 0, kArchive, "plain", kSuccessNote},
         {COPY, "%R\\src\\ro.txt", "%R\\dst\\new.txt", 0, 1, 0, kReadOnly | kArchive, "ro", kSuccessNote},
-        {COPY, "%R\\src\\hidden.txt", "%R\\dst\\new.txt", 0, 1, 0, kHidden | kArchive, "hid", kSuccessNote},
+        {COPY, "%R\\src\\hidden.txt", "%R\\dst\\new.txt", 0, 1, 0, {kHidden | kArchive, kHidden | kArchive, kArchive},
+         "hid", kHiddenCopyNote},
         {COPY, "%R\\src\\plain.txt", "%R\\dst\\present.txt", 0, 1, 0, kArchive, "plain", kSuccessNote},
         {COPY_NEW, "%R\\src\\plain.txt", "%R\\dst\\present.txt", 0, 0, kFileExists, kArchive, "old", nullptr},
         {COPY_NEW, "%R\\src\\plain.txt", "%R\\dst\\new.txt", 0, 1, 0, kArchive, "plain", kSuccessNote},
-        {COPY, "%R\\src\\plain.txt", "%R\\dst\\ro.txt", 0, {0, 1}, {kAccessDenied, 0}, {kReadOnly, kReadOnly | kArchive},
-         {"old", "plain"}, kRootNote},
-        {COPY, "%R\\src\\plain.txt", "%R\\dst\\hidden.txt", 0, {0, 1}, {kAccessDenied, 0}, {kHidden, kHidden | kArchive},
-         {"old", "plain"}, kHiddenNote},
-        {COPY, "%R\\src\\hidden.txt", "%R\\dst\\hidden.txt", 0, 1, 0, kHidden | kArchive, "hid", kSuccessNote},
-        {COPY, "%R\\src\\plain.txt", "%R\\dst\\system.txt", 0, {0, 1}, {kAccessDenied, 0}, {kSystem, kSystem | kArchive},
-         {"old", "plain"}, kHiddenNote},
+        {COPY, "%R\\src\\plain.txt", "%R\\dst\\ro.txt", 0, {0, 1}, {kAccessDenied, 0},
+         {kReadOnly, kReadOnly | kArchive, kArchive}, {"old", "plain"}, kRootNote},
+        {COPY, "%R\\src\\plain.txt", "%R\\dst\\hidden.txt", 0, {0, 1}, {kAccessDenied, 0},
+         {kHidden, kHidden | kArchive, kArchive}, {"old", "plain"}, kHiddenNote},
+        {COPY, "%R\\src\\hidden.txt", "%R\\dst\\hidden.txt", 0, 1, 0, {kHidden | kArchive, kHidden | kArchive, kArchive},
+         "hid", kHiddenCopyNote},
+        {COPY, "%R\\src\\plain.txt", "%R\\dst\\system.txt", 0, {0, 1}, {kAccessDenied, 0},
+         {kSystem, kSystem | kArchive, kArchive}, {"old", "plain"}, kHiddenNote},
         {COPY, "%R\\src\\missing.txt", "%R\\dst\\new.txt", 0, 0, kFileNotFound, kNone, nullptr, nullptr},
         {COPY, "%R\\nowhere\\plain.txt", "%R\\dst\\new.txt", 0, 0, kPathNotFound, kNone, nullptr, nullptr},
         {COPY, "%R\\src\\plain.txt", "%R\\nowhere\\new.txt", 0, 0, kPathNotFound, kNone, nullptr, nullptr},
@@ -775,6 +804,9 @@ TEST_F(Conformance, StagingInfs)
     const char* kValid = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n";
     const char* kOem = "%W\\inf\\oem#.inf";
     const char* kOwnName = "%W\\inf\\%N";
+    const char* kWow64StageNote =
+        "the 32-bit SetupCopyOEMInfA of Wine 10 replaces the error of a refused INF with 122 when it is given "
+        "a name buffer";
     const char* kStoredNote =
         "Windows stores the INF as oem<N>.inf and finds an identical one again; Wine keeps its own name. "
         "Success sets the last error to 0 under Wine (not verified on Windows)";
@@ -787,10 +819,12 @@ TEST_F(Conformance, StagingInfs)
          kInsufficientBuffer, {kOem, kOwnName}, kStoredNote},
         {"no name buffer", "[version]\r\nsignature = \"$WINDOWS NT$\"\r\n", NO_BUFFER, 1, 0, {kOem, kOwnName},
          kStoredNote},
-        {"no [Version]", "[Strings]\r\nSignature=\"$Chicago$\"\r\n", BIG, 0, kWrongInfStyle, nullptr, nullptr},
-        {"unknown Signature", "[Version]\r\nSignature=\"$Windows 2000$\"\r\n", BIG, 0, kWrongInfStyle, nullptr,
-         nullptr},
-        {"not an INF", "This is no INF file.\r\n", BIG, 0, kExpectedSection, nullptr, nullptr},
+        {"no [Version]", "[Strings]\r\nSignature=\"$Chicago$\"\r\n", BIG, 0,
+         {kWrongInfStyle, kWrongInfStyle, kWrongInfStyle, kInsufficientBuffer}, nullptr, kWow64StageNote},
+        {"unknown Signature", "[Version]\r\nSignature=\"$Windows 2000$\"\r\n", BIG, 0,
+         {kWrongInfStyle, kWrongInfStyle, kWrongInfStyle, kInsufficientBuffer}, nullptr, kWow64StageNote},
+        {"not an INF", "This is no INF file.\r\n", BIG, 0,
+         {kExpectedSection, kExpectedSection, kExpectedSection, kInsufficientBuffer}, nullptr, kWow64StageNote},
     };
     std::string windows = WindowsFolder();
     ASSERT_FALSE(windows.empty());

@@ -101,6 +101,11 @@ bool MachineUnderWine()
     return false;
 }
 
+int MachineWineVersion()
+{
+    return 0;
+}
+
 std::string MachineChildCommand(const char* behaviour)
 {
     return std::string("\"") + kChild + "\" " + behaviour;

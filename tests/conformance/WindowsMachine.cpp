@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "Conformance.h"
@@ -134,6 +135,17 @@ bool MachineUnderWine()
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+int MachineWineVersion()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    typedef const char*(CDECL * VersionFunction)(void);
+    // Through the generic function pointer type, which may be cast to any other.
+    VersionFunction version = ntdll == nullptr ? nullptr
+                                               : reinterpret_cast<VersionFunction>(reinterpret_cast<void (*)(void)>(
+                                                     GetProcAddress(ntdll, "wine_get_version")));
+    return version == nullptr ? 0 : atoi(version());  // NOLINT(cert-err34-c): "10.0" and the like
 }
 
 std::string MachineChildCommand(const char* behaviour)
