@@ -53,6 +53,17 @@ add_test(NAME pe_check
           --arch ${MERVO_PE_ARCH} $<TARGET_FILE:MERVODriverStager>)
 set_tests_properties(pe_check PROPERTIES LABELS pe)
 
+# The Windows-side GoogleTest programs (end-to-end tests, conformance rows)
+# use GoogleTest from the Debian sources, cross-built with this tree's
+# compilers and not held to the project's warning flags.
+get_directory_property(MERVO_SAVED_OPTIONS COMPILE_OPTIONS)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "${MERVO_SAVED_OPTIONS}")
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   add_subdirectory(tests/e2e)
 endif()
