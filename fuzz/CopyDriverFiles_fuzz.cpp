@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CopyText(InfFileName, sizeof InfFileName, name.c_str());  // cut at 499 like any long name
     OpenLog("C:\\Temp\\MERVOStageLog.txt");  // long log texts are exercised too
 
-    int result = CopyDriverFiles("C:\\pkg\\MERVOUSB.inf", "C:\\pkg");
+    int result = CopyDriverFiles("C:\\pkg\\MERVOUSB.inf", InfFileName, "C:\\pkg");
     CloseLog();
 
     FUZZ_CHECK(result == 0);

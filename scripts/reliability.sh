@@ -25,7 +25,8 @@ RELIABILITY_PACKAGES=(clang libclang-rt-14-dev clang-tidy-14 cppcheck)
 # it (the Win32 platform file needs the Windows headers), with every file of
 # the simulated Windows (src/platform/simulated/*.cpp, added from $ROOT).
 TIDY_SOURCES=(
-  src/app/MERVODriverStager.cpp src/common/BoundedText.cpp src/inf/INFManager.cpp
+  src/app/ArgumentText.cpp src/app/MERVODriverStager.cpp src/common/BoundedText.cpp
+  src/inf/INFManager.cpp
   src/log/LogFile.cpp src/system/Dirs.cpp src/system/GetOSVersion.cpp
 )
 

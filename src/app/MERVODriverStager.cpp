@@ -8,41 +8,12 @@
 #include "system/Dirs.h"
 #include "system/GetOSVersion.h"
 
-char InfFileName[INF_FILE_NAME_SIZE];
-int noDisplay;
-int noLog;
-
 static const char kModule[] = "MERVODriverStager";
 static const char kErrorCaption[] = "MERVODriverStager Error";
 static const char kToolName[] = "MERVODevCtl.exe";
 static const char kStager64Name[] = "MERVODriverStager64.exe";
-static const char kDefaultInfName[] = "MERVOUSB.inf";
 
 enum { MESSAGE_SIZE = 512, COMMAND_SIZE = 520, HANDOFF_COMMAND_SIZE = 32768 };
-
-// Set when the argument text names an INF that does not fit InfFileName; the
-// run then refuses it rather than use a cut name, which could name another file.
-static int infNameTooLong;
-
-int ReadArgumentText(const char* argumentText)
-{
-    const char* text = argumentText != nullptr ? argumentText : "";
-    // A name quoted because it holds blanks keeps no opening quote; the
-    // closing one lies after ".inf" and is never taken.
-    const char* name = text[0] == '"' ? text + 1 : text;
-    const char* extension = strstr(name, ".inf");
-    int status = 0;
-    if (extension == nullptr) {
-        CopyText(InfFileName, sizeof InfFileName, kDefaultInfName);
-    } else if (CopyTextRange(InfFileName, sizeof InfFileName, name,
-                             static_cast<size_t>(extension - name) + 4) != 0) {
-        InfFileName[0] = '\0';
-        status = 1;
-    }
-    noDisplay = strstr(text, "nodisplay") != nullptr || strstr(text, "NODISPLAY") != nullptr;
-    noLog = strstr(text, "nolog") != nullptr || strstr(text, "NOLOG") != nullptr;
-    return status;
-}
 
 void ShowUsage()
 {
@@ -145,7 +116,7 @@ int Default_Pre_Installer()
     WriteLog(kModule, kFunction, message);
 
     char sourceInfPath[DIRS_PATH_SIZE];
-    if (infNameTooLong) {
+    if (InfFileName[0] == '\0') {  // the argument text named an INF too long to keep
         ReportError(kFunction, "Error: INF file name too long !!");
         return EXIT_NO_DEVICE;
     }
@@ -159,7 +130,7 @@ int Default_Pre_Installer()
     RemoveDriverInstances(programFolder, &table);
 
     WriteLog(kModule, kFunction, "Pre-installing driver.");
-    if (CopyDriverFiles(sourceInfPath, programFolder) != 0) {
+    if (CopyDriverFiles(sourceInfPath, InfFileName, programFolder) != 0) {
         WriteLog(kModule, kFunction, "Error while copying driver files !!");
         ShowLastSystemError();
         return EXIT_COPY_FAILED;
@@ -231,7 +202,7 @@ static void OpenRunLog(const char* tempFolder)
 extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
 {
     const char* text = argumentText != nullptr ? argumentText : "";
-    infNameTooLong = ReadArgumentText(text);
+    ReadArgumentText(text);
     if (strstr(text, "/?") != nullptr) {
         ShowUsage();
         return EXIT_OK;

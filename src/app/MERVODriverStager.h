@@ -1,21 +1,9 @@
 // The stager's entry, its run and the companion tool's commands.
 #pragma once
 
+#include "app/ArgumentText.h"
 #include "inf/INFManager.h"
 #include "platform/PlatformServices.h"
-
-enum { INF_FILE_NAME_SIZE = 500 };
-
-// The INF name from the argument text; process-wide, written once by WinMain.
-extern char InfFileName[INF_FILE_NAME_SIZE];
-// The options of the argument text; written once by WinMain.
-extern int noDisplay;
-extern int noLog;
-
-// Sets InfFileName, noDisplay and noLog from the argument text (null counts as
-// empty). Returns 0, or 1 when the INF name does not fit InfFileName (it is
-// then left empty and the run must refuse it).
-int ReadArgumentText(const char* argumentText);
 
 // Exit codes of the run.
 enum {

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/MERVODriverStager.h"
 #include "common/BoundedText.h"
 #include "log/LogFile.h"
 #include "platform/PlatformServices.h"
@@ -246,9 +245,9 @@ static void DeleteStaleFile(const char* path)
 // INF's own file name is used, so an argument text with folders in it cannot
 // reach outside the INF folder. A path that does not fit is not cut: the step
 // is skipped.
-static void DeleteStaleInfCopies(const char* windowsFolder)
+static void DeleteStaleInfCopies(const char* windowsFolder, const char* infName)
 {
-    const char* name = InfBaseName(InfFileName);
+    const char* name = InfBaseName(infName);
     char path[INF_PATH_SIZE];
     if (FormatText(path, sizeof path, "%s\\%s", windowsFolder, "inf\\") != 0 ||
         AppendText(path, sizeof path, name) != 0) {
@@ -290,9 +289,9 @@ static void CopyDriverFile(const char* programFolder, const char* driverFolder, 
     WriteLog(kModule, "CopyDriverFiles", message);
 }
 
-int CopyDriverFiles(const char* infPath, const char* programFolder)
+int CopyDriverFiles(const char* infPath, const char* infName, const char* programFolder)
 {
-    if (infPath == nullptr) {
+    if (infPath == nullptr || infName == nullptr) {
         return 1;
     }
     char folder[INF_PATH_SIZE];
@@ -317,7 +316,7 @@ int CopyDriverFiles(const char* infPath, const char* programFolder)
         Platform.SetLastError(PS_ERROR_FILENAME_EXCED_RANGE);
         return 2;
     }
-    DeleteStaleInfCopies(windowsFolder);
+    DeleteStaleInfCopies(windowsFolder, infName);
 
     FILE* inf = Platform.OpenStream(infPath, "r");
     if (inf == nullptr) {

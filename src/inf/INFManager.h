@@ -53,8 +53,10 @@ int IsPlainFileName(const char* name);
 // The part of `infFileName` after its last "\", "/" or ":".
 const char* InfBaseName(const char* infFileName);
 
-// Deletes the stale INF and PNF from the Windows INF folder and copies the files
-// of [SourceDisksFiles] from `programFolder` into System32\Drivers.
-// 0 done (failed copies included), 1 no INF path, 2 no usable system folder,
-// 3 the INF cannot be opened or reading it failed.
-int CopyDriverFiles(const char* infPath, const char* programFolder);
+// Deletes the stale INF and PNF from the Windows INF folder (looked for under
+// the base name of `infName`, the INF's name as the argument text gave it) and
+// copies the files of [SourceDisksFiles] of the INF at `infPath` from
+// `programFolder` into System32\Drivers.
+// 0 done (failed copies included), 1 no INF path or name, 2 no usable system
+// folder, 3 the INF cannot be opened or reading it failed.
+int CopyDriverFiles(const char* infPath, const char* infName, const char* programFolder);

@@ -30,7 +30,7 @@ protected:
                                   const char* programFolder = "C:\\pkg")
     {
         Write(kInf, inf);
-        EXPECT_EQ(expectedResult, CopyDriverFiles(kInf, programFolder));
+        EXPECT_EQ(expectedResult, CopyDriverFiles(kInf, InfFileName, programFolder));
         CloseLog();
         EXPECT_EQ(0, Sim().openStreams);
         std::vector<std::string> texts;
@@ -191,14 +191,15 @@ TEST_F(CopyDriverFilesTest, MissingInfGives3AfterTheDeletions)
 {
     Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "stale");
     Platform.SetLastError(0);
-    EXPECT_EQ(3, CopyDriverFiles("C:\\pkg\\absent.inf", "C:\\pkg"));
+    EXPECT_EQ(3, CopyDriverFiles("C:\\pkg\\absent.inf", InfFileName, "C:\\pkg"));
     EXPECT_EQ(static_cast<uint32_t>(PS_ERROR_FILE_NOT_FOUND), Platform.GetLastError());
     CloseLog();
     std::vector<LogEntry> entries = LogEntries(kLog);
     ASSERT_EQ(2u, entries.size());
     EXPECT_EQ("File C:\\WINDOWS\\inf\\MERVOUSB.inf deleted OK.", entries[0].text);
     EXPECT_EQ("Error: INF file opening failed !!", entries[1].text);
-    EXPECT_EQ(1, CopyDriverFiles(nullptr, "C:\\pkg"));
+    EXPECT_EQ(1, CopyDriverFiles(nullptr, InfFileName, "C:\\pkg"));
+    EXPECT_EQ(1, CopyDriverFiles(kInf, nullptr, "C:\\pkg"));
 }
 
 TEST_F(CopyDriverFilesTest, RefusedSystemFolderGives2WithNothingDone)
