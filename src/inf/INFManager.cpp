@@ -184,15 +184,19 @@ static int SameLetters(const char* text, const char* upper, size_t length)
 
 static int IsReservedDeviceName(const char* name, size_t length)
 {
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const char* device : kDevices) {
-        if (length == 3 && SameLetters(name, device, 3)) {
+        if (length == strlen(device) && SameLetters(name, device, length)) {
             return 1;
         }
     }
-    // COM1 to COM9 and LPT1 to LPT9
-    return length == 4 && (SameLetters(name, "COM", 3) || SameLetters(name, "LPT", 3)) &&
-           name[3] >= '1' && name[3] <= '9';
+    // COM and LPT followed by 1 to 9, or by the ANSI code page's superscript
+    // 1, 2 or 3 (bytes 0xB9, 0xB2, 0xB3), which Windows reserves alike.
+    if (length != 4 || !(SameLetters(name, "COM", 3) || SameLetters(name, "LPT", 3))) {
+        return 0;
+    }
+    unsigned char digit = static_cast<unsigned char>(name[3]);
+    return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
 int IsPlainFileName(const char* name)
@@ -261,9 +265,15 @@ static void DeleteStaleInfCopies(const char* windowsFolder, const char* infName)
     }
 }
 
+// The copy step's two-path log texts hold two paths of the longest size that
+// is used (INF_PATH_SIZE - 1 characters) and the longest text around them, so
+// they are never cut.
+static const char kCopyErrorText[] = "Error while copying file %s\\%s to %s\\%s !!";
+enum { COPY_TEXT_SIZE = 2 * (INF_PATH_SIZE - 1) + sizeof "Error while copying file  to  !!" };
+
 static void CopyDriverFile(const char* programFolder, const char* driverFolder, const char* name)
 {
-    char message[MESSAGE_SIZE];
+    char message[COPY_TEXT_SIZE];
     char source[INF_PATH_SIZE];
     char target[INF_PATH_SIZE];
     // A name that is not a plain file name, or a path that does not fit, is
@@ -280,13 +290,14 @@ static void CopyDriverFile(const char* programFolder, const char* driverFolder, 
     if (usable) {
         Platform.SetFileAttributesA(target, PS_FILE_ATTRIBUTE_NORMAL);
         copied = Platform.CopyFileA(source, target, 0) != 0;
+    }
+    FormatText(message, sizeof message, copied ? "File %s\\%s copied to %s\\%s OK." : kCopyErrorText,
+               programFolder, name, driverFolder, name);
+    WriteLog(kModule, "CopyDriverFiles", message);
+    if (usable) {
         // CopyFileA gives the copy the source's attributes.
         Platform.SetFileAttributesA(target, PS_FILE_ATTRIBUTE_NORMAL);
     }
-    FormatText(message, sizeof message,
-               copied ? "File %s\\%s copied to %s\\%s OK." : "Error while copying file %s\\%s to %s\\%s !!",
-               programFolder, name, driverFolder, name);
-    WriteLog(kModule, "CopyDriverFiles", message);
 }
 
 int CopyDriverFiles(const char* infPath, const char* infName, const char* programFolder)

@@ -87,13 +87,49 @@ TEST_F(CopyDriverFilesTest, FoldersComeFromTheSystemFolderAndFilesAreCopied)
     EXPECT_TRUE(Traced("DeleteFileA C:\\WINDOWS\\inf\\MERVOUSB.pnf"));
     EXPECT_EQ("driver A", Read("C:\\WINDOWS\\system32\\drivers\\a.sys"));
     EXPECT_EQ("driver B", Read("C:\\WINDOWS\\system32\\drivers\\b.dll"));
-    // Attributes are cleared before and after each copy.
-    const std::string target = std::string(kDrivers) + "\\a.sys";
-    auto copy = std::find(Sim().trace.begin(), Sim().trace.end(),
-                          "CopyFileA C:\\pkg\\a.sys " + target);
-    ASSERT_NE(Sim().trace.end(), copy);
-    EXPECT_EQ("SetFileAttributesA " + target + " 0x80", *(copy - 1));
-    EXPECT_EQ("SetFileAttributesA " + target + " 0x80", *(copy + 1));
+}
+
+// Attributes are cleared before each copy and, after its result line is
+// logged, again on the copy; a failed copy keeps that order.
+TEST_F(CopyDriverFilesTest, ResultLineComesBeforeTheLastAttributeClearing)
+{
+    // Each log line asks for the time once: mark it in the trace.
+    Platform.GetSystemTime = [](PsSystemTime* time) {
+        Sim().trace.push_back("log line");
+        *time = Sim().clock;
+    };
+    Write("C:\\pkg\\a.sys", "driver A");
+    Copy("[SourceDisksFiles]\na.sys=1\nabsent.sys=1\n");
+    for (const char* name : {"a.sys", "absent.sys"}) {
+        SCOPED_TRACE(name);
+        const std::string target = std::string(kDrivers) + "\\" + name;
+        auto copy = std::find(Sim().trace.begin(), Sim().trace.end(),
+                              "CopyFileA C:\\pkg\\" + std::string(name) + " " + target);
+        ASSERT_NE(Sim().trace.end(), copy);
+        ASSERT_LT(2, Sim().trace.end() - copy);
+        const std::vector<std::string> around(copy - 2, copy + 3);
+        EXPECT_EQ((std::vector<std::string>{"log line", "SetFileAttributesA " + target + " 0x80", *copy,
+                                            "log line", "SetFileAttributesA " + target + " 0x80"}),
+                  around);
+    }
+}
+
+// The two-path texts hold two paths of 499 characters whole.
+TEST_F(CopyDriverFilesTest, TwoPathTextsHoldTwoPathsOf499)
+{
+    const std::string folder = "C:\\" + std::string(490, 'p');  // source of 499
+    const std::string windows = "C:\\" + std::string(473, 'w');
+    Sim().systemDirectory = windows + "\\system32";
+    const std::string source = folder + "\\a.sys";
+    const std::string target = windows + "\\System32\\Drivers\\a.sys";  // 499
+    ASSERT_EQ(499u, source.size());
+    ASSERT_EQ(499u, target.size());
+    const std::vector<std::string> texts = Copy("[SourceDisksFiles]\na.sys=1\n", 0, folder.c_str());
+    // The copy itself is tried (the host cannot hold a name of 490 characters).
+    EXPECT_EQ(1u, TraceCount("CopyFileA " + source + " " + target));
+    EXPECT_EQ((std::vector<std::string>{"Copying file " + source + " to " + target + ".",
+                                        "Error while copying file " + source + " to " + target + " !!"}),
+              texts);
 }
 
 TEST_F(CopyDriverFilesTest, StaleFilesAreLoggedOnlyWhenReallyDeleted)
@@ -242,9 +278,12 @@ TEST_F(CopyDriverFilesTest, UnsafeNamesAreNeverCopied)
 TEST(PlainFileName, OnlyNamesThatStayInTheirFolder)
 {
     const char* const plain[] = {"a.sys", "mydriver.sys ", "\tx", "a..b", ".hidden", "CONFIG.SYS",
-                                 "COM10", "LPT0", "nul2.txt"};
+                                 "COM10", "LPT0", "nul2.txt", "COM\xB1", "LPT\xB4.sys", "COM\xB9\xB9",
+                                 "CONIN", "CONOUT", "CONIN$1", "xCONOUT$"};
     const char* const unsafe[] = {"", ".", "..", "...", ". .", "a\\b", "a/b", "c:", "CON", "con.txt",
-                                  "PRN", "aux", "NUL.sys", "COM1", "lpt9.log", "nul .txt"};
+                                  "PRN", "aux", "NUL.sys", "COM1", "lpt9.log", "nul .txt", "COM\xB9",
+                                  "lpt\xB2.txt", "Com\xB3 .sys", "CONIN$", "conout$.log", "CONIN$ .txt",
+                                  "CONOUT$."};
     for (const char* name : plain) EXPECT_TRUE(IsPlainFileName(name)) << name;
     for (const char* name : unsafe) EXPECT_FALSE(IsPlainFileName(name)) << name;
 }
@@ -279,11 +318,9 @@ TEST_F(CopyDriverFilesTest, SourcePathOf499IsCopiedAndOf500Refused)
         const std::string source = folder + "\\a.sys";  // 499 or 500 characters
         std::vector<std::string> texts = Copy("[SourceDisksFiles]\na.sys=1\n", 0, folder.c_str());
         ASSERT_EQ(2u, texts.size());
-        // Log texts are cut at 511 characters; paths never are.
-        EXPECT_EQ(("Copying file " + source + " to " + drivers + "\\a.sys.").substr(0, 511), texts[0]);
+        EXPECT_EQ("Copying file " + source + " to " + drivers + "\\a.sys.", texts[0]);
         EXPECT_EQ(folderLength == 493u ? 1u : 0u, TraceCount("CopyFileA " + source + " "));
-        EXPECT_EQ(("Error while copying file " + source + " to " + drivers + "\\a.sys !!").substr(0, 511),
-                  texts[1]);
+        EXPECT_EQ("Error while copying file " + source + " to " + drivers + "\\a.sys !!", texts[1]);
     }
 }
 
