@@ -6,7 +6,10 @@
 #      loop over the same lines (host build, Google Benchmark);
 #   2. the whole run of the x86_64 stager under Wine on examples/package, with
 #      a companion tool that ends at once, beside trivial programs started the
-#      same way under the same wineserver.
+#      same way under the same wineserver, the last of them the run's true
+#      floor (bench/wine/RunFloor.c: the same DLLs, tool starts and system
+#      work, none of the run's own logic).
+# The companion tool's remove command at scale: scripts/perf-remove.sh.
 # Installs what is missing and builds its own trees (build/perf-host,
 # build/perf-win64, Wine state in build/perf-wine; MERVO_PERF_PREFIX changes
 # "perf-"). Results: build/perf-results/{readers.json,wine.json,results.md}.
@@ -34,7 +37,7 @@ cmake --build "$HOST" -j "$JOBS" --target inf_readers_bench
 cmake -S "$ROOT" -B "$WIN64" -DCMAKE_BUILD_TYPE=Release -DMERVO_BENCH=ON \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64-mingw.cmake" >/dev/null
 cmake --build "$WIN64" -j "$JOBS" --target MERVODriverStager TrivialGui TrivialGuiImports \
-  TwoChildren TwoChildrenImports QuickTool
+  TwoChildren TwoChildrenImports RunFloor QuickTool
 mkdir -p "$OUT"
 
 # The machine, and its load (other work on it shows in the wall times).
@@ -68,7 +71,7 @@ rm -rf "$PACKAGE"
 cp -r "$ROOT/examples/package" "$PACKAGE"
 cp "$WIN64/MERVODriverStager.exe" "$PACKAGE/"
 cp "$WIN64/bench/QuickTool.exe" "$PACKAGE/MERVODevCtl.exe"
-for program in TrivialGui TrivialGuiImports TwoChildren TwoChildrenImports; do
+for program in TrivialGui TrivialGuiImports TwoChildren TwoChildrenImports RunFloor; do
   cp "$WIN64/bench/$program.exe" "$PACKAGE/"
 done
 
@@ -89,6 +92,7 @@ echo "== The stager ends by itself with exit code 0 (display $DISPLAY); log: $LO
 python3 "$ROOT/bench/wine/time_runs.py" "$ROUNDS" "$PACKAGE" \
   trivial=TrivialGui.exe trivial_imports=TrivialGuiImports.exe \
   two_children=TwoChildren.exe two_children_imports=TwoChildrenImports.exe \
+  run_floor=RunFloor.exe \
   "stager_nolog=MERVODriverStager.exe nodisplay nolog" \
   "stager=MERVODriverStager.exe nodisplay" --json "$OUT/wine.json"
 
