@@ -88,3 +88,16 @@ run_steps() {
   done
   return 0
 }
+
+# start_wine_env STATE_DIR: a fresh Wine environment of the benchmarks
+# (tests/e2e/wine-env.sh: prefix, persistent wineserver, Xvfb when there is
+# no display), stopped when the script exits, and its variables exported.
+start_wine_env() {
+  local state=$1
+  bash "$ROOT/tests/e2e/wine-env.sh" start "$state"
+  # shellcheck disable=SC2064
+  trap "bash '$ROOT/tests/e2e/wine-env.sh' stop '$state'" EXIT
+  # shellcheck disable=SC1091
+  . "$state/env"
+  export WINEPREFIX DISPLAY WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+}

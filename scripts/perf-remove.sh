@@ -27,11 +27,7 @@ cmake -S "$ROOT" -B "$WIN64" -DCMAKE_BUILD_TYPE=Release -DMERVO_BENCH=ON \
 cmake --build "$WIN64" -j "$JOBS" --target RemoveScale MERVODevCtl64
 mkdir -p "$OUT"
 
-bash "$ROOT/tests/e2e/wine-env.sh" start "$WINE_STATE"
-trap 'bash "$ROOT/tests/e2e/wine-env.sh" stop "$WINE_STATE"' EXIT
-# shellcheck disable=SC1091
-. "$WINE_STATE/env"
-export WINEPREFIX DISPLAY WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+start_wine_env "$WINE_STATE"
 
 PACKAGE=$WINE_STATE/package
 rm -rf "$PACKAGE"

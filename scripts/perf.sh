@@ -60,11 +60,7 @@ MERVO_BENCH_COUNT=1 valgrind --tool=callgrind --callgrind-out-file="$OUT/counts.
   { cat "$OUT/counts.log" >&2; exit 1; }
 
 echo "== Whole run under Wine ($ROUNDS rounds)"
-bash "$ROOT/tests/e2e/wine-env.sh" start "$WINE_STATE"
-trap 'bash "$ROOT/tests/e2e/wine-env.sh" stop "$WINE_STATE"' EXIT
-# shellcheck disable=SC1091
-. "$WINE_STATE/env"
-export WINEPREFIX DISPLAY WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+start_wine_env "$WINE_STATE"
 
 PACKAGE=$WINE_STATE/package
 rm -rf "$PACKAGE"

@@ -24,6 +24,8 @@ import subprocess
 import sys
 import time
 
+from time_runs import json_option
+
 WINE64 = "/usr/lib/wine/wine64"
 SERVED = "USB\\VID_0123&PID_4567&REV_0100"
 COMMANDS = {
@@ -61,11 +63,7 @@ def one_run(folder, size, name):
 
 def main():
     args = sys.argv[1:]
-    out = None
-    if "--json" in args:
-        at = args.index("--json")
-        out = args[at + 1]
-        del args[at:at + 2]
+    out = json_option(args)
     rounds, folder, sizes = int(args[0]), args[1], [int(s) for s in args[2:]]
     result = {"rounds": rounds, "sizes": {}}
     # One run of each first, not counted: the first start after a build

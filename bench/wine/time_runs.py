@@ -58,13 +58,19 @@ def run_once(folder, words):
     return None
 
 
+def json_option(args):
+    """Takes "--json OUT" out of the argument list `args`; returns OUT or None."""
+    if "--json" not in args:
+        return None
+    at = args.index("--json")
+    out = args[at + 1]
+    del args[at:at + 2]
+    return out
+
+
 def main():
     args = sys.argv[1:]
-    out = None
-    if "--json" in args:
-        at = args.index("--json")
-        out = args[at + 1]
-        del args[at:at + 2]
+    out = json_option(args)
     rounds, folder, given = int(args[0]), args[1], args[2:]
     names = [entry.split("=", 1)[0] for entry in given]
     commands = [shlex.split(entry.split("=", 1)[1]) for entry in given]
