@@ -186,15 +186,18 @@ int ReadTrustList(const ASN1_TYPE* list, CatalogContents* contents, std::string*
         if (field == nullptr || ++sequences != 3) {
             continue;
         }
+        // All members or none: a list that breaks off part way is no list.
         TypeStack subjects = Elements(field);
+        std::vector<CatalogMember> members;
         for (int k = 0; k < Count(subjects); ++k) {
             CatalogMember member;
             if (!ReadMember(At(subjects, k), &member)) {
                 *problem = "member " + std::to_string(k + 1) + " of the trust list is not a trusted subject";
                 return CATALOG_BAD_TRUST_LIST;
             }
-            contents->members.push_back(member);
+            members.push_back(member);
         }
+        contents->members = members;
         return CATALOG_READ_OK;
     }
     if (sequences < 2) {
