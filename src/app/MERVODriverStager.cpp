@@ -13,7 +13,7 @@ static const char kErrorCaption[] = "MERVODriverStager Error";
 static const char kToolName[] = "MERVODevCtl.exe";
 static const char kStager64Name[] = "MERVODriverStager64.exe";
 
-enum { MESSAGE_SIZE = 512, COMMAND_SIZE = 520, HANDOFF_COMMAND_SIZE = 32768 };
+enum { COMMAND_SIZE = 520, HANDOFF_COMMAND_SIZE = 32768 };
 
 void ShowUsage()
 {
@@ -47,7 +47,7 @@ void ShowLastSystemError()
     if (length == 0 || systemText == nullptr) {
         // Codes such as the Setup API's have no system text; the box still
         // says which error it was.
-        char text[MESSAGE_SIZE];
+        char text[LOG_TEXT_SIZE];
         FormatText(text, sizeof text, "System error 0x%08X.", static_cast<unsigned>(code));
         Platform.MessageBoxA(nullptr, text, "Error", PS_MB_OK | PS_MB_ICONINFORMATION);
         return;
@@ -88,11 +88,10 @@ int RemountDriverInstances(const char* programFolder)
 
 // The system folder and "\Drivers", or an empty text when the system folder is
 // unknown or the whole does not fit: never a cut path.
-static void GetDriverFolder(char* driverFolder)
+static void GetDriverFolder(char* driverFolder, uint32_t size)
 {
-    uint32_t length = Platform.GetSystemDirectoryA(driverFolder, COMMAND_SIZE);
-    if (length == 0 || length >= COMMAND_SIZE ||
-        AppendText(driverFolder, COMMAND_SIZE, "\\Drivers") != 0) {
+    uint32_t length = Platform.GetSystemDirectoryA(driverFolder, size);
+    if (length == 0 || length >= size || AppendText(driverFolder, size, "\\Drivers") != 0) {
         driverFolder[0] = '\0';
     }
 }
@@ -108,10 +107,10 @@ int Default_Pre_Installer()
         WriteLog(kModule, kFunction, "Error while getting current directory !!");
         return EXIT_NO_PROGRAM_FOLDER;
     }
-    char driverFolder[COMMAND_SIZE];
-    GetDriverFolder(driverFolder);
+    char driverFolder[DIRS_PATH_SIZE];
+    GetDriverFolder(driverFolder, sizeof driverFolder);
 
-    char message[MESSAGE_SIZE];
+    char message[LOG_TEXT_SIZE];
     FormatText(message, sizeof message, "Current directory: %s", programFolder);
     WriteLog(kModule, kFunction, message);
 
@@ -137,7 +136,7 @@ int Default_Pre_Installer()
     }
     WriteLog(kModule, kFunction, "Driver files copied OK.");
 
-    char stagedInfName[COMMAND_SIZE];
+    char stagedInfName[DIRS_PATH_SIZE];
     uint32_t requiredSize = 0;
     if (!Platform.SetupCopyOEMInfA(sourceInfPath, driverFolder, PS_SPOST_PATH, 0, stagedInfName,
                                    sizeof stagedInfName, &requiredSize, nullptr)) {
@@ -194,7 +193,7 @@ static void OpenRunLog(const char* tempFolder)
         return;
     }
     OpenLog(logPath);
-    char text[MESSAGE_SIZE];
+    char text[LOG_TEXT_SIZE];
     FormatText(text, sizeof text, "Log created: %s.", logPath);
     WriteLog(kModule, "WinMain", text);
 }

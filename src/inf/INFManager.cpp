@@ -1,5 +1,6 @@
 #include "inf/INFManager.h"
 
+#include <climits>
 #include <cstring>
 
 #include "common/BoundedText.h"
@@ -13,11 +14,13 @@ static const char kDefaultDescription[] = "MERVO USB Device";
 static const char kOpenFailed[] = "Error: INF file opening failed !!";
 static const char kReadFailed[] = "Error: INF file reading failed !!";
 
-enum { MESSAGE_SIZE = 512 };
-
-int ReadInfLine(FILE* inf, char* line)
+int ReadInfLine(FILE* inf, char* line, size_t size)
 {
-    return fgets(line, INF_LINE_SIZE, inf) != nullptr ? 1 : 0;
+    // fgets needs room for one character and the terminator to read at all.
+    if (size < 2 || size > INT_MAX) {
+        return 0;
+    }
+    return fgets(line, static_cast<int>(size), inf) != nullptr ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -65,7 +68,7 @@ int ParseDeviceLine(const char* line, DeviceIdEntry* entry)
 static void ResolveDescription(FILE* inf, DeviceIdEntry* entry)
 {
     char line[INF_LINE_SIZE];
-    while (ReadInfLine(inf, line)) {
+    while (ReadInfLine(inf, line, sizeof line)) {
         if (line[0] == ';') {
             continue;
         }
@@ -108,7 +111,7 @@ int GetDeviceIDs(const char* infPath, DeviceIdTable* table)
     // section header after a device line. Once the table is full the pass
     // ends: later device lines are not read at all.
     char line[INF_LINE_SIZE];
-    while (table->count < DEVICE_TABLE_SIZE && ReadInfLine(inf, line)) {
+    while (table->count < DEVICE_TABLE_SIZE && ReadInfLine(inf, line, sizeof line)) {
         if (table->count > 0 && line[0] == '[') {
             break;
         }
@@ -140,7 +143,7 @@ int GetDeviceIDs(const char* infPath, DeviceIdTable* table)
 
 int FindSourceDisksFiles(FILE* inf, char* line)
 {
-    while (ReadInfLine(inf, line)) {
+    while (ReadInfLine(inf, line, INF_LINE_SIZE)) {
         if (strstr(line, "[SourceDisksFiles]") != nullptr) {
             return 1;
         }
@@ -150,7 +153,7 @@ int FindSourceDisksFiles(FILE* inf, char* line)
 
 int NextSourceDisksFile(FILE* inf, char* line)
 {
-    while (ReadInfLine(inf, line)) {
+    while (ReadInfLine(inf, line, INF_LINE_SIZE)) {
         if (line[0] == '[') {
             return 0;
         }
@@ -239,7 +242,7 @@ static void DeleteStaleFile(const char* path)
 {
     Platform.SetFileAttributesA(path, PS_FILE_ATTRIBUTE_NORMAL);
     if (Platform.DeleteFileA(path)) {
-        char message[MESSAGE_SIZE];
+        char message[LOG_TEXT_SIZE];
         FormatText(message, sizeof message, "File %s deleted OK.", path);
         WriteLog(kModule, "CopyDriverFiles", message);
     }

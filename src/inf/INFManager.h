@@ -24,10 +24,11 @@ struct DeviceIdTable {
     uint16_t count;
 };
 
-// Reads one line of an INF stream into `line` (INF_LINE_SIZE bytes): at most
-// 499 characters, the newline kept; a longer line comes in pieces. Returns 1
-// when something was read, 0 at the end of the file or on a read error.
-int ReadInfLine(FILE* inf, char* line);
+// Reads one line of an INF stream into `line` (`size` bytes, INF_LINE_SIZE for
+// the readers below): at most size - 1 characters, the newline kept; a longer
+// line comes in pieces. Returns 1 when something was read, 0 at the end of the
+// file, on a read error or for a size below 2 (no room for a character).
+int ReadInfLine(FILE* inf, char* line, size_t size);
 
 // When `line` is a device line, fills `entry`'s vid, pid and description key
 // (not its index) and returns 1; otherwise returns 0 and leaves `entry` alone.

@@ -3,6 +3,10 @@
 
 #include <cstdio>
 
+// The size of one log line's text and of one message box's text: at most
+// 511 characters.
+enum { LOG_TEXT_SIZE = 512 };
+
 struct RunLogState {
     int isOpen;    // 1 while a log file is open
     FILE* stream;  // the open log file; null while closed

@@ -12,8 +12,6 @@ const char OsNameTable[OS_CODE_COUNT][OS_NAME_SIZE] = {
     "Windows Server 2003", "Windows Vista", "Unknown OS version.",
 };
 
-enum { OS_TEXT_SIZE = 512 };
-
 static const char kModule[] = "GetOSVersion";
 static const char kHotfixKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
 
@@ -25,12 +23,12 @@ static OsCode ClassifyWindows9x(const PsOsVersionInfoEx& info, char* text)
     char servicePackLetter = info.szCSDVersion[1];
     switch (info.dwMinorVersion) {
     case 0:
-        FormatText(text, OS_TEXT_SIZE, "OS Version: Microsoft Windows 95 %s.",
+        FormatText(text, LOG_TEXT_SIZE, "OS Version: Microsoft Windows 95 %s.",
                    (servicePackLetter == 'C' || servicePackLetter == 'B') ? "OSR2 " : "");
         WriteLog(kModule, "GetOSVersion", text);
         return OS_WIN95;
     case 10:
-        FormatText(text, OS_TEXT_SIZE, "OS Version: Microsoft Windows 98 %s.",
+        FormatText(text, LOG_TEXT_SIZE, "OS Version: Microsoft Windows 98 %s.",
                    servicePackLetter == 'A' ? "SE " : "");
         WriteLog(kModule, "GetOSVersion", text);
         return servicePackLetter == 'A' ? OS_WIN98SE : OS_WIN98;
@@ -81,13 +79,13 @@ static void LogWindowsNTBuild(const PsOsVersionInfoEx& info, char* text)
         if (Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, kHotfixKey, 0, PS_KEY_QUERY_VALUE, &key) ==
             PS_ERROR_SUCCESS) {
             servicePack6a = 1;
-            FormatText(text, OS_TEXT_SIZE, "Service Pack 6a (Build %d)\n", build);
+            FormatText(text, LOG_TEXT_SIZE, "Service Pack 6a (Build %d)\n", build);
             WriteLog(kModule, "GetOSVersion", text);
             Platform.RegCloseKey(key);
         }
     }
     if (!servicePack6a) {
-        FormatText(text, OS_TEXT_SIZE, "%s (Build %d)\n", info.szCSDVersion, build);
+        FormatText(text, LOG_TEXT_SIZE, "%s (Build %d)\n", info.szCSDVersion, build);
         WriteLog(kModule, "GetOSVersion", text);
     }
 }
@@ -95,7 +93,7 @@ static void LogWindowsNTBuild(const PsOsVersionInfoEx& info, char* text)
 OsCode GetOSVersion()
 {
     OsCode code = OS_UNKNOWN;
-    char text[OS_TEXT_SIZE];
+    char text[LOG_TEXT_SIZE];
     PsOsVersionInfoEx info;
     memset(&info, 0, sizeof info);
     info.dwOSVersionInfoSize = PS_OSVERSIONINFOEX_SIZE;
@@ -132,7 +130,7 @@ void DisplayOSError(OsCode code)
     if (code < 0 || code >= OS_CODE_COUNT) {
         code = OS_UNKNOWN;
     }
-    char text[OS_TEXT_SIZE];
+    char text[LOG_TEXT_SIZE];
     FormatText(text, sizeof text, "MERVODriverStager can not be run with %s operating system.",
                OsNameTable[code]);
     WriteLog(kModule, "DisplayOSError", text);

@@ -200,6 +200,34 @@ TEST_F(DeviceIdsTest, LongLinesArriveInPiecesOf499Characters)
     EXPECT_EQ(key, devices[0].description);
 }
 
+// The buffer's size comes from the caller: size - 1 characters a read, none
+// below 2 (no room for a character), and the bytes after the text untouched.
+TEST_F(DeviceIdsTest, ReadInfLineReadsSizeLessOneCharacters)
+{
+    struct SizeCase {
+        size_t size;
+        int result;
+        const char* text;
+    };
+    const SizeCase cases[] = {{0, 0, ""}, {1, 0, ""}, {2, 1, "a"}, {5, 1, "abcd"}, {6, 1, "abcd\n"}};
+    Write("C:\\pkg\\line.inf", "abcd\nrest\n");
+    for (const SizeCase& c : cases) {
+        SCOPED_TRACE(c.size);
+        FILE* inf = Platform.OpenStream("C:\\pkg\\line.inf", "r");
+        ASSERT_NE(nullptr, inf);
+        char line[8];
+        memset(line, '#', sizeof line);
+        EXPECT_EQ(c.result, ReadInfLine(inf, line, c.size));
+        fclose(inf);
+        if (c.result == 1) {
+            EXPECT_STREQ(c.text, line);
+            EXPECT_EQ('#', line[strlen(c.text) + 1]);
+        } else {
+            EXPECT_EQ('#', line[0]);
+        }
+    }
+}
+
 TEST_F(DeviceIdsTest, MissingPathAndUnreadableFileAreReported)
 {
     DeviceIdTable table;

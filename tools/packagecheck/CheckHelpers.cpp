@@ -74,7 +74,7 @@ std::vector<InfLine> ReadInfLines(const std::string& path)
     }
     char line[INF_LINE_SIZE];
     int number = 1;
-    while (ReadInfLine(inf, line) == 1) {
+    while (ReadInfLine(inf, line, sizeof line) == 1) {
         lines.push_back(InfLine{number, line});
         size_t length = strlen(line);
         if (length > 0 && line[length - 1] == '\n') {

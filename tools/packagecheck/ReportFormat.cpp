@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "PackageCheck.h"
+#include "common/BoundedText.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ std::string Visible(const std::string& text)
             shown += "\\r";
         } else if (byte < 0x20 || byte == 0x7F) {
             char escape[8];
-            snprintf(escape, sizeof escape, "\\x%02X", byte);
+            FormatText(escape, sizeof escape, "\\x%02X", byte);
             shown += escape;
         } else {
             shown += c;
@@ -56,7 +57,7 @@ std::string FileLine(const PackageFile& file)
         return "  MISSING                       " + Quoted(file.name) + "\n";
     }
     char size[32];
-    snprintf(size, sizeof size, "%12lld", file.size);
+    FormatText(size, sizeof size, "%12lld", file.size);
     return std::string("  present ") + size + " bytes  " + Quoted(file.name) + "\n";
 }
 
@@ -118,8 +119,8 @@ std::string FormatReportText(const PackageReport& report)
     for (uint16_t i = 0; i < table.count && i < DEVICE_TABLE_SIZE; ++i) {
         const DeviceIdEntry& entry = table.entries[i];
         char row[64];
-        snprintf(row, sizeof row, "  %-5s  %-4s  %-4s  ", entry.indexText, Visible(entry.vid).c_str(),
-                 Visible(entry.pid).c_str());
+        FormatText(row, sizeof row, "  %-5s  %-4s  %-4s  ", entry.indexText, Visible(entry.vid).c_str(),
+                   Visible(entry.pid).c_str());
         text += row + Visible(entry.description) + "\n";
     }
     text += "Remove command pattern: " +
