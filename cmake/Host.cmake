@@ -21,7 +21,7 @@ target_include_directories(host_tests PRIVATE tests/host)
 target_link_libraries(host_tests PRIVATE mervo_simulated GTest::gtest_main)
 target_compile_definitions(host_tests PRIVATE
   MERVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-  MERVO_INF_CORPUS="${CMAKE_SOURCE_DIR}/../shared/inf-corpus")
+  MERVO_INF_CORPUS="${MERVO_INF_CORPUS_DIR}")
 gtest_discover_tests(host_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS host)
 
 # The platform conformance table on the simulated Windows (the same rows run on

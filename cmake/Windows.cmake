@@ -24,6 +24,11 @@ endif()
 add_executable(MERVODriverStager WIN32 src/platform/win32/StagerResources.rc)
 # windres finds the manifest file beside the .rc through this include folder.
 target_include_directories(MERVODriverStager PRIVATE src/platform/win32)
+# The version record shows the project's version (CMakeLists.txt).
+set_property(SOURCE src/platform/win32/StagerResources.rc APPEND PROPERTY COMPILE_DEFINITIONS
+  MERVO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} MERVO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+  MERVO_VERSION_PATCH=${PROJECT_VERSION_PATCH} MERVO_VERSION_TWEAK=${PROJECT_VERSION_TWEAK}
+  MERVO_VERSION_DOTTED=${PROJECT_VERSION})
 set_property(SOURCE src/platform/win32/StagerResources.rc APPEND PROPERTY OBJECT_DEPENDS
   ${CMAKE_SOURCE_DIR}/src/platform/win32/MERVODriverStager.manifest)
 # The entry point lives in the logic library; pull it in explicitly.
