@@ -27,10 +27,16 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# install_packages [PACKAGE...]: installs those of the given Debian packages
+# (default: the project's PACKAGES) that are missing.
 install_packages() {
+  local wanted=("$@")
+  if [ ${#wanted[@]} -eq 0 ]; then
+    wanted=("${PACKAGES[@]}")
+  fi
   local missing=()
   local package
-  for package in "${PACKAGES[@]}"; do
+  for package in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$package")
     fi

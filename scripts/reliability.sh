@@ -38,18 +38,7 @@ figure() { echo "$*" | tee -a "$FIGURES"; }
 
 step_install() {
   install_packages
-  local missing=()
-  local package
-  for package in "${RELIABILITY_PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-      missing+=("$package")
-    fi
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "== Installing: ${missing[*]}"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" </dev/null
-  fi
+  install_packages "${RELIABILITY_PACKAGES[@]}"
 }
 
 # The whole host suite built with both sanitizers; then the fault sweep's

@@ -203,12 +203,4 @@ TEST_F(GetOSVersionTest, RefusalIsLoggedBeforeItsBoxIsShown)
     }
 }
 
-TEST(OsNameTable, NamesFitTheirFields)
-{
-    EXPECT_EQ(25u, strlen(OsNameTable[OS_WINME]));
-    for (const auto& name : OsNameTable) {
-        EXPECT_LT(strnlen(name, OS_NAME_SIZE), static_cast<size_t>(OS_NAME_SIZE));
-    }
-}
-
 }  // namespace
