@@ -16,7 +16,7 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 file(GLOB MERVO_HOST_TESTS CONFIGURE_DEPENDS tests/host/*_test.cpp tests/host/simulated/*_test.cpp)
-add_executable(host_tests ${MERVO_HOST_TESTS} tests/host/TestSupport.cpp)
+add_executable(host_tests ${MERVO_HOST_TESTS} tests/host/TestSupport.cpp tests/host/DocumentedBoxes.cpp)
 target_include_directories(host_tests PRIVATE tests/host)
 target_link_libraries(host_tests PRIVATE mervo_simulated GTest::gtest_main)
 target_compile_definitions(host_tests PRIVATE

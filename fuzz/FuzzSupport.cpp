@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "system/GetOSVersion.h"
 
 void FuzzCheck(bool condition, const char* text, const char* file, int line)
 {
@@ -99,40 +98,4 @@ void FuzzCheckFileRecords(bool wholeRun, const std::string& infPath)
         if (!allowed) fprintf(stderr, "deleted: %s\n", path.c_str());
         FUZZ_CHECK(allowed);
     }
-}
-
-bool FuzzIsDocumentedBox(const SimMessageBox& box)
-{
-    const std::string& text = box.text;
-    if (box.caption == "MERVODriverStager") {
-        return box.type == 0 && text == "Driver Pre-install OK: you can now plug your device.";
-    }
-    if (box.caption == "MERVODriverStager Usage") {
-        return box.type == 0 && text.rfind("-----------------  MERVODriverStager [Options]", 0) == 0;
-    }
-    if (box.caption == "MERVODriverStager Error") {
-        for (int code = 0; code < OS_CODE_COUNT; ++code) {
-            if (text == std::string("MERVODriverStager can not be run with ") + OsNameTable[code] +
-                            " operating system.") {
-                return box.type == 0;
-            }
-        }
-        return box.type == 0 && (text == "Unable to get temp directory path !!" ||
-                                 text == "Error: INF file name too long !!" ||
-                                 text == "Error: INF file path too long !!" ||
-                                 text == "Error: 64-bit stager missing !!");
-    }
-    if (box.caption == "Device Install Error") {
-        return box.type == 0 &&
-               (text == "Unable to remove driver instances." || text == "Unable to launch rescan.");
-    }
-    if (box.caption == "Error") {
-        unsigned code = 0;
-        char rest = 0;
-        bool named = text.size() == 24 && sscanf(text.c_str(), "System error 0x%8X%c", &code, &rest) == 2 &&
-                     rest == '.';
-        bool systemText = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
-        return box.type == 0x40 && (named || systemText);
-    }
-    return false;
 }

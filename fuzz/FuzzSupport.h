@@ -31,6 +31,3 @@ bool FuzzIsDirectlyIn(const std::string& path, const std::string& folder);
 // at `infPath` itself (its name may lead elsewhere: it is the user's choice),
 // every deletion in the Windows INF folder.
 void FuzzCheckFileRecords(bool wholeRun, const std::string& infPath);
-
-// Whether a message box is one the program can show.
-bool FuzzIsDocumentedBox(const SimMessageBox& box);

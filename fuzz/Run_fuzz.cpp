@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DocumentedBoxes.h"
 #include "FuzzSupport.h"
 #include "app/MERVODriverStager.h"
 #include "inf/INFManager.h"
@@ -42,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(Sim().openTexts == 0);
     for (size_t i = 0; i < Sim().boxes.size(); ++i) {
         const SimMessageBox& box = Sim().boxes[i];
-        if (!FuzzIsDocumentedBox(box)) fprintf(stderr, "box: %s: %s\n", box.caption.c_str(), box.text.c_str());
-        FUZZ_CHECK(FuzzIsDocumentedBox(box));
+        if (!IsDocumentedBox(box)) fprintf(stderr, "box: %s: %s\n", box.caption.c_str(), box.text.c_str());
+        FUZZ_CHECK(IsDocumentedBox(box));
         if (box.caption == "MERVODriverStager") {
             // The success box: last, after a run that ended with 0.
             FUZZ_CHECK(code == 0 && i + 1 == Sim().boxes.size() && noDisplay == 0);

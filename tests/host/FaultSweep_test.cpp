@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "DocumentedBoxes.h"
 #include "TestSupport.h"
 #include "app/MERVODriverStager.h"
 #include "log/LogFile.h"
@@ -85,42 +86,6 @@ std::string OperationOf(const std::string& traceEntry)
 bool EndsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// Whether a box is one the program can show, with the type it must have.
-bool IsDocumentedBox(const SimMessageBox& box)
-{
-    if (box.caption == "MERVODriverStager") {
-        return box.type == 0 && "MERVODriverStager: " + box.text == kSuccess;
-    }
-    if (box.caption == "MERVODriverStager Usage") {
-        return box.type == 0 && box.text.rfind("-----------------  MERVODriverStager [Options]", 0) == 0;
-    }
-    if (box.caption == "MERVODriverStager Error") {
-        for (int code = 0; code < OS_CODE_COUNT; ++code) {
-            if (box.text == std::string("MERVODriverStager can not be run with ") + OsNameTable[code] +
-                                " operating system.") {
-                return box.type == 0;
-            }
-        }
-        return box.type == 0 &&
-               (box.text == "Unable to get temp directory path !!" ||
-                box.text == "Error: INF file name too long !!" || box.text == "Error: INF file path too long !!" ||
-                box.text == "Error: 64-bit stager missing !!");
-    }
-    if (box.caption == "Device Install Error") {
-        return box.type == 0 &&
-               (box.text == "Unable to remove driver instances." || box.text == "Unable to launch rescan.");
-    }
-    if (box.caption == "Error") {
-        // A system text ends in CR LF; a code without text is named.
-        // "System error 0x%08X."
-        const std::string& t = box.text;
-        const bool named = t.size() == 24 && t.rfind("System error 0x", 0) == 0 && t.back() == '.' &&
-                           t.find_first_not_of("0123456789ABCDEF", 15) == 23;
-        return box.type == 0x40 && (EndsWith(t, "\r\n") || named);
-    }
-    return false;
 }
 
 class FaultSweepTest : public SimTest {

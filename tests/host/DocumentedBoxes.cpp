@@ -1,0 +1,41 @@
+#include "DocumentedBoxes.h"
+
+#include <string>
+
+#include "system/GetOSVersion.h"
+
+bool IsDocumentedBox(const SimMessageBox& box)
+{
+    const std::string& text = box.text;
+    if (box.caption == "MERVODriverStager") {
+        return box.type == 0 && text == "Driver Pre-install OK: you can now plug your device.";
+    }
+    if (box.caption == "MERVODriverStager Usage") {
+        return box.type == 0 && text.rfind("-----------------  MERVODriverStager [Options]", 0) == 0;
+    }
+    if (box.caption == "MERVODriverStager Error") {
+        for (int code = 0; code < OS_CODE_COUNT; ++code) {
+            if (text == std::string("MERVODriverStager can not be run with ") + OsNameTable[code] +
+                            " operating system.") {
+                return box.type == 0;
+            }
+        }
+        return box.type == 0 && (text == "Unable to get temp directory path !!" ||
+                                 text == "Error: INF file name too long !!" ||
+                                 text == "Error: INF file path too long !!" ||
+                                 text == "Error: 64-bit stager missing !!");
+    }
+    if (box.caption == "Device Install Error") {
+        return box.type == 0 &&
+               (text == "Unable to remove driver instances." || text == "Unable to launch rescan.");
+    }
+    if (box.caption == "Error") {
+        // A system text ends in CR LF; a code without text is named:
+        // "System error 0x%08X."
+        const bool named = text.size() == 24 && text.rfind("System error 0x", 0) == 0 && text.back() == '.' &&
+                           text.find_first_not_of("0123456789ABCDEF", 15) == 23;
+        const bool systemText = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
+        return box.type == 0x40 && (named || systemText);
+    }
+    return false;
+}
