@@ -272,11 +272,12 @@ static void DeleteStaleInfCopies(const char* windowsFolder, const char* infName)
 // is used (INF_PATH_SIZE - 1 characters) and the longest text around them, so
 // they are never cut.
 static const char kCopyErrorText[] = "Error while copying file %s\\%s to %s\\%s !!";
-enum { COPY_TEXT_SIZE = 2 * (INF_PATH_SIZE - 1) + sizeof "Error while copying file  to  !!" };
+static const size_t kCopyTextSize =
+    2 * (static_cast<size_t>(INF_PATH_SIZE) - 1) + sizeof "Error while copying file  to  !!";
 
 static void CopyDriverFile(const char* programFolder, const char* driverFolder, const char* name)
 {
-    char message[COPY_TEXT_SIZE];
+    char message[kCopyTextSize];
     char source[INF_PATH_SIZE];
     char target[INF_PATH_SIZE];
     // A name that is not a plain file name, or a path that does not fit, is

@@ -179,7 +179,8 @@ enum : uint32_t {
        "b" (a CR LF line end reads as one newline, a newline writes as CR LF). */           \
     X(FAILABLE, FILE*, OpenStream, (const char* path, const char* mode))
 
-#define PS_MEMBER(kind, result, name, parameters) result(*name) parameters;
+// The result and parameters are types, which cannot be parenthesized.
+#define PS_MEMBER(kind, result, name, parameters) result(*name) parameters;  // NOLINT(bugprone-macro-parentheses)
 
 struct PlatformServices {
     PS_OPERATIONS(PS_MEMBER)

@@ -110,7 +110,7 @@ std::string Hex(uint32_t value);
 // ---------------------------------------------------------------------------
 // The operations, one file per area.
 
-#define SIM_DECLARE(kind, result, name, parameters) result Sim##name parameters;
+#define SIM_DECLARE(kind, result, name, parameters) result Sim##name parameters;  // NOLINT(bugprone-macro-parentheses)
 PS_OPERATIONS(SIM_DECLARE)
 #undef SIM_DECLARE
 
