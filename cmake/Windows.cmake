@@ -76,6 +76,16 @@ endif()
 # The platform conformance table on the real Win32 table.
 add_subdirectory(tests/conformance)
 
+# A test program from the same i686 sources whose platform table answers
+# "not WOW64": under WoW64 it runs the sequence in the 32-bit process itself
+# (the wow64 end-to-end tests of the x86_64 tree run it).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_executable(MERVODriverStagerNotWow64 WIN32 tests/wow64/NotWow64Stager.cpp)
+  target_link_libraries(MERVODriverStagerNotWow64 PRIVATE
+    -Wl,--whole-archive mervo_logic -Wl,--no-whole-archive mervo_win32)
+  target_link_options(MERVODriverStagerNotWow64 PRIVATE -static -mwindows -B${MERVO_NO_DEFAULT_MANIFEST_DIR}/)
+endif()
+
 # The distribution zip (target dist) is made from the i686 build.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   include(cmake/Dist.cmake)

@@ -152,44 +152,127 @@ int Default_Pre_Installer()
 // A 32-bit stager on 64-bit Windows would have its copies into System32\Drivers
 // redirected to SysWOW64 and its device changes refused, so the 64-bit build
 // shipped beside it does the whole run instead.
-enum { RUN_HERE, RUN_HANDED_OFF, RUN_64BIT_MISSING };
+enum { RUN_HERE, RUN_HANDED_OFF, RUN_HAND_OFF_FAILED };
 
-static int HandOffTo64BitStager(const char* argumentText, int* exitCode)
+// What went wrong on the way to the 64-bit build, reported once the log is
+// open: a log line, then a box (none, the text, or the system error box of
+// `error`), and the exit code.
+enum { HAND_OFF_NO_BOX, HAND_OFF_TEXT_BOX, HAND_OFF_SYSTEM_ERROR_BOX };
+struct HandOffFailure {
+    const char* functionName;
+    char text[MESSAGE_SIZE];
+    int box;
+    uint32_t error;
+    int exitCode;
+    int afterStart;  // the 64-bit build ran (and may have written the log)
+};
+
+static int HandOffFailed(HandOffFailure* failure, const char* functionName, const char* text,
+                         int box, int exitCode)
 {
+    failure->functionName = functionName;
+    CopyText(failure->text, sizeof failure->text, text);
+    failure->box = box;
+    failure->error = Platform.GetLastError();
+    failure->exitCode = exitCode;
+    return RUN_HAND_OFF_FAILED;
+}
+
+// The codes a run of the stager ends with; any other code of the 64-bit build
+// means it did not end on its own terms (it crashed, or was ended).
+static int IsStagerExitCode(uint32_t code)
+{
+    static const uint32_t kCodes[] = {EXIT_OK, EXIT_NO_TEMP_FOLDER, EXIT_UNSUPPORTED_OS,
+                                      EXIT_NO_DEVICE, EXIT_NO_PROGRAM_FOLDER, EXIT_STAGING_FAILED,
+                                      EXIT_COPY_FAILED};
+    for (uint32_t known : kCodes) {
+        if (code == known) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+static int HandOffTo64BitStager(const char* argumentText, int* exitCode, HandOffFailure* failure)
+{
+    static const char kWinMain[] = "WinMain";
+    failure->afterStart = 0;
     int32_t wow64 = 0;
     if (!Platform.IsWow64Process(&wow64) || !wow64) {
         return RUN_HERE;
     }
     char folder[DIRS_PATH_SIZE];
-    char commandLine[HANDOFF_COMMAND_SIZE];
+    if (GetModuleDirectory(folder) != 0) {
+        // As a run here would end: no folder, no package.
+        return HandOffFailed(failure, "Default_Pre_Installer", "Error while getting current directory !!",
+                             HAND_OFF_NO_BOX, EXIT_NO_PROGRAM_FOLDER);
+    }
     char stager64[DIRS_PATH_SIZE];
-    if (GetModuleDirectory(folder) != 0 ||
-        FormatText(stager64, sizeof stager64, "%s\\%s", folder, kStager64Name) != 0 ||
-        Platform.GetFileAttributesA(stager64) == PS_INVALID_FILE_ATTRIBUTES ||
-        FormatText(commandLine, sizeof commandLine, "\"%s\" %s", stager64, argumentText) != 0) {
-        return RUN_64BIT_MISSING;
+    if (FormatText(stager64, sizeof stager64, "%s\\%s", folder, kStager64Name) != 0) {
+        return HandOffFailed(failure, kWinMain, "Error: 64-bit stager path too long !!",
+                             HAND_OFF_TEXT_BOX, EXIT_COPY_FAILED);
+    }
+    if (Platform.GetFileAttributesA(stager64) == PS_INVALID_FILE_ATTRIBUTES) {
+        uint32_t error = Platform.GetLastError();
+        if (error == PS_ERROR_FILE_NOT_FOUND || error == PS_ERROR_PATH_NOT_FOUND) {
+            return HandOffFailed(failure, kWinMain, "Error: 64-bit stager missing !!",
+                                 HAND_OFF_TEXT_BOX, EXIT_COPY_FAILED);
+        }
+        // Something is there that cannot be looked at: starting it tells why.
+    }
+    char commandLine[HANDOFF_COMMAND_SIZE];
+    if (FormatText(commandLine, sizeof commandLine, "\"%s\" %s", stager64, argumentText) != 0) {
+        return HandOffFailed(failure, kWinMain, "Error: argument text too long for the 64-bit stager !!",
+                             HAND_OFF_TEXT_BOX, EXIT_COPY_FAILED);
     }
     PsProcessInformation process;
     if (!StartProcess(commandLine, 0, &process)) {
-        return RUN_64BIT_MISSING;
+        return HandOffFailed(failure, kWinMain, "Error: 64-bit stager cannot be started !!",
+                             HAND_OFF_SYSTEM_ERROR_BOX, EXIT_COPY_FAILED);
     }
-    uint32_t code = EXIT_COPY_FAILED;
-    if (Platform.WaitForSingleObject(process.hProcess, PS_INFINITE) != PS_WAIT_OBJECT_0 ||
-        !Platform.GetExitCodeProcess(process.hProcess, &code)) {
-        code = EXIT_COPY_FAILED;
+    int where = RUN_HANDED_OFF;
+    uint32_t code = 0;
+    if (Platform.WaitForSingleObject(process.hProcess, PS_INFINITE) != PS_WAIT_OBJECT_0) {
+        where = HandOffFailed(failure, kWinMain, "Error while waiting for the 64-bit stager !!",
+                              HAND_OFF_SYSTEM_ERROR_BOX, EXIT_COPY_FAILED);
+    } else if (!Platform.GetExitCodeProcess(process.hProcess, &code)) {
+        where = HandOffFailed(failure, kWinMain, "Error while reading the 64-bit stager's exit code !!",
+                              HAND_OFF_SYSTEM_ERROR_BOX, EXIT_COPY_FAILED);
+    } else if (!IsStagerExitCode(code)) {
+        char text[MESSAGE_SIZE];
+        FormatText(text, sizeof text, "Error: 64-bit stager ended with 0x%08X !!",
+                   static_cast<unsigned>(code));
+        where = HandOffFailed(failure, kWinMain, text, HAND_OFF_TEXT_BOX, EXIT_COPY_FAILED);
     }
     Platform.CloseHandle(process.hProcess);
     Platform.CloseHandle(process.hThread);
+    failure->afterStart = 1;
     *exitCode = static_cast<int>(code);
-    return RUN_HANDED_OFF;
+    return where;
+}
+
+static int ReportHandOffFailure(const HandOffFailure* failure)
+{
+    WriteLog(kModule, failure->functionName, failure->text);
+    if (failure->box == HAND_OFF_TEXT_BOX) {
+        Platform.MessageBoxA(nullptr, failure->text, kErrorCaption, PS_MB_OK);
+    } else if (failure->box == HAND_OFF_SYSTEM_ERROR_BOX) {
+        Platform.SetLastError(failure->error);
+        ShowLastSystemError();
+    }
+    return failure->exitCode;
 }
 
 // Opens the run log in the temporary folder; a log path that does not fit is
 // not cut, the run then goes on without a log.
-static void OpenRunLog(const char* tempFolder)
+static void OpenRunLog(const char* tempFolder, int continuing)
 {
     char logPath[DIRS_PATH_SIZE];
     if (FormatText(logPath, sizeof logPath, "%s\\%s", tempFolder, "MERVOStageLog.txt") != 0) {
+        return;
+    }
+    if (continuing) {
+        ContinueLog(logPath);
         return;
     }
     OpenLog(logPath);
@@ -207,7 +290,8 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
         return EXIT_OK;
     }
     int exitCode = EXIT_OK;
-    int where = HandOffTo64BitStager(text, &exitCode);
+    HandOffFailure failure;
+    int where = HandOffTo64BitStager(text, &exitCode, &failure);
     if (where == RUN_HANDED_OFF) {
         return exitCode;
     }
@@ -217,16 +301,24 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
         Platform.MessageBoxA(nullptr, "Unable to get temp directory path !!", kErrorCaption, PS_MB_OK);
         return EXIT_NO_TEMP_FOLDER;
     }
+    if (where == RUN_HAND_OFF_FAILED && failure.afterStart) {
+        // The 64-bit build's log (if it wrote one) gets this line at its end.
+        if (!noLog) {
+            OpenRunLog(tempFolder, 1);
+        }
+        exitCode = ReportHandOffFailure(&failure);
+        CloseLog();
+        return exitCode;
+    }
     if (!noLog) {
-        OpenRunLog(tempFolder);
+        OpenRunLog(tempFolder, 0);
     }
     OsCode os = GetOSVersion();
     if (os < OS_WIN2000 || os > OS_WINVISTA) {
         DisplayOSError(os);
         exitCode = EXIT_UNSUPPORTED_OS;
-    } else if (where == RUN_64BIT_MISSING) {
-        ReportError("WinMain", "Error: 64-bit stager missing !!");
-        exitCode = EXIT_COPY_FAILED;
+    } else if (where == RUN_HAND_OFF_FAILED) {
+        exitCode = ReportHandOffFailure(&failure);
     } else {
         exitCode = Default_Pre_Installer();
         if (exitCode == EXIT_OK && !noDisplay) {

@@ -29,6 +29,20 @@ int OpenLog(const char* path)
     return 1;
 }
 
+int ContinueLog(const char* path)
+{
+    if (RunLog.isOpen == 1) {
+        CloseLog();
+    }
+    FILE* stream = Platform.OpenStream(path, "a");
+    if (stream == nullptr) {
+        return 0;
+    }
+    RunLog.stream = stream;
+    RunLog.isOpen = 1;
+    return 1;
+}
+
 int WriteLog(const char* moduleName, const char* functionName, const char* text)
 {
     if (RunLog.isOpen == 0) {

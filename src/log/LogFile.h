@@ -18,6 +18,10 @@ extern RunLogState RunLog;
 // the log is open, 0 when the file cannot be created. An open log is closed first.
 int OpenLog(const char* path);
 
+// Opens the log file at `path` to add lines at its end (created when
+// missing), without a banner. Returns 1 when the log is open, else 0.
+int ContinueLog(const char* path);
+
 // Writes "<UTC time stamp><module> - <function>() - <text>" as one line.
 // Returns 0 when written, 1 when no log is open. Leaves the thread's last error
 // code as it found it, so that a failure logged just before its error box is

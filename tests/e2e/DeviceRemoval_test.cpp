@@ -1,5 +1,6 @@
 // Under Wine: a whole run with the real companion tool (the x86_64
-// MERVODevCtl64.exe under the plain name) against device instances made in
+// MERVODevCtl64.exe under the plain name, or the 32-bit tool with it beside)
+// against device instances made in
 // the prefix's device tree. The run must remove exactly the instances that the
 // example INF serves, and the tool's rescan, which Wine answers with
 // CR_FAILURE, must leave the run's result alone.
@@ -39,7 +40,7 @@ protected:
         e2e::PackageOptions options;
         options.companionDouble = false;
         Prepare(options);
-        ASSERT_TRUE(e2e::CopyOneFile(MERVO_E2E_DEVCTL, PackageFile("MERVODevCtl.exe")));
+        ASSERT_TRUE(e2e::CopyCompanionTool(package_));
         RemoveTestInstances();
     }
     void TearDown() override {

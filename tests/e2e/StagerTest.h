@@ -17,7 +17,16 @@ protected:
         ASSERT_TRUE(e2e::RemoveFile(e2e::RunLogPath()));
         Prepare(e2e::PackageOptions());
     }
-    void TearDown() override { e2e::EndDoubles(record_); }
+    void TearDown() override {
+        e2e::EndDoubles(record_);
+        // A run handed to the 64-bit build writes nothing into the 32-bit
+        // programs' system folder.
+        if (e2e::HandOffLayout()) {
+            for (const char* name : {"drivers\\mervousb.sys", "drivers\\mervoser.sys"}) {
+                EXPECT_FALSE(e2e::FileExists(e2e::JoinPath(e2e::SysWow64Folder(), name))) << name;
+            }
+        }
+    }
 
     // (Re)makes the package folder `name` with the given options.
     void Prepare(const e2e::PackageOptions& options, const std::string& name = "package") {

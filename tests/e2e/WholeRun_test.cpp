@@ -173,6 +173,11 @@ TEST_F(WholeRun, BlanksInFolderAndInfNameQuotedAndUnquoted) {
         EXPECT_EQ(e2e::ReadFileBytes(e2e::JoinPath(e2e::InfFolder(), "My Driver.inf")),
                   e2e::ReadFileBytes(PackageFile("My Driver.inf")));
     }
+    // The stored copy has the example INF's bytes: left there, the Setup API
+    // would return it for every later run of the example package instead of
+    // storing MERVOUSB.inf under its own name.
+    EXPECT_TRUE(e2e::RemoveFile(e2e::JoinPath(e2e::InfFolder(), "My Driver.inf")));
+    EXPECT_TRUE(e2e::RemoveFile(e2e::JoinPath(e2e::InfFolder(), "My Driver.pnf")));
 }
 
 // TMP and TEMP naming a folder that does not exist: the log cannot be

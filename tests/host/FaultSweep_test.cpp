@@ -33,7 +33,6 @@ const char kHotfixKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotf
 
 const std::string kSuccess = "MERVODriverStager: Driver Pre-install OK: you can now plug your device.";
 const std::string kTempBox = "MERVODriverStager Error: Unable to get temp directory path !!";
-const std::string kMissing64 = "MERVODriverStager Error: Error: 64-bit stager missing !!";
 const std::string kRemoveBox = "Device Install Error: Unable to remove driver instances.";
 const std::string kRescanBox = "Device Install Error: Unable to launch rescan.";
 const std::string kNtRefusal =
@@ -246,13 +245,15 @@ const SingleFailureRow kSingleFailures[] = {
 
     // WOW64: the hand-off passes on the 64-bit build's exit code (0 here).
     {WOW64, "IsWow64Process", ANY, 0, {kDone}, ""},  // the question failed: the run stays here
-    {WOW64, "GetModuleFileNameA", ANY, 23, {kMissing64.c_str()}, ""},
-    {WOW64, "GetFileAttributesA", ANY, 23, {kMissing64.c_str()}, ""},
-    {WOW64, "CreateProcessA", ANY, 23, {kMissing64.c_str()}, ""},
-    // The 64-bit build started but its end or exit code is unknown: 23
-    // without a box of its own (the 64-bit build shows its own boxes).
-    {WOW64, "WaitForSingleObject", ANY, 23, {}, ""},
-    {WOW64, "GetExitCodeProcess", ANY, 23, {}, ""},
+    // No program path: as a run here would end, 21 and its log line.
+    {WOW64, "GetModuleFileNameA", ANY, 21, {}, "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!"},
+    // Not "not found": something is there, and starting it tells the rest.
+    {WOW64, "GetFileAttributesA", ANY, 0, {}, ""},
+    // There but not started, or its end or exit code unknown: 23 with the
+    // failure's line and its system error box.
+    {WOW64, "CreateProcessA", ANY, 23, {"Error: Access is denied.\r\n"}, "MERVODriverStager | WinMain | Error: 64-bit stager cannot be started !!"},
+    {WOW64, "WaitForSingleObject", ANY, 23, {"Error: The handle is invalid.\r\n"}, "MERVODriverStager | WinMain | Error while waiting for the 64-bit stager !!"},
+    {WOW64, "GetExitCodeProcess", ANY, 23, {"Error: The handle is invalid.\r\n"}, "MERVODriverStager | WinMain | Error while reading the 64-bit stager's exit code !!"},
     {WOW64, "", ANY, 0, {}, ""},  // CloseHandle
 
     // Windows XP: the whole sequence.
@@ -392,14 +393,14 @@ TEST_F(FaultSweepTest, EveryOperationFailingAlways)
         int nt4;
     };
     const AlwaysCase cases[] = {
-        {SIM_GetModuleFileNameA, 21, 23, 2},  // WOW64: the 64-bit build cannot be found
+        {SIM_GetModuleFileNameA, 21, 21, 2},  // WOW64 too: no program folder
         {SIM_GetTempPathA, 1, 0, 1},          // WOW64: handed off before the temp folder is asked
         {SIM_GetSystemDirectoryA, 23, 0, 2},  // the copy step cannot find the driver folder
         {SIM_GetVersionExA, 2, 0, 2},         // no version: unknown system, refused
         {SIM_RegOpenKeyExA, 0, 0, 2},
         {SIM_RegCloseKey, 0, 0, 2},
         {SIM_SetFileAttributesA, 0, 0, 2},
-        {SIM_GetFileAttributesA, 0, 23, 2},
+        {SIM_GetFileAttributesA, 0, 0, 2},  // WOW64: not "not found", so the 64-bit build is started
         {SIM_DeleteFileA, 0, 0, 2},
         {SIM_CopyFileA, 0, 0, 2},  // each failed copy is logged; the run goes on
         {SIM_CreateProcessA, 0, 23, 2},

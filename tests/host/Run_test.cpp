@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -501,6 +503,155 @@ TEST_F(RunTest, Wow64WithoutThe64BitBuildEndsWith23)
     EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: Error: 64-bit stager missing !!"}), Captions());
     EXPECT_FALSE(Traced("CopyFileA"));
     EXPECT_TRUE(Sim().launches.empty());
+}
+
+// Every way the hand-off can go wrong says what happened: its own log line, a
+// box (the system error box where a system call failed), and never a code the
+// stager does not give. Codes the stager gives pass through unchanged.
+TEST_F(RunTest, Wow64HandOffFailuresAreReportedAsWhatHappened)
+{
+    const std::string kStager64 = "C:\\pkg\\MERVODriverStager64.exe";
+    // C: keeps its files across SimReset: each case starts without the log
+    // and the 64-bit build of the one before.
+    const auto freshMachine = [&] {
+        Platform.DeleteFileA(kLog);
+        Platform.DeleteFileA(kStager64.c_str());
+        SimReset(root);
+    };
+    struct HandOffCase {
+        const char* name;
+        bool present;                   // the 64-bit build is in the package
+        std::function<void()> arrange;  // after the package is written
+        int exitCode;
+        const char* logLine;            // the last line; null: no log
+        std::vector<std::string> boxes;
+        size_t launches;
+    };
+    const std::string kFunction = "MERVODriverStager | WinMain | ";
+    const HandOffCase cases[] = {
+        {"program path unknown", true, [] { Sim().failAlways[SIM_GetModuleFileNameA] = true; }, 21,
+         "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!", {}, 0},
+        {"64-bit build missing", false, [] {}, 23,
+         "Error: 64-bit stager missing !!", {"MERVODriverStager Error: Error: 64-bit stager missing !!"}, 0},
+        {"64-bit build there but not startable", true, [] { Sim().process = {SIM_PROCESS_FAILS_TO_START, 0}; }, 23,
+         "Error: 64-bit stager cannot be started !!", {"Error: The system cannot find the file specified.\r\n"}, 1},
+        {"wait fails", true, [] { Sim().failAlways[SIM_WaitForSingleObject] = true; }, 23,
+         "Error while waiting for the 64-bit stager !!", {"Error: The handle is invalid.\r\n"}, 1},
+        {"exit code unreadable", true, [] { Sim().failAlways[SIM_GetExitCodeProcess] = true; }, 23,
+         "Error while reading the 64-bit stager's exit code !!", {"Error: The handle is invalid.\r\n"}, 1},
+        {"64-bit build crashed", true, [] { Sim().process = {SIM_PROCESS_ENDS, 0xC0000005u}; }, 23,
+         "Error: 64-bit stager ended with 0xC0000005 !!",
+         {"MERVODriverStager Error: Error: 64-bit stager ended with 0xC0000005 !!"}, 1},
+        {"64-bit build ended with 24", true, [] { Sim().process = {SIM_PROCESS_ENDS, 24}; }, 23,
+         "Error: 64-bit stager ended with 0x00000018 !!",
+         {"MERVODriverStager Error: Error: 64-bit stager ended with 0x00000018 !!"}, 1},
+        {"64-bit build ended with 3", true, [] { Sim().process = {SIM_PROCESS_ENDS, 3}; }, 23,
+         "Error: 64-bit stager ended with 0x00000003 !!",
+         {"MERVODriverStager Error: Error: 64-bit stager ended with 0x00000003 !!"}, 1},
+    };
+    for (const HandOffCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        freshMachine();
+        WritePackage();
+        if (c.present) Write(kStager64, "64-bit build");
+        Sim().wow64 = true;
+        c.arrange();
+        EXPECT_EQ(c.exitCode, Run("nodisplay"));
+        std::vector<std::string> lines = Lines();
+        ASSERT_FALSE(lines.empty());
+        const std::string line = c.logLine;
+        EXPECT_EQ(line.rfind("MERVODriverStager |", 0) == 0 ? line : kFunction + line, lines.back());
+        EXPECT_EQ(c.boxes, Captions());
+        EXPECT_EQ(c.launches, Sim().launches.size());
+        EXPECT_FALSE(Traced("CopyFileA"));
+    }
+    for (uint32_t code : {0u, 1u, 2u, 15u, 21u, 22u, 23u}) {
+        SCOPED_TRACE(code);
+        freshMachine();
+        WritePackage();
+        Write(kStager64, "64-bit build");
+        Sim().wow64 = true;
+        Sim().process = {SIM_PROCESS_ENDS, code};
+        EXPECT_EQ(static_cast<int>(code), Run("nodisplay"));
+        EXPECT_TRUE(Sim().boxes.empty());
+        EXPECT_FALSE(SimFileExists(kLog));
+    }
+}
+
+// The 64-bit build's log of a run that went wrong gets the 32-bit stager's
+// line at its end, not a new log in its place; "nolog" writes no line.
+TEST_F(RunTest, Wow64FailureAfterTheStartIsAddedToThe64BitBuildsLog)
+{
+    const std::string earlier = "64-bit build's log\r\n";
+    for (const char* text : {"nodisplay", "nodisplay nolog"}) {
+        SCOPED_TRACE(text);
+        SimReset(root);
+        WritePackage();
+        Write("C:\\pkg\\MERVODriverStager64.exe", "64-bit build");
+        Write(kLog, earlier);
+        Sim().wow64 = true;
+        Sim().process = {SIM_PROCESS_ENDS, 0xC0000005u};
+        EXPECT_EQ(23, Run(text));
+        const std::string log = Read(kLog);
+        ASSERT_EQ(0u, log.rfind(earlier, 0));
+        if (strstr(text, "nolog") != nullptr) {
+            EXPECT_EQ(earlier, log);
+        } else {
+            // earlier, one stamped line (26 characters of time stamp), the closing line
+            const std::string line = "MERVODriverStager -                   WinMain() - "
+                                     "Error: 64-bit stager ended with 0xC0000005 !!\r\n";
+            const std::string closing = "\t\t--------------- LOG CLOSED --------------\r\n";
+            ASSERT_EQ(earlier.size() + 26 + 5 + line.size() + closing.size(), log.size()) << log;
+            EXPECT_EQ(line + closing, log.substr(earlier.size() + 26 + 5));
+        }
+        EXPECT_EQ(1u, Sim().boxes.size());
+    }
+}
+
+// The stager's path, the 64-bit build's path and the command line are each
+// handled at their exact bounds: what fits is used, one more is refused by
+// name, never cut.
+TEST_F(RunTest, Wow64HandOffBoundsAreExact)
+{
+    struct BoundCase {
+        const char* name;
+        size_t folderLength;
+        size_t textLength;
+        bool launched;      // the 64-bit build was started with the whole command line
+        const char* error;  // the last log line's text and the box; null: none
+    };
+    // "<folder>\\MERVODriverStager64.exe" needs folder + 24 characters and
+    // its NUL in 520 bytes; the command line, "\"<path>\" <text>" and its
+    // NUL, in 32768. (A 519-character program path passes the stager's own
+    // bound; the system, whose paths end at 260, then cannot start it.)
+    const BoundCase cases[] = {
+        {"64-bit path of 519", 495, 9, true, "Error: 64-bit stager cannot be started !!"},
+        {"64-bit path of 520", 496, 9, false, "Error: 64-bit stager path too long !!"},
+        {"command line of 32767", 6, 32767 - 33, true, nullptr},
+        {"command line of 32768", 6, 32768 - 33, false, "Error: argument text too long for the 64-bit stager !!"},
+    };
+    for (const BoundCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimReset(root);
+        const std::string folder = c.folderLength == 6 ? "C:\\pkg" : LongFolder(c.folderLength, 'w');
+        ASSERT_EQ(c.folderLength, folder.size());
+        WritePackage(kTypicalInf, folder);
+        Write(folder + "\\MERVODriverStager64.exe", "64-bit build");
+        Sim().modulePath = folder + "\\MERVODriverStager.exe";
+        Sim().wow64 = true;
+        const std::string text = "nodisplay" + std::string(c.textLength - 9, ' ');
+        EXPECT_EQ(c.error == nullptr ? 0 : 23, Run(text));
+        ASSERT_EQ(c.launched ? 1u : 0u, Sim().launches.size());
+        if (c.launched) {
+            EXPECT_EQ("\"" + folder + "\\MERVODriverStager64.exe\" " + text, Sim().launches[0].commandLine);
+        }
+        if (c.error == nullptr) {
+            EXPECT_TRUE(Sim().boxes.empty());
+        } else {
+            EXPECT_EQ(std::string("MERVODriverStager | WinMain | ") + c.error, Lines().back());
+            EXPECT_EQ(1u, Sim().boxes.size());
+        }
+    }
 }
 
 TEST_F(RunTest, NoWow64QuestionOrA32BitSystemRunsHere)

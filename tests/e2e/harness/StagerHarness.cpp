@@ -2,6 +2,7 @@
 #include "StagerHarness.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,10 +28,25 @@ std::string HostToWindowsPath(const std::string& hostPath) {
     return path;
 }
 
-std::string StagerExePath() { return HostToWindowsPath(MERVO_E2E_STAGER); }
+namespace {
+
+// A host path from the environment, else the built-in one ("" for none).
+std::string HostPathSetting(const char* name, const char* builtIn) {
+    const char* value = getenv(name);
+    if (value != nullptr && value[0] != '\0') return HostToWindowsPath(value);
+    return builtIn[0] != '\0' ? HostToWindowsPath(builtIn) : std::string();
+}
+
+}  // namespace
+
+std::string StagerExePath() { return HostPathSetting("MERVO_E2E_STAGER", MERVO_E2E_STAGER); }
+std::string Stager64ExePath() { return HostPathSetting("MERVO_E2E_STAGER64", ""); }
+std::string DevCtlExePath() { return HostPathSetting("MERVO_E2E_DEVCTL", MERVO_E2E_DEVCTL); }
+std::string DevCtl64ExePath() { return HostPathSetting("MERVO_E2E_DEVCTL64", ""); }
 std::string DoubleExePath() { return HostToWindowsPath(MERVO_E2E_DOUBLE); }
 std::string ExamplePackage() { return HostToWindowsPath(MERVO_E2E_EXAMPLE_PACKAGE); }
-std::string WorkRoot() { return HostToWindowsPath(MERVO_E2E_WORK_ROOT); }
+std::string WorkRoot() { return HostPathSetting("MERVO_E2E_WORK_ROOT", MERVO_E2E_WORK_ROOT); }
+bool HandOffLayout() { return !Stager64ExePath().empty(); }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
@@ -69,6 +85,7 @@ std::string WindowsFolder() {
 }
 
 std::string DriversFolder() { return JoinPath(SystemFolder(), "drivers"); }
+std::string SysWow64Folder() { return JoinPath(WindowsFolder(), "syswow64"); }
 std::string InfFolder() { return JoinPath(WindowsFolder(), "inf"); }
 
 // --- Files ----------------------------------------------------------------------------
@@ -174,6 +191,28 @@ std::string TestFolder() {
     return folder;
 }
 
+namespace {
+
+// Wine 10 also keeps every staged package in the driver store, and staging a
+// package that is there again fails with "file not found" once the stager
+// has deleted the INF folder's copy that the store entry names. Every run
+// starts with an empty store (Wine 8 keeps none), the 32-bit programs' one
+// (in SysWOW64) included.
+void EmptyDriverStore(const std::string& systemFolder) {
+    const std::string store = JoinPath(systemFolder, "driverstore\\filerepository");
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(JoinPath(store, "*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = entry.cFileName;
+        if (name == "." || name == ".." || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        if (!RemoveTree(JoinPath(store, name))) Fail("cannot empty the driver store entry " + name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+}
+
+}  // namespace
+
 std::string PreparePackage(const std::string& name, const PackageOptions& options) {
     std::string folder = JoinPath(TestFolder(), name);
     if (!RemoveTree(folder)) Fail("cannot empty " + folder);
@@ -196,6 +235,10 @@ std::string PreparePackage(const std::string& name, const PackageOptions& option
     if (options.stager && !CopyOneFile(StagerExePath(), JoinPath(folder, "MERVODriverStager.exe"))) {
         Fail("cannot copy the stager from " + StagerExePath());
     }
+    if (options.stager && HandOffLayout() &&
+        !CopyOneFile(Stager64ExePath(), JoinPath(folder, "MERVODriverStager64.exe"))) {
+        Fail("cannot copy the 64-bit stager from " + Stager64ExePath());
+    }
     if (options.companionDouble &&
         !CopyOneFile(DoubleExePath(), JoinPath(folder, "MERVODevCtl.exe"))) {
         Fail("cannot copy the double from " + DoubleExePath());
@@ -206,6 +249,14 @@ std::string PreparePackage(const std::string& name, const PackageOptions& option
         }
     }
     return folder;
+}
+
+bool CopyCompanionTool(const std::string& folder) {
+    bool ok = CopyOneFile(DevCtlExePath(), JoinPath(folder, "MERVODevCtl.exe"));
+    if (!DevCtl64ExePath().empty()) {
+        ok = CopyOneFile(DevCtl64ExePath(), JoinPath(folder, "MERVODevCtl64.exe")) && ok;
+    }
+    return ok;
 }
 
 // --- Windows version reported by Wine -----------------------------------------------------
@@ -279,15 +330,37 @@ void PrintTo(const MessageBoxSeen& box, std::ostream* out) {
 namespace {
 
 struct BoxSearch {
-    DWORD processId;
+    std::set<DWORD> processIds;  // the started process and its descendants
     std::vector<HWND> boxes;
 };
+
+// The process and every process it started, directly or through others,
+// that still run.
+std::set<DWORD> ProcessTree(DWORD root) {
+    std::set<DWORD> tree{root};
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return tree;
+    std::vector<std::pair<DWORD, DWORD>> parents;  // process, parent
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        parents.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+    }
+    CloseHandle(snapshot);
+    for (bool grown = true; grown;) {
+        grown = false;
+        for (const auto& process : parents) {
+            if (tree.count(process.second) && tree.insert(process.first).second) grown = true;
+        }
+    }
+    return tree;
+}
 
 BOOL CALLBACK CollectBoxes(HWND window, LPARAM parameter) {
     BoxSearch* search = reinterpret_cast<BoxSearch*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+    if (!search->processIds.count(owner) || !IsWindowVisible(window)) return TRUE;
     char className[64] = {};
     GetClassNameA(window, className, sizeof className);
     if (strcmp(className, "#32770") == 0) search->boxes.push_back(window);
@@ -349,6 +422,8 @@ private:
 }  // namespace
 
 RunResult RunStager(const RunRequest& request) {
+    EmptyDriverStore(SystemFolder());
+    EmptyDriverStore(SysWow64Folder());
     RunResult result;
     std::string commandLine = "\"" + request.exePath + "\" " + request.argumentText;
     std::vector<char> writable(commandLine.begin(), commandLine.end());
@@ -379,7 +454,7 @@ RunResult RunStager(const RunRequest& request) {
         result.elapsedMs = GetTickCount() - begin;
         if (wait != WAIT_TIMEOUT) break;
 
-        BoxSearch search{process.dwProcessId, {}};
+        BoxSearch search{ProcessTree(process.dwProcessId), {}};
         EnumWindows(CollectBoxes, reinterpret_cast<LPARAM>(&search));
         for (HWND box : search.boxes) {
             if (answered.count(box)) continue;

@@ -21,11 +21,23 @@ namespace e2e {
 
 // A host path ("/a/b") as Wine sees it ("Z:\a\b").
 std::string HostToWindowsPath(const std::string& hostPath);
-// Built-in places (set at build time from the build tree).
-std::string StagerExePath();    // the x86_64 MERVODriverStager.exe
+// Built-in places (set at build time from the build tree). The programs
+// under test and the work root can be replaced through the environment (host
+// paths): MERVO_E2E_STAGER, MERVO_E2E_DEVCTL, MERVO_E2E_WORK_ROOT; with
+// MERVO_E2E_STAGER64 and MERVO_E2E_DEVCTL64 the package folders get those
+// programs beside the stager and the tool as MERVODriverStager64.exe and
+// MERVODevCtl64.exe, as the distribution lays them out.
+std::string StagerExePath();    // the stager under test (x86_64 by default)
+std::string Stager64ExePath();  // its 64-bit build beside it; empty: none
+std::string DevCtlExePath();    // the real companion tool (x86_64 by default)
+std::string DevCtl64ExePath();  // its 64-bit build beside it; empty: none
 std::string DoubleExePath();    // the companion-tool double
 std::string ExamplePackage();   // examples/package
 std::string WorkRoot();         // a folder of the build tree for test files
+// True when the programs under test are 32-bit builds with their 64-bit
+// builds beside them (the run is handed to the 64-bit stager).
+bool HandOffLayout();
+std::string SysWow64Folder();   // <windows folder>\syswow64
 
 std::string JoinPath(const std::string& folder, const std::string& name);
 std::string TempFolder();       // GetTempPathA, without the trailing separator
@@ -55,7 +67,7 @@ std::vector<std::string> SplitLines(const std::string& bytes);
 
 struct PackageOptions {
     bool examplePackage = true;  // copy examples/package (INF and driver files)
-    bool stager = true;          // copy MERVODriverStager.exe
+    bool stager = true;          // copy MERVODriverStager.exe (and its 64-bit build)
     bool companionDouble = true; // copy the double as MERVODevCtl.exe
     // Extra or replacing files: name (relative to the folder) and bytes.
     std::vector<std::pair<std::string, std::string>> files;
@@ -111,6 +123,10 @@ struct RunRequest {
 // Value for RunRequest::environment that removes the variable.
 extern const char* const kUnset;
 
+// Copies the real companion tool into `folder` as MERVODevCtl.exe (and its
+// 64-bit build as MERVODevCtl64.exe when there is one); true when all copied.
+bool CopyCompanionTool(const std::string& folder);
+
 struct RunResult {
     bool started = false;
     bool timedOut = false;
@@ -121,7 +137,9 @@ struct RunResult {
 };
 
 // Starts "<quoted exe path> <argument text>" with CreateProcessA, records and
-// answers (OK) every message box of the process, and waits for its exit.
+// answers (OK) every message box of the process and of the processes it
+// starts (a 32-bit stager's 64-bit build shows the run's boxes), and waits
+// for its exit.
 // A process still running at the limit is terminated and a test failure is
 // recorded. The caller compares `boxes` with the boxes it expects.
 RunResult RunStager(const RunRequest& request);
