@@ -12,10 +12,22 @@
 # instances before and after the run (the tool removes only the served one)
 # and what changed in the Wine Windows folder.
 #
-# Usage: scripts/demo.sh [ARGUMENT TEXT]   e.g. scripts/demo.sh nodisplay
+# Usage: scripts/demo.sh [--wow64] [ARGUMENT TEXT]   e.g. scripts/demo.sh nodisplay
+#
+# --wow64 runs the shipped 32-bit build instead, in the Debian 13 root of
+# scripts/wow64-root.sh (made first when missing), with the package laid out
+# as the distribution lays it out: the i686 stager and companion tool, their
+# x86_64 builds beside them as MERVODriverStager64.exe and MERVODevCtl64.exe.
+# The 32-bit stager hands the run to MERVODriverStager64.exe; the demo then
+# says which program ran, which did the work and where the files landed.
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+MODE=host
+if [ "${1:-}" = --wow64 ]; then
+  MODE=wow64
+  shift
+fi
 ARGUMENT_TEXT=${1:-}
 
 install_packages
@@ -29,7 +41,7 @@ WINENV=$ROOT/tests/e2e/wine-env.sh
 windows_path() { echo "Z:$1" | tr / '\\'; }
 
 echo "== Starting Wine (fresh prefix in $STATE/prefix)"
-"$WINENV" start "$STATE"
+"$WINENV" start "$STATE" "$MODE"
 trap '"$WINENV" stop "$STATE"' EXIT
 PREFIX=$STATE/prefix
 WINDIR=$PREFIX/drive_c/windows
@@ -38,14 +50,19 @@ echo "== Package folder $PACKAGE"
 rm -rf "$PACKAGE"
 mkdir -p "$PACKAGE"
 cp "$ROOT"/examples/package/* "$PACKAGE"/
-cp "$WIN64_TREE/MERVODriverStager.exe" "$PACKAGE"/
-cp "$WIN64_TREE/tools/devctl/MERVODevCtl64.exe" "$PACKAGE/MERVODevCtl.exe"
+if [ "$MODE" = wow64 ]; then
+  cp "$WIN32_TREE/MERVODriverStager.exe" "$WIN32_TREE/tools/devctl/MERVODevCtl.exe" "$PACKAGE"/
+  cp "$WIN64_TREE/MERVODriverStager64.exe" "$WIN64_TREE/tools/devctl/MERVODevCtl64.exe" "$PACKAGE"/
+else
+  cp "$WIN64_TREE/MERVODriverStager.exe" "$PACKAGE"/
+  cp "$WIN64_TREE/tools/devctl/MERVODevCtl64.exe" "$PACKAGE/MERVODevCtl.exe"
+fi
 ls -l "$PACKAGE"
 
 # What the Windows folder holds before the run: the driver folder and the INF
 # store, with sizes.
 snapshot() {
-  (cd "$WINDIR" && find system32/drivers inf -maxdepth 1 -type f -printf '%p %s bytes\n' | sort)
+  (cd "$WINDIR" && find system32/drivers syswow64/drivers inf -maxdepth 1 -type f -printf '%p %s bytes\n' 2>/dev/null | sort)
 }
 snapshot >"$STATE/before.txt"
 
@@ -67,8 +84,8 @@ status=0
   "$(windows_path "$PACKAGE/MERVODriverStager.exe")" "$ARGUMENT_TEXT" || status=$?
 
 echo
-echo "== Run log (C:\\users\\$(id -un)\\Temp\\MERVOStageLog.txt)"
-LOG=$(ls "$PREFIX"/drive_c/users/*/Temp/MERVOStageLog.txt 2>/dev/null | head -1 || true)
+echo "== Run log (MERVOStageLog.txt in the user's temporary folder)"
+LOG=$(ls "$PREFIX"/drive_c/users/*/Temp/MERVOStageLog.txt "$PREFIX"/drive_c/users/*/AppData/Local/Temp/MERVOStageLog.txt 2>/dev/null | head -1 || true)
 if [ -n "$LOG" ]; then
   tr -d '\r' <"$LOG"
 else
@@ -86,6 +103,20 @@ if diff "$STATE/before.txt" "$STATE/after.txt" >"$STATE/changes.txt"; then
   echo "(no change in system32/drivers or inf)"
 else
   sed -n 's/^< /removed: /p; s/^> /added:   /p' "$STATE/changes.txt"
+fi
+
+if [ "$MODE" = wow64 ]; then
+  echo
+  echo "== Which program ran, which did the work"
+  echo "ran:      MERVODriverStager.exe, the shipped 32-bit build (a WoW64 process)"
+  if grep -q '^> system32/drivers/' "$STATE/changes.txt" && ! grep -q '^> syswow64/' "$STATE/changes.txt"; then
+    echo "the work: MERVODriverStager64.exe, the x86_64 build beside it: the driver files landed in"
+    echo "          C:\\windows\\system32\\drivers and nothing in C:\\windows\\syswow64\\drivers"
+  elif grep -q '^> syswow64/' "$STATE/changes.txt"; then
+    echo "the work: the 32-bit process itself: its copies were redirected to C:\\windows\\syswow64\\drivers"
+  else
+    echo "the work: no driver file was copied (see the boxes and the log above)"
+  fi
 fi
 
 echo
