@@ -4,14 +4,8 @@
 # is new), the example package's INF and driver files and the README for
 # device makers. Everything lies flat in the zip: it unpacks into the package
 # folder from which the stager runs.
-# The x86_64 tree: build/win64, or for a tree named <prefix>win32 its sibling
-# <prefix>win64 (scripts/common.sh names a second set of trees that way).
-set(MERVO_DEFAULT_WIN64_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/win64)
-get_filename_component(MERVO_TREE_NAME ${CMAKE_BINARY_DIR} NAME)
-if(MERVO_TREE_NAME MATCHES "^(.*)win32$")
-  get_filename_component(MERVO_TREE_PARENT ${CMAKE_BINARY_DIR} DIRECTORY)
-  set(MERVO_DEFAULT_WIN64_BUILD_DIR ${MERVO_TREE_PARENT}/${CMAKE_MATCH_1}win64)
-endif()
+# The x86_64 tree: build/win64, or the sibling <prefix>win64 of a <prefix>win32 tree.
+mervo_sibling_tree(MERVO_DEFAULT_WIN64_BUILD_DIR win32 win64)
 set(MERVO_WIN64_BUILD_DIR ${MERVO_DEFAULT_WIN64_BUILD_DIR} CACHE PATH
   "x86_64 build tree that gives MERVODriverStager64.exe and MERVODevCtl64.exe to the distribution")
 set(MERVO_DIST_DIR ${CMAKE_SOURCE_DIR}/build/dist CACHE PATH "Folder of the distribution zip")

@@ -69,6 +69,18 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 set_directory_properties(PROPERTIES COMPILE_OPTIONS "${MERVO_SAVED_OPTIONS}")
 
+# The other Windows tree: build/<to>, or for a tree named <prefix><from> its
+# sibling <prefix><to> (scripts/common.sh names a second set of trees that way).
+function(mervo_sibling_tree out from to)
+  set(dir ${CMAKE_SOURCE_DIR}/build/${to})
+  get_filename_component(name ${CMAKE_BINARY_DIR} NAME)
+  if(name MATCHES "^(.*)${from}$")
+    get_filename_component(parent ${CMAKE_BINARY_DIR} DIRECTORY)
+    set(dir ${parent}/${CMAKE_MATCH_1}${to})
+  endif()
+  set(${out} ${dir} PARENT_SCOPE)
+endfunction()
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   add_subdirectory(tests/e2e)
 endif()

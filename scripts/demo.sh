@@ -62,7 +62,8 @@ ls -l "$PACKAGE"
 # What the Windows folder holds before the run: the driver folder and the INF
 # store, with sizes.
 snapshot() {
-  (cd "$WINDIR" && find system32/drivers syswow64/drivers inf -maxdepth 1 -type f -printf '%p %s bytes\n' 2>/dev/null | sort)
+  # (a new prefix has no syswow64/drivers: find's complaint is not a failure)
+  (cd "$WINDIR" && { find system32/drivers syswow64/drivers inf -maxdepth 1 -type f -printf '%p %s bytes\n' 2>/dev/null || true; } | sort)
 }
 snapshot >"$STATE/before.txt"
 
