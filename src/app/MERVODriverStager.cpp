@@ -13,7 +13,7 @@ static const char kErrorCaption[] = "MERVODriverStager Error";
 static const char kToolName[] = "MERVODevCtl.exe";
 static const char kStager64Name[] = "MERVODriverStager64.exe";
 
-enum { COMMAND_SIZE = 520, HANDOFF_COMMAND_SIZE = 32768 };
+enum { COMMAND_SIZE = 520, HANDOFF_COMMAND_SIZE = 32768, HANDOFF_TEXT_SIZE = 128 };
 
 void ShowUsage()
 {
@@ -160,7 +160,7 @@ enum { RUN_HERE, RUN_HANDED_OFF, RUN_HAND_OFF_FAILED };
 enum { HAND_OFF_NO_BOX, HAND_OFF_TEXT_BOX, HAND_OFF_SYSTEM_ERROR_BOX };
 struct HandOffFailure {
     const char* functionName;
-    char text[MESSAGE_SIZE];
+    char text[HANDOFF_TEXT_SIZE];
     int box;
     uint32_t error;
     int exitCode;
@@ -239,7 +239,7 @@ static int HandOffTo64BitStager(const char* argumentText, int* exitCode, HandOff
         where = HandOffFailed(failure, kWinMain, "Error while reading the 64-bit stager's exit code !!",
                               HAND_OFF_SYSTEM_ERROR_BOX, EXIT_COPY_FAILED);
     } else if (!IsStagerExitCode(code)) {
-        char text[MESSAGE_SIZE];
+        char text[HANDOFF_TEXT_SIZE];
         FormatText(text, sizeof text, "Error: 64-bit stager ended with 0x%08X !!",
                    static_cast<unsigned>(code));
         where = HandOffFailed(failure, kWinMain, text, HAND_OFF_TEXT_BOX, EXIT_COPY_FAILED);
