@@ -70,13 +70,6 @@ std::vector<std::string> Failed(const std::string& name, const std::string& driv
             "Error while copying file " + source + " to " + target + " !!"};
 }
 
-std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
-{
-    std::vector<std::string> all;
-    for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 TEST_F(CopyDriverFilesTest, FoldersComeFromTheSystemFolderAndFilesAreCopied)
 {
     Write("C:\\pkg\\a.sys", "driver A");

@@ -139,12 +139,10 @@ protected:
         }
         outcome.logExists = SimFileExists(kLog);
         if (outcome.logExists) {
-            for (const LogEntry& e : LogEntries(kLog)) {
-                outcome.lines.push_back(e.module + " | " + e.function + " | " + e.text);
-            }
+            outcome.lines = LogLines(kLog);
             std::vector<std::string> raw = LogFileLines(kLog);
             EXPECT_TRUE((logMayStayEmpty && raw.empty()) ||
-                        (!raw.empty() && raw.back() == "\t\t--------------- LOG CLOSED --------------"))
+                        (!raw.empty() && raw.back() == kLogClosedLine))
                 << "log not closed";
         }
         ++runs;

@@ -29,9 +29,7 @@ protected:
     std::vector<std::string> LoggedTexts()
     {
         CloseLog();
-        std::vector<std::string> texts;
-        for (const LogEntry& e : LogEntries(kLog)) texts.push_back(e.module + " " + e.function + " " + e.text);
-        return texts;
+        return LogLines(kLog, " ");
     }
     DeviceIdTable table;
 };

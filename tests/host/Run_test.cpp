@@ -49,12 +49,7 @@ protected:
         EXPECT_EQ(0, Sim().openTexts);
         return code;
     }
-    std::vector<std::string> Lines()
-    {
-        std::vector<std::string> lines;
-        for (const LogEntry& e : LogEntries(kLog)) lines.push_back(e.module + " | " + e.function + " | " + e.text);
-        return lines;
-    }
+    std::vector<std::string> Lines() { return LogLines(kLog); }
     std::vector<std::string> Captions() const
     {
         std::vector<std::string> captions;
@@ -79,13 +74,6 @@ std::string LongFolder(size_t length, char letter)
     return folder;
 }
 
-std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
-{
-    std::vector<std::string> all;
-    for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 TEST_F(RunTest, TypicalRunOnWindowsXpWithNodisplay)
 {
     WritePackage();
@@ -99,7 +87,7 @@ TEST_F(RunTest, TypicalRunOnWindowsXpWithNodisplay)
     std::vector<std::string> raw = LogFileLines(kLog);
     ASSERT_GE(raw.size(), 8u);
     EXPECT_EQ("", raw[7]);
-    EXPECT_EQ("\t\t--------------- LOG CLOSED --------------", raw.back());
+    EXPECT_EQ(kLogClosedLine, raw.back());
     EXPECT_TRUE(Sim().boxes.empty());
 
     ASSERT_EQ(2u, Sim().launches.size());
@@ -426,7 +414,7 @@ TEST_F(RunTest, UnsupportedSystemIsRefusedWith2)
     EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: MERVODriverStager can not be run with "
                                         "Windows Millenium Edition operating system."}),
               Captions());
-    EXPECT_EQ("\t\t--------------- LOG CLOSED --------------", LogFileLines(kLog).back());
+    EXPECT_EQ(kLogClosedLine, LogFileLines(kLog).back());
     EXPECT_TRUE(Sim().launches.empty());
 }
 

@@ -40,6 +40,15 @@ std::string TrimBlanks(const std::string& text)
 
 }  // namespace
 
+const char kLogClosedLine[] = "\t\t--------------- LOG CLOSED --------------";
+
+std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 const char kTypicalInf[] =
     "[Version]\n"
     "Signature=\"$Windows NT$\"\n"
@@ -154,4 +163,13 @@ std::vector<SimTest::LogEntry> SimTest::LogEntries(const std::string& windowsPat
         entries.push_back(entry);
     }
     return entries;
+}
+
+std::vector<std::string> SimTest::LogLines(const std::string& windowsPath, const std::string& separator)
+{
+    std::vector<std::string> lines;
+    for (const LogEntry& e : LogEntries(windowsPath)) {
+        lines.push_back(e.module + separator + e.function + separator + e.text);
+    }
+    return lines;
 }

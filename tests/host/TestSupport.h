@@ -13,6 +13,13 @@
 // driver files in [SourceDisksFiles] and a [Strings] section.
 extern const char kTypicalInf[];
 
+// The run log's last line, as LogFileLines gives it (without its line end).
+extern const char kLogClosedLine[];
+
+// The parts one after the other, as one list (expected log lines built from
+// pieces).
+std::vector<std::string> Join(std::vector<std::vector<std::string>> parts);
+
 class SimTest : public ::testing::Test {
 protected:
     // Makes a fresh host folder for C:, resets the machine onto it and closes
@@ -43,4 +50,8 @@ protected:
 
     // The time-stamped lines of the log; banner, closing and empty lines are skipped.
     std::vector<LogEntry> LogEntries(const std::string& windowsPath = "C:\\Temp\\MERVOStageLog.txt");
+
+    // Each entry of LogEntries as one text: module, function and text with
+    // `separator` between them.
+    std::vector<std::string> LogLines(const std::string& windowsPath, const std::string& separator = " | ");
 };

@@ -8,30 +8,30 @@ namespace {
 
 TEST_F(SimulatedPlatformTest, LogEntriesReadWhatTheRunLogWrites)
 {
-    ASSERT_EQ(OpenLog("C:\\Temp\\MERVOStageLog.txt"), 1);
+    ASSERT_EQ(1, OpenLog("C:\\Temp\\MERVOStageLog.txt"));
     WriteLog("MERVODriverStager", "WinMain", "Log created");
     WriteLog("ModuleWithAVeryLongNameIndeed", "FunctionWithANameLongerThan25", "a - b() - c");
     WriteLog("Dirs", "LaunchAndWait", "Error text.\r\n");
     CloseLog();
 
     std::vector<std::string> lines = LogFileLines();
-    ASSERT_EQ(lines.size(), 9u);
-    EXPECT_EQ(lines[0], "\t\t-----------------------------------------");
+    ASSERT_EQ(9u, lines.size());
+    EXPECT_EQ("\t\t-----------------------------------------", lines[0]);
     // Module right-aligned in 22 columns, function in 25.
     EXPECT_EQ(lines[4], " 5- 3-2007: 9H 4mn 3'' -  " + std::string(5, ' ') + "MERVODriverStager - " +
                             std::string(18, ' ') + "WinMain() - Log created");
-    EXPECT_EQ(lines[8], "\t\t--------------- LOG CLOSED --------------");
+    EXPECT_EQ(kLogClosedLine, lines[8]);
 
     std::vector<LogEntry> entries = LogEntries();
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[0].stamp, " 5- 3-2007: 9H 4mn 3'' -  ");
-    EXPECT_EQ(entries[0].module, "MERVODriverStager");
-    EXPECT_EQ(entries[0].function, "WinMain");
-    EXPECT_EQ(entries[0].text, "Log created");
-    EXPECT_EQ(entries[1].module, "ModuleWithAVeryLongNameIndeed");
-    EXPECT_EQ(entries[1].function, "FunctionWithANameLongerThan25");
-    EXPECT_EQ(entries[1].text, "a - b() - c");
-    EXPECT_EQ(entries[2].text, "Error text.\r");  // text mode wrote its "\r\n" as "\r\r\n"
+    ASSERT_EQ(3u, entries.size());
+    EXPECT_EQ(" 5- 3-2007: 9H 4mn 3'' -  ", entries[0].stamp);
+    EXPECT_EQ("MERVODriverStager", entries[0].module);
+    EXPECT_EQ("WinMain", entries[0].function);
+    EXPECT_EQ("Log created", entries[0].text);
+    EXPECT_EQ("ModuleWithAVeryLongNameIndeed", entries[1].module);
+    EXPECT_EQ("FunctionWithANameLongerThan25", entries[1].function);
+    EXPECT_EQ("a - b() - c", entries[1].text);
+    EXPECT_EQ("Error text.\r", entries[2].text);  // text mode wrote its "\r\n" as "\r\r\n"
 }
 
 TEST_F(SimulatedPlatformTest, LogFileLinesFlagsALineFeedWithoutCarriageReturn)

@@ -131,7 +131,7 @@ TEST_F(SimulatedPlatformTest, EveryFailableOperationFailsWhenAskedTo)
         EXPECT_TRUE(call()) << SimOperationName(operation);
         if (operation != SIM_CloseHandle && operation != SIM_RegCloseKey) {
             // (the helpers of these two call more operations after the failing one)
-            EXPECT_EQ(Platform.GetLastError(), 1234u) << SimOperationName(operation);
+            EXPECT_EQ(1234u, Platform.GetLastError()) << SimOperationName(operation);
         }
     }
 }
@@ -142,19 +142,19 @@ TEST_F(SimulatedPlatformTest, TheNthFailableCallFailsWithItsDefaultError)
     Sim().failCallNumber = 3;
     char buffer[260];
     EXPECT_NE(Platform.GetTempPathA(sizeof buffer, buffer), 0u);
-    EXPECT_EQ(Platform.lstrcmpiA("a", "A"), 0);  // never counted
+    EXPECT_EQ(0, Platform.lstrcmpiA("a", "A"));  // never counted
     Platform.SetLastError(0);
-    EXPECT_EQ(Platform.GetLastError(), 0u);
+    EXPECT_EQ(0u, Platform.GetLastError());
     PsSystemTime now;
     Platform.GetSystemTime(&now);
     Platform.LocalFree(nullptr);
     EXPECT_NE(Platform.SetFileAttributesA("C:\\pkg\\a.txt", PS_FILE_ATTRIBUTE_READONLY), 0);
-    EXPECT_EQ(Platform.DeleteFileA("C:\\pkg\\a.txt"), 0);  // the third
-    EXPECT_EQ(Platform.GetLastError(), PS_ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Sim().failableCalls, 3);
+    EXPECT_EQ(0, Platform.DeleteFileA("C:\\pkg\\a.txt"));  // the third
+    EXPECT_EQ(PS_ERROR_ACCESS_DENIED, Platform.GetLastError());
+    EXPECT_EQ(3, Sim().failableCalls);
     SimSetAttributes("C:\\pkg\\a.txt", PS_FILE_ATTRIBUTE_NORMAL);
     EXPECT_NE(Platform.DeleteFileA("C:\\pkg\\a.txt"), 0);
-    EXPECT_EQ(Sim().failableCalls, 4);
+    EXPECT_EQ(4, Sim().failableCalls);
     EXPECT_EQ(Sim().trace, (std::vector<std::string>{
                                "GetTempPathA 260",
                                "LocalFree",
@@ -169,9 +169,9 @@ TEST_F(SimulatedPlatformTest, TheNthFailableCallFailsWithItsDefaultError)
     Sim().failAlways[SIM_WaitForSingleObject] = true;
     Sim().failAlways[SIM_GetFileAttributesA] = true;
     PsKey key = nullptr;
-    EXPECT_EQ(Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "X", 0, PS_KEY_QUERY_VALUE, &key), 5);
-    EXPECT_EQ(Platform.WaitForSingleObject(nullptr, 1), PS_WAIT_FAILED);
-    EXPECT_EQ(Platform.GetFileAttributesA("C:\\pkg"), PS_INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(5, Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "X", 0, PS_KEY_QUERY_VALUE, &key));
+    EXPECT_EQ(PS_WAIT_FAILED, Platform.WaitForSingleObject(nullptr, 1));
+    EXPECT_EQ(PS_INVALID_FILE_ATTRIBUTES, Platform.GetFileAttributesA("C:\\pkg"));
 }
 
 TEST_F(SimulatedPlatformTest, TraceShowsTheCallersArguments)

@@ -11,11 +11,11 @@ TEST_F(SimulatedPlatformTest, FileOperationsRecordOnlyWhatTheyDid)
     Write("C:\\WINDOWS\\system32\\drivers\\locked.sys", "old");
     SimSetAttributes("C:\\WINDOWS\\system32\\drivers\\locked.sys", PS_FILE_ATTRIBUTE_READONLY);
     Write("C:\\WINDOWS\\system32\\drivers\\present.sys", "old");
-    EXPECT_EQ(Platform.CopyFileA("C:\\pkg\\none.sys", "C:\\WINDOWS\\system32\\drivers\\none.sys", 0), 0);
-    EXPECT_EQ(Platform.CopyFileA("C:\\pkg\\drv.sys", "C:\\WINDOWS\\system32\\drivers\\locked.sys", 0), 0);
+    EXPECT_EQ(0, Platform.CopyFileA("C:\\pkg\\none.sys", "C:\\WINDOWS\\system32\\drivers\\none.sys", 0));
+    EXPECT_EQ(0, Platform.CopyFileA("C:\\pkg\\drv.sys", "C:\\WINDOWS\\system32\\drivers\\locked.sys", 0));
     EXPECT_NE(Platform.CopyFileA("C:\\pkg\\drv.sys", "C:\\WINDOWS\\system32\\drivers\\PRESENT.SYS", 0), 0);
     EXPECT_NE(Platform.CopyFileA("c:\\PKG\\DRV.SYS", "C:\\WINDOWS\\system32\\drivers\\new.sys", 1), 0);
-    EXPECT_EQ(Platform.DeleteFileA("C:\\WINDOWS\\system32\\drivers\\locked.sys"), 0);
+    EXPECT_EQ(0, Platform.DeleteFileA("C:\\WINDOWS\\system32\\drivers\\locked.sys"));
     EXPECT_NE(Platform.DeleteFileA("c:/windows/system32/drivers/./NEW.sys"), 0);
     // Records hold the resolved names with their case on disk.
     EXPECT_EQ(Sim().filesRead, (std::vector<std::string>{"C:\\pkg\\drv.sys", "C:\\pkg\\drv.sys"}));
@@ -24,11 +24,11 @@ TEST_F(SimulatedPlatformTest, FileOperationsRecordOnlyWhatTheyDid)
     EXPECT_EQ(Sim().filesDeleted, std::vector<std::string>{"C:\\WINDOWS\\system32\\drivers\\new.sys"});
 
     // The helpers see what the operations left.
-    EXPECT_EQ(Read("C:\\WINDOWS\\system32\\drivers\\present.sys"), "driver");
-    EXPECT_EQ(SimAttributes("C:\\WINDOWS\\system32\\drivers\\locked.sys"), PS_FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(SimAttributes("C:\\WINDOWS\\system32\\drivers\\new.sys"), PS_INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ("driver", Read("C:\\WINDOWS\\system32\\drivers\\present.sys"));
+    EXPECT_EQ(PS_FILE_ATTRIBUTE_READONLY, SimAttributes("C:\\WINDOWS\\system32\\drivers\\locked.sys"));
+    EXPECT_EQ(PS_INVALID_FILE_ATTRIBUTES, SimAttributes("C:\\WINDOWS\\system32\\drivers\\new.sys"));
     Write("C:\\WINDOWS\\system32\\drivers\\locked.sys", "written anew");
-    EXPECT_EQ(SimAttributes("C:\\WINDOWS\\system32\\drivers\\locked.sys"), PS_FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(PS_FILE_ATTRIBUTE_ARCHIVE, SimAttributes("C:\\WINDOWS\\system32\\drivers\\locked.sys"));
 }
 
 }  // namespace

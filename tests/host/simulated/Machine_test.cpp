@@ -15,18 +15,18 @@ TEST_F(SimulatedPlatformTest, ResetRestoresTheTableAndAFreshMachine)
 
     SimReset(root);
     char buffer[260];
-    EXPECT_EQ(Platform.GetTempPathA(sizeof buffer, buffer), 8u);
+    EXPECT_EQ(8u, Platform.GetTempPathA(sizeof buffer, buffer));
     EXPECT_FALSE(Sim().failAlways[SIM_DeleteFileA]);
     EXPECT_TRUE(Sim().boxes.empty());
-    EXPECT_EQ(SimAttributes("C:\\pkg\\a.txt"), PS_FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(Sim().version.dwBuildNumber, 2600u);
+    EXPECT_EQ(PS_FILE_ATTRIBUTE_ARCHIVE, SimAttributes("C:\\pkg\\a.txt"));
+    EXPECT_EQ(2600u, Sim().version.dwBuildNumber);
     EXPECT_STREQ(Sim().version.szCSDVersion, "Service Pack 3");
     for (const char* folder : {"C:\\WINDOWS\\system32\\drivers", "C:\\WINDOWS\\inf", "C:\\Temp", "C:\\pkg"}) {
-        EXPECT_EQ(SimAttributes(folder), PS_FILE_ATTRIBUTE_DIRECTORY) << folder;
+        EXPECT_EQ(PS_FILE_ATTRIBUTE_DIRECTORY, SimAttributes(folder)) << folder;
     }
     // A stream of the old machine does not disturb the new one's count.
     fclose(stream);
-    EXPECT_EQ(Sim().openStreams, 0);
+    EXPECT_EQ(0, Sim().openStreams);
 }
 
 }  // namespace

@@ -7,12 +7,12 @@ namespace {
 
 TEST_F(SimulatedPlatformTest, MessageBoxesAreRecorded)
 {
-    EXPECT_EQ(Platform.MessageBoxA(nullptr, "Driver installed OK.", "MERVODriverStager", PS_MB_ICONINFORMATION), 1);
-    ASSERT_EQ(Sim().boxes.size(), 1u);
-    EXPECT_EQ(Sim().boxes[0].text, "Driver installed OK.");
-    EXPECT_EQ(Sim().boxes[0].caption, "MERVODriverStager");
-    EXPECT_EQ(Sim().boxes[0].type, PS_MB_ICONINFORMATION);
-    EXPECT_EQ(Sim().trace.back(), "MessageBoxA MERVODriverStager");
+    EXPECT_EQ(1, Platform.MessageBoxA(nullptr, "Driver installed OK.", "MERVODriverStager", PS_MB_ICONINFORMATION));
+    ASSERT_EQ(1u, Sim().boxes.size());
+    EXPECT_EQ("Driver installed OK.", Sim().boxes[0].text);
+    EXPECT_EQ("MERVODriverStager", Sim().boxes[0].caption);
+    EXPECT_EQ(PS_MB_ICONINFORMATION, Sim().boxes[0].type);
+    EXPECT_EQ("MessageBoxA MERVODriverStager", Sim().trace.back());
 }
 
 // The texts themselves are rows of the conformance table (tests/conformance).
@@ -26,15 +26,15 @@ TEST_F(SimulatedPlatformTest, FormatMessageTextsAreCountedUntilReleased)
                                       nullptr), 0u);
     ASSERT_NE(Platform.FormatMessageA(kFlags, nullptr, 2, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&second), 0,
                                       nullptr), 0u);
-    EXPECT_EQ(Sim().openTexts, 2);
-    EXPECT_EQ(Platform.LocalFree(first), nullptr);
-    EXPECT_EQ(Sim().openTexts, 1);
+    EXPECT_EQ(2, Sim().openTexts);
+    EXPECT_EQ(nullptr, Platform.LocalFree(first));
+    EXPECT_EQ(1, Sim().openTexts);
     // Memory that is no text of the machine is handed back, with error 6.
     char other = 0;
     EXPECT_EQ(Platform.LocalFree(&other), &other);
-    EXPECT_EQ(Platform.GetLastError(), 6u);
-    EXPECT_EQ(Platform.LocalFree(second), nullptr);
-    EXPECT_EQ(Sim().openTexts, 0);
+    EXPECT_EQ(6u, Platform.GetLastError());
+    EXPECT_EQ(nullptr, Platform.LocalFree(second));
+    EXPECT_EQ(0, Sim().openTexts);
 }
 
 }  // namespace

@@ -31,53 +31,53 @@ TEST_F(SimulatedPlatformTest, PathsOfTheSimulatedMachine)
     };
     for (const PathCase& c : cases) {
         Platform.SetLastError(0);
-        EXPECT_EQ(Platform.GetFileAttributesA(c.path), c.attributes) << c.path;
+        EXPECT_EQ(c.attributes, Platform.GetFileAttributesA(c.path)) << c.path;
         if (c.attributes == kNone) {
-            EXPECT_EQ(Platform.GetLastError(), c.error) << c.path;
+            EXPECT_EQ(c.error, Platform.GetLastError()) << c.path;
         }
     }
     // The machine's own set-up takes paths longer than the calls do.
     std::string deep = "C:\\" + std::string(200, 'd') + "\\" + std::string(200, 'e');
     SimMakeFolder(deep);
     EXPECT_NE(SimAttributes(deep), kNone);
-    EXPECT_EQ(Platform.GetFileAttributesA(deep.c_str()), kNone);
-    EXPECT_EQ(Platform.GetLastError(), PS_ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_EQ(kNone, Platform.GetFileAttributesA(deep.c_str()));
+    EXPECT_EQ(PS_ERROR_FILENAME_EXCED_RANGE, Platform.GetLastError());
 }
 
 TEST_F(SimulatedPlatformTest, RelativePathsStartInTheCurrentFolderAndDrivesMapToFolders)
 {
     Write("C:\\pkg\\MERVOUSB.inf", "x");
     Sim().currentDirectory = "C:\\pkg";
-    EXPECT_EQ(Platform.GetFileAttributesA("mervousb.inf"), PS_FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(Platform.GetFileAttributesA("..\\pkg\\MERVOUSB.inf"), PS_FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(Platform.GetFileAttributesA("\\MERVOUSB.inf"), PS_INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(PS_FILE_ATTRIBUTE_ARCHIVE, Platform.GetFileAttributesA("mervousb.inf"));
+    EXPECT_EQ(PS_FILE_ATTRIBUTE_ARCHIVE, Platform.GetFileAttributesA("..\\pkg\\MERVOUSB.inf"));
+    EXPECT_EQ(PS_INVALID_FILE_ATTRIBUTES, Platform.GetFileAttributesA("\\MERVOUSB.inf"));
 
     std::string other = root + "/d-drive";
     SimMakeFolder("C:\\d-drive");
     SimMapDrive('d', other);
     Write("D:\\Setup\\MERVOUSB.inf", "d");
-    EXPECT_EQ(Read("C:\\d-drive\\setup\\mervousb.inf"), "d");
+    EXPECT_EQ("d", Read("C:\\d-drive\\setup\\mervousb.inf"));
     EXPECT_EQ(SimHostPath("d:/SETUP/mervousb.inf"), other + "/Setup/MERVOUSB.inf");
-    EXPECT_EQ(SimHostPath("E:\\x"), "");
+    EXPECT_EQ("", SimHostPath("E:\\x"));
 }
 
 TEST_F(SimulatedPlatformTest, RecordsHoldResolvedPathsAndNewNamesKeepTheirCase)
 {
     Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "old");
     ASSERT_NE(Platform.DeleteFileA("c:/windows/INF/./mervousb.INF"), 0);
-    ASSERT_EQ(Sim().filesDeleted.size(), 1u);
-    EXPECT_EQ(Sim().filesDeleted[0], "C:\\WINDOWS\\inf\\MERVOUSB.inf");
+    ASSERT_EQ(1u, Sim().filesDeleted.size());
+    EXPECT_EQ("C:\\WINDOWS\\inf\\MERVOUSB.inf", Sim().filesDeleted[0]);
 
     WriteStream("c:\\temp\\New Log.TXT. . ", "w", "x");
-    ASSERT_EQ(Sim().filesWritten.size(), 1u);
-    EXPECT_EQ(Sim().filesWritten[0], "C:\\Temp\\New Log.TXT");
+    ASSERT_EQ(1u, Sim().filesWritten.size());
+    EXPECT_EQ("C:\\Temp\\New Log.TXT", Sim().filesWritten[0]);
     EXPECT_EQ(SimHostPath("C:\\TEMP\\new log.txt"), root + "/Temp/New Log.TXT");
 
     // Overwriting an existing file keeps its on-disk name.
     WriteStream("C:\\TEMP\\NEW LOG.txt", "w", "y");
-    EXPECT_EQ(Sim().filesWritten.back(), "C:\\Temp\\New Log.TXT");
-    EXPECT_EQ(ReadStream("c:\\temp\\new log.txt", "r"), "y");
-    EXPECT_EQ(Sim().filesRead.back(), "C:\\Temp\\New Log.TXT");
+    EXPECT_EQ("C:\\Temp\\New Log.TXT", Sim().filesWritten.back());
+    EXPECT_EQ("y", ReadStream("c:\\temp\\new log.txt", "r"));
+    EXPECT_EQ("C:\\Temp\\New Log.TXT", Sim().filesRead.back());
 }
 
 }  // namespace

@@ -11,19 +11,19 @@ TEST_F(SimulatedPlatformTest, RegistryKnowsOnlyListedKeysOfTheLocalMachine)
     const char* kHotfix = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
     Sim().registryKeys.push_back(kHotfix);
     PsKey key = nullptr;
-    ASSERT_EQ(Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "software\\microsoft\\windows nt\\currentversion\\hotfix\\q246009",
-                                     0, PS_KEY_QUERY_VALUE, &key), 0);
-    EXPECT_EQ(Sim().openHandles, 1);
-    EXPECT_EQ(Platform.RegCloseKey(key), 0);
-    EXPECT_EQ(Sim().openHandles, 0);
+    ASSERT_EQ(0, Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "software\\microsoft\\windows nt\\currentversion\\hotfix\\q246009",
+                                     0, PS_KEY_QUERY_VALUE, &key));
+    EXPECT_EQ(1, Sim().openHandles);
+    EXPECT_EQ(0, Platform.RegCloseKey(key));
+    EXPECT_EQ(0, Sim().openHandles);
     EXPECT_NE(Platform.RegCloseKey(key), 0);
 
     PsKey currentUser = reinterpret_cast<PsKey>(static_cast<intptr_t>(static_cast<int32_t>(0x80000001)));
     PsKey none = nullptr;
-    EXPECT_EQ(Platform.RegOpenKeyExA(currentUser, kHotfix, 0, PS_KEY_QUERY_VALUE, &none), 2);
-    EXPECT_EQ(Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", 0, PS_KEY_QUERY_VALUE, &none), 2);
-    EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(Sim().openHandles, 0);
+    EXPECT_EQ(2, Platform.RegOpenKeyExA(currentUser, kHotfix, 0, PS_KEY_QUERY_VALUE, &none));
+    EXPECT_EQ(2, Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", 0, PS_KEY_QUERY_VALUE, &none));
+    EXPECT_EQ(nullptr, none);
+    EXPECT_EQ(0, Sim().openHandles);
 }
 
 // ---------------------------------------------------------------------------
@@ -53,20 +53,20 @@ TEST_F(SimulatedPlatformTest, LaunchesNeedAnExistingProgramUnlessScripted)
         Platform.SetLastError(0);
         int32_t started = Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
                                                   nullptr, nullptr, &startup, &process);
-        EXPECT_EQ(started != 0, c.starts) << c.commandLine;
+        EXPECT_EQ(c.starts, started != 0) << c.commandLine;
         if (started) {
             EXPECT_NE(Platform.CloseHandle(process.hThread), 0);
             EXPECT_NE(Platform.CloseHandle(process.hProcess), 0);
         }
         else {
-            EXPECT_EQ(Platform.GetLastError(), PS_ERROR_FILE_NOT_FOUND) << c.commandLine;
+            EXPECT_EQ(PS_ERROR_FILE_NOT_FOUND, Platform.GetLastError()) << c.commandLine;
         }
         ASSERT_FALSE(Sim().launches.empty());
-        EXPECT_EQ(Sim().launches.back().commandLine, c.commandLine);
-        EXPECT_EQ(Sim().launches.back().creationFlags, PS_CREATE_NO_WINDOW);
+        EXPECT_EQ(c.commandLine, Sim().launches.back().commandLine);
+        EXPECT_EQ(PS_CREATE_NO_WINDOW, Sim().launches.back().creationFlags);
         EXPECT_EQ(Sim().launches.back().startupInfo.cb, sizeof startup);
     }
-    EXPECT_EQ(Sim().openHandles, 0);
+    EXPECT_EQ(0, Sim().openHandles);
 
     // A callback decides alone, also for a program that is not there.
     Sim().onLaunch = [](const std::string& commandLine) {
@@ -77,9 +77,9 @@ TEST_F(SimulatedPlatformTest, LaunchesNeedAnExistingProgramUnlessScripted)
     PsProcessInformation process{};
     ASSERT_NE(Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process), 0);
     uint32_t code = 0;
-    EXPECT_EQ(Platform.WaitForSingleObject(process.hProcess, 30000), PS_WAIT_OBJECT_0);
+    EXPECT_EQ(PS_WAIT_OBJECT_0, Platform.WaitForSingleObject(process.hProcess, 30000));
     EXPECT_NE(Platform.GetExitCodeProcess(process.hProcess, &code), 0);
-    EXPECT_EQ(code, 7u);
+    EXPECT_EQ(7u, code);
     Platform.CloseHandle(process.hThread);
     Platform.CloseHandle(process.hProcess);
 }
@@ -102,28 +102,28 @@ TEST_F(SimulatedPlatformTest, WaitsAreRecordedAndFollowTheScript)
         PsStartupInfo startup{};
         PsProcessInformation process{};
         ASSERT_NE(Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process), 0);
-        EXPECT_EQ(Sim().openHandles, 2);
-        EXPECT_EQ(Platform.WaitForSingleObject(process.hProcess, 30000), c.waitResult);
+        EXPECT_EQ(2, Sim().openHandles);
+        EXPECT_EQ(c.waitResult, Platform.WaitForSingleObject(process.hProcess, 30000));
         uint32_t code = 12345;
         EXPECT_NE(Platform.GetExitCodeProcess(process.hProcess, &code), 0);
-        EXPECT_EQ(code, c.exitCode);
+        EXPECT_EQ(c.exitCode, code);
         EXPECT_EQ(Sim().launches.back().waits, std::vector<uint32_t>{30000});
         EXPECT_NE(Platform.CloseHandle(process.hProcess), 0);
         EXPECT_NE(Platform.CloseHandle(process.hThread), 0);
-        EXPECT_EQ(Sim().openHandles, 0);
+        EXPECT_EQ(0, Sim().openHandles);
         // A closed handle is no longer valid.
-        EXPECT_EQ(Platform.CloseHandle(process.hProcess), 0);
-        EXPECT_EQ(Platform.GetLastError(), 6u);
-        EXPECT_EQ(Platform.WaitForSingleObject(process.hProcess, 10), PS_WAIT_FAILED);
+        EXPECT_EQ(0, Platform.CloseHandle(process.hProcess));
+        EXPECT_EQ(6u, Platform.GetLastError());
+        EXPECT_EQ(PS_WAIT_FAILED, Platform.WaitForSingleObject(process.hProcess, 10));
     }
 
     Sim().process = SimProcessScript{SIM_PROCESS_FAILS_TO_START, 0};
     char line[] = "C:\\pkg\\MERVODevCtl.exe rescan";
     PsStartupInfo startup{};
     PsProcessInformation process{};
-    EXPECT_EQ(Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process), 0);
-    EXPECT_EQ(Platform.GetLastError(), PS_ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Sim().openHandles, 0);
+    EXPECT_EQ(0, Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process));
+    EXPECT_EQ(PS_ERROR_FILE_NOT_FOUND, Platform.GetLastError());
+    EXPECT_EQ(0, Sim().openHandles);
 }
 
 }  // namespace

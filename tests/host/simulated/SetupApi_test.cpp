@@ -33,30 +33,30 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresInfsWithAKnownSignature)
                                                    sizeof destination, &required, &component);
         ASSERT_FALSE(Sim().stagedInfs.empty());
         const SimStagedInf& record = Sim().stagedInfs.back();
-        EXPECT_EQ(record.sourceInf, "C:\\pkg\\MERVOUSB.inf");
-        EXPECT_EQ(record.mediaLocation, "C:\\pkg");
+        EXPECT_EQ("C:\\pkg\\MERVOUSB.inf", record.sourceInf);
+        EXPECT_EQ("C:\\pkg", record.mediaLocation);
         EXPECT_EQ(record.destinationSize, sizeof destination);
         if (!c.staged) {
-            EXPECT_EQ(result, 0) << c.name;
-            EXPECT_EQ(Platform.GetLastError(), 0xE0000100u) << c.name;
-            EXPECT_EQ(record.storedAs, "") << c.name;
+            EXPECT_EQ(0, result) << c.name;
+            EXPECT_EQ(0xE0000100u, Platform.GetLastError()) << c.name;
+            EXPECT_EQ("", record.storedAs) << c.name;
             EXPECT_STREQ(destination, "untouched") << c.name;
             continue;
         }
         std::string expected = "C:\\WINDOWS\\inf\\oem" + std::to_string(stored++) + ".inf";
         EXPECT_NE(result, 0) << c.name;
-        EXPECT_EQ(destination, expected) << c.name;
+        EXPECT_EQ(expected, destination) << c.name;
         EXPECT_EQ(required, expected.size() + 1) << c.name;
         EXPECT_STREQ(component, expected.c_str() + strlen("C:\\WINDOWS\\inf\\")) << c.name;
-        EXPECT_EQ(record.storedAs, expected) << c.name;
-        EXPECT_EQ(Read(expected), c.inf) << c.name;
+        EXPECT_EQ(expected, record.storedAs) << c.name;
+        EXPECT_EQ(c.inf, Read(expected)) << c.name;
     }
-    EXPECT_EQ(stored, 3);
+    EXPECT_EQ(3, stored);
 
     Platform.SetLastError(0);
-    EXPECT_EQ(Platform.SetupCopyOEMInfA("C:\\pkg\\Missing.inf", nullptr, PS_SPOST_PATH, 0, nullptr, 0, nullptr, nullptr), 0);
-    EXPECT_EQ(Platform.GetLastError(), PS_ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Sim().stagedInfs.back().mediaLocation, "(null)");
+    EXPECT_EQ(0, Platform.SetupCopyOEMInfA("C:\\pkg\\Missing.inf", nullptr, PS_SPOST_PATH, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(PS_ERROR_FILE_NOT_FOUND, Platform.GetLastError());
+    EXPECT_EQ("(null)", Sim().stagedInfs.back().mediaLocation);
     EXPECT_FALSE(Sim().stagedInfs.back().requiredSizeGiven);
 }
 
@@ -67,38 +67,38 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresOnceAndCanBeScripted)
     Write("C:\\pkg\\MERVOUSB.inf", "[Version]\nSignature=$Chicago$\n");
     char destination[8] = "keep";
     uint32_t required = 0;
-    EXPECT_EQ(Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, destination,
-                                        sizeof destination, &required, nullptr), 0);
-    EXPECT_EQ(Platform.GetLastError(), PS_ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(0, Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, destination,
+                                        sizeof destination, &required, nullptr));
+    EXPECT_EQ(PS_ERROR_INSUFFICIENT_BUFFER, Platform.GetLastError());
     EXPECT_STREQ(destination, "keep");
     EXPECT_EQ(required, strlen("C:\\WINDOWS\\inf\\oem0.inf") + 1);
     EXPECT_TRUE(SimFileExists("C:\\WINDOWS\\inf\\oem0.inf"));
     Write("C:\\pkg\\copy.inf", "[Version]\nSignature=$Chicago$\n");
     EXPECT_NE(Platform.SetupCopyOEMInfA("C:\\pkg\\copy.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0, nullptr,
                                         nullptr), 0);
-    EXPECT_EQ(Sim().stagedInfs.back().storedAs, "C:\\WINDOWS\\inf\\oem0.inf");
+    EXPECT_EQ("C:\\WINDOWS\\inf\\oem0.inf", Sim().stagedInfs.back().storedAs);
     EXPECT_EQ(Sim().filesWritten, std::vector<std::string>{"C:\\WINDOWS\\inf\\oem0.inf"});
 
     Sim().onSetupCopyOEMInf = [](const char* source) {
         Platform.SetLastError(strstr(source, "MERVO") != nullptr ? 0xE0000100 : 0);
         return 0;
     };
-    EXPECT_EQ(Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0, nullptr, nullptr), 0);
-    EXPECT_EQ(Platform.GetLastError(), 0xE0000100u);
+    EXPECT_EQ(0, Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(0xE0000100u, Platform.GetLastError());
     EXPECT_FALSE(SimFileExists("C:\\WINDOWS\\inf\\oem1.inf"));
-    EXPECT_EQ(Sim().stagedInfs.size(), 3u);
+    EXPECT_EQ(3u, Sim().stagedInfs.size());
 }
 
 TEST_F(SimulatedPlatformTest, IsWow64ProcessAnswersOnlyWhenKnown)
 {
     int32_t wow64 = -1;
     Sim().wow64 = true;
-    EXPECT_EQ(Platform.IsWow64Process(&wow64), 1);
-    EXPECT_EQ(wow64, 1);
+    EXPECT_EQ(1, Platform.IsWow64Process(&wow64));
+    EXPECT_EQ(1, wow64);
     Sim().wow64Known = false;
     wow64 = -1;
-    EXPECT_EQ(Platform.IsWow64Process(&wow64), 0);
-    EXPECT_EQ(wow64, -1);
+    EXPECT_EQ(0, Platform.IsWow64Process(&wow64));
+    EXPECT_EQ(-1, wow64);
 }
 
 }  // namespace

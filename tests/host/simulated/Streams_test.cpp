@@ -46,7 +46,7 @@ TEST_F(SimulatedPlatformTest, WrittenTextIsOnDiskOnceFlushed)
     ASSERT_NE(open, nullptr);
     fputs("flushed\n", open);
     fflush(open);
-    EXPECT_EQ(Read("C:\\Temp\\w.txt"), "flushed\r\n");
+    EXPECT_EQ("flushed\r\n", Read("C:\\Temp\\w.txt"));
     fclose(open);
 
     // A long text goes through several chunks of the stream's buffer.
@@ -68,28 +68,28 @@ TEST_F(SimulatedPlatformTest, OpenStreamsAreCountedAndRecorded)
     SimSetAttributes("C:\\Temp\\hidden.txt", PS_FILE_ATTRIBUTE_HIDDEN);
     // Refused opens are neither counted nor recorded.
     for (const char* mode : {"w", "a", "r+"}) {
-        EXPECT_EQ(Platform.OpenStream("C:\\Temp\\locked.txt", mode), nullptr) << mode;
+        EXPECT_EQ(nullptr, Platform.OpenStream("C:\\Temp\\locked.txt", mode)) << mode;
     }
-    EXPECT_EQ(Platform.OpenStream("C:\\Temp\\hidden.txt", "w"), nullptr);
-    EXPECT_EQ(Platform.OpenStream("C:\\Temp\\missing.txt", "r"), nullptr);
-    EXPECT_EQ(Sim().openStreams, 0);
+    EXPECT_EQ(nullptr, Platform.OpenStream("C:\\Temp\\hidden.txt", "w"));
+    EXPECT_EQ(nullptr, Platform.OpenStream("C:\\Temp\\missing.txt", "r"));
+    EXPECT_EQ(0, Sim().openStreams);
     EXPECT_TRUE(Sim().filesRead.empty());
     EXPECT_TRUE(Sim().filesWritten.empty());
 
     // A hidden file can be appended to and read, a read-only one read.
     WriteStream("C:\\Temp\\hidden.txt", "a", "y");
-    EXPECT_EQ(ReadStream("C:\\Temp\\hidden.txt", "r"), "xy");
+    EXPECT_EQ("xy", ReadStream("C:\\Temp\\hidden.txt", "r"));
     Sim().filesRead.clear();
     Sim().filesWritten.clear();
     FILE* first = Platform.OpenStream("C:\\Temp\\locked.txt", "r");
     FILE* second = Platform.OpenStream("C:\\Temp\\other.txt", "w");
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(Sim().openStreams, 2);
+    EXPECT_EQ(2, Sim().openStreams);
     fclose(first);
-    EXPECT_EQ(Sim().openStreams, 1);
+    EXPECT_EQ(1, Sim().openStreams);
     fclose(second);
-    EXPECT_EQ(Sim().openStreams, 0);
+    EXPECT_EQ(0, Sim().openStreams);
     EXPECT_EQ(Sim().filesRead, std::vector<std::string>{"C:\\Temp\\locked.txt"});
     EXPECT_EQ(Sim().filesWritten, std::vector<std::string>{"C:\\Temp\\other.txt"});
 }
@@ -143,7 +143,7 @@ TEST_F(SimulatedPlatformTest, StreamFaultsHitTheNamedOpeningAtTheirByte)
     EXPECT_EQ(EOF, fclose(stream));
     EXPECT_EQ("kept\r\n", Read("C:\\Temp\\w.txt"));
     EXPECT_EQ(0, Sim().openStreams);
-    EXPECT_EQ(Sim().trace.back(), "StreamClose C:\\Temp\\w.txt FAILED");
+    EXPECT_EQ("StreamClose C:\\Temp\\w.txt FAILED", Sim().trace.back());
 }
 
 }  // namespace

@@ -12,21 +12,21 @@ TEST_F(SimulatedPlatformTest, GetVersionHonoursTheSizeField)
     memset(&info, 0xAB, sizeof info);
     info.dwOSVersionInfoSize = PS_OSVERSIONINFO_SIZE;
     ASSERT_NE(Platform.GetVersionExA(&info), 0);
-    EXPECT_EQ(info.dwOSVersionInfoSize, PS_OSVERSIONINFO_SIZE);
-    EXPECT_EQ(info.dwMajorVersion, 5u);
-    EXPECT_EQ(info.dwMinorVersion, 0u);
-    EXPECT_EQ(info.dwBuildNumber, 2195u);
-    EXPECT_EQ(info.dwPlatformId, PS_VER_PLATFORM_WIN32_NT);
+    EXPECT_EQ(PS_OSVERSIONINFO_SIZE, info.dwOSVersionInfoSize);
+    EXPECT_EQ(5u, info.dwMajorVersion);
+    EXPECT_EQ(0u, info.dwMinorVersion);
+    EXPECT_EQ(2195u, info.dwBuildNumber);
+    EXPECT_EQ(PS_VER_PLATFORM_WIN32_NT, info.dwPlatformId);
     EXPECT_STREQ(info.szCSDVersion, "Service Pack 4");
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&info);
     for (size_t i = PS_OSVERSIONINFO_SIZE; i < sizeof info; ++i) {
-        EXPECT_EQ(bytes[i], 0xAB) << "byte " << i << " written";
+        EXPECT_EQ(0xAB, bytes[i]) << "byte " << i << " written";
     }
 
     info.dwOSVersionInfoSize = PS_OSVERSIONINFOEX_SIZE;
     ASSERT_NE(Platform.GetVersionExA(&info), 0);
-    EXPECT_EQ(info.dwOSVersionInfoSize, PS_OSVERSIONINFOEX_SIZE);
-    EXPECT_EQ(info.wServicePackMajor, 4);
+    EXPECT_EQ(PS_OSVERSIONINFOEX_SIZE, info.dwOSVersionInfoSize);
+    EXPECT_EQ(4, info.wServicePackMajor);
 
     struct {
         uint32_t size;
@@ -43,9 +43,9 @@ TEST_F(SimulatedPlatformTest, GetVersionHonoursTheSizeField)
         Sim().refusePlainVersion = c.refusePlain;
         info.dwOSVersionInfoSize = c.size;
         Platform.SetLastError(0);
-        EXPECT_EQ(Platform.GetVersionExA(&info) != 0, c.accepted) << c.size;
-        EXPECT_EQ(Platform.GetLastError(), c.accepted ? 0u : PS_ERROR_INVALID_PARAMETER) << c.size;
-        EXPECT_EQ(info.dwOSVersionInfoSize, c.size);
+        EXPECT_EQ(c.accepted, Platform.GetVersionExA(&info) != 0) << c.size;
+        EXPECT_EQ(c.accepted ? 0u : PS_ERROR_INVALID_PARAMETER, Platform.GetLastError()) << c.size;
+        EXPECT_EQ(c.size, info.dwOSVersionInfoSize);
     }
 }
 
@@ -53,20 +53,20 @@ TEST_F(SimulatedPlatformTest, GetVersionHonoursTheSizeField)
 // conformance table (tests/conformance).
 TEST_F(SimulatedPlatformTest, ComparisonAndClockOfTheSimulatedMachine)
 {
-    EXPECT_EQ(Platform.lstrcmpiA("Service Pack 6a", "SERVICE PACK 6A"), 0);
+    EXPECT_EQ(0, Platform.lstrcmpiA("Service Pack 6a", "SERVICE PACK 6A"));
     EXPECT_LT(Platform.lstrcmpiA("a", "B"), 0);
     EXPECT_GT(Platform.lstrcmpiA("b", "A"), 0);
 
     PsSystemTime now;
     Platform.GetSystemTime(&now);
-    EXPECT_EQ(now.wYear, 2007);
-    EXPECT_EQ(now.wMonth, 3);
-    EXPECT_EQ(now.wDay, 5);
-    EXPECT_EQ(now.wDayOfWeek, 1);
-    EXPECT_EQ(now.wHour, 9);
-    EXPECT_EQ(now.wMinute, 4);
-    EXPECT_EQ(now.wSecond, 3);
-    EXPECT_EQ(now.wMilliseconds, 0);
+    EXPECT_EQ(2007, now.wYear);
+    EXPECT_EQ(3, now.wMonth);
+    EXPECT_EQ(5, now.wDay);
+    EXPECT_EQ(1, now.wDayOfWeek);
+    EXPECT_EQ(9, now.wHour);
+    EXPECT_EQ(4, now.wMinute);
+    EXPECT_EQ(3, now.wSecond);
+    EXPECT_EQ(0, now.wMilliseconds);
 }
 
 }  // namespace

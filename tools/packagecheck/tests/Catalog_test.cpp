@@ -154,7 +154,7 @@ const CatalogCase kCases[] = {
          CheckRun run = RunCommand("openssl smime -sign -binary -nodetach -outform DER -in '" + p.File("tic.inf") +
                                    "' -signer '" + SharedSigner().certificate() + "' -inkey '" +
                                    SharedSigner().key() + "' -out '" + p.File(kCatalog) + "'");
-         EXPECT_EQ(run.exitCode, 0) << run.output;
+         EXPECT_EQ(0, run.exitCode) << run.output;
      },
      "tic.inf", {"CATALOG_UNREADABLE"}, -1, false, {}, "of type 1.2.840.113549.1.7.1, not a certificate trust list"},
     {"resigned_unchanged", [](const TempPackage& p) { Resign(p); }, "tic.inf", {}, 1, true, kBothCovered, ""},
@@ -195,7 +195,7 @@ const CatalogCase kCases[] = {
          p.Write(std::string("sub/") + kDll, SampleImage());
          std::string hash = SampleReferenceHash();
          ChangeCatalog(p, [&hash](std::string der) {
-             EXPECT_EQ(HexUpper(der.substr(kDllDigestAt, kDllDigestSize)), "056399FAACB9FC49F3CF78BFC3D9F2F463E5012E");
+             EXPECT_EQ("056399FAACB9FC49F3CF78BFC3D9F2F463E5012E", HexUpper(der.substr(kDllDigestAt, kDllDigestSize)));
              std::string raw;
              for (size_t i = 0; i + 1 < hash.size(); i += 2) {
                  raw += static_cast<char>(std::stoi(hash.substr(i, 2), nullptr, 16));
@@ -233,16 +233,16 @@ TEST_P(CatalogTest, WarnsAsTheChangeDeserves)
     c.change(package);
 
     PackageReport report = CheckFolder(package.path(), c.inf);
-    EXPECT_EQ(WarningCodes(report), c.codes);
-    EXPECT_EQ(report.exitCode, c.codes.empty() ? CHECK_CLEAN : CHECK_WARNINGS);
+    EXPECT_EQ(c.codes, WarningCodes(report));
+    EXPECT_EQ(c.codes.empty() ? CHECK_CLEAN : CHECK_WARNINGS, report.exitCode);
     const CatalogReport& catalog = report.catalog;
-    EXPECT_EQ(catalog.checked, c.intact >= 0) << catalog.note;
+    EXPECT_EQ(c.intact >= 0, catalog.checked) << catalog.note;
     if (catalog.checked) {
-        EXPECT_EQ(catalog.contents.signatureIntact, c.intact == 1) << catalog.contents.signatureProblem;
-        EXPECT_EQ(catalog.contents.signer, c.resigned ? "MERVO Test Signing" : "Pololu Corporation");
+        EXPECT_EQ(c.intact == 1, catalog.contents.signatureIntact) << catalog.contents.signatureProblem;
+        EXPECT_EQ(c.resigned ? "MERVO Test Signing" : "Pololu Corporation", catalog.contents.signer);
         // The independent verdict on the same bytes.
         CheckRun verdict = OsslVerify(package.File(kCatalog), c.resigned ? SharedSigner().certificate() : "");
-        EXPECT_EQ(verdict.exitCode == 0, c.intact == 1) << verdict.output;
+        EXPECT_EQ(c.intact == 1, verdict.exitCode == 0) << verdict.output;
     }
     std::vector<std::pair<std::string, bool>> files;
     for (const CatalogFileCheck& file : catalog.files) {
@@ -250,7 +250,7 @@ TEST_P(CatalogTest, WarnsAsTheChangeDeserves)
         EXPECT_EQ(file.hash.size(), file.problem.empty() ? 40u : 0u) << file.name;
         EXPECT_EQ(file.peImage, file.name.find(".dll") != std::string::npos) << file.name;
     }
-    EXPECT_EQ(files, c.files);
+    EXPECT_EQ(c.files, files);
     if (*c.quoted != '\0') {
         bool found = false;
         for (const PackageWarning& warning : report.warnings) {
@@ -272,23 +272,23 @@ TEST(PololuCatalog, ReportsSignerTimeVersionsAndHashes)
     EXPECT_TRUE(catalog.present);
     ASSERT_TRUE(catalog.checked) << catalog.note;
     EXPECT_TRUE(catalog.contents.signatureIntact) << catalog.contents.signatureProblem;
-    EXPECT_EQ(catalog.contents.signer, "Pololu Corporation");
-    EXPECT_EQ(catalog.contents.signingTime, "2019-08-14T21:33:22Z");
-    EXPECT_EQ(catalog.contents.signingTimeSource, "time stamp");
-    EXPECT_EQ(catalog.contents.signatureDigest, "sha256");
+    EXPECT_EQ("Pololu Corporation", catalog.contents.signer);
+    EXPECT_EQ("2019-08-14T21:33:22Z", catalog.contents.signingTime);
+    EXPECT_EQ("time stamp", catalog.contents.signingTimeSource);
+    EXPECT_EQ("sha256", catalog.contents.signatureDigest);
     EXPECT_EQ(catalog.hashAlgorithms, std::vector<std::string>{"sha1"});
     EXPECT_EQ(catalog.osVersions, (std::vector<std::string>{"2:5.1", "2:6.0", "2:6.1", "2:6.2", "2:6.3", "2:10.0"}));
-    ASSERT_EQ(catalog.files.size(), 2u);
-    EXPECT_EQ(catalog.files[0].hash, "68376c0fb8835325ec262051b58fb5b1841e8c87");
-    EXPECT_EQ(catalog.files[1].hash, "4c6bd36677218e0fc3036cfe1a2a360f777642bb");
+    ASSERT_EQ(2u, catalog.files.size());
+    EXPECT_EQ("68376c0fb8835325ec262051b58fb5b1841e8c87", catalog.files[0].hash);
+    EXPECT_EQ("4c6bd36677218e0fc3036cfe1a2a360f777642bb", catalog.files[1].hash);
     size_t dllMembers = 0;
     for (const CatalogMember& member : catalog.contents.members) {
         dllMembers += member.file == kDll && member.peImage ? 1 : 0;
     }
-    EXPECT_EQ(dllMembers, 2u);  // two builds of the co-installer, both by image hash
+    EXPECT_EQ(2u, dllMembers);  // two builds of the co-installer, both by image hash
 
     CheckRun verdict = OsslVerify(kPololu + "/" + kCatalog, "");
-    EXPECT_EQ(verdict.exitCode, 0) << verdict.output;
+    EXPECT_EQ(0, verdict.exitCode) << verdict.output;
     EXPECT_NE(verdict.output.find("Subject: " + catalog.contents.signerSubject + "\n"), std::string::npos)
         << catalog.contents.signerSubject << "\n" << verdict.output;
     // The time stamp's time, as every osslsigncode version prints it.
@@ -299,7 +299,7 @@ TEST(PololuCatalog, JsonMatchesTheText)
 {
     CheckRun text = RunCheck({kPololu, "tic.inf"});
     CheckRun json = RunCheck({kPololu, "tic.inf", "--json"});
-    EXPECT_EQ(text.exitCode, CHECK_WARNINGS);  // the package lacks the companion tool
+    EXPECT_EQ(CHECK_WARNINGS, text.exitCode);  // the package lacks the companion tool
     ExpectJsonMatchesText(json.output, text.output);
     EXPECT_NE(text.output.find("  Signature: intact; signer \"Pololu Corporation\"; signed 2019-08-14T21:33:22Z "
                                "(time stamp); digest sha256\n"),

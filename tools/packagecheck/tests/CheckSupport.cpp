@@ -92,7 +92,7 @@ TestSigner::TestSigner()
         " -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature -keyout '" + key +
         "' -out '" + certificate_ + "' && openssl pkcs12 -export -inkey '" + key + "' -in '" + certificate_ +
         "' -out '" + pkcs12_ + "' -passout 'file:" + passwordFile_ + "'");
-    EXPECT_EQ(made.exitCode, 0) << made.output;
+    EXPECT_EQ(0, made.exitCode) << made.output;
 }
 
 bool TestSigner::Sign(const std::string& in, const std::string& out, const std::string& hash) const
@@ -101,7 +101,7 @@ bool TestSigner::Sign(const std::string& in, const std::string& out, const std::
     fs::remove(out, ignored);
     CheckRun run = RunCommand("osslsigncode sign -pkcs12 '" + pkcs12_ + "' -readpass '" + passwordFile_ +
                               "' -h " + hash + " -in '" + in + "' -out '" + out + "'");
-    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(0, run.exitCode) << run.output;
     return run.exitCode == 0;
 }
 
@@ -124,7 +124,7 @@ CheckRun OsslVerify(const std::string& file, const std::string& certificate)
 std::string ReferenceDigest(const TestSigner& signer, const std::string& signedFile)
 {
     CheckRun run = OsslVerify(signedFile, signer.certificate());
-    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(0, run.exitCode) << run.output;
     const std::string label = "Calculated message digest";
     size_t at = run.output.find(label);
     size_t colon = at == std::string::npos ? at : run.output.find(':', at);
@@ -307,7 +307,7 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
 {
     Json document = Json::parse(json, nullptr, false);
     ASSERT_FALSE(document.is_discarded()) << json;
-    EXPECT_EQ(document["schemaVersion"], 1);
+    EXPECT_EQ(1, document["schemaVersion"]);
     std::vector<std::string> lines = Lines(text);
     auto expectLine = [&lines, &text](const std::string& line) {
         EXPECT_TRUE(HasLine(lines, line)) << "missing line: " << line << "\nin:\n" << text;
@@ -385,7 +385,7 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
     }
 
     std::string result = lines.empty() ? "" : lines.back();
-    EXPECT_EQ(result.rfind("Result: " + std::to_string(document["exitCode"].get<int>()) + " (", 0), 0u)
+    EXPECT_EQ(0u, result.rfind("Result: " + std::to_string(document["exitCode"].get<int>()) + " (", 0))
         << result;
     EXPECT_NE(result.find("the stager would end with " +
                           std::to_string(document["stagerExitCode"].get<int>()) + "."),

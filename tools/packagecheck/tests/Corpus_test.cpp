@@ -80,7 +80,7 @@ TEST_P(CorpusTest, GivesTheStagersTableAndMatchingJson)
     bool utf16 = bytes.compare(0, 2, "\xFF\xFE") == 0;
     EXPECT_EQ(Has(codes, "INF_NOT_8BIT_TEXT"), utf16);
     if (utf16) {
-        EXPECT_EQ(report.stagerExitCode, EXIT_NO_DEVICE);
+        EXPECT_EQ(EXIT_NO_DEVICE, report.stagerExitCode);
     }
     bool plainSection = bytes.find("[SourceDisksFiles]") != std::string::npos;
     bool decorated = bytes.find("[SourceDisksFiles.") != std::string::npos;

@@ -108,13 +108,13 @@ TEST_P(RangeTest, CoverTheImageLessChecksumEntryAndTable)
     const RangeCase& c = GetParam();
     std::vector<ByteRange> ranges;
     std::string problem;
-    EXPECT_EQ(AuthenticodeRanges(MakeImage(c.header), &ranges, &problem), c.result);
-    EXPECT_EQ(problem.empty(), c.result != PE_BAD_HEADER) << problem;
+    EXPECT_EQ(c.result, AuthenticodeRanges(MakeImage(c.header), &ranges, &problem));
+    EXPECT_EQ(c.result != PE_BAD_HEADER, problem.empty()) << problem;
     std::vector<std::pair<size_t, size_t>> got;
     for (const ByteRange& range : ranges) {
         got.emplace_back(range.offset, range.length);
     }
-    EXPECT_EQ(got, c.ranges);
+    EXPECT_EQ(c.ranges, got);
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, RangeTest, testing::ValuesIn(kRangeCases),
@@ -124,8 +124,8 @@ TEST(PeImage, TextIsNoImage)
 {
     std::vector<ByteRange> ranges;
     std::string problem;
-    EXPECT_EQ(AuthenticodeRanges("MZ but only text", &ranges, &problem), PE_NOT_AN_IMAGE);
-    EXPECT_EQ(AuthenticodeRanges(std::string(0x40, 'M'), &ranges, &problem), PE_NOT_AN_IMAGE);
+    EXPECT_EQ(PE_NOT_AN_IMAGE, AuthenticodeRanges("MZ but only text", &ranges, &problem));
+    EXPECT_EQ(PE_NOT_AN_IMAGE, AuthenticodeRanges(std::string(0x40, 'M'), &ranges, &problem));
     EXPECT_TRUE(ranges.empty());
 }
 
@@ -133,7 +133,7 @@ std::string ImageHash(const std::string& bytes, const std::string& algorithm)
 {
     std::vector<ByteRange> ranges;
     std::string problem;
-    EXPECT_EQ(AuthenticodeRanges(bytes, &ranges, &problem), PE_IMAGE_OK) << problem;
+    EXPECT_EQ(PE_IMAGE_OK, AuthenticodeRanges(bytes, &ranges, &problem)) << problem;
     std::string digest;
     EXPECT_TRUE(DigestRanges(algorithm, bytes, ranges, &digest));
     return HexUpper(digest);

@@ -27,14 +27,14 @@ TEST(ReadOnly, TheCheckWritesNothingAnywhere)
     for (bool json : {false, true}) {
         CheckRun run = json ? RunCheck({package.path(), "MERVOUSB.inf", "--json"})
                             : RunCheck({package.path(), "MERVOUSB.inf"});
-        EXPECT_EQ(run.exitCode, CHECK_WARNINGS) << run.output;
+        EXPECT_EQ(CHECK_WARNINGS, run.exitCode) << run.output;
         // The simulated machine records every write, delete, launch and staging.
         EXPECT_TRUE(Sim().filesWritten.empty());
         EXPECT_TRUE(Sim().filesDeleted.empty());
         EXPECT_TRUE(Sim().launches.empty());
         EXPECT_TRUE(Sim().stagedInfs.empty());
         EXPECT_TRUE(Sim().boxes.empty());
-        EXPECT_EQ(Sim().openStreams, 0);
+        EXPECT_EQ(0, Sim().openStreams);
     }
     EXPECT_EQ(FolderSnapshot(package.path()), before);
 }
@@ -54,17 +54,17 @@ TEST(DriverFiles, AreFoundUnderWindowsNameRules)
                                                        "\tmervousb.sys=1\r\n"));
     PackageReport report = CheckFolder(package.path(), nullptr);
 
-    ASSERT_EQ(report.files.size(), 3u);  // the blank-indented and the comment line are skipped
-    EXPECT_EQ(report.files[0].name, "mervousb.sys ");
+    ASSERT_EQ(3u, report.files.size());  // the blank-indented and the comment line are skipped
+    EXPECT_EQ("mervousb.sys ", report.files[0].name);
     EXPECT_TRUE(report.files[0].present);
-    EXPECT_EQ(report.files[0].size, 5);
-    EXPECT_EQ(report.files[1].name, "MERVOSER.SYS.");
+    EXPECT_EQ(5, report.files[0].size);
+    EXPECT_EQ("MERVOSER.SYS.", report.files[1].name);
     EXPECT_TRUE(report.files[1].present);
-    EXPECT_EQ(report.files[1].size, 7);
+    EXPECT_EQ(7, report.files[1].size);
     // A tab is no part of a Windows file name: the copy fails.
-    EXPECT_EQ(report.files[2].name, "\tmervousb.sys");
+    EXPECT_EQ("\tmervousb.sys", report.files[2].name);
     EXPECT_FALSE(report.files[2].present);
-    EXPECT_EQ(report.files[2].size, -1);
+    EXPECT_EQ(-1, report.files[2].size);
     EXPECT_EQ(WarningCodes(report), (std::vector<std::string>{"MISSING_FILE", "UNSIGNED_PACKAGE"}));
 }
 
@@ -86,9 +86,9 @@ TEST(StaleFiles, AreTheInfBaseNameAndItsCompiledForm)
         SCOPED_TRACE(c.argument == nullptr ? "(none)" : c.argument);
         TempPackage package;
         PackageReport report = CheckFolder(package.path(), c.argument);
-        EXPECT_EQ(report.infPath, c.infPath);
-        EXPECT_EQ(report.staleFiles, c.staleFiles);
-        EXPECT_EQ(report.stagerExitCode, EXIT_NO_DEVICE);  // the folder is empty
+        EXPECT_EQ(c.infPath, report.infPath);
+        EXPECT_EQ(c.staleFiles, report.staleFiles);
+        EXPECT_EQ(EXIT_NO_DEVICE, report.stagerExitCode);  // the folder is empty
     }
 }
 
@@ -100,8 +100,8 @@ TEST(DeviceTable, GivesTheRemovePatternOfTheFirstVendor)
                         "%DevA%=Install, USB\\VID_abcd&PID_0001", "%DevB%=Install, USB\\VID_1111&PID_0002",
                         "[Strings]", "DevA=\"First\"", "DevB=\"Second\""}));
     PackageReport report = CheckFolder(package.path(), nullptr);
-    ASSERT_EQ(report.table.count, 2);
-    EXPECT_EQ(report.removePattern, "*VID_abcd*");
+    ASSERT_EQ(2, report.table.count);
+    EXPECT_EQ("*VID_abcd*", report.removePattern);
     EXPECT_STREQ(report.table.entries[1].description, "Second");
 }
 
@@ -111,19 +111,19 @@ TEST(CommandLine, ExitCodes)
     package.Write("MERVOUSB.inf", GoodInf());
     package.Write("mervousb.sys", "x");
     package.Write(kCompanionToolName, "x");
-    EXPECT_EQ(RunCheck({package.path()}).exitCode, CHECK_WARNINGS);  // no catalog
-    EXPECT_EQ(RunCheck({"--json", package.path()}).exitCode, CHECK_WARNINGS);
+    EXPECT_EQ(CHECK_WARNINGS, RunCheck({package.path()}).exitCode);  // no catalog
+    EXPECT_EQ(CHECK_WARNINGS, RunCheck({"--json", package.path()}).exitCode);
     // A signed package with the companion tool: nothing to warn about.
     TempPackage signedPackage;
     signedPackage.CopyFrom(MERVO_SIGNED_PACKAGES "/pololu-tic");
     signedPackage.Write(kCompanionToolName, "x");
-    EXPECT_EQ(RunCheck({signedPackage.path(), "tic.inf"}).exitCode, CHECK_CLEAN);
-    EXPECT_EQ(RunCheck({"--json", signedPackage.path(), "tic.inf"}).exitCode, CHECK_CLEAN);
-    EXPECT_EQ(RunCheck({package.path(), "absent.inf"}).exitCode, CHECK_RUN_FAILS);
-    EXPECT_EQ(RunCheck({}).exitCode, CHECK_NOT_RUN);
-    EXPECT_EQ(RunCheck({package.path(), "a.inf", "b.inf"}).exitCode, CHECK_NOT_RUN);
-    EXPECT_EQ(RunCheck({package.path() + "/no-such-folder"}).exitCode, CHECK_NOT_RUN);
-    EXPECT_EQ(RunCheck({"--help"}).exitCode, CHECK_CLEAN);
+    EXPECT_EQ(CHECK_CLEAN, RunCheck({signedPackage.path(), "tic.inf"}).exitCode);
+    EXPECT_EQ(CHECK_CLEAN, RunCheck({"--json", signedPackage.path(), "tic.inf"}).exitCode);
+    EXPECT_EQ(CHECK_RUN_FAILS, RunCheck({package.path(), "absent.inf"}).exitCode);
+    EXPECT_EQ(CHECK_NOT_RUN, RunCheck({}).exitCode);
+    EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "a.inf", "b.inf"}).exitCode);
+    EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path() + "/no-such-folder"}).exitCode);
+    EXPECT_EQ(CHECK_CLEAN, RunCheck({"--help"}).exitCode);
 }
 
 TEST(Json, ParsesAndMatchesTheText)
@@ -143,12 +143,12 @@ TEST(Json, ParsesAndMatchesTheText)
     ExpectJsonMatchesText(json.output, text.output);
 
     nlohmann::json document = nlohmann::json::parse(json.output);
-    ASSERT_EQ(document["devices"].size(), 3u);
-    EXPECT_EQ(document["devices"][1]["description"], "nstall, USB\\VID_0123&PID_0002");
-    EXPECT_EQ(document["devices"][2]["description"], "MERVO USB Device");
-    EXPECT_EQ(document["files"][2]["size"], 10);
+    ASSERT_EQ(3u, document["devices"].size());
+    EXPECT_EQ("nstall, USB\\VID_0123&PID_0002", document["devices"][1]["description"]);
+    EXPECT_EQ("MERVO USB Device", document["devices"][2]["description"]);
+    EXPECT_EQ(10, document["files"][2]["size"]);
     EXPECT_TRUE(document["files"][0]["size"].is_null());
-    EXPECT_EQ(document["exitCode"], CHECK_WARNINGS);
+    EXPECT_EQ(CHECK_WARNINGS, document["exitCode"]);
     EXPECT_TRUE(document["failure"].is_null());
 
     // A failing package: the failure's reason is in both.
@@ -156,7 +156,7 @@ TEST(Json, ParsesAndMatchesTheText)
     text = RunCheck({empty.path()});
     json = RunCheck({empty.path(), "--json"});
     ExpectJsonMatchesText(json.output, text.output);
-    EXPECT_EQ(nlohmann::json::parse(json.output)["stagerExitCode"], EXIT_NO_DEVICE);
+    EXPECT_EQ(EXIT_NO_DEVICE, nlohmann::json::parse(json.output)["stagerExitCode"]);
 }
 
 }  // namespace
@@ -170,9 +170,9 @@ TEST(InfName, TooLongForTheStagerFailsWith15)
     TempPackage package;
     std::string name = std::string(520, 'a') + ".inf";
     PackageReport report = CheckFolder(package.path(), name.c_str());
-    EXPECT_EQ(report.exitCode, CHECK_RUN_FAILS);
-    EXPECT_EQ(report.stagerExitCode, EXIT_NO_DEVICE);
-    EXPECT_EQ(report.deviceReadResult, -1);
+    EXPECT_EQ(CHECK_RUN_FAILS, report.exitCode);
+    EXPECT_EQ(EXIT_NO_DEVICE, report.stagerExitCode);
+    EXPECT_EQ(-1, report.deviceReadResult);
     EXPECT_TRUE(report.infPath.empty());
     EXPECT_NE(report.failure.find("too long"), std::string::npos);
 

@@ -160,10 +160,10 @@ TEST_P(WarningTest, FiresOnlyOnThePackageMadeForIt)
     c.change(package);
 
     PackageReport report = CheckFolder(package.path(), c.infArgument);
-    EXPECT_EQ(WarningCodes(report), c.codes);
-    EXPECT_EQ(report.exitCode, c.exitCode);
-    EXPECT_EQ(report.stagerExitCode, c.stagerExitCode);
-    EXPECT_EQ(report.failure.empty(), c.stagerExitCode == EXIT_OK);
+    EXPECT_EQ(c.codes, WarningCodes(report));
+    EXPECT_EQ(c.exitCode, report.exitCode);
+    EXPECT_EQ(c.stagerExitCode, report.stagerExitCode);
+    EXPECT_EQ(c.stagerExitCode == EXIT_OK, report.failure.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Packages, WarningTest, testing::ValuesIn(kCases),
@@ -207,7 +207,7 @@ TEST(ExamplePackage, WarnsOnlyThatItIsUnsignedOnceTheToolIsBesideIt)
     package.Write(kCompanionToolName, "tool");
 
     CheckRun run = RunCheck({package.path()});
-    EXPECT_EQ(run.exitCode, CHECK_WARNINGS) << run.output;
+    EXPECT_EQ(CHECK_WARNINGS, run.exitCode) << run.output;
     EXPECT_NE(run.output.find("Warnings: 1\n  UNSIGNED_PACKAGE: "), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("Catalog: none named in [Version]\n"), std::string::npos) << run.output;
 
