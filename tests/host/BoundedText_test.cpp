@@ -44,6 +44,7 @@ TEST(BoundedText, CopyFitsUpToSizeLessOneAndCutsBeyond)
         {"123456789abc", 1, "1234567"},
     };
     for (const BoundCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << (&c - &cases[0]));
         Guarded buffer;
         EXPECT_EQ(c.expectedResult, CopyText(buffer.text, sizeof buffer.text, c.source)) << c.source;
         EXPECT_STREQ(c.expectedText, buffer.text);
@@ -60,6 +61,7 @@ TEST(BoundedText, FormatFitsUpToSizeLessOneAndCutsBeyond)
         {"abcdefghijklmnop", 1, "<abcdef"},
     };
     for (const BoundCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << (&c - &cases[0]));
         Guarded buffer;
         EXPECT_EQ(c.expectedResult, FormatText(buffer.text, sizeof buffer.text, "<%s>", c.source));
         EXPECT_STREQ(c.expectedText, buffer.text);

@@ -346,6 +346,7 @@ TEST_F(CopyDriverFilesTest, OverlongSystemOrDriverFolderGives2WithoutDeleting)
         {windows482 + "w\\system32", 2},               // driver folder of 500
     };
     for (const FolderCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "system folder of " << c.systemDirectory.size() << " characters");
         SimReset(root);
         ASSERT_EQ(1, OpenLog(kLog));
         Sim().systemDirectory = c.systemDirectory;

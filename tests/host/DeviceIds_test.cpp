@@ -49,6 +49,7 @@ protected:
         std::vector<Device> devices;
         EXPECT_LE(table.count, DEVICE_TABLE_SIZE);
         for (uint16_t k = 0; k < table.count && k < DEVICE_TABLE_SIZE; k++) {
+            SCOPED_TRACE(testing::Message() << "entry " << k);
             const DeviceIdEntry& e = table.entries[k];
             EXPECT_EQ(k, e.index);
             char indexText[8];
@@ -288,6 +289,7 @@ TEST_F(DeviceIdsTest, EveryCorpusInfIsReadSafely)
         EXPECT_EQ(0, GetDeviceIDs(path.c_str(), &table));
         EXPECT_LE(table.count, DEVICE_TABLE_SIZE);
         for (uint16_t k = 0; k < table.count; k++) {
+            SCOPED_TRACE(testing::Message() << "entry " << k);
             EXPECT_EQ(4u, strlen(table.entries[k].vid));
             EXPECT_LT(strnlen(table.entries[k].description, INF_LINE_SIZE), size_t{INF_LINE_SIZE});
         }

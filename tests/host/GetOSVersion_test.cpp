@@ -34,6 +34,7 @@ protected:
         std::vector<std::string> texts;
         std::vector<std::string> lines = LogFileLines(kLogPath);
         for (size_t i = 4; i + 1 < lines.size(); i++) {
+            SCOPED_TRACE(testing::Message() << "log line " << i);
             if (lines[i].empty()) {
                 EXPECT_FALSE(texts.empty());
                 if (!texts.empty()) texts.back() += "\n";

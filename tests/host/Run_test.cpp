@@ -178,6 +178,7 @@ TEST_F(RunTest, UsageBoxEndsTheRunBeforeAnythingElse)
 TEST_F(RunTest, TemporaryFolderFailureGives1AlsoWithNolog)
 {
     for (const char* text : {"", "nolog"}) {
+        SCOPED_TRACE(testing::Message() << "argument text \"" << text << "\"");
         SimReset(root);
         WritePackage();
         Sim().failAlways[SIM_GetTempPathA] = true;
@@ -645,6 +646,7 @@ TEST_F(RunTest, Wow64HandOffBoundsAreExact)
 TEST_F(RunTest, NoWow64QuestionOrA32BitSystemRunsHere)
 {
     for (bool known : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "WOW64 answer known: " << known);
         SimReset(root);
         WritePackage();
         Sim().wow64Known = known;

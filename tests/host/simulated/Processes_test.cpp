@@ -46,6 +46,7 @@ TEST_F(SimulatedPlatformTest, LaunchesNeedAnExistingProgramUnlessScripted)
         {"", false},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.commandLine);
         std::vector<char> line(c.commandLine, c.commandLine + strlen(c.commandLine) + 1);
         PsStartupInfo startup{};
         startup.cb = sizeof startup;
@@ -97,6 +98,7 @@ TEST_F(SimulatedPlatformTest, WaitsAreRecordedAndFollowTheScript)
         {{SIM_PROCESS_RUNS_PAST_WAIT, 0}, PS_WAIT_TIMEOUT, PS_STILL_ACTIVE},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << (&c - &cases[0]));
         Sim().process = c.script;
         char line[] = "C:\\pkg\\MERVODevCtl.exe rescan";
         PsStartupInfo startup{};

@@ -24,6 +24,7 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresInfsWithAKnownSignature)
     };
     int stored = 0;
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Write("C:\\pkg\\MERVOUSB.inf", c.inf);
         char destination[260] = "untouched";
         uint32_t required = 0;

@@ -39,6 +39,7 @@ TEST_F(SimulatedPlatformTest, GetVersionHonoursTheSizeField)
         {sizeof(PsOsVersionInfoEx) + 4, false, false, false},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << (&c - &cases[0]));
         Sim().refuseExtendedVersion = c.refuseExtended;
         Sim().refusePlainVersion = c.refusePlain;
         info.dwOSVersionInfoSize = c.size;

@@ -82,6 +82,7 @@ TEST(RemoveCommand, RemovesExactlyTheServedMatchingInstances)
 TEST(RemoveCommand, NeighbouringInstancesAreAllRemovedWhetherOrNotTheSetShrinks)
 {
     for (bool dropsElement : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "removal drops the element: " << dropsElement);
         SimTreeReset();
         SimTree().classInstallParamsFail = true;
         SimTree().removalDropsElement = dropsElement;

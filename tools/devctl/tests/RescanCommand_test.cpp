@@ -41,7 +41,7 @@ TEST(RescanCommand, ExitCodeIsTheConfigurationManagersCode)
         SimTree().reenumerateResult = c.reenumerate;
         EXPECT_EQ(c.exitCode, RescanDevices()) << c.line;
         EXPECT_EQ(c.calls, SimTree().cmCalls) << c.line;
-        EXPECT_EQ(std::vector<std::string>{c.line}, SimTree().output);
+        EXPECT_EQ(std::vector<std::string>{c.line}, SimTree().output) << c.line;
     }
 }
 

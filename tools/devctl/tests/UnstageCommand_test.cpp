@@ -241,6 +241,7 @@ TEST(UnstageCommand, TheWindowsFolderIsTakenUpToItsBound)
 {
     // GetSystemWindowsDirectoryA into 260 bytes: 259 characters fit, 260 do not.
     for (size_t length : {259u, 260u}) {
+        SCOPED_TRACE(testing::Message() << "path length " << length);
         SimTreeReset();
         std::string inf = MakePackageAndStore({});
         std::string folder = TestFolder() + "/";
@@ -269,6 +270,7 @@ TEST(UnstageCommand, TheWindowsFolderIsTakenUpToItsBound)
 TEST(UnstageCommand, TakesAtMostItsCapacityOfCopiesInOneRun)
 {
     for (uint32_t copies : {UNSTAGE_COPY_CAPACITY + 0u, UNSTAGE_COPY_CAPACITY + 1u}) {
+        SCOPED_TRACE(testing::Message() << "copies " << copies);
         SimTreeReset();
         StoreFiles store;
         for (uint32_t i = 0; i < copies; ++i) {
@@ -307,6 +309,7 @@ TEST(UnstageCommand, CommandLineTakesTheInfAndForce)
         {{"unstage", ""}, DEVCTL_EXIT_USAGE, nullptr},
     };
     for (const WordsCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << (&c - &cases[0]));
         SimTreeReset();
         std::string inf = MakePackageAndStore({{"MERVOUSB.inf", PKG}});
         SimTree().uninstallLikeWine = true;

@@ -379,9 +379,10 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
     }
     ASSERT_LT(at, lines.size()) << count << "\nin:\n" << text;
     for (const Json& warning : document["warnings"]) {
+        SCOPED_TRACE(warning["code"].get<std::string>());
         ++at;
         ASSERT_LT(at, lines.size());
-        EXPECT_EQ(lines[at], "  " + warning["code"].get<std::string>() + ": " + shown(warning["message"]));
+        EXPECT_EQ("  " + warning["code"].get<std::string>() + ": " + shown(warning["message"]), lines[at]);
     }
 
     std::string result = lines.empty() ? "" : lines.back();

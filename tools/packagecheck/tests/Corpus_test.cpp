@@ -60,11 +60,12 @@ TEST_P(CorpusTest, GivesTheStagersTableAndMatchingJson)
     EXPECT_EQ(document["inf"]["readResult"], result);
     ASSERT_EQ(document["devices"].size(), table.count);
     for (uint16_t i = 0; i < table.count; ++i) {
+        SCOPED_TRACE(testing::Message() << "device " << i);
         const nlohmann::json& device = document["devices"][i];
-        EXPECT_EQ(device["index"], table.entries[i].index);
-        EXPECT_EQ(device["indexText"], table.entries[i].indexText);
-        EXPECT_EQ(device["vid"], table.entries[i].vid);
-        EXPECT_EQ(device["pid"], table.entries[i].pid);
+        EXPECT_EQ(table.entries[i].index, device["index"]);
+        EXPECT_EQ(table.entries[i].indexText, device["indexText"]);
+        EXPECT_EQ(table.entries[i].vid, device["vid"]);
+        EXPECT_EQ(table.entries[i].pid, device["pid"]);
         // Descriptions with bytes that are not UTF-8 differ by design (U+FFFD).
         std::string description = table.entries[i].description;
         if (nlohmann::json(description).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) ==

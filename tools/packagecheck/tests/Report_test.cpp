@@ -25,6 +25,7 @@ TEST(ReadOnly, TheCheckWritesNothingAnywhere)
     auto before = FolderSnapshot(package.path());
 
     for (bool json : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "json: " << json);
         CheckRun run = json ? RunCheck({package.path(), "MERVOUSB.inf", "--json"})
                             : RunCheck({package.path(), "MERVOUSB.inf"});
         EXPECT_EQ(CHECK_WARNINGS, run.exitCode) << run.output;
