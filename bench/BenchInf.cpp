@@ -1,6 +1,5 @@
 #include "BenchInf.h"
 
-
 namespace {
 
 struct Writer {
@@ -77,7 +76,7 @@ BenchInf MakeBenchInf(size_t targetBytes, int devices)
         entry++;
     }
     inf.sourceDisksFilesEntries = entry;
-    size_t sectionEnd = w.lines + 2;  // the blank line and [DestinationDirs]
+    size_t sectionEnd = w.lines + 2;     // the blank line and [DestinationDirs]
     size_t stringsStart = w.lines + 10;  // first description line, 1-based
     w.text += tail.text;
     w.lines += tail.lines;

@@ -8,8 +8,8 @@
 #include <vector>
 
 struct BenchInf {
-    std::string bytes;            // the file, CR LF line ends
-    int devices = 0;              // device lines in the models section
+    std::string bytes;  // the file, CR LF line ends
+    int devices = 0;    // device lines in the models section
     // Lines read by GetDeviceIDs: the first pass, then one reading per device
     // (from the top to the line that defines its description).
     std::vector<size_t> deviceTableReads;

@@ -27,10 +27,10 @@
 namespace {
 
 struct Case {
-    std::string label;   // e.g. "1MB/10dev"
+    std::string label;  // e.g. "1MB/10dev"
     BenchInf inf;
-    std::string simPath;   // Windows path on the simulated machine
-    std::string crtPath;   // host path of the LF copy
+    std::string simPath;  // Windows path on the simulated machine
+    std::string crtPath;  // host path of the LF copy
     size_t deviceTableBytes = 0;
     size_t sourceDisksFilesBytes = 0;
 };
@@ -149,8 +149,7 @@ void CountInstructions(const std::string& name, const Reader& reader, const Case
 void WriteHostFile(const std::string& path, const std::string& bytes)
 {
     FILE* file = fopen(path.c_str(), "wb");
-    if (file == nullptr || fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
-        fclose(file) != 0) {
+    if (file == nullptr || fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || fclose(file) != 0) {
         fprintf(stderr, "cannot write %s\n", path.c_str());
         exit(1);
     }

@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(status == 1);
         FUZZ_CHECK(InfFileName[0] == '\0');
     }
-    const bool display = text.find("nodisplay") != std::string::npos || text.find("NODISPLAY") != std::string::npos;
+    const bool display =
+        text.find("nodisplay") != std::string::npos || text.find("NODISPLAY") != std::string::npos;
     const bool log = text.find("nolog") != std::string::npos || text.find("NOLOG") != std::string::npos;
     FUZZ_CHECK(noDisplay == (display ? 1 : 0));
     FUZZ_CHECK(noLog == (log ? 1 : 0));

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(contents.signingTime.empty() || contents.signingTime.size() >= 20);
     for (const CatalogMember& member : contents.members) {
         // Every text is bounded by the input it came from.
-        FUZZ_CHECK(member.digest.size() <= size && member.file.size() <= size && member.osAttr.size() <= size);
+        FUZZ_CHECK(member.digest.size() <= size && member.file.size() <= size &&
+                   member.osAttr.size() <= size);
     }
     return 0;
 }

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzFreshMachine();
     FuzzWritePackage(inf);
     CopyText(InfFileName, sizeof InfFileName, name.c_str());  // cut at 499 like any long name
-    OpenLog("C:\\Temp\\MERVOStageLog.txt");  // long log texts are exercised too
+    OpenLog("C:\\Temp\\MERVOStageLog.txt");                   // long log texts are exercised too
 
     int result = CopyDriverFiles("C:\\pkg\\MERVOUSB.inf", InfFileName, "C:\\pkg");
     CloseLog();
@@ -33,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzCheckFileRecords(false, "C:\\pkg\\MERVOUSB.inf");
     // The log is the one file written outside the driver folder, by the log.
     for (const std::string& path : Sim().filesWritten) {
-        FUZZ_CHECK(path.find("MERVOStageLog") == std::string::npos ||
-                   FuzzIsDirectlyIn(path, "C:\\Temp"));
+        FUZZ_CHECK(path.find("MERVOStageLog") == std::string::npos || FuzzIsDirectlyIn(path, "C:\\Temp"));
     }
     return 0;
 }

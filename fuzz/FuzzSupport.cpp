@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-
 void FuzzCheck(bool condition, const char* text, const char* file, int line)
 {
     if (!condition) {
@@ -45,7 +44,8 @@ void FuzzFreshMachine()
 {
     if (machineRoot.empty()) {
         const char* tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/mervo-fuzz-XXXXXX";
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/mervo-fuzz-XXXXXX";
         char name[512];
         snprintf(name, sizeof name, "%s", pattern.c_str());
         FUZZ_CHECK(mkdtemp(name) != nullptr);
@@ -85,17 +85,21 @@ void FuzzCheckFileRecords(bool wholeRun, const std::string& infPath)
         bool allowed = FuzzIsDirectlyIn(path, "C:\\WINDOWS\\System32\\Drivers") ||
                        strcasecmp(path.c_str(), "C:\\Temp\\MERVOStageLog.txt") == 0 ||
                        (wholeRun && FuzzIsDirectlyIn(path, "C:\\WINDOWS\\inf"));
-        if (!allowed) fprintf(stderr, "written: %s\n", path.c_str());
+        if (!allowed)
+            fprintf(stderr, "written: %s\n", path.c_str());
         FUZZ_CHECK(allowed);
     }
     for (const std::string& path : Sim().filesRead) {
-        bool allowed = FuzzIsDirectlyIn(path, "C:\\pkg") || (!infHost.empty() && SimHostPath(path) == infHost);
-        if (!allowed) fprintf(stderr, "read: %s\n", path.c_str());
+        bool allowed =
+            FuzzIsDirectlyIn(path, "C:\\pkg") || (!infHost.empty() && SimHostPath(path) == infHost);
+        if (!allowed)
+            fprintf(stderr, "read: %s\n", path.c_str());
         FUZZ_CHECK(allowed);
     }
     for (const std::string& path : Sim().filesDeleted) {
         bool allowed = FuzzIsDirectlyIn(path, "C:\\WINDOWS\\inf");
-        if (!allowed) fprintf(stderr, "deleted: %s\n", path.c_str());
+        if (!allowed)
+            fprintf(stderr, "deleted: %s\n", path.c_str());
         FUZZ_CHECK(allowed);
     }
 }

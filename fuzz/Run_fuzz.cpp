@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(Sim().openTexts == 0);
     for (size_t i = 0; i < Sim().boxes.size(); ++i) {
         const SimMessageBox& box = Sim().boxes[i];
-        if (!IsDocumentedBox(box)) fprintf(stderr, "box: %s: %s\n", box.caption.c_str(), box.text.c_str());
+        if (!IsDocumentedBox(box))
+            fprintf(stderr, "box: %s: %s\n", box.caption.c_str(), box.text.c_str());
         FUZZ_CHECK(IsDocumentedBox(box));
         if (box.caption == "MERVODriverStager") {
             // The success box: last, after a run that ended with 0.

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Reliability checks: the host suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer (with the fault sweep), bounded libFuzzer runs of
-# every fuzz target, and the static checks (clang-tidy, cppcheck). Exits
-# nonzero when any step fails; prints the figures that docs/RELIABILITY.md
-# quotes at the end.
+# every fuzz target, and the static checks (clang-tidy, cppcheck, and the
+# layout that .clang-format gives). Exits nonzero when any step fails; prints
+# the figures that docs/RELIABILITY.md quotes at the end.
 #
 # Usage: scripts/reliability.sh [STEP...]   (default: every step, in order)
 #   FUZZ_SECONDS=N   time per fuzz target (default 30)
@@ -18,8 +18,8 @@ FUZZ_TREE=$ROOT/build/${TREE_PREFIX}fuzz
 FIGURES=$ROOT/build/${TREE_PREFIX}reliability-figures.txt
 
 # Besides the project's packages: clang with libFuzzer's runtime, the two
-# static checkers.
-RELIABILITY_PACKAGES=(clang libclang-rt-14-dev clang-tidy-14 cppcheck)
+# static checkers and the formatter.
+RELIABILITY_PACKAGES=(clang libclang-rt-14-dev clang-tidy-14 clang-format-14 cppcheck)
 
 # The logic's sources for the static checks: src/ as the host build compiles
 # it (the Win32 platform file needs the Windows headers), with every file of
@@ -116,6 +116,13 @@ step_static() {
     -I src -I tools/devctl -I tools/packagecheck "${cppcheck_files[@]}"
   figure "cppcheck: src/ and $(( ${#cppcheck_files[@]} - 1 )) tool sources, 0 findings" \
     "(--enable=warning,performance,portability)"
+  # Every C and C++ file in the tree, laid out as .clang-format says; a file
+  # that is not fails the step and the formatter names the lines.
+  echo "== clang-format"
+  local format_files
+  mapfile -t format_files < <(git ls-files '*.c' '*.cpp' '*.h')
+  clang-format-14 --dry-run --Werror "${format_files[@]}"
+  figure "clang-format: ${#format_files[@]} files laid out as .clang-format says"
 }
 
 STEPS=(install asan fuzz static)

@@ -2,5 +2,4 @@
 #include "Imports.h"
 
 void KeepImports(void)
-{
-}
+{}

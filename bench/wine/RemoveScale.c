@@ -35,8 +35,8 @@ static const char COMPATIBLE[] = "USB\\Class_02&SubClass_02\0USB\\Class_02\0";
 static const char PREFIX[] = "ROOT\\MERVOBENCH\\";
 
 /* The Ports (COM & LPT) device class. */
-static const GUID PORTS_CLASS = {0x4d36e978, 0xe325, 0x11ce,
-                                 {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+static const GUID PORTS_CLASS = {
+    0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 static int Populate(int count)
 {
@@ -53,11 +53,9 @@ static int Populate(int count)
         DWORD idsSize = (DWORD)(i % 2 == 0 ? sizeof SERVED : sizeof NOT_SERVED);
         if (!SetupDiCreateDeviceInfoA(set, name, &PORTS_CLASS, NULL, NULL, 0, &data) ||
             !SetupDiRegisterDeviceInfo(set, &data, 0, NULL, NULL, NULL) ||
-            !SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, (const BYTE*)ids,
-                                               idsSize) ||
-            (i % 4 == 1 &&
-             !SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_COMPATIBLEIDS,
-                                                (const BYTE*)COMPATIBLE, sizeof COMPATIBLE))) {
+            !SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, (const BYTE*)ids, idsSize) ||
+            (i % 4 == 1 && !SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_COMPATIBLEIDS,
+                                                              (const BYTE*)COMPATIBLE, sizeof COMPATIBLE))) {
             printf("populate: instance %d failed (error 0x%08lX)\n", i, GetLastError());
             SetupDiDestroyDeviceInfoList(set);
             return 1;
@@ -70,8 +68,7 @@ static int Populate(int count)
 static void ReadIds(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property, char* list)
 {
     memset(list, 0, ID_LIST_SIZE);
-    if (!SetupDiGetDeviceRegistryPropertyA(set, data, property, NULL, (BYTE*)list,
-                                           ID_LIST_SIZE - 2, NULL)) {
+    if (!SetupDiGetDeviceRegistryPropertyA(set, data, property, NULL, (BYTE*)list, ID_LIST_SIZE - 2, NULL)) {
         memset(list, 0, ID_LIST_SIZE);
     }
 }

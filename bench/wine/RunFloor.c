@@ -23,8 +23,8 @@ static void StartTool(const char* arguments)
     PROCESS_INFORMATION process;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
-    if (CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL,
-                       &startup, &process)) {
+    if (CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup,
+                       &process)) {
         WaitForSingleObject(process.hProcess, 30000);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
@@ -82,8 +82,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     Copy(drivers, "mervoser.sys");
     char staged[MAX_PATH];
     DWORD required = 0;
-    BOOL done = SetupCopyOEMInfA(inf, drivers, SPOST_PATH, 0, staged, sizeof staged, &required,
-                                 NULL);
+    BOOL done = SetupCopyOEMInfA(inf, drivers, SPOST_PATH, 0, staged, sizeof staged, &required, NULL);
     StartTool("rescan");
     return done ? 0 : 22;
 }

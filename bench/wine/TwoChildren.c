@@ -17,8 +17,8 @@ static int StartAndWait(const char* folder)
     PROCESS_INFORMATION process;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
-    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL,
-                        &startup, &process)) {
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup,
+                        &process)) {
         return 1;
     }
     WaitForSingleObject(process.hProcess, 30000);

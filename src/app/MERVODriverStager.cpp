@@ -41,8 +41,7 @@ void ShowLastSystemError()
     uint32_t code = Platform.GetLastError();
     char* systemText = nullptr;
     uint32_t length = Platform.FormatMessageA(
-        PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_IGNORE_INSERTS |
-            PS_FORMAT_MESSAGE_FROM_SYSTEM,
+        PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_IGNORE_INSERTS | PS_FORMAT_MESSAGE_FROM_SYSTEM,
         nullptr, code, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&systemText), 0, nullptr);
     if (length == 0 || systemText == nullptr) {
         // Codes such as the Setup API's have no system text; the box still
@@ -62,8 +61,7 @@ int RemoveDriverInstances(const char* programFolder, const DeviceIdTable* table)
     char commandLine[COMMAND_SIZE];
     // A command line that does not fit is refused like a tool that cannot start.
     int result = FormatText(commandLine, sizeof commandLine, "\"%s\\%s\" remove \"%s\\%s\" *VID_%s*",
-                            programFolder, kToolName, programFolder, InfFileName,
-                            table->entries[0].vid) == 0
+                            programFolder, kToolName, programFolder, InfFileName, table->entries[0].vid) == 0
                      ? LaunchAndWait(commandLine, kFailure)
                      : ReportLaunchFailure(kFailure);
     WriteLog(kModule, "RemoveDriverInstances",
@@ -76,10 +74,10 @@ int RemountDriverInstances(const char* programFolder)
 {
     static const char kFailure[] = "Unable to launch rescan.";
     char commandLine[COMMAND_SIZE];
-    int result = FormatText(commandLine, sizeof commandLine, "\"%s\\%s\" rescan", programFolder,
-                            kToolName) == 0
-                     ? LaunchAndWait(commandLine, kFailure)
-                     : ReportLaunchFailure(kFailure);
+    int result =
+        FormatText(commandLine, sizeof commandLine, "\"%s\\%s\" rescan", programFolder, kToolName) == 0
+            ? LaunchAndWait(commandLine, kFailure)
+            : ReportLaunchFailure(kFailure);
     WriteLog(kModule, "RemountDriverInstances",
              result == LAUNCH_STARTED ? "Driver instances mounted OK."
                                       : "Error: Driver instances mount failed !!");
@@ -167,8 +165,8 @@ struct HandOffFailure {
     int afterStart;  // the 64-bit build ran (and may have written the log)
 };
 
-static int HandOffFailed(HandOffFailure* failure, const char* functionName, const char* text,
-                         int box, int exitCode)
+static int HandOffFailed(HandOffFailure* failure, const char* functionName, const char* text, int box,
+                         int exitCode)
 {
     failure->functionName = functionName;
     CopyText(failure->text, sizeof failure->text, text);
@@ -182,8 +180,8 @@ static int HandOffFailed(HandOffFailure* failure, const char* functionName, cons
 // means it did not end on its own terms (it crashed, or was ended).
 static int IsStagerExitCode(uint32_t code)
 {
-    static const uint32_t kCodes[] = {EXIT_OK, EXIT_NO_TEMP_FOLDER, EXIT_UNSUPPORTED_OS,
-                                      EXIT_NO_DEVICE, EXIT_NO_PROGRAM_FOLDER, EXIT_STAGING_FAILED,
+    static const uint32_t kCodes[] = {EXIT_OK,         EXIT_NO_TEMP_FOLDER,    EXIT_UNSUPPORTED_OS,
+                                      EXIT_NO_DEVICE,  EXIT_NO_PROGRAM_FOLDER, EXIT_STAGING_FAILED,
                                       EXIT_COPY_FAILED};
     for (uint32_t known : kCodes) {
         if (code == known) {
@@ -209,14 +207,14 @@ static int HandOffTo64BitStager(const char* argumentText, int* exitCode, HandOff
     }
     char stager64[DIRS_PATH_SIZE];
     if (FormatText(stager64, sizeof stager64, "%s\\%s", folder, kStager64Name) != 0) {
-        return HandOffFailed(failure, kWinMain, "Error: 64-bit stager path too long !!",
-                             HAND_OFF_TEXT_BOX, EXIT_COPY_FAILED);
+        return HandOffFailed(failure, kWinMain, "Error: 64-bit stager path too long !!", HAND_OFF_TEXT_BOX,
+                             EXIT_COPY_FAILED);
     }
     if (Platform.GetFileAttributesA(stager64) == PS_INVALID_FILE_ATTRIBUTES) {
         uint32_t error = Platform.GetLastError();
         if (error == PS_ERROR_FILE_NOT_FOUND || error == PS_ERROR_PATH_NOT_FOUND) {
-            return HandOffFailed(failure, kWinMain, "Error: 64-bit stager missing !!",
-                                 HAND_OFF_TEXT_BOX, EXIT_COPY_FAILED);
+            return HandOffFailed(failure, kWinMain, "Error: 64-bit stager missing !!", HAND_OFF_TEXT_BOX,
+                                 EXIT_COPY_FAILED);
         }
         // Something is there that cannot be looked at: starting it tells why.
     }
@@ -322,8 +320,8 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
     } else {
         exitCode = Default_Pre_Installer();
         if (exitCode == EXIT_OK && !noDisplay) {
-            Platform.MessageBoxA(nullptr, "Driver Pre-install OK: you can now plug your device.",
-                                 kModule, PS_MB_OK);
+            Platform.MessageBoxA(nullptr, "Driver Pre-install OK: you can now plug your device.", kModule,
+                                 PS_MB_OK);
         }
     }
     CloseLog();

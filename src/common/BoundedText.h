@@ -21,5 +21,4 @@ int AppendText(char* target, size_t size, const char* source);
 
 // printf-style formatting into `target`. Returns 0 when the whole text fit,
 // 1 when it was cut at size - 1 characters (or formatting failed: empty text).
-int FormatText(char* target, size_t size, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+int FormatText(char* target, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));

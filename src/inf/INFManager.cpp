@@ -89,8 +89,7 @@ static void ResolveDescription(FILE* inf, DeviceIdEntry* entry)
         // last character (the newline).
         const char* value = equals + 2;
         const char* lastQuote = strrchr(value, '"');
-        size_t length = lastQuote != nullptr ? static_cast<size_t>(lastQuote - value)
-                                             : strlen(value) - 1;
+        size_t length = lastQuote != nullptr ? static_cast<size_t>(lastQuote - value) : strlen(value) - 1;
         CopyTextRange(entry->description, sizeof entry->description, value, length);
         return;
     }
@@ -287,8 +286,8 @@ static void CopyDriverFile(const char* programFolder, const char* driverFolder, 
                  FormatText(source, sizeof source, "%s\\%s", programFolder, name) == 0 &&
                  FormatText(target, sizeof target, "%s\\%s", driverFolder, name) == 0;
 
-    FormatText(message, sizeof message, "Copying file %s\\%s to %s\\%s.", programFolder, name,
-               driverFolder, name);
+    FormatText(message, sizeof message, "Copying file %s\\%s to %s\\%s.", programFolder, name, driverFolder,
+               name);
     WriteLog(kModule, "CopyDriverFiles", message);
     int copied = 0;
     if (usable) {

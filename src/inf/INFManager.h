@@ -6,7 +6,7 @@
 #include <cstdio>
 
 enum {
-    INF_LINE_SIZE = 500,       // one read: at most 499 characters
+    INF_LINE_SIZE = 500,  // one read: at most 499 characters
     INF_PATH_SIZE = 500,
     DEVICE_TABLE_SIZE = 10,
 };

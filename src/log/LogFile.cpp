@@ -52,8 +52,8 @@ int WriteLog(const char* moduleName, const char* functionName, const char* text)
     uint32_t lastError = Platform.GetLastError();
     PsSystemTime now;
     Platform.GetSystemTime(&now);
-    fprintf(RunLog.stream, "%2d-%2d-%4d:%2dH%2dmn%2d'' -  ", now.wDay, now.wMonth, now.wYear,
-            now.wHour, now.wMinute, now.wSecond);
+    fprintf(RunLog.stream, "%2d-%2d-%4d:%2dH%2dmn%2d'' -  ", now.wDay, now.wMonth, now.wYear, now.wHour,
+            now.wMinute, now.wSecond);
     fprintf(RunLog.stream, "%22s - %25s() - %s\n", moduleName, functionName, text);
     Platform.SetLastError(lastError);
     return 0;

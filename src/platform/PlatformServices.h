@@ -130,6 +130,7 @@ enum : uint32_t {
 // one that cannot. The table's members, both implementations' initializers and
 // the simulator's operation names are all made from this one list, so they
 // cannot drift apart or be swapped.
+// clang-format off
 #define PS_OPERATIONS(X)                                                                        \
     /* Full path of a module (null: the running executable); 0 means failure,               \
        the buffer size means the path was cut. */                                           \
@@ -178,9 +179,11 @@ enum : uint32_t {
     /* The C runtime's fopen on a Windows path; text mode unless the mode says              \
        "b" (a CR LF line end reads as one newline, a newline writes as CR LF). */           \
     X(FAILABLE, FILE*, OpenStream, (const char* path, const char* mode))
+// clang-format on
 
 // The result and parameters are types, which cannot be parenthesized.
-#define PS_MEMBER(kind, result, name, parameters) result(*name) parameters;  // NOLINT(bugprone-macro-parentheses)
+#define PS_MEMBER(kind, result, name, parameters) \
+    result(*name) parameters;  // NOLINT(bugprone-macro-parentheses)
 
 struct PlatformServices {
     PS_OPERATIONS(PS_MEMBER)

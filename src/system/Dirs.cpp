@@ -55,8 +55,8 @@ int StartProcess(char* commandLine, uint32_t creationFlags, PsProcessInformation
     memset(&startupInfo, 0, sizeof startupInfo);
     startupInfo.cb = sizeof startupInfo;
     memset(process, 0, sizeof *process);
-    return Platform.CreateProcessA(nullptr, commandLine, nullptr, nullptr, 0, creationFlags, nullptr,
-                                   nullptr, &startupInfo, process) != 0;
+    return Platform.CreateProcessA(nullptr, commandLine, nullptr, nullptr, 0, creationFlags, nullptr, nullptr,
+                                   &startupInfo, process) != 0;
 }
 
 int LaunchAndWait(char* commandLine, const char* failureText)
@@ -69,8 +69,7 @@ int LaunchAndWait(char* commandLine, const char* failureText)
         return ReportLaunchFailure(failureText);
     }
     // A tool still running after the wait is left to itself.
-    if (Platform.WaitForSingleObject(processInformation.hProcess, LAUNCH_WAIT_MS) ==
-        PS_WAIT_TIMEOUT) {
+    if (Platform.WaitForSingleObject(processInformation.hProcess, LAUNCH_WAIT_MS) == PS_WAIT_TIMEOUT) {
         WriteLog("Dirs", "LaunchAndWait", "Process timed out.");
     }
     Platform.CloseHandle(processInformation.hProcess);

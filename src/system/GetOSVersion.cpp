@@ -7,9 +7,9 @@
 #include "platform/PlatformServices.h"
 
 const char OsNameTable[OS_CODE_COUNT][OS_NAME_SIZE] = {
-    "Windows 3.11",       "Windows 95",    "Windows 98",          "Windows 98 SE",
-    "Windows Millenium Edition", "Windows NT", "Windows 2000", "Windows XP",
-    "Windows Server 2003", "Windows Vista", "Unknown OS version.",
+    "Windows 3.11",        "Windows 95",   "Windows 98", "Windows 98 SE",       "Windows Millenium Edition",
+    "Windows NT",          "Windows 2000", "Windows XP", "Windows Server 2003", "Windows Vista",
+    "Unknown OS version.",
 };
 
 static const char kModule[] = "GetOSVersion";

@@ -77,8 +77,7 @@ struct Want {
     Want(uint32_t onWindows, uint32_t wine8, uint32_t wine10) : value{onWindows, wine8, wine10, wine10} {}
     Want(uint32_t onWindows, uint32_t wine8, uint32_t wine10, uint32_t wow64)
         : value{onWindows, wine8, wine10, wow64}
-    {
-    }
+    {}
     uint32_t Value() const { return value[CurrentSide()]; }
     bool Differs() const { return value[1] != value[0] || value[2] != value[0] || value[3] != value[0]; }
 };
@@ -137,8 +136,8 @@ bool MatchesIgnoringCase(const std::string& text, const std::string& pattern)
             }
             continue;
         }
-        if (t >= text.size() || tolower(static_cast<unsigned char>(text[t])) !=
-                                    tolower(static_cast<unsigned char>(pattern[p]))) {
+        if (t >= text.size() ||
+            tolower(static_cast<unsigned char>(text[t])) != tolower(static_cast<unsigned char>(pattern[p]))) {
             return false;
         }
         ++t;
@@ -168,17 +167,13 @@ protected:
             char key = pattern[++i];
             if (key == 'R') {
                 path += root;
-            }
-            else if (key == 'D') {
+            } else if (key == 'D') {
                 path += root.substr(0, 1);
-            }
-            else if (key == 'P') {
+            } else if (key == 'P') {
                 path += root.substr(3);
-            }
-            else if (key == 'L') {
+            } else if (key == 'L') {
                 path += root.substr(root.rfind('\\') + 1);
-            }
-            else {
+            } else {
                 path += pattern.substr(i - 1, 2);
             }
         }
@@ -222,6 +217,7 @@ const char kDeviceNote[] = "a device in every folder; measured under Wine, not v
 TEST_F(Conformance, NamesAndPaths)
 {
     ASSERT_TRUE(MachineWriteFile(Path("%R\\pkg\\Driver.SYS"), "x"));
+    // clang-format off
     const NameRow rows[] = {
         {"%R\\pkg\\Driver.SYS", kArchive, kLeftAlone, nullptr},
         {"%R/PKG/driver.sys", kArchive, kLeftAlone, nullptr},
@@ -260,6 +256,7 @@ TEST_F(Conformance, NamesAndPaths)
         {"%R\\pkg\\COM0", kNone, kFileNotFound, nullptr},
         {"%R\\pkg\\CONSOLE.txt", kNone, kFileNotFound, nullptr},
     };
+    // clang-format on
     for (const NameRow& row : rows) {
         CheckName(Path(row.path), row);
     }
@@ -284,10 +281,10 @@ TEST_F(Conformance, NamesAndPaths)
 // run log is made, and looked up again.
 struct LengthRow {
     size_t length;
-    Want missing;      // last error of GetFileAttributesA on the missing file
-    Want opened;       // whether OpenStream(path, "w") made it
-    Want openError;    // last error after OpenStream
-    Want made;         // GetFileAttributesA afterwards
+    Want missing;    // last error of GetFileAttributesA on the missing file
+    Want opened;     // whether OpenStream(path, "w") made it
+    Want openError;  // last error after OpenStream
+    Want made;       // GetFileAttributesA afterwards
     const char* note;
 };
 
@@ -325,8 +322,9 @@ TEST_F(Conformance, LongPathsAtTheirLimits)
         EXPECT_EQ(Hex(error), Hex(row.openError.Value())) << label << ": OpenStream";
         attributes = Platform.GetFileAttributesA(path.c_str());
         EXPECT_EQ(Hex(attributes), Hex(row.made.Value())) << label << ": made";
-        ExpectNote(row.missing.Differs() || row.opened.Differs() || row.openError.Differs() || row.made.Differs(),
-                   row.note, label);
+        ExpectNote(
+            row.missing.Differs() || row.opened.Differs() || row.openError.Differs() || row.made.Differs(),
+            row.note, label);
     }
 }
 
@@ -337,13 +335,13 @@ enum FileOp { COPY, COPY_NEW, DELETE, SET_ATTRIBUTES };
 
 struct FileRow {
     FileOp op;
-    const char* first;   // source, or the file itself (pattern; %R is the row's folder)
-    const char* second;  // target of a copy
-    uint32_t attributes; // argument of SetFileAttributesA
+    const char* first;    // source, or the file itself (pattern; %R is the row's folder)
+    const char* second;   // target of a copy
+    uint32_t attributes;  // argument of SetFileAttributesA
     Want result;
     Want error;
-    Want after;          // attributes of the checked file afterwards
-    WantText bytes;      // its bytes afterwards (null: not checked)
+    Want after;      // attributes of the checked file afterwards
+    WantText bytes;  // its bytes afterwards (null: not checked)
     const char* note;
 };
 
@@ -355,12 +353,14 @@ void MakeRowFiles(const std::string& folder)
         const char* name;
         const char* bytes;
         uint32_t attributes;
+        // clang-format off
     } const files[] = {
         {"\\src\\plain.txt", "plain", 0},           {"\\src\\ro.txt", "ro", kReadOnly},
         {"\\src\\hidden.txt", "hid", kHidden},       {"\\dst\\present.txt", "old", 0},
         {"\\dst\\ro.txt", "old", kReadOnly},         {"\\dst\\hidden.txt", "old", kHidden},
         {"\\dst\\system.txt", "old", kSystem},
     };
+    // clang-format on
     for (const auto& file : files) {
         ASSERT_TRUE(MachineWriteFile(folder + file.name, file.bytes)) << file.name;
         if (file.attributes != 0) {
@@ -372,6 +372,7 @@ void MakeRowFiles(const std::string& folder)
 
 TEST_F(Conformance, FileOperations)
 {
+    // clang-format off
     const FileRow rows[] = {
         {COPY, "%R\\src\\plain.txt", "%R\\dst\\new.txt", 0, 1, 0, kArchive, "plain", kSuccessNote},
         {COPY, "%R\\src\\ro.txt", "%R\\dst\\new.txt", 0, 1, 0, kReadOnly | kArchive, "ro", kSuccessNote},
@@ -414,6 +415,7 @@ TEST_F(Conformance, FileOperations)
         {SET_ATTRIBUTES, "%R\\dst\\missing.txt", nullptr, kNormal, 0, kFileNotFound, kNone, nullptr, nullptr},
         {SET_ATTRIBUTES, "%R\\nowhere\\missing.txt", nullptr, kNormal, 0, kPathNotFound, kNone, nullptr, nullptr},
     };
+    // clang-format on
     int index = 0;
     for (const FileRow& row : rows) {
         std::string folder = root + "\\row" + std::to_string(++index);
@@ -500,7 +502,8 @@ TEST_F(Conformance, StreamModesAndRefusals)
         {"%R\\hidden.txt", "w", {0, 1}, {kAccessDenied, kAlreadyExists}, kHiddenNote},
         {"%R\\system.txt", "wb", {0, 1}, {kAccessDenied, kAlreadyExists}, kHiddenNote},
         {"%R\\a?.txt", "w", 0, kInvalidName, nullptr},
-        {"%R\\plain.txt", "z", 0, kLeftAlone, "an unknown mode: the C runtime refuses it before any system call"},
+        {"%R\\plain.txt", "z", 0, kLeftAlone,
+         "an unknown mode: the C runtime refuses it before any system call"},
         {"%R\\plain.txt", "", 0, kLeftAlone, nullptr},
     };
     for (const OpenRow& row : rows) {
@@ -534,6 +537,7 @@ std::string Line(size_t length, char c)
 
 TEST_F(Conformance, TextModeReads)
 {
+    // clang-format off
     const ReadRow rows[] = {
         {"CR LF", "a\r\nb\r\n", {"a\n", "b\n"}, "a\nb\n"},
         {"lone CR", "a\rb\r\nc\r", {"a\rb\n", "c\r"}, "a\rb\nc\r"},
@@ -549,6 +553,7 @@ TEST_F(Conformance, TextModeReads)
         {"CR LF across the piece", Line(498, 'd') + "\r\n\r\n", {Line(498, 'd') + "\n", "\n"},
          Line(498, 'd') + "\n\n"},
     };
+    // clang-format on
     for (const ReadRow& row : rows) {
         std::string path = root + "\\read.txt";
         ASSERT_TRUE(MachineWriteFile(path, row.bytes)) << row.name;
@@ -590,7 +595,7 @@ struct WriteRow {
     const char* before;  // the file's bytes before (null: no file)
     const char* mode;
     std::string written;
-    std::string bytes;   // the file's bytes after
+    std::string bytes;  // the file's bytes after
 };
 
 TEST_F(Conformance, TextModeWrites)
@@ -642,10 +647,10 @@ uint32_t Query(NameQuery query, char* buffer, uint32_t size)
 
 // What the buffer holds afterwards.
 enum Content {
-    TEXT,        // the whole text
-    CUT,         // the text without its last character, then the terminator
-    FILLED,      // as many characters of the text as fit, no terminator
-    UNTOUCHED,   // nothing written
+    TEXT,       // the whole text
+    CUT,        // the text without its last character, then the terminator
+    FILLED,     // as many characters of the text as fit, no terminator
+    UNTOUCHED,  // nothing written
 };
 
 struct SizeRow {
@@ -660,6 +665,7 @@ struct SizeRow {
 TEST_F(Conformance, NameQueryBufferSizes)
 {
     const char* names[] = {"GetTempPathA", "GetSystemDirectoryA", "GetModuleFileNameA"};
+    // clang-format off
     const SizeRow rows[] = {
         {TEMP_PATH, 1, 0, kLeftAlone, TEXT, nullptr},
         {TEMP_PATH, 0, 0, kLeftAlone, TEXT, nullptr},
@@ -673,6 +679,7 @@ TEST_F(Conformance, NameQueryBufferSizes)
          "Windows Vista and later cut the name to the buffer's size less one and terminate it; Wine, like "
          "Windows XP, fills the buffer without a terminator (XP also sets the last error to 0)"},
     };
+    // clang-format on
     for (const SizeRow& row : rows) {
         char full[600];
         uint32_t length = Query(row.query, full, sizeof full);
@@ -680,8 +687,8 @@ TEST_F(Conformance, NameQueryBufferSizes)
         ASSERT_LT(length, 300u) << names[row.query];
         std::string text(full, length);
         uint32_t size = static_cast<uint32_t>(static_cast<int32_t>(length) + 1 + row.extra);
-        std::string label = std::string(names[row.query]) + " into " + std::to_string(size) +
-                            " bytes for \"" + text + "\"";
+        std::string label =
+            std::string(names[row.query]) + " into " + std::to_string(size) + " bytes for \"" + text + "\"";
         char buffer[600];
         memset(buffer, '#', sizeof buffer);
         uint32_t error = 0;
@@ -702,7 +709,8 @@ TEST_F(Conformance, NameQueryBufferSizes)
         default:
             break;
         }
-        EXPECT_EQ(std::string(buffer, sizeof buffer).substr(0, size + 1), expected.substr(0, size + 1)) << label;
+        EXPECT_EQ(std::string(buffer, sizeof buffer).substr(0, size + 1), expected.substr(0, size + 1))
+            << label;
         ExpectNote(row.result.Differs() || row.error.Differs() || row.content.Differs(), row.note, label);
     }
 
@@ -728,6 +736,7 @@ struct MessageRow {
 TEST_F(Conformance, SystemTexts)
 {
     const char* kWineTexts = "Wine's own message texts";
+    // clang-format off
     const MessageRow rows[] = {
         {0, {"The operation completed successfully.\r\n", "Success.\r\n"}, kWineTexts},
         {kFileNotFound, {"The system cannot find the file specified.\r\n", "File not found.\r\n"}, kWineTexts},
@@ -750,6 +759,7 @@ TEST_F(Conformance, SystemTexts)
         {kExpectedSection, nullptr, nullptr},
         {99999, nullptr, nullptr},
     };
+    // clang-format on
     const uint32_t flags =
         PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_FROM_SYSTEM | PS_FORMAT_MESSAGE_IGNORE_INSERTS;
     for (const MessageRow& row : rows) {
@@ -790,12 +800,12 @@ enum NameBuffer { BIG, EXACT, SHORT_BY_ONE, NO_BUFFER };
 
 struct StageRow {
     const char* name;
-    const char* inf;       // null: stage the previous row's INF again
+    const char* inf;  // null: stage the previous row's INF again
     NameBuffer buffer;
     Want result;
     Want error;
-    WantText stored;       // pattern of the stored name (%W the Windows folder, %N the INF's name, # digits,
-                           // "=" the previous row's name)
+    WantText stored;  // pattern of the stored name (%W the Windows folder, %N the INF's name, # digits,
+                      // "=" the previous row's name)
     const char* note;
 };
 
@@ -805,11 +815,13 @@ TEST_F(Conformance, StagingInfs)
     const char* kOem = "%W\\inf\\oem#.inf";
     const char* kOwnName = "%W\\inf\\%N";
     const char* kWow64StageNote =
-        "the 32-bit SetupCopyOEMInfA of Wine 10 replaces the error of a refused INF with 122 when it is given "
+        "the 32-bit SetupCopyOEMInfA of Wine 10 replaces the error of a refused INF with 122 when it is "
+        "given "
         "a name buffer";
     const char* kStoredNote =
         "Windows stores the INF as oem<N>.inf and finds an identical one again; Wine keeps its own name. "
         "Success sets the last error to 0 under Wine (not verified on Windows)";
+    // clang-format off
     const StageRow rows[] = {
         {"valid", kValid, BIG, 1, 0, {kOem, kOwnName}, kStoredNote},
         {"the same INF again", nullptr, BIG, 1, 0, "=", kStoredNote},
@@ -826,6 +838,7 @@ TEST_F(Conformance, StagingInfs)
         {"not an INF", "This is no INF file.\r\n", BIG, 0,
          {kExpectedSection, kExpectedSection, kExpectedSection, kInsufficientBuffer}, nullptr, kWow64StageNote},
     };
+    // clang-format on
     std::string windows = WindowsFolder();
     ASSERT_FALSE(windows.empty());
     std::string previousInf;
@@ -851,8 +864,10 @@ TEST_F(Conformance, StagingInfs)
             // The stored name's length is that of a first, staged copy's name.
             char first[600];
             uint32_t needed = 0;
-            ASSERT_NE(Platform.SetupCopyOEMInfA(inf.c_str(), root.c_str(), PS_SPOST_PATH, 0, first, sizeof first,
-                                                &needed, nullptr), 0) << label;
+            ASSERT_NE(Platform.SetupCopyOEMInfA(inf.c_str(), root.c_str(), PS_SPOST_PATH, 0, first,
+                                                sizeof first, &needed, nullptr),
+                      0)
+                << label;
             size = row.buffer == EXACT ? needed : needed - 1;
         }
         uint32_t error = 0;
@@ -872,8 +887,7 @@ TEST_F(Conformance, StagingInfs)
         std::string pattern = stored;
         if (pattern == "=") {
             pattern = previousStored;
-        }
-        else {
+        } else {
             pattern.replace(pattern.find("%W"), 2, windows);
             size_t name = pattern.find("%N");
             if (name != std::string::npos) {
@@ -882,14 +896,14 @@ TEST_F(Conformance, StagingInfs)
         }
         if (row.buffer == BIG || row.buffer == EXACT) {
             std::string name(destination, strnlen(destination, size));
-            EXPECT_TRUE(MatchesIgnoringCase(name, pattern)) << label << ": stored as " << name << ", not " << pattern;
+            EXPECT_TRUE(MatchesIgnoringCase(name, pattern))
+                << label << ": stored as " << name << ", not " << pattern;
             EXPECT_EQ(required, name.size() + 1) << label;
             EXPECT_EQ(component, destination + name.rfind('\\') + 1) << label;
             std::string bytes;
             EXPECT_TRUE(MachineReadFile(name, &bytes)) << label;
             previousStored = name;
-        }
-        else {
+        } else {
             EXPECT_EQ(destination[0], '#') << label << ": name buffer written";
             EXPECT_GT(required, windows.size() + 5) << label;
         }
@@ -929,21 +943,24 @@ TEST_F(Conformance, Processes)
         PsProcessInformation process{};
         uint32_t error = 0;
         int32_t started = Measure(&error, [&] {
-            return Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW, nullptr,
-                                           nullptr, &startup, &process);
+            return Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
+                                           nullptr, nullptr, &startup, &process);
         });
         EXPECT_EQ(started != 0 ? 1u : 0u, row.started.Value()) << label;
         EXPECT_EQ(Hex(error), Hex(row.startError.Value())) << label;
-        ExpectNote(row.started.Differs() || row.startError.Differs() || row.wait.Differs() ||
-                       row.exitCode.Differs(), row.note, label);
+        ExpectNote(
+            row.started.Differs() || row.startError.Differs() || row.wait.Differs() || row.exitCode.Differs(),
+            row.note, label);
         if (started == 0) {
             continue;
         }
-        uint32_t waited = Measure(&error, [&] { return Platform.WaitForSingleObject(process.hProcess, row.waitFor); });
+        uint32_t waited =
+            Measure(&error, [&] { return Platform.WaitForSingleObject(process.hProcess, row.waitFor); });
         EXPECT_EQ(Hex(waited), Hex(row.wait.Value())) << label;
         EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << label << ": wait";
         uint32_t code = 12345;
-        EXPECT_NE(Measure(&error, [&] { return Platform.GetExitCodeProcess(process.hProcess, &code); }), 0) << label;
+        EXPECT_NE(Measure(&error, [&] { return Platform.GetExitCodeProcess(process.hProcess, &code); }), 0)
+            << label;
         EXPECT_EQ(code, row.exitCode.Value()) << label;
         EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << label << ": exit code";
         if (waited == PS_WAIT_TIMEOUT) {
@@ -956,7 +973,8 @@ TEST_F(Conformance, Processes)
         EXPECT_EQ(Measure(&error, [&] { return Platform.CloseHandle(process.hProcess); }), 0) << label;
         EXPECT_EQ(Hex(error), Hex(kInvalidHandle)) << label << ": closed twice";
         EXPECT_EQ(Hex(Measure(&error, [&] { return Platform.WaitForSingleObject(process.hProcess, 0); })),
-                  Hex(PS_WAIT_FAILED)) << label;
+                  Hex(PS_WAIT_FAILED))
+            << label;
         EXPECT_EQ(Hex(error), Hex(kInvalidHandle)) << label << ": wait on a closed handle";
     }
 }

@@ -112,5 +112,4 @@ std::string MachineChildCommand(const char* behaviour)
 }
 
 void MachineEndChild(PsHandle)
-{
-}
+{}

@@ -82,8 +82,7 @@ void MachineEnd()
 
 bool MachineMakeFolder(const std::string& path)
 {
-    for (size_t slash = path.find('\\', 3); slash != std::string::npos;
-         slash = path.find('\\', slash + 1)) {
+    for (size_t slash = path.find('\\', 3); slash != std::string::npos; slash = path.find('\\', slash + 1)) {
         CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
     }
     CreateDirectoryA(path.c_str(), nullptr);
@@ -97,14 +96,14 @@ bool MachineWriteFile(const std::string& path, const std::string& bytes)
     if (slash != std::string::npos && slash > 2) {
         MachineMakeFolder(path.substr(0, slash));
     }
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
     DWORD written = 0;
-    BOOL ok = bytes.empty() ||
-              WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    BOOL ok =
+        bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
     return ok && written == bytes.size();
 }
@@ -142,9 +141,10 @@ int MachineWineVersion()
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     typedef const char*(CDECL * VersionFunction)(void);
     // Through the generic function pointer type, which may be cast to any other.
-    VersionFunction version = ntdll == nullptr ? nullptr
-                                               : reinterpret_cast<VersionFunction>(reinterpret_cast<void (*)(void)>(
-                                                     GetProcAddress(ntdll, "wine_get_version")));
+    VersionFunction version =
+        ntdll == nullptr ? nullptr
+                         : reinterpret_cast<VersionFunction>(
+                               reinterpret_cast<void (*)(void)>(GetProcAddress(ntdll, "wine_get_version")));
     return version == nullptr ? 0 : atoi(version());  // NOLINT(cert-err34-c): "10.0" and the like
 }
 

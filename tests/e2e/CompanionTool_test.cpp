@@ -11,16 +11,17 @@ namespace {
 
 using e2e::Entry;
 
-const std::string kRemovedOk = Entry("MERVODriverStager", "RemoveDriverInstances",
-                                     "Driver instances removed OK.");
-const std::string kMountedOk = Entry("MERVODriverStager", "RemountDriverInstances",
-                                     "Driver instances mounted OK.");
+const std::string kRemovedOk =
+    Entry("MERVODriverStager", "RemoveDriverInstances", "Driver instances removed OK.");
+const std::string kMountedOk =
+    Entry("MERVODriverStager", "RemountDriverInstances", "Driver instances mounted OK.");
 const std::string kTimedOut = Entry("Dirs", "LaunchAndWait", "Process timed out.");
 
 class CompanionTool : public StagerTest {};
 
 // The tool is started twice, with the exact remove and rescan command lines.
-TEST_F(CompanionTool, RecordsTheExactRemoveAndRescanCommandLines) {
+TEST_F(CompanionTool, RecordsTheExactRemoveAndRescanCommandLines)
+{
     e2e::WineVersion version("winxp");
     e2e::RunResult run = Run("nodisplay");
     EXPECT_EQ(run.exitCode, 0u);
@@ -31,7 +32,8 @@ TEST_F(CompanionTool, RecordsTheExactRemoveAndRescanCommandLines) {
 }
 
 // The tool's own exit code is never read: a failing tool still counts as run.
-TEST_F(CompanionTool, FailureExitCodeOfTheToolChangesNothing) {
+TEST_F(CompanionTool, FailureExitCodeOfTheToolChangesNothing)
+{
     e2e::WineVersion version("winxp");
     e2e::RunResult run = Run("nodisplay", {{e2e::kDoubleExit, "5"}});
     EXPECT_EQ(run.exitCode, 0u);
@@ -43,7 +45,8 @@ TEST_F(CompanionTool, FailureExitCodeOfTheToolChangesNothing) {
 // A missing tool: one box per command (also with "nodisplay"), the two error
 // lines, and the same exit code as with a working tool; the driver files are
 // still copied and the INF staged.
-TEST_F(CompanionTool, MissingToolGivesTwoBoxesAndTheSameExitCode) {
+TEST_F(CompanionTool, MissingToolGivesTwoBoxesAndTheSameExitCode)
+{
     e2e::PackageOptions options;
     options.companionDouble = false;
     Prepare(options);
@@ -58,12 +61,11 @@ TEST_F(CompanionTool, MissingToolGivesTwoBoxesAndTheSameExitCode) {
                              {"Device Install Error", "Unable to remove driver instances."},
                              {"Device Install Error", "Unable to launch rescan."}}));
     std::vector<std::string> steps = e2e::RunLogSteps();
-    EXPECT_TRUE(InOrder(steps, {Entry("MERVODriverStager", "RemoveDriverInstances",
-                                      "Error: Driver instances remove failed !!"),
-                                SequenceEntry("Driver files copied OK."),
-                                SequenceEntry("Driver pre-installed OK."),
-                                Entry("MERVODriverStager", "RemountDriverInstances",
-                                      "Error: Driver instances mount failed !!")}))
+    EXPECT_TRUE(InOrder(
+        steps,
+        {Entry("MERVODriverStager", "RemoveDriverInstances", "Error: Driver instances remove failed !!"),
+         SequenceEntry("Driver files copied OK."), SequenceEntry("Driver pre-installed OK."),
+         Entry("MERVODriverStager", "RemountDriverInstances", "Error: Driver instances mount failed !!")}))
         << ::testing::PrintToString(steps);
     EXPECT_TRUE(e2e::FileExists(target));
 }
@@ -71,17 +73,16 @@ TEST_F(CompanionTool, MissingToolGivesTwoBoxesAndTheSameExitCode) {
 // A tool that runs past the 30-second limit: "Process timed out." after about
 // 30 s, then the caller's success line, and the run goes on to its end while
 // the tool keeps running.
-class CompanionToolTimeout : public StagerTest,
-                             public ::testing::WithParamInterface<const char*> {};
+class CompanionToolTimeout : public StagerTest, public ::testing::WithParamInterface<const char*> {};
 
-TEST_P(CompanionToolTimeout, ToolSleeping40sTimesOutAfter30sAndTheRunGoesOn) {
+TEST_P(CompanionToolTimeout, ToolSleeping40sTimesOutAfter30sAndTheRunGoesOn)
+{
     const std::string command = GetParam();
     const bool remove = command == "remove";
     e2e::WineVersion version("winxp");
 
-    e2e::RunResult run = Run("nodisplay",
-                             {{remove ? e2e::kDoubleSleepRemove : e2e::kDoubleSleepRescan, "40"}},
-                             90000);
+    e2e::RunResult run =
+        Run("nodisplay", {{remove ? e2e::kDoubleSleepRemove : e2e::kDoubleSleepRescan, "40"}}, 90000);
 
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.boxes.empty());

@@ -35,7 +35,8 @@ const DWORD kCrFailure = 19;
 
 class DeviceRemoval : public StagerTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         StagerTest::SetUp();
         e2e::PackageOptions options;
         options.companionDouble = false;
@@ -43,28 +44,32 @@ protected:
         ASSERT_TRUE(e2e::CopyCompanionTool(package_));
         RemoveTestInstances();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         RemoveTestInstances();
         StagerTest::TearDown();
     }
 
     // Leaves no instance with one of the test's ids (from an earlier, failed run
     // or from this one).
-    static void RemoveTestInstances() {
+    static void RemoveTestInstances()
+    {
         for (const Instance& instance : kInstances) {
             EXPECT_GE(RemoveDevicesWithHardwareId(instance.hardwareId), 0) << instance.hardwareId;
             EXPECT_EQ(CountDevicesWithHardwareId(instance.hardwareId), 0) << instance.hardwareId;
         }
     }
 
-    static void CreateInstance(const char* hardwareId) {
+    static void CreateInstance(const char* hardwareId)
+    {
         char instanceId[200] = "";
         ASSERT_EQ(CreateTestDevice(&hardwareId, 1, instanceId, sizeof instanceId), 0) << hardwareId;
         ASSERT_EQ(CountDevicesWithHardwareId(hardwareId), 1) << hardwareId;
     }
 
     // Runs the package's MERVODevCtl.exe with an argument text; its exit code.
-    DWORD RunTool(const std::string& argumentText) {
+    DWORD RunTool(const std::string& argumentText)
+    {
         e2e::RunResult run = e2e::RunStager({PackageFile("MERVODevCtl.exe"), argumentText, {}, 30000});
         EXPECT_TRUE(run.started);
         EXPECT_FALSE(run.timedOut);
@@ -77,8 +82,10 @@ protected:
 // with 0, although the tool's rescan fails under Wine. (The staged INF is
 // told by the log: earlier suites in the prefix may have stored the same
 // INF under another name, which the Setup API then keeps.)
-TEST_F(DeviceRemoval, WholeRunRemovesOnlyTheInstancesTheInfServes) {
-    for (const Instance& instance : kInstances) CreateInstance(instance.hardwareId);
+TEST_F(DeviceRemoval, WholeRunRemovesOnlyTheInstancesTheInfServes)
+{
+    for (const Instance& instance : kInstances)
+        CreateInstance(instance.hardwareId);
     e2e::WineVersion version("win7");
 
     e2e::RunResult run = Run("nodisplay");
@@ -92,14 +99,12 @@ TEST_F(DeviceRemoval, WholeRunRemovesOnlyTheInstancesTheInfServes) {
 
     std::vector<std::string> steps = e2e::RunLogSteps();
     EXPECT_TRUE(InOrder(
-        steps,
-        {Entry("MERVODriverStager", "RemoveDriverInstances", "Driver instances removed OK."),
-         SequenceEntry("Driver files copied OK."), SequenceEntry("Driver pre-installed OK."),
-         Entry("MERVODriverStager", "RemountDriverInstances", "Driver instances mounted OK.")}))
+        steps, {Entry("MERVODriverStager", "RemoveDriverInstances", "Driver instances removed OK."),
+                SequenceEntry("Driver files copied OK."), SequenceEntry("Driver pre-installed OK."),
+                Entry("MERVODriverStager", "RemountDriverInstances", "Driver instances mounted OK.")}))
         << ::testing::PrintToString(steps);
     // The real tool ends well within the stager's 30-second wait.
-    EXPECT_EQ(std::count(steps.begin(), steps.end(),
-                         Entry("Dirs", "LaunchAndWait", "Process timed out.")),
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), Entry("Dirs", "LaunchAndWait", "Process timed out.")),
               0);
 
     // The same tool, started with the rescan command the stager gave it,

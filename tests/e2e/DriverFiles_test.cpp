@@ -13,7 +13,8 @@ class DriverFiles : public StagerTest {};
 
 const char* const kDriverFiles[] = {"mervousb.sys", "mervoser.sys"};
 
-TEST_F(DriverFiles, AreCopiedIntoTheDriverFolderWithTheirBytes) {
+TEST_F(DriverFiles, AreCopiedIntoTheDriverFolderWithTheirBytes)
+{
     for (const char* name : kDriverFiles) {
         ASSERT_TRUE(e2e::RemoveFile(e2e::JoinPath(e2e::DriversFolder(), name)));
     }
@@ -30,7 +31,8 @@ TEST_F(DriverFiles, AreCopiedIntoTheDriverFolderWithTheirBytes) {
 
 // A read-only stale INF and its compiled form are deleted (a line each) before
 // the files are copied; the INF store then holds the package's INF.
-TEST_F(DriverFiles, StaleInfAndPnfAreDeletedFirst) {
+TEST_F(DriverFiles, StaleInfAndPnfAreDeletedFirst)
+{
     const std::string staleInf = e2e::JoinPath(e2e::InfFolder(), "MERVOUSB.inf");
     const std::string stalePnf = e2e::JoinPath(e2e::InfFolder(), "MERVOUSB.pnf");
     ASSERT_TRUE(e2e::WriteFileBytes(staleInf, "; stale INF\r\n"));
@@ -42,26 +44,29 @@ TEST_F(DriverFiles, StaleInfAndPnfAreDeletedFirst) {
 
     EXPECT_EQ(run.exitCode, 0u);
     std::vector<std::string> steps = e2e::RunLogSteps();
-    EXPECT_TRUE(InOrder(steps, {SequenceEntry("Pre-installing driver."),
-                                CopyEntry("File " + staleInf + " deleted OK."),
-                                CopyEntry("File " + stalePnf + " deleted OK."),
-                                CopyEntry("Copying file " + PackageFile("mervousb.sys") + " to " +
-                                          e2e::WindowsFolder() + "\\System32\\Drivers\\mervousb.sys."),
-                                SequenceEntry("Driver pre-installed OK.")}))
+    EXPECT_TRUE(InOrder(
+        steps, {SequenceEntry("Pre-installing driver."), CopyEntry("File " + staleInf + " deleted OK."),
+                CopyEntry("File " + stalePnf + " deleted OK."),
+                CopyEntry("Copying file " + PackageFile("mervousb.sys") + " to " + e2e::WindowsFolder() +
+                          "\\System32\\Drivers\\mervousb.sys."),
+                SequenceEntry("Driver pre-installed OK.")}))
         << ::testing::PrintToString(steps);
     EXPECT_EQ(e2e::ReadFileBytes(staleInf), e2e::ReadFileBytes(PackageFile("MERVOUSB.inf")));
     EXPECT_NE(e2e::ReadFileBytes(stalePnf), "stale PNF");
 }
 
 // Whether `name` lies anywhere under `folder`.
-bool FoundUnder(const std::string& folder, const std::string& name) {
+bool FoundUnder(const std::string& folder, const std::string& name)
+{
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(e2e::JoinPath(folder, "*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return false;
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
     bool found = false;
     do {
         std::string child = entry.cFileName;
-        if (child == "." || child == "..") continue;
+        if (child == "." || child == "..")
+            continue;
         if (lstrcmpiA(child.c_str(), name.c_str()) == 0) {
             found = true;
         } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -76,7 +81,8 @@ bool FoundUnder(const std::string& folder, const std::string& name) {
 // "..\..\evil.txt" in [SourceDisksFiles] would read from outside the package
 // and write C:\windows\evil.txt: it is refused with the copy error line, the
 // other files are still copied and the run ends well.
-TEST_F(DriverFiles, NameClimbingOutOfThePackageWritesNothingOutside) {
+TEST_F(DriverFiles, NameClimbingOutOfThePackageWritesNothingOutside)
+{
     std::string inf = e2e::ReadFileBytes(e2e::JoinPath(e2e::ExamplePackage(), "MERVOUSB.inf"));
     const std::string section = "[SourceDisksFiles]\r\n";
     size_t at = inf.find(section);
@@ -101,8 +107,7 @@ TEST_F(DriverFiles, NameClimbingOutOfThePackageWritesNothingOutside) {
     EXPECT_TRUE(e2e::FileExists(e2e::JoinPath(e2e::DriversFolder(), "mervousb.sys")));
     std::vector<std::string> steps = e2e::RunLogSteps();
     EXPECT_TRUE(InOrder(steps, {CopyEntry("Error while copying file " + source + " to " +
-                                          e2e::WindowsFolder() +
-                                          "\\System32\\Drivers\\..\\..\\evil.txt !!"),
+                                          e2e::WindowsFolder() + "\\System32\\Drivers\\..\\..\\evil.txt !!"),
                                 SequenceEntry("Driver files copied OK.")}))
         << ::testing::PrintToString(steps);
 }

@@ -26,17 +26,19 @@ const std::string kUsageText =
 using e2e::kLogBanner1;
 using e2e::kLogBanner2;
 using e2e::kLogClosingLine;
-const MessageBoxSeen kSuccessBox{"MERVODriverStager",
-                                 "Driver Pre-install OK: you can now plug your device."};
+const MessageBoxSeen kSuccessBox{"MERVODriverStager", "Driver Pre-install OK: you can now plug your device."};
 
-std::vector<std::string> Visible(const std::vector<MessageBoxSeen>& boxes) {
+std::vector<std::string> Visible(const std::vector<MessageBoxSeen>& boxes)
+{
     std::vector<std::string> out;
-    for (const auto& box : boxes) out.push_back(box.caption + " | " + e2e::Visible(box.text));
+    for (const auto& box : boxes)
+        out.push_back(box.caption + " | " + e2e::Visible(box.text));
     return out;
 }
 
 // Every line end of the file is CR LF, and there is no CR anywhere else.
-void ExpectCrLfOnly(const std::string& bytes) {
+void ExpectCrLfOnly(const std::string& bytes)
+{
     for (size_t i = 0; i < bytes.size(); ++i) {
         if (bytes[i] == '\n') {
             EXPECT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at byte " << i;
@@ -54,13 +56,14 @@ void ExpectCrLfOnly(const std::string& bytes) {
 // previous run's log is left as it was.
 class UsageBox : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(UsageBox, ShowsTheUsageTextAndLeavesThePreviousLogAlone) {
+TEST_P(UsageBox, ShowsTheUsageTextAndLeavesThePreviousLogAlone)
+{
     const std::string package = e2e::PreparePackage("package");
     const std::string previousLog = "previous run's log\r\nleft alone\r\n";
     ASSERT_TRUE(e2e::WriteFileBytes(e2e::RunLogPath(), previousLog));
 
-    e2e::RunResult run = e2e::RunStager(
-        {e2e::JoinPath(package, "MERVODriverStager.exe"), GetParam(), {}, 20000});
+    e2e::RunResult run =
+        e2e::RunStager({e2e::JoinPath(package, "MERVODriverStager.exe"), GetParam(), {}, 20000});
 
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, 0u);
@@ -71,23 +74,27 @@ TEST_P(UsageBox, ShowsTheUsageTextAndLeavesThePreviousLogAlone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ArgumentTexts, UsageBox,
-                         ::testing::Values("/?", "nodisplay /? nolog", "MERVOUSB.inf /?",
-                                           "x/?y", "/? NOLOG"));
+                         ::testing::Values("/?", "nodisplay /? nolog", "MERVOUSB.inf /?", "x/?y",
+                                           "/? NOLOG"));
 
 // --- The run log of a normal run ---------------------------------------------------------------
 
 class RunLog : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(e2e::RemoveFile(e2e::RunLogPath()));
         package_ = e2e::PreparePackage("package");
         record_ = e2e::JoinPath(package_, "double-record.txt");
     }
     void TearDown() override { e2e::EndDoubles(record_); }
 
-    e2e::RunResult Run(const std::string& argumentText) {
-        return e2e::RunStager({e2e::JoinPath(package_, "MERVODriverStager.exe"), argumentText,
-                               {{e2e::kDoubleRecord, record_}}, 90000});
+    e2e::RunResult Run(const std::string& argumentText)
+    {
+        return e2e::RunStager({e2e::JoinPath(package_, "MERVODriverStager.exe"),
+                               argumentText,
+                               {{e2e::kDoubleRecord, record_}},
+                               90000});
     }
 
     std::string package_;
@@ -97,7 +104,8 @@ protected:
 // A normal run on a supported system writes the banner, the "Log created" line
 // naming the log's own path, one time-stamped line per step and the closing
 // line, every line ended by CR LF.
-TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf) {
+TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf)
+{
     e2e::WineVersion version("winxp");
     long long before = e2e::NowUtcSeconds();
     e2e::RunResult run = Run("nodisplay");
@@ -120,20 +128,21 @@ TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf) {
 
     e2e::LogLine created = e2e::ParseLogLine(lines[4]);
     ASSERT_TRUE(created.stamped) << e2e::Visible(lines[4]);
-    EXPECT_EQ(created.entry, e2e::Entry("MERVODriverStager", "WinMain",
-                                        "Log created: " + e2e::RunLogPath() + "."));
+    EXPECT_EQ(created.entry,
+              e2e::Entry("MERVODriverStager", "WinMain", "Log created: " + e2e::RunLogPath() + "."));
 
     // Every line between the banner and the closing line is a time-stamped
     // step, except the empty line that follows the OS build line; the stamps
     // are UTC and lie within the run.
     for (size_t i = 4; i + 1 < lines.size(); ++i) {
-        if (lines[i].empty()) continue;
+        if (lines[i].empty())
+            continue;
         e2e::LogLine line = e2e::ParseLogLine(lines[i]);
         ASSERT_TRUE(line.stamped) << "line " << i << ": " << e2e::Visible(lines[i]);
         EXPECT_EQ(line.entry.substr(22, 3), " - ") << lines[i];
         EXPECT_EQ(line.entry.substr(22 + 3 + 25, 5), "() - ") << lines[i];
-        long long stamp = e2e::UtcSeconds(line.year, line.month, line.day, line.hour,
-                                          line.minute, line.second);
+        long long stamp =
+            e2e::UtcSeconds(line.year, line.month, line.day, line.hour, line.minute, line.second);
         EXPECT_GE(stamp, before - 1) << lines[i];
         EXPECT_LE(stamp, after + 1) << lines[i];
     }
@@ -141,7 +150,8 @@ TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf) {
 
 // "nolog" (and "NOLOG") switch the log off: no file is created, the run is
 // otherwise the same.
-TEST_F(RunLog, NologCreatesNoLogFile) {
+TEST_F(RunLog, NologCreatesNoLogFile)
+{
     e2e::WineVersion version("winxp");
     for (const char* text : {"nolog nodisplay", "NOLOG nodisplay"}) {
         ASSERT_TRUE(e2e::RemoveFile(e2e::RunLogPath()));
@@ -154,11 +164,12 @@ TEST_F(RunLog, NologCreatesNoLogFile) {
 }
 
 // A read-only, hidden log left by an earlier run is replaced all the same.
-TEST_F(RunLog, ReadOnlyOldLogIsReplaced) {
+TEST_F(RunLog, ReadOnlyOldLogIsReplaced)
+{
     e2e::WineVersion version("winxp");
     ASSERT_TRUE(e2e::WriteFileBytes(e2e::RunLogPath(), "old content\r\n"));
-    ASSERT_TRUE(SetFileAttributesA(e2e::RunLogPath().c_str(),
-                                   FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(
+        SetFileAttributesA(e2e::RunLogPath().c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     e2e::RunResult run = Run("nodisplay");
     ASSERT_TRUE(run.started);
     std::string bytes = e2e::ReadFileBytes(e2e::RunLogPath());

@@ -20,6 +20,7 @@ struct OsCase {
 // What each Wine version reports (platform id, major.minor, build, service-pack
 // text) decides the lines: the 9x family and Win32s have no build line; every
 // NT-family system has one, followed by an empty line.
+// clang-format off
 const OsCase kCases[] = {
     {"win31", {"OS Version: Windows 3.1."}, "Windows 3.11"},
     {"win95", {"OS Version: Microsoft Windows 95 ."}, "Windows 95"},
@@ -38,10 +39,12 @@ const OsCase kCases[] = {
     {"win81", {"OS Version: Microsoft Windows Vista.", " (Build 9200)"}, nullptr},
     {"win10", {"OS Version: Microsoft Windows Vista.", " (Build 9200)"}, nullptr},
 };
+// clang-format on
 
 class OsGate : public ::testing::TestWithParam<OsCase> {};
 
-TEST_P(OsGate, LogsTheSystemAndRefusesOnlyUnsupportedOnes) {
+TEST_P(OsGate, LogsTheSystemAndRefusesOnlyUnsupportedOnes)
+{
     const OsCase& c = GetParam();
     const std::string package = e2e::PreparePackage("package");
     const std::string record = e2e::JoinPath(package, "double-record.txt");
@@ -50,8 +53,10 @@ TEST_P(OsGate, LogsTheSystemAndRefusesOnlyUnsupportedOnes) {
     e2e::RunResult run;
     {
         e2e::WineVersion version(c.wineVersion);
-        run = e2e::RunStager({e2e::JoinPath(package, "MERVODriverStager.exe"), "nodisplay",
-                              {{e2e::kDoubleRecord, record}}, 60000});
+        run = e2e::RunStager({e2e::JoinPath(package, "MERVODriverStager.exe"),
+                              "nodisplay",
+                              {{e2e::kDoubleRecord, record}},
+                              60000});
     }
     e2e::EndDoubles(record);
     ASSERT_TRUE(run.started);
@@ -70,8 +75,7 @@ TEST_P(OsGate, LogsTheSystemAndRefusesOnlyUnsupportedOnes) {
 
     if (c.refusedName != nullptr) {
         const std::string refusal =
-            std::string("MERVODriverStager can not be run with ") + c.refusedName +
-            " operating system.";
+            std::string("MERVODriverStager can not be run with ") + c.refusedName + " operating system.";
         expected.push_back(e2e::Entry("GetOSVersion", "DisplayOSError", refusal));
         EXPECT_EQ(steps, expected);
         EXPECT_EQ(run.exitCode, 2u);
@@ -87,7 +91,8 @@ TEST_P(OsGate, LogsTheSystemAndRefusesOnlyUnsupportedOnes) {
     }
 }
 
-std::string CaseName(const ::testing::TestParamInfo<OsCase>& info) {
+std::string CaseName(const ::testing::TestParamInfo<OsCase>& info)
+{
     return info.param.wineVersion;
 }
 

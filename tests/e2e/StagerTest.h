@@ -13,11 +13,13 @@
 
 class StagerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(e2e::RemoveFile(e2e::RunLogPath()));
         Prepare(e2e::PackageOptions());
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         e2e::EndDoubles(record_);
         // A run handed to the 64-bit build writes nothing into the 32-bit
         // programs' system folder.
@@ -29,8 +31,10 @@ protected:
     }
 
     // (Re)makes the package folder `name` with the given options.
-    void Prepare(const e2e::PackageOptions& options, const std::string& name = "package") {
-        if (!record_.empty()) e2e::EndDoubles(record_);
+    void Prepare(const e2e::PackageOptions& options, const std::string& name = "package")
+    {
+        if (!record_.empty())
+            e2e::EndDoubles(record_);
         package_ = e2e::PreparePackage(name, options);
         record_ = e2e::JoinPath(package_, "double-record.txt");
     }
@@ -38,7 +42,8 @@ protected:
     // Runs the stager of the package folder; the double records into record_.
     e2e::RunResult Run(const std::string& argumentText,
                        std::vector<std::pair<std::string, std::string>> environment = {},
-                       DWORD limitMs = 60000) {
+                       DWORD limitMs = 60000)
+    {
         environment.emplace_back(e2e::kDoubleRecord, record_);
         e2e::RunResult run = e2e::RunStager(
             {e2e::JoinPath(package_, "MERVODriverStager.exe"), argumentText, environment, limitMs});
@@ -49,13 +54,16 @@ protected:
     std::string PackageFile(const std::string& name) const { return e2e::JoinPath(package_, name); }
 
     // The command lines the double recorded, in order.
-    std::vector<std::string> ToolCommandLines() const {
+    std::vector<std::string> ToolCommandLines() const
+    {
         std::vector<std::string> lines;
-        for (const auto& launch : e2e::ReadDoubleRecord(record_)) lines.push_back(launch.commandLine);
+        for (const auto& launch : e2e::ReadDoubleRecord(record_))
+            lines.push_back(launch.commandLine);
         return lines;
     }
 
-    std::string RemoveCommand(const std::string& infName = "MERVOUSB.inf") const {
+    std::string RemoveCommand(const std::string& infName = "MERVOUSB.inf") const
+    {
         return "\"" + PackageFile("MERVODevCtl.exe") + "\" remove \"" + PackageFile(infName) +
                "\" *VID_1A2B*";
     }
@@ -66,18 +74,22 @@ protected:
 };
 
 // Log entries of the module "MERVODriverStager" and its sequence.
-inline std::string SequenceEntry(const std::string& text) {
+inline std::string SequenceEntry(const std::string& text)
+{
     return e2e::Entry("MERVODriverStager", "Default_Pre_Installer", text);
 }
-inline std::string CopyEntry(const std::string& text) {
+inline std::string CopyEntry(const std::string& text)
+{
     return e2e::Entry("INFManager", "CopyDriverFiles", text);
 }
 
 // True when `entries` holds `wanted` as a subsequence, in that order.
-inline bool InOrder(const std::vector<std::string>& entries, const std::vector<std::string>& wanted) {
+inline bool InOrder(const std::vector<std::string>& entries, const std::vector<std::string>& wanted)
+{
     size_t next = 0;
     for (const std::string& entry : entries) {
-        if (next < wanted.size() && entry == wanted[next]) ++next;
+        if (next < wanted.size() && entry == wanted[next])
+            ++next;
     }
     return next == wanted.size();
 }

@@ -14,7 +14,8 @@ namespace {
 
 class ThirtyTwoBitRun : public StagerTest {};
 
-TEST_F(ThirtyTwoBitRun, CopiesAreRedirectedToSysWow64WhileLaunchesAndLogWork) {
+TEST_F(ThirtyTwoBitRun, CopiesAreRedirectedToSysWow64WhileLaunchesAndLogWork)
+{
     const char* program = getenv("MERVO_E2E_STAGER_NOT_WOW64");
     ASSERT_NE(program, nullptr) << "MERVO_E2E_STAGER_NOT_WOW64 names no program";
     ASSERT_TRUE(e2e::CopyOneFile(e2e::HostToWindowsPath(program), PackageFile("MERVODriverStager.exe")));
@@ -51,9 +52,10 @@ TEST_F(ThirtyTwoBitRun, CopiesAreRedirectedToSysWow64WhileLaunchesAndLogWork) {
             EXPECT_FALSE(e2e::FileExists(e2e::JoinPath(e2e::DriversFolder(), name))) << name;
             EXPECT_EQ(e2e::FileExists(e2e::JoinPath(redirected, name)), c.redirectedFolderExists) << name;
             const std::string target = e2e::WindowsFolder() + "\\System32\\Drivers\\" + name;
-            copyLines.push_back(CopyEntry(
-                c.redirectedFolderExists ? "File " + PackageFile(name) + " copied to " + target + " OK."
-                                         : "Error while copying file " + PackageFile(name) + " to " + target + " !!"));
+            copyLines.push_back(
+                CopyEntry(c.redirectedFolderExists
+                              ? "File " + PackageFile(name) + " copied to " + target + " OK."
+                              : "Error while copying file " + PackageFile(name) + " to " + target + " !!"));
         }
         // The 32-bit start-up record (68 bytes) starts the tool both times.
         EXPECT_EQ(ToolCommandLines(), (std::vector<std::string>{RemoveCommand(), RescanCommand()}));

@@ -14,19 +14,22 @@ using e2e::Entry;
 class WholeRun : public StagerTest {
 protected:
     // The Windows folder as a fresh system has it for this package.
-    static void RemoveStagedCopies() {
+    static void RemoveStagedCopies()
+    {
         ASSERT_TRUE(e2e::RemoveFile(e2e::JoinPath(e2e::InfFolder(), "MERVOUSB.inf")));
         ASSERT_TRUE(e2e::RemoveFile(e2e::JoinPath(e2e::InfFolder(), "MERVOUSB.pnf")));
         ASSERT_TRUE(e2e::RemoveFile(e2e::JoinPath(e2e::DriversFolder(), "mervousb.sys")));
         ASSERT_TRUE(e2e::RemoveFile(e2e::JoinPath(e2e::DriversFolder(), "mervoser.sys")));
     }
 
-    std::string DriverTarget(const std::string& name) const {
+    std::string DriverTarget(const std::string& name) const
+    {
         return e2e::WindowsFolder() + "\\System32\\Drivers\\" + name;
     }
 
     // The lines of a complete successful run on Windows XP, without stale copies.
-    std::vector<std::string> TypicalRunLog() const {
+    std::vector<std::string> TypicalRunLog() const
+    {
         std::vector<std::string> lines = {
             Entry("MERVODriverStager", "WinMain", "Log created: " + e2e::RunLogPath() + "."),
             Entry("GetOSVersion", "GetOSVersion", "OS Version: Microsoft Windows XP."),
@@ -37,15 +40,14 @@ protected:
             SequenceEntry("Pre-installing driver."),
         };
         for (const char* name : {"mervousb.sys", "mervoser.sys"}) {
-            lines.push_back(CopyEntry("Copying file " + PackageFile(name) + " to " +
-                                      DriverTarget(name) + "."));
-            lines.push_back(CopyEntry("File " + PackageFile(name) + " copied to " +
-                                      DriverTarget(name) + " OK."));
+            lines.push_back(
+                CopyEntry("Copying file " + PackageFile(name) + " to " + DriverTarget(name) + "."));
+            lines.push_back(
+                CopyEntry("File " + PackageFile(name) + " copied to " + DriverTarget(name) + " OK."));
         }
         lines.push_back(SequenceEntry("Driver files copied OK."));
         lines.push_back(SequenceEntry("Driver pre-installed OK."));
-        lines.push_back(
-            Entry("MERVODriverStager", "RemountDriverInstances", "Driver instances mounted OK."));
+        lines.push_back(Entry("MERVODriverStager", "RemountDriverInstances", "Driver instances mounted OK."));
         return lines;
     }
 };
@@ -55,7 +57,8 @@ const e2e::MessageBoxSeen kSuccessBox{"MERVODriverStager",
 
 // The typical run: Windows XP, "nodisplay", a package with the INF, two
 // driver files and the companion tool.
-TEST_F(WholeRun, TypicalRunOnWindowsXpWithNodisplay) {
+TEST_F(WholeRun, TypicalRunOnWindowsXpWithNodisplay)
+{
     RemoveStagedCopies();
     e2e::WineVersion version("winxp");
 
@@ -67,8 +70,7 @@ TEST_F(WholeRun, TypicalRunOnWindowsXpWithNodisplay) {
     std::string bytes = e2e::ReadFileBytes(e2e::RunLogPath(), &present);
     ASSERT_TRUE(present);
     EXPECT_EQ(bytes.find('\n'), bytes.find("\r\n") + 1) << "line ends must be CR LF";
-    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'),
-              std::count(bytes.begin(), bytes.end(), '\r'));
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), std::count(bytes.begin(), bytes.end(), '\r'));
     EXPECT_EQ(e2e::RunLogSteps(), TypicalRunLog());
 
     for (const char* name : {"mervousb.sys", "mervoser.sys"}) {
@@ -83,7 +85,8 @@ TEST_F(WholeRun, TypicalRunOnWindowsXpWithNodisplay) {
 }
 
 // Without "nodisplay" the same run ends with the success box.
-TEST_F(WholeRun, SuccessBoxWithoutNodisplay) {
+TEST_F(WholeRun, SuccessBoxWithoutNodisplay)
+{
     RemoveStagedCopies();
     e2e::WineVersion version("winxp");
     e2e::RunResult run = Run("");
@@ -94,7 +97,8 @@ TEST_F(WholeRun, SuccessBoxWithoutNodisplay) {
 
 // An INF without [Version] is refused by the Setup API with 0xE0000100, a
 // code without system text: exit 22, the box names the code, no rescan.
-TEST_F(WholeRun, InfWithoutVersionSectionEndsWith22AndTheCodeInTheBox) {
+TEST_F(WholeRun, InfWithoutVersionSectionEndsWith22AndTheCodeInTheBox)
+{
     std::string inf = e2e::ReadFileBytes(e2e::JoinPath(e2e::ExamplePackage(), "MERVOUSB.inf"));
     size_t from = inf.find("[Version]");
     size_t to = inf.find("[Manufacturer]");
@@ -129,7 +133,8 @@ TEST_F(WholeRun, InfWithoutVersionSectionEndsWith22AndTheCodeInTheBox) {
 
 // An INF without any device line: exit 15 before anything is removed,
 // copied or staged; no box.
-TEST_F(WholeRun, InfWithoutDeviceLineEndsWith15) {
+TEST_F(WholeRun, InfWithoutDeviceLineEndsWith15)
+{
     RemoveStagedCopies();
     e2e::PackageOptions options;
     options.files = {{"MERVOUSB.inf",
@@ -152,12 +157,13 @@ TEST_F(WholeRun, InfWithoutDeviceLineEndsWith15) {
 
 // A program folder and an INF name with blanks, the name given plain and
 // between double quotes: both runs use the whole name.
-TEST_F(WholeRun, BlanksInFolderAndInfNameQuotedAndUnquoted) {
+TEST_F(WholeRun, BlanksInFolderAndInfNameQuotedAndUnquoted)
+{
     for (const char* argumentText : {"My Driver.inf nodisplay", "\"My Driver.inf\" nodisplay"}) {
         SCOPED_TRACE(argumentText);
         e2e::PackageOptions options;
-        options.files = {{"My Driver.inf", e2e::ReadFileBytes(e2e::JoinPath(
-                                               e2e::ExamplePackage(), "MERVOUSB.inf"))}};
+        options.files = {
+            {"My Driver.inf", e2e::ReadFileBytes(e2e::JoinPath(e2e::ExamplePackage(), "MERVOUSB.inf"))}};
         Prepare(options, "package with blanks");
         ASSERT_TRUE(e2e::RemoveFile(e2e::JoinPath(e2e::InfFolder(), "My Driver.inf")));
         e2e::WineVersion version("winxp");
@@ -182,7 +188,8 @@ TEST_F(WholeRun, BlanksInFolderAndInfNameQuotedAndUnquoted) {
 
 // TMP and TEMP naming a folder that does not exist: the log cannot be
 // created, and the run goes on silently and ends as it would with a log.
-TEST_F(WholeRun, MissingTempFolderRunsOnWithoutLog) {
+TEST_F(WholeRun, MissingTempFolderRunsOnWithoutLog)
+{
     const std::string missing = "C:\\mervo-no-such-folder";
     ASSERT_TRUE(e2e::RemoveTree(missing));
     e2e::WineVersion version("winxp");

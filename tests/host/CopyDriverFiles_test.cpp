@@ -74,8 +74,7 @@ TEST_F(CopyDriverFilesTest, FoldersComeFromTheSystemFolderAndFilesAreCopied)
 {
     Write("C:\\pkg\\a.sys", "driver A");
     Write("C:\\pkg\\b.dll", "driver B");
-    EXPECT_EQ(Join({Copied("a.sys"), Copied("b.dll")}),
-              Copy("[SourceDisksFiles]\na.sys=1\nb.dll=1,,,\n"));
+    EXPECT_EQ(Join({Copied("a.sys"), Copied("b.dll")}), Copy("[SourceDisksFiles]\na.sys=1\nb.dll=1,,,\n"));
     EXPECT_TRUE(Traced("DeleteFileA C:\\WINDOWS\\inf\\MERVOUSB.inf"));
     EXPECT_TRUE(Traced("DeleteFileA C:\\WINDOWS\\inf\\MERVOUSB.pnf"));
     EXPECT_EQ("driver A", Read("C:\\WINDOWS\\system32\\drivers\\a.sys"));
@@ -168,6 +167,7 @@ TEST_F(CopyDriverFilesTest, SectionAndEntryRules)
         std::string inf;
         std::vector<std::string> expected;
     };
+    // clang-format off
     const std::vector<SectionCase> cases = {
         {"decorated header alone", "[SourceDisksFiles.x86]\na.sys=1\n", {}},
         {"header behind ;", ";[SourceDisksFiles]\na.sys=1\n", Copied("a.sys")},
@@ -183,6 +183,7 @@ TEST_F(CopyDriverFilesTest, SectionAndEntryRules)
         {"line over 499 characters is read in pieces",
          "[SourceDisksFiles]\n" + std::string(499, 'x') + "tail.sys=1\n", Copied("tail.sys")},
     };
+    // clang-format on
     for (const SectionCase& c : cases) {
         SCOPED_TRACE(c.name);
         SimReset(root);
@@ -246,8 +247,9 @@ TEST_F(CopyDriverFilesTest, UnsafeNamesAreNeverCopied)
 {
     Write("C:\\evil.txt", "outside");
     Write("C:\\pkg\\ok.sys", "fine");
-    const char* const unsafe[] = {"..\\..\\evil.txt", "..\\evil.txt", "sub/x.sys", "C:x.sys", "..",
-                                  ".", "... ", "NUL", "com1.sys", "Aux .txt"};
+    const char* const unsafe[] = {
+        "..\\..\\evil.txt", "..\\evil.txt", "sub/x.sys", "C:x.sys", "..", ".", "... ", "NUL",
+        "com1.sys",         "Aux .txt"};
     std::string inf = "[SourceDisksFiles]\n";
     std::vector<std::vector<std::string>> expected;
     for (const char* name : unsafe) {
@@ -270,15 +272,37 @@ TEST_F(CopyDriverFilesTest, UnsafeNamesAreNeverCopied)
 
 TEST(PlainFileName, OnlyNamesThatStayInTheirFolder)
 {
-    const char* const plain[] = {"a.sys", "mydriver.sys ", "\tx", "a..b", ".hidden", "CONFIG.SYS",
-                                 "COM10", "LPT0", "nul2.txt", "COM\xB1", "LPT\xB4.sys", "COM\xB9\xB9",
-                                 "CONIN", "CONOUT", "CONIN$1", "xCONOUT$"};
-    const char* const unsafe[] = {"", ".", "..", "...", ". .", "a\\b", "a/b", "c:", "CON", "con.txt",
-                                  "PRN", "aux", "NUL.sys", "COM1", "lpt9.log", "nul .txt", "COM\xB9",
-                                  "lpt\xB2.txt", "Com\xB3 .sys", "CONIN$", "conout$.log", "CONIN$ .txt",
+    const char* const plain[] = {"a.sys",    "mydriver.sys ", "\tx",         "a..b",
+                                 ".hidden",  "CONFIG.SYS",    "COM10",       "LPT0",
+                                 "nul2.txt", "COM\xB1",       "LPT\xB4.sys", "COM\xB9\xB9",
+                                 "CONIN",    "CONOUT",        "CONIN$1",     "xCONOUT$"};
+    const char* const unsafe[] = {"",
+                                  ".",
+                                  "..",
+                                  "...",
+                                  ". .",
+                                  "a\\b",
+                                  "a/b",
+                                  "c:",
+                                  "CON",
+                                  "con.txt",
+                                  "PRN",
+                                  "aux",
+                                  "NUL.sys",
+                                  "COM1",
+                                  "lpt9.log",
+                                  "nul .txt",
+                                  "COM\xB9",
+                                  "lpt\xB2.txt",
+                                  "Com\xB3 .sys",
+                                  "CONIN$",
+                                  "conout$.log",
+                                  "CONIN$ .txt",
                                   "CONOUT$."};
-    for (const char* name : plain) EXPECT_TRUE(IsPlainFileName(name)) << name;
-    for (const char* name : unsafe) EXPECT_FALSE(IsPlainFileName(name)) << name;
+    for (const char* name : plain)
+        EXPECT_TRUE(IsPlainFileName(name)) << name;
+    for (const char* name : unsafe)
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
 }
 
 // Paths are never cut: a cut path can name another file.
@@ -339,12 +363,14 @@ TEST_F(CopyDriverFilesTest, OverlongSystemOrDriverFolderGives2WithoutDeleting)
         int expected;
     };
     const std::string windows482 = "C:\\" + std::string(479, 'w');
+    // clang-format off
     const FolderCase cases[] = {
         {"C:\\" + std::string(496, 's'), 0},           // 499 characters: usable
         {"C:\\" + std::string(497, 's'), 2},           // 500: does not fit
         {windows482 + "\\system32", 0},                // driver folder of 499
         {windows482 + "w\\system32", 2},               // driver folder of 500
     };
+    // clang-format on
     for (const FolderCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "system folder of " << c.systemDirectory.size() << " characters");
         SimReset(root);

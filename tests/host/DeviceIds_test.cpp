@@ -33,8 +33,8 @@ std::string Example(const std::string& line3 = "%DevDesc%=Install, USB\\VID_0123
                     const std::string& line6 = "DevDesc=\"Some Device\"",
                     const std::string& line7 = "DevDesc2=\"Other Device\"")
 {
-    return "[Version]\n[Models]\n" + line3 + "\n%DevDesc2%=Install, USB\\VID_0123&PID_89AB&MI_00\n[Strings]\n" +
-           line6 + "\n" + line7 + "\n";
+    return "[Version]\n[Models]\n" + line3 +
+           "\n%DevDesc2%=Install, USB\\VID_0123&PID_89AB&MI_00\n[Strings]\n" + line6 + "\n" + line7 + "\n";
 }
 
 class DeviceIdsTest : public SimTest {
@@ -69,6 +69,7 @@ struct TableCase {
 
 TEST_F(DeviceIdsTest, DevicesAndDescriptionsFollowTheReadingRules)
 {
+    // clang-format off
     const std::vector<TableCase> cases = {
         {"worked example", Example(),
          {{"0123", "4567", "Some Device"}, {"0123", "89AB", "Other Device"}}},
@@ -126,6 +127,7 @@ TEST_F(DeviceIdsTest, DevicesAndDescriptionsFollowTheReadingRules)
         {"no device line at all", "[Version]\nSignature=\"$Windows NT$\"\n", {}},
         {"text after Ctrl-Z is not read", std::string("[Models]\n\x1A%A%=I, USB\\VID_0123&PID_4567\n"), {}},
     };
+    // clang-format on
     for (const TableCase& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(c.expected, Read(c.inf));
@@ -136,7 +138,8 @@ TEST_F(DeviceIdsTest, CarriageReturnLineEndsGiveTheSameTable)
 {
     std::string crlf;
     for (char ch : Example("%DevDesc%=Install, USB\\VID_0123&PID_456", "DevDesc=Some Device")) {
-        if (ch == '\n') crlf += '\r';
+        if (ch == '\n')
+            crlf += '\r';
         crlf += ch;
     }
     // The pid's fourth character and the unquoted value's dropped last
@@ -278,7 +281,8 @@ TEST_F(DeviceIdsTest, EveryCorpusInfIsReadSafely)
     ASSERT_NE(nullptr, folder);
     while (dirent* item = readdir(folder)) {
         const std::string name = item->d_name;
-        if (name.size() > 4 && name.substr(name.size() - 4) == ".inf") files.push_back(name);
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".inf")
+            files.push_back(name);
     }
     closedir(folder);
     EXPECT_GE(files.size(), 30u);

@@ -20,10 +20,10 @@ bool IsDocumentedBox(const SimMessageBox& box)
                 return box.type == 0;
             }
         }
-        return box.type == 0 && (text == "Unable to get temp directory path !!" ||
-                                 text == "Error: INF file name too long !!" ||
-                                 text == "Error: INF file path too long !!" ||
-                                 text == "Error: 64-bit stager missing !!");
+        return box.type == 0 &&
+               (text == "Unable to get temp directory path !!" ||
+                text == "Error: INF file name too long !!" || text == "Error: INF file path too long !!" ||
+                text == "Error: 64-bit stager missing !!");
     }
     if (box.caption == "Device Install Error") {
         return box.type == 0 &&

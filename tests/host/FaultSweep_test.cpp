@@ -45,9 +45,9 @@ const std::string kAccessDeniedNoText = "Error: System error 0x00000005.";
 
 // The machines the sweep runs on.
 enum Machine {
-    XP,          // Windows XP: the whole pre-install sequence
-    WOW64,       // 32-bit stager on 64-bit Windows: the run is handed to the 64-bit build
-    NT4_SP6A,    // NT 4 SP6a: refused, after the hotfix key is probed
+    XP,        // Windows XP: the whole pre-install sequence
+    WOW64,     // 32-bit stager on 64-bit Windows: the run is handed to the 64-bit build
+    NT4_SP6A,  // NT 4 SP6a: refused, after the hotfix key is probed
 };
 
 struct SweepConfig {
@@ -129,20 +129,23 @@ protected:
         }
         outcome.trace = Sim().trace;
         for (const std::string& entry : outcome.trace) {
-            if (!EndsWith(entry, " FAILED")) continue;
+            if (!EndsWith(entry, " FAILED"))
+                continue;
             ++injected;
             const std::string operation = OperationOf(entry);
-            if (config.formatMessageFails && operation == "FormatMessageA") continue;  // the background fault
+            if (config.formatMessageFails && operation == "FormatMessageA")
+                continue;  // the background fault
             ++outcome.failures;
-            if (outcome.failedEntry.empty()) outcome.failedEntry = entry;
-            if (operation == "CloseHandle" || operation == "RegCloseKey") ++outcome.failedCloses;
+            if (outcome.failedEntry.empty())
+                outcome.failedEntry = entry;
+            if (operation == "CloseHandle" || operation == "RegCloseKey")
+                ++outcome.failedCloses;
         }
         outcome.logExists = SimFileExists(kLog);
         if (outcome.logExists) {
             outcome.lines = LogLines(kLog);
             std::vector<std::string> raw = LogFileLines(kLog);
-            EXPECT_TRUE((logMayStayEmpty && raw.empty()) ||
-                        (!raw.empty() && raw.back() == kLogClosedLine))
+            EXPECT_TRUE((logMayStayEmpty && raw.empty()) || (!raw.empty() && raw.back() == kLogClosedLine))
                 << "log not closed";
         }
         ++runs;
@@ -185,10 +188,11 @@ protected:
         // hand-off that failed; that case is predicted per failure below.)
         if ((outcome.code == 22 || outcome.code == 23) && config.machine == XP) {
             if (outcome.logExists) {
-                EXPECT_EQ(outcome.code == 23
-                              ? "MERVODriverStager | Default_Pre_Installer | Error while copying driver files !!"
-                              : "MERVODriverStager | Default_Pre_Installer | Error while pre-installing driver !!",
-                          outcome.lines.back());
+                EXPECT_EQ(
+                    outcome.code == 23
+                        ? "MERVODriverStager | Default_Pre_Installer | Error while copying driver files !!"
+                        : "MERVODriverStager | Default_Pre_Installer | Error while pre-installing driver !!",
+                    outcome.lines.back());
             }
             if (outcome.failedEntry != "MessageBoxA Error FAILED") {
                 ASSERT_FALSE(outcome.boxes.empty());
@@ -233,6 +237,7 @@ struct SingleFailureRow {
     const char* line;  // a log line that must be present ("" none)
 };
 
+// clang-format off
 const SingleFailureRow kSingleFailures[] = {
     // NT 4 SP6a: refused in any case; the hotfix key decides between 6 and 6a.
     {NT4_SP6A, "GetTempPathA", ANY, 1, {kTempBox.c_str()}, ""},
@@ -287,14 +292,17 @@ const SingleFailureRow kSingleFailures[] = {
     // system cannot answer it).
     {XP, "", ANY, 0, {kDone}, ""},
 };
+// clang-format on
 
 // The calls before the failed one whose trace entries start with `call`.
 int Occurrence(const Outcome& outcome, const std::string& call)
 {
     int count = 0;
     for (const std::string& entry : outcome.trace) {
-        if (entry == outcome.failedEntry) break;
-        if (entry.rfind(call, 0) == 0) ++count;
+        if (entry == outcome.failedEntry)
+            break;
+        if (entry.rfind(call, 0) == 0)
+            ++count;
     }
     return count;
 }
@@ -303,9 +311,11 @@ int Occurrence(const Outcome& outcome, const std::string& call)
 const SingleFailureRow* RowFor(Machine machine, const Outcome& outcome, int* occurrence)
 {
     for (const SingleFailureRow& row : kSingleFailures) {
-        if (row.machine != machine || outcome.failedEntry.rfind(row.call, 0) != 0) continue;
+        if (row.machine != machine || outcome.failedEntry.rfind(row.call, 0) != 0)
+            continue;
         *occurrence = Occurrence(outcome, row.call);
-        if (row.occurrence == ANY || row.occurrence == *occurrence) return &row;
+        if (row.occurrence == ANY || row.occurrence == *occurrence)
+            return &row;
     }
     return nullptr;
 }
@@ -317,7 +327,8 @@ std::vector<std::string> ExpectedBoxes(const SweepConfig& config, const SingleFa
     std::vector<std::string> boxes;
     for (const char* box : row.boxes) {
         if (box == kDone) {
-            if (display) boxes.push_back(kSuccess);
+            if (display)
+                boxes.push_back(kSuccess);
         } else if (box == kSystem) {
             boxes.push_back(config.formatMessageFails ? kAccessDeniedNoText : kAccessDenied);
         } else {
@@ -428,13 +439,15 @@ TEST_F(FaultSweepTest, EveryOperationFailingAlways)
                 EXPECT_TRUE(outcome.boxes.empty());
             }
             if (c.operation == SIM_CopyFileA && config.machine == XP) {
-                EXPECT_EQ(2, std::count_if(outcome.lines.begin(), outcome.lines.end(), [](const std::string& l) {
-                              return l.rfind("INFManager | CopyDriverFiles | Error while copying file", 0) == 0;
-                          }));
+                EXPECT_EQ(
+                    2, std::count_if(outcome.lines.begin(), outcome.lines.end(), [](const std::string& l) {
+                        return l.rfind("INFManager | CopyDriverFiles | Error while copying file", 0) == 0;
+                    }));
             }
             if (c.operation == SIM_CreateProcessA && config.machine == XP) {
                 std::vector<std::string> boxes{kRemoveBox, kRescanBox};
-                if (std::string(config.argumentText).empty()) boxes.push_back(kSuccess);
+                if (std::string(config.argumentText).empty())
+                    boxes.push_back(kSuccess);
                 EXPECT_EQ(boxes, outcome.boxes);
             }
         }
@@ -466,9 +479,11 @@ TEST_F(FaultSweepTest, StreamFaultsOfAWholeRun)
 {
     const SweepConfig& config = kConfigs[1];  // XP with the success box
     const std::string kReadFault = "Error: The system cannot read from the specified device.\r\n";
-    const std::string kCopyFailed = "MERVODriverStager | Default_Pre_Installer | Error while copying driver files !!";
+    const std::string kCopyFailed =
+        "MERVODriverStager | Default_Pre_Installer | Error while copying driver files !!";
     const std::string kReadFailed = "INFManager | CopyDriverFiles | Error: INF file reading failed !!";
     const std::vector<std::string> both{"mervousb.sys", "mervoser.sys"};
+    // clang-format off
     const StreamFaultRow rows[] = {
         // The device reader takes a read error for the end of the file.
         {"device lines, before the first", "MERVOUSB.inf", 1, 86, false, false, 15, {}, {}, {}},
@@ -486,6 +501,7 @@ TEST_F(FaultSweepTest, StreamFaultsOfAWholeRun)
         {"log close", "MERVOStageLog.txt", 1, -1, false, true, 0, {kSuccess},
          {"MERVODriverStager | Default_Pre_Installer | Driver pre-installed OK."}, both},
     };
+    // clang-format on
     for (const StreamFaultRow& row : rows) {
         SCOPED_TRACE(row.name);
         FreshMachine(config);

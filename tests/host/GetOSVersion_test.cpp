@@ -37,7 +37,8 @@ protected:
             SCOPED_TRACE(testing::Message() << "log line " << i);
             if (lines[i].empty()) {
                 EXPECT_FALSE(texts.empty());
-                if (!texts.empty()) texts.back() += "\n";
+                if (!texts.empty())
+                    texts.back() += "\n";
                 continue;
             }
             const std::string entry = lines[i].substr(26);
@@ -51,6 +52,7 @@ protected:
 
 TEST_F(GetOSVersionTest, EveryKnownSystemIsClassifiedAndLogged)
 {
+    // clang-format off
     const std::vector<VersionCase> cases = {
         {"Win32s", 0, 3, 10, 0, "Win32s 1.3", false, OS_WIN32S, {"OS Version: Windows 3.1."}},
         {"95", 1, 4, 0, 67109814, "", false, OS_WIN95, {"OS Version: Microsoft Windows 95 ."}},
@@ -96,6 +98,7 @@ TEST_F(GetOSVersionTest, EveryKnownSystemIsClassifiedAndLogged)
          {"OS Version: Microsoft Windows XP.", " (Build 7)\n"}},
         {"platform 3", 3, 5, 1, 2600, "", false, OS_UNKNOWN, {}},
     };
+    // clang-format on
     for (const VersionCase& c : cases) {
         SCOPED_TRACE(c.name);
         SimReset(root);
@@ -116,11 +119,9 @@ TEST_F(GetOSVersionTest, HotfixProbeAsksForTheKeyOnlyOnServicePack6)
     Sim().registryKeys.push_back(kHotfix);
     OsCode code = GetOSVersion();
     EXPECT_EQ(OS_WINNT, code);
-    EXPECT_EQ(1, std::count(Sim().trace.begin(), Sim().trace.end(),
-                            std::string("RegOpenKeyExA ") + kHotfix));
-    EXPECT_EQ(1, std::count_if(Sim().trace.begin(), Sim().trace.end(), [](const std::string& t) {
-                  return t.rfind("RegCloseKey", 0) == 0;
-              }));
+    EXPECT_EQ(1, std::count(Sim().trace.begin(), Sim().trace.end(), std::string("RegOpenKeyExA ") + kHotfix));
+    EXPECT_EQ(1, std::count_if(Sim().trace.begin(), Sim().trace.end(),
+                               [](const std::string& t) { return t.rfind("RegCloseKey", 0) == 0; }));
 
     SimReset(root);
     SimSetVersion(2, 4, 0, 1381, "Service Pack 6a");
@@ -147,9 +148,9 @@ TEST_F(GetOSVersionTest, PlainRecordIsAskedAfterTheExtendedOneIsRefused)
     ASSERT_EQ(1, OpenLog(kLogPath));
     EXPECT_EQ(OS_WIN2000, GetOSVersion());
     EXPECT_EQ((std::vector<uint32_t>{156, 148}), sizes);
-    EXPECT_EQ((std::vector<std::string>{"OS Version: Microsoft Windows 2000.",
-                                        "Service Pack 4 (Build 2195)\n"}),
-              LoggedTexts());
+    EXPECT_EQ(
+        (std::vector<std::string>{"OS Version: Microsoft Windows 2000.", "Service Pack 4 (Build 2195)\n"}),
+        LoggedTexts());
 }
 
 TEST_F(GetOSVersionTest, BothQueriesRefusedIsUnknownWithNothingLogged)
@@ -167,12 +168,14 @@ TEST_F(GetOSVersionTest, RefusalIsLoggedBeforeItsBoxIsShown)
         OsCode code;
         const char* name;
     };
+    // clang-format off
     const RefusalCase cases[] = {
         {OS_WIN32S, "Windows 3.11"},        {OS_WINME, "Windows Millenium Edition"},
         {OS_WINNT, "Windows NT"},           {OS_UNKNOWN, "Unknown OS version."},
         {-1, "Unknown OS version."},        {11, "Unknown OS version."},
         {1000000, "Unknown OS version."},
     };
+    // clang-format on
     for (const RefusalCase& c : cases) {
         SCOPED_TRACE(c.code);
         SimReset(root);

@@ -35,9 +35,11 @@ protected:
 };
 
 const std::string kRemoved = "MERVODriverStager RemoveDriverInstances Driver instances removed OK.";
-const std::string kRemoveFailed = "MERVODriverStager RemoveDriverInstances Error: Driver instances remove failed !!";
+const std::string kRemoveFailed =
+    "MERVODriverStager RemoveDriverInstances Error: Driver instances remove failed !!";
 const std::string kMounted = "MERVODriverStager RemountDriverInstances Driver instances mounted OK.";
-const std::string kMountFailed = "MERVODriverStager RemountDriverInstances Error: Driver instances mount failed !!";
+const std::string kMountFailed =
+    "MERVODriverStager RemountDriverInstances Error: Driver instances mount failed !!";
 const std::string kTimedOut = "Dirs LaunchAndWait Process timed out.";
 
 TEST_F(LaunchTest, CommandLinesAreExactAndStartedWithoutAWindow)
@@ -74,9 +76,10 @@ TEST_F(LaunchTest, FolderWithBlanksStaysWholeBetweenQuotes)
     ReadArgumentText("\"My Driver.inf\"");
     EXPECT_EQ(0, RemoveDriverInstances("C:\\My Programs\\Device Kit", &table));
     ASSERT_EQ(1u, Sim().launches.size());
-    EXPECT_EQ("\"C:\\My Programs\\Device Kit\\MERVODevCtl.exe\" remove "
-              "\"C:\\My Programs\\Device Kit\\My Driver.inf\" *VID_1A2B*",
-              Sim().launches[0].commandLine);
+    EXPECT_EQ(
+        "\"C:\\My Programs\\Device Kit\\MERVODevCtl.exe\" remove "
+        "\"C:\\My Programs\\Device Kit\\My Driver.inf\" *VID_1A2B*",
+        Sim().launches[0].commandLine);
 }
 
 TEST_F(LaunchTest, AbsentCommandLineDoesNothing)

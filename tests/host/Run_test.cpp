@@ -53,7 +53,8 @@ protected:
     std::vector<std::string> Captions() const
     {
         std::vector<std::string> captions;
-        for (const SimMessageBox& box : Sim().boxes) captions.push_back(box.caption + ": " + box.text);
+        for (const SimMessageBox& box : Sim().boxes)
+            captions.push_back(box.caption + ": " + box.text);
         return captions;
     }
     bool Traced(const std::string& prefix) const
@@ -155,7 +156,9 @@ TEST_F(RunTest, UsageBoxEndsTheRunBeforeAnythingElse)
     const std::string usage =
         "-----------------  MERVODriverStager [Options]  -----------------\n"
         "\n"
-        "      Options = {infFilename} {nodisplay} {nolog}" + std::string(16, ' ') + "\n"
+        "      Options = {infFilename} {nodisplay} {nolog}" +
+        std::string(16, ' ') +
+        "\n"
         "\t\t\t  infFilename: The name of the inf file to use. If none use default MERVOUSB.inf\n" +
         std::string(13, ' ') + "nodisplay: No final dialog box will be displayed. \n" + std::string(13, ' ') +
         "nolog: No log file will be generated." + std::string(9, ' ') + "\n\n";
@@ -238,7 +241,9 @@ TEST_F(RunTest, NoDeviceOrUnreadableInfGives15WithNothingDone)
         std::vector<std::string> lastLines;
     };
     const NoDeviceCase cases[] = {
-        {"nodisplay", "[Version]\nSignature=\"$Windows NT$\"\n[SourceDisksFiles]\nmervousb.sys=1\n", {kCurrent}},
+        {"nodisplay",
+         "[Version]\nSignature=\"$Windows NT$\"\n[SourceDisksFiles]\nmervousb.sys=1\n",
+         {kCurrent}},
         {"absent.inf nodisplay", kTypicalInf, {kCurrent, openingFailed}},
         {"MYDRIVER.INF nodisplay", "", {kCurrent}},  // not an INF name: the default, here empty
     };
@@ -265,9 +270,10 @@ TEST_F(RunTest, QuotedInfNameWithBlanksIsFound)
     Sim().modulePath = "C:\\Program Files\\MERVO Kit\\MERVODriverStager.exe";
     EXPECT_EQ(0, Run("\"My Driver.inf\" nodisplay"));
     ASSERT_EQ(2u, Sim().launches.size());
-    EXPECT_EQ("\"C:\\Program Files\\MERVO Kit\\MERVODevCtl.exe\" remove "
-              "\"C:\\Program Files\\MERVO Kit\\My Driver.inf\" *VID_0123*",
-              Sim().launches[0].commandLine);
+    EXPECT_EQ(
+        "\"C:\\Program Files\\MERVO Kit\\MERVODevCtl.exe\" remove "
+        "\"C:\\Program Files\\MERVO Kit\\My Driver.inf\" *VID_0123*",
+        Sim().launches[0].commandLine);
 }
 
 TEST_F(RunTest, ProgramFolderUnknownGives21)
@@ -283,12 +289,14 @@ TEST_F(RunTest, ProgramFolderUnknownGives21)
         SimReset(root);
         WritePackage();
         Sim().failAlways[SIM_GetModuleFileNameA] = c.refuse;
-        if (c.pathLength != 0) Sim().modulePath = "C:\\" + std::string(c.pathLength - 3, 'm');
+        if (c.pathLength != 0)
+            Sim().modulePath = "C:\\" + std::string(c.pathLength - 3, 'm');
         EXPECT_EQ(21, Run("nodisplay"));
-        EXPECT_EQ((std::vector<std::string>{
-                      kLogCreated, kXp, kXpBuild,
-                      "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!"}),
-                  Lines());
+        EXPECT_EQ(
+            (std::vector<std::string>{
+                kLogCreated, kXp, kXpBuild,
+                "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!"}),
+            Lines());
         EXPECT_TRUE(Sim().boxes.empty());
     }
 }
@@ -337,7 +345,8 @@ TEST_F(RunTest, FailingCopyStepGives23WithTheSystemBoxAndNoStaging)
     std::vector<std::string> lines = Lines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ("INFManager | CopyDriverFiles | Error: INF file opening failed !!", lines[lines.size() - 2]);
-    EXPECT_EQ("MERVODriverStager | Default_Pre_Installer | Error while copying driver files !!", lines.back());
+    EXPECT_EQ("MERVODriverStager | Default_Pre_Installer | Error while copying driver files !!",
+              lines.back());
     ASSERT_EQ(1u, Sim().boxes.size());
     EXPECT_EQ("Access is denied.\r\n", Sim().boxes[0].text);
     EXPECT_EQ("Error", Sim().boxes[0].caption);
@@ -366,7 +375,8 @@ TEST_F(RunTest, SystemFolderUnknownOrTooLongEndsWith23)
         WritePackage();
         Sim().failAlways[SIM_GetSystemDirectoryA] = c.refuse;
         Sim().failError[SIM_GetSystemDirectoryA] = PS_ERROR_ACCESS_DENIED;
-        if (c.length != 0) Sim().systemDirectory = "C:\\" + std::string(c.length - 3, 's');
+        if (c.length != 0)
+            Sim().systemDirectory = "C:\\" + std::string(c.length - 3, 's');
         EXPECT_EQ(23, Run("nodisplay"));
         EXPECT_EQ((std::vector<std::string>{std::string("Error: ") + c.boxText}), Captions());
         EXPECT_TRUE(Sim().stagedInfs.empty());
@@ -378,7 +388,8 @@ TEST_F(RunTest, RefusedStagingGives22WithTheErrorCodeAndNoRescan)
 {
     WritePackage(std::string(kTypicalInf).substr(std::string(kTypicalInf).find("[Manufacturer]")));
     EXPECT_EQ(22, Run(""));
-    EXPECT_EQ("MERVODriverStager | Default_Pre_Installer | Error while pre-installing driver !!", Lines().back());
+    EXPECT_EQ("MERVODriverStager | Default_Pre_Installer | Error while pre-installing driver !!",
+              Lines().back());
     // The Setup API's code has no system text; the box names it instead.
     EXPECT_EQ((std::vector<std::string>{"Error: System error 0xE0000100."}), Captions());
     EXPECT_EQ(0x40u, Sim().boxes[0].type);
@@ -396,9 +407,12 @@ TEST_F(RunTest, MissingToolStillEndsWith0)
                                         std::string("MERVODriverStager: ") + kSuccessText}),
               Captions());
     std::vector<std::string> lines = Lines();
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                     "MERVODriverStager | RemoveDriverInstances | Error: Driver instances remove failed !!"));
-    EXPECT_EQ("MERVODriverStager | RemountDriverInstances | Error: Driver instances mount failed !!", lines.back());
+    EXPECT_NE(
+        lines.end(),
+        std::find(lines.begin(), lines.end(),
+                  "MERVODriverStager | RemoveDriverInstances | Error: Driver instances remove failed !!"));
+    EXPECT_EQ("MERVODriverStager | RemountDriverInstances | Error: Driver instances mount failed !!",
+              lines.back());
     EXPECT_EQ(1u, Sim().stagedInfs.size());
 }
 
@@ -407,11 +421,12 @@ TEST_F(RunTest, UnsupportedSystemIsRefusedWith2)
     WritePackage();
     SimSetVersion(1, 4, 90, 73010104, " ");
     EXPECT_EQ(2, Run(""));
-    EXPECT_EQ((std::vector<std::string>{
-                  kLogCreated, "GetOSVersion | GetOSVersion | OS Version: Microsoft Windows Millennium Edition.",
-                  "GetOSVersion | DisplayOSError | MERVODriverStager can not be run with Windows Millenium "
-                  "Edition operating system."}),
-              Lines());
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            kLogCreated, "GetOSVersion | GetOSVersion | OS Version: Microsoft Windows Millennium Edition.",
+            "GetOSVersion | DisplayOSError | MERVODriverStager can not be run with Windows Millenium "
+            "Edition operating system."}),
+        Lines());
     EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: MERVODriverStager can not be run with "
                                         "Windows Millenium Edition operating system."}),
               Captions());
@@ -449,7 +464,8 @@ TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
         EXPECT_EQ(c.error == nullptr, opened);
         if (c.error != nullptr) {
             EXPECT_EQ(std::string("MERVODriverStager | Default_Pre_Installer | ") + c.error, Lines().back());
-            EXPECT_EQ((std::vector<std::string>{std::string("MERVODriverStager Error: ") + c.error}), Captions());
+            EXPECT_EQ((std::vector<std::string>{std::string("MERVODriverStager Error: ") + c.error}),
+                      Captions());
         }
         EXPECT_TRUE(Sim().launches.empty());
     }
@@ -475,7 +491,8 @@ TEST_F(RunTest, Wow64HandsTheRunToThe64BitBuild)
     Sim().process = {SIM_PROCESS_ENDS, 22};
     EXPECT_EQ(22, Run("\"My Driver.inf\" nodisplay"));
     ASSERT_EQ(1u, Sim().launches.size());
-    EXPECT_EQ("\"C:\\pkg\\MERVODriverStager64.exe\" \"My Driver.inf\" nodisplay", Sim().launches[0].commandLine);
+    EXPECT_EQ("\"C:\\pkg\\MERVODriverStager64.exe\" \"My Driver.inf\" nodisplay",
+              Sim().launches[0].commandLine);
     EXPECT_EQ((std::vector<uint32_t>{PS_INFINITE}), Sim().launches[0].waits);
     EXPECT_FALSE(SimFileExists(kLog));
     EXPECT_TRUE(Sim().boxes.empty());
@@ -489,7 +506,8 @@ TEST_F(RunTest, Wow64WithoutThe64BitBuildEndsWith23)
     EXPECT_EQ((std::vector<std::string>{kLogCreated, kXp, kXpBuild,
                                         "MERVODriverStager | WinMain | Error: 64-bit stager missing !!"}),
               Lines());
-    EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: Error: 64-bit stager missing !!"}), Captions());
+    EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: Error: 64-bit stager missing !!"}),
+              Captions());
     EXPECT_FALSE(Traced("CopyFileA"));
     EXPECT_TRUE(Sim().launches.empty());
 }
@@ -512,11 +530,12 @@ TEST_F(RunTest, Wow64HandOffFailuresAreReportedAsWhatHappened)
         bool present;                   // the 64-bit build is in the package
         std::function<void()> arrange;  // after the package is written
         int exitCode;
-        const char* logLine;            // the last line; null: no log
+        const char* logLine;  // the last line; null: no log
         std::vector<std::string> boxes;
         size_t launches;
     };
     const std::string kFunction = "MERVODriverStager | WinMain | ";
+    // clang-format off
     const HandOffCase cases[] = {
         {"program path unknown", true, [] { Sim().failAlways[SIM_GetModuleFileNameA] = true; }, 21,
          "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!", {}, 0},
@@ -538,11 +557,13 @@ TEST_F(RunTest, Wow64HandOffFailuresAreReportedAsWhatHappened)
          "Error: 64-bit stager ended with 0x00000003 !!",
          {"MERVODriverStager Error: Error: 64-bit stager ended with 0x00000003 !!"}, 1},
     };
+    // clang-format on
     for (const HandOffCase& c : cases) {
         SCOPED_TRACE(c.name);
         freshMachine();
         WritePackage();
-        if (c.present) Write(kStager64, "64-bit build");
+        if (c.present)
+            Write(kStager64, "64-bit build");
         Sim().wow64 = true;
         c.arrange();
         EXPECT_EQ(c.exitCode, Run("nodisplay"));
@@ -587,8 +608,9 @@ TEST_F(RunTest, Wow64FailureAfterTheStartIsAddedToThe64BitBuildsLog)
             EXPECT_EQ(earlier, log);
         } else {
             // earlier, one stamped line (26 characters of time stamp), the closing line
-            const std::string line = "MERVODriverStager -                   WinMain() - "
-                                     "Error: 64-bit stager ended with 0xC0000005 !!\r\n";
+            const std::string line =
+                "MERVODriverStager -                   WinMain() - "
+                "Error: 64-bit stager ended with 0xC0000005 !!\r\n";
             const std::string closing = "\t\t--------------- LOG CLOSED --------------\r\n";
             ASSERT_EQ(earlier.size() + 26 + 5 + line.size() + closing.size(), log.size()) << log;
             EXPECT_EQ(line + closing, log.substr(earlier.size() + 26 + 5));
@@ -617,7 +639,8 @@ TEST_F(RunTest, Wow64HandOffBoundsAreExact)
         {"64-bit path of 519", 495, 9, true, "Error: 64-bit stager cannot be started !!"},
         {"64-bit path of 520", 496, 9, false, "Error: 64-bit stager path too long !!"},
         {"command line of 32767", 6, 32767 - 33, true, nullptr},
-        {"command line of 32768", 6, 32768 - 33, false, "Error: argument text too long for the 64-bit stager !!"},
+        {"command line of 32768", 6, 32768 - 33, false,
+         "Error: argument text too long for the 64-bit stager !!"},
     };
     for (const BoundCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -45,7 +45,8 @@ const char kLogClosedLine[] = "\t\t--------------- LOG CLOSED --------------";
 std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
 {
     std::vector<std::string> all;
-    for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    for (auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 
@@ -122,8 +123,7 @@ std::vector<std::string> SimTest::LogFileLines(const std::string& windowsPath)
         if (end == start || bytes[end - 1] != '\r') {
             ADD_FAILURE() << "line end without CR at byte " << end << " of " << windowsPath;
             lines.push_back(bytes.substr(start, end - start));
-        }
-        else {
+        } else {
             lines.push_back(bytes.substr(start, end - 1 - start));
         }
         start = end + 1;
@@ -142,8 +142,7 @@ std::vector<SimTest::LogEntry> SimTest::LogEntries(const std::string& windowsPat
             // A text with a line break inside goes on in the next line.
             if (entries.empty()) {
                 ADD_FAILURE() << "log line without time stamp: " << line;
-            }
-            else {
+            } else {
                 entries.back().text += "\n" + line;
             }
             continue;

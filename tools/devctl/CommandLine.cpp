@@ -37,8 +37,8 @@ int SameWord(const char* given, const char* word)
 
 int IsHelpRequest(const char* word)
 {
-    return SameWord(word, "/?") || SameWord(word, "-?") || SameWord(word, "-h") ||
-           SameWord(word, "--help") || SameWord(word, "help");
+    return SameWord(word, "/?") || SameWord(word, "-?") || SameWord(word, "-h") || SameWord(word, "--help") ||
+           SameWord(word, "help");
 }
 
 int UsageError(const char* problem)

@@ -73,19 +73,17 @@ enum : uint32_t {
 struct DevCtlServices {
     // Setup API: the device information set of every device instance
     // (present or not) and the operations on its elements.
-    DcHandle (*SetupDiGetClassDevsA)(const void* classGuid, const char* enumerator,
-                                     DcHandle parent, uint32_t flags);
+    DcHandle (*SetupDiGetClassDevsA)(const void* classGuid, const char* enumerator, DcHandle parent,
+                                     uint32_t flags);
     int32_t (*SetupDiEnumDeviceInfo)(DcHandle set, uint32_t index, DcDevInfoData* data);
-    int32_t (*SetupDiGetDeviceInstanceIdA)(DcHandle set, DcDevInfoData* data, char* id,
-                                           uint32_t size, uint32_t* requiredSize);
-    int32_t (*SetupDiGetDeviceRegistryPropertyA)(DcHandle set, DcDevInfoData* data,
-                                                 uint32_t property, uint32_t* valueType,
-                                                 uint8_t* buffer, uint32_t size,
+    int32_t (*SetupDiGetDeviceInstanceIdA)(DcHandle set, DcDevInfoData* data, char* id, uint32_t size,
+                                           uint32_t* requiredSize);
+    int32_t (*SetupDiGetDeviceRegistryPropertyA)(DcHandle set, DcDevInfoData* data, uint32_t property,
+                                                 uint32_t* valueType, uint8_t* buffer, uint32_t size,
                                                  uint32_t* requiredSize);
-    int32_t (*SetupDiSetClassInstallParamsA)(DcHandle set, DcDevInfoData* data,
-                                             DcRemoveDeviceParams* params, uint32_t size);
-    int32_t (*SetupDiCallClassInstaller)(uint32_t installFunction, DcHandle set,
-                                         DcDevInfoData* data);
+    int32_t (*SetupDiSetClassInstallParamsA)(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params,
+                                             uint32_t size);
+    int32_t (*SetupDiCallClassInstaller)(uint32_t installFunction, DcHandle set, DcDevInfoData* data);
     int32_t (*SetupDiRemoveDevice)(DcHandle set, DcDevInfoData* data);
     int32_t (*SetupDiDestroyDeviceInfoList)(DcHandle set);
     // Takes an INF of the system's INF store (its file name, no folder) out

@@ -13,8 +13,7 @@ static_assert(offsetof(SP_DEVINFO_DATA, DevInst) == offsetof(DcDevInfoData, devI
               "SP_DEVINFO_DATA.DevInst");
 static_assert(offsetof(SP_DEVINFO_DATA, Reserved) == offsetof(DcDevInfoData, reserved),
               "SP_DEVINFO_DATA.Reserved");
-static_assert(sizeof(DcRemoveDeviceParams) == sizeof(SP_REMOVEDEVICE_PARAMS),
-              "SP_REMOVEDEVICE_PARAMS");
+static_assert(sizeof(DcRemoveDeviceParams) == sizeof(SP_REMOVEDEVICE_PARAMS), "SP_REMOVEDEVICE_PARAMS");
 static_assert(offsetof(SP_REMOVEDEVICE_PARAMS, Scope) == offsetof(DcRemoveDeviceParams, scope),
               "SP_REMOVEDEVICE_PARAMS.Scope");
 static_assert(sizeof(DcFindData) == sizeof(WIN32_FIND_DATAA), "WIN32_FIND_DATAA");
@@ -23,16 +22,13 @@ static_assert(offsetof(WIN32_FIND_DATAA, nFileSizeHigh) == offsetof(DcFindData, 
                   offsetof(WIN32_FIND_DATAA, cFileName) == offsetof(DcFindData, fileName) &&
                   sizeof(WIN32_FIND_DATAA::cFileName) == sizeof(DcFindData::fileName),
               "WIN32_FIND_DATAA fields");
-static_assert(sizeof(SP_CLASSINSTALL_HEADER) == DC_CLASSINSTALL_HEADER_SIZE,
-              "SP_CLASSINSTALL_HEADER");
+static_assert(sizeof(SP_CLASSINSTALL_HEADER) == DC_CLASSINSTALL_HEADER_SIZE, "SP_CLASSINSTALL_HEADER");
 static_assert(DIGCF_ALLCLASSES == DC_DIGCF_ALLCLASSES && DIF_REMOVE == DC_DIF_REMOVE &&
                   DI_REMOVEDEVICE_GLOBAL == DC_DI_REMOVEDEVICE_GLOBAL &&
-                  SPDRP_HARDWAREID == DC_SPDRP_HARDWAREID &&
-                  SPDRP_COMPATIBLEIDS == DC_SPDRP_COMPATIBLEIDS &&
+                  SPDRP_HARDWAREID == DC_SPDRP_HARDWAREID && SPDRP_COMPATIBLEIDS == DC_SPDRP_COMPATIBLEIDS &&
                   ERROR_INSUFFICIENT_BUFFER == DC_ERROR_INSUFFICIENT_BUFFER &&
                   ERROR_NO_MORE_ITEMS == DC_ERROR_NO_MORE_ITEMS && CR_SUCCESS == DC_CR_SUCCESS &&
-                  CR_FAILURE == DC_CR_FAILURE &&
-                  CM_LOCATE_DEVNODE_NORMAL == DC_CM_LOCATE_DEVNODE_NORMAL &&
+                  CR_FAILURE == DC_CR_FAILURE && CM_LOCATE_DEVNODE_NORMAL == DC_CM_LOCATE_DEVNODE_NORMAL &&
                   CM_REENUMERATE_NORMAL == DC_CM_REENUMERATE_NORMAL &&
                   INVALID_FILE_ATTRIBUTES == DC_INVALID_FILE_ATTRIBUTES &&
                   FILE_ATTRIBUTE_DIRECTORY == DC_FILE_ATTRIBUTE_DIRECTORY &&
@@ -45,11 +41,10 @@ static_assert(DIGCF_ALLCLASSES == DC_DIGCF_ALLCLASSES && DIF_REMOVE == DC_DIF_RE
 
 namespace {
 
-DcHandle GetClassDevs(const void* classGuid, const char* enumerator, DcHandle parent,
-                      uint32_t flags)
+DcHandle GetClassDevs(const void* classGuid, const char* enumerator, DcHandle parent, uint32_t flags)
 {
-    return SetupDiGetClassDevsA(static_cast<const GUID*>(classGuid), enumerator,
-                                static_cast<HWND>(parent), flags);
+    return SetupDiGetClassDevsA(static_cast<const GUID*>(classGuid), enumerator, static_cast<HWND>(parent),
+                                flags);
 }
 
 SP_DEVINFO_DATA* Win(DcDevInfoData* data)
@@ -73,14 +68,12 @@ int32_t GetDeviceInstanceId(DcHandle set, DcDevInfoData* data, char* id, uint32_
     return done;
 }
 
-int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t property,
-                                  uint32_t* valueType, uint8_t* buffer, uint32_t size,
-                                  uint32_t* requiredSize)
+int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t property, uint32_t* valueType,
+                                  uint8_t* buffer, uint32_t size, uint32_t* requiredSize)
 {
     DWORD type = 0;
     DWORD required = 0;
-    BOOL done = SetupDiGetDeviceRegistryPropertyA(set, Win(data), property, &type, buffer, size,
-                                                  &required);
+    BOOL done = SetupDiGetDeviceRegistryPropertyA(set, Win(data), property, &type, buffer, size, &required);
     if (valueType != nullptr) {
         *valueType = type;
     }
@@ -90,11 +83,10 @@ int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t pr
     return done;
 }
 
-int32_t SetClassInstallParams(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params,
-                              uint32_t size)
+int32_t SetClassInstallParams(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params, uint32_t size)
 {
-    return SetupDiSetClassInstallParamsA(set, Win(data),
-                                         reinterpret_cast<SP_CLASSINSTALL_HEADER*>(params), size);
+    return SetupDiSetClassInstallParamsA(set, Win(data), reinterpret_cast<SP_CLASSINSTALL_HEADER*>(params),
+                                         size);
 }
 
 int32_t CallClassInstaller(uint32_t installFunction, DcHandle set, DcDevInfoData* data)
@@ -121,8 +113,8 @@ int32_t UninstallOEMInf(const char* infFileName, uint32_t flags)
     HMODULE setupApi = GetModuleHandleA("setupapi.dll");
     UninstallFunction uninstall =
         setupApi == nullptr ? nullptr
-                            : reinterpret_cast<UninstallFunction>(reinterpret_cast<void*>(
-                                  GetProcAddress(setupApi, "SetupUninstallOEMInfA")));
+                            : reinterpret_cast<UninstallFunction>(
+                                  reinterpret_cast<void*>(GetProcAddress(setupApi, "SetupUninstallOEMInfA")));
     if (uninstall == nullptr) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return 0;
@@ -221,8 +213,8 @@ int32_t RunAndWait(const char* applicationName, char* commandLine, uint32_t* exi
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
     fflush(stdout);
-    if (!CreateProcessA(applicationName, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!CreateProcessA(applicationName, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
         return 1;
     }
     DWORD code = 0;

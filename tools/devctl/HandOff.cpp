@@ -30,8 +30,7 @@ int OwnFolder(char* folder, size_t size)
 int IsFile(const char* path)
 {
     uint32_t attributes = DevCtlPlatform.GetFileAttributesA(path);
-    return attributes != DC_INVALID_FILE_ATTRIBUTES &&
-           (attributes & DC_FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return attributes != DC_INVALID_FILE_ATTRIBUTES && (attributes & DC_FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 }  // namespace

@@ -29,8 +29,8 @@ int HasHexDigits(const char* text, int count)
 // USB\VID_xxxx&PID_yyyy at the start of `id`.
 int IsUsbHardwareId(const char* id)
 {
-    return StartsWithNoCase(id, USB_VID) && HasHexDigits(id + 8, 4) &&
-           StartsWithNoCase(id + 12, "&pid_") && HasHexDigits(id + 17, 4);
+    return StartsWithNoCase(id, USB_VID) && HasHexDigits(id + 8, 4) && StartsWithNoCase(id + 12, "&pid_") &&
+           HasHexDigits(id + 17, 4);
 }
 
 const char* FindUsbVid(const char* word)
@@ -69,8 +69,7 @@ int TakeWord(InfHardwareIds* table, const char* word)
 
 int IsWordEnd(int c)
 {
-    return c == ',' || c == ' ' || c == '\t' || c == '=' || c == '"' || c == ';' ||
-           c == '\r' || c == '\n';
+    return c == ',' || c == ' ' || c == '\t' || c == '=' || c == '"' || c == ';' || c == '\r' || c == '\n';
 }
 
 }  // namespace

@@ -13,9 +13,9 @@
 #include <cstdio>
 
 enum {
-    INF_ID_SIZE = 201,       // a device id holds at most 200 characters
-    INF_ID_CAPACITY = 512,   // distinct ids one INF may name
-    INF_WORD_SIZE = 512,     // longer words cannot be ids and are skipped
+    INF_ID_SIZE = 201,      // a device id holds at most 200 characters
+    INF_ID_CAPACITY = 512,  // distinct ids one INF may name
+    INF_WORD_SIZE = 512,    // longer words cannot be ids and are skipped
 };
 
 struct InfHardwareIds {

@@ -24,15 +24,14 @@ void ReadIdList(DcHandle set, DcDevInfoData* data, uint32_t property, char* list
     memset(list, 0, DEVCTL_ID_LIST_SIZE);
     uint32_t type = 0;
     uint32_t required = 0;
-    if (DevCtlPlatform.SetupDiGetDeviceRegistryPropertyA(
-            set, data, property, &type, reinterpret_cast<uint8_t*>(list),
-            DEVCTL_ID_LIST_SIZE - 2, &required) == 0) {
+    if (DevCtlPlatform.SetupDiGetDeviceRegistryPropertyA(set, data, property, &type,
+                                                         reinterpret_cast<uint8_t*>(list),
+                                                         DEVCTL_ID_LIST_SIZE - 2, &required) == 0) {
         memset(list, 0, DEVCTL_ID_LIST_SIZE);
     }
 }
 
-void CheckIdList(const char* list, const char* pattern, const InfHardwareIds* inf,
-                 InstanceCheck* check)
+void CheckIdList(const char* list, const char* pattern, const InfHardwareIds* inf, InstanceCheck* check)
 {
     for (const char* id = list; *id != '\0'; id += strlen(id) + 1) {
         if (MatchPattern(pattern, id)) {
@@ -46,13 +45,13 @@ void CheckIdList(const char* list, const char* pattern, const InfHardwareIds* in
 }
 
 // 1 when the instance matches the pattern and the INF serves it.
-int CheckInstance(DcHandle set, DcDevInfoData* data, const char* pattern,
-                  const InfHardwareIds* inf, InstanceCheck* check)
+int CheckInstance(DcHandle set, DcDevInfoData* data, const char* pattern, const InfHardwareIds* inf,
+                  InstanceCheck* check)
 {
     static char list[DEVCTL_ID_LIST_SIZE];
     memset(check, 0, sizeof *check);
-    if (DevCtlPlatform.SetupDiGetDeviceInstanceIdA(set, data, check->instanceId,
-                                                   sizeof check->instanceId, nullptr) == 0) {
+    if (DevCtlPlatform.SetupDiGetDeviceInstanceIdA(set, data, check->instanceId, sizeof check->instanceId,
+                                                   nullptr) == 0) {
         CopyText(check->instanceId, sizeof check->instanceId, "(instance id unreadable)");
     }
     ReadIdList(set, data, DC_SPDRP_HARDWAREID, list);
@@ -98,8 +97,7 @@ int RemoveInstance(DcHandle set, DcDevInfoData* data, const InstanceCheck* check
     FormatText(line, sizeof line,
                "Failed to remove %s (matching %s): %s error 0x%08X, SetupDiRemoveDevice "
                "error 0x%08X.",
-               check->instanceId, check->servedId, failedStep, stepError,
-               DevCtlPlatform.GetLastError());
+               check->instanceId, check->servedId, failedStep, stepError, DevCtlPlatform.GetLastError());
     DevCtlPlatform.WriteLine(line);
     return 1;
 }
@@ -139,8 +137,7 @@ int RemoveMatchingInstances(const char* infPath, const char* pattern)
         return result;
     }
 
-    DcHandle set = DevCtlPlatform.SetupDiGetClassDevsA(nullptr, nullptr, nullptr,
-                                                       DC_DIGCF_ALLCLASSES);
+    DcHandle set = DevCtlPlatform.SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DC_DIGCF_ALLCLASSES);
     if (set == DC_INVALID_HANDLE_VALUE || set == nullptr) {
         FormatText(line, sizeof line, "Cannot list the device instances (error 0x%08X).",
                    DevCtlPlatform.GetLastError());
@@ -176,8 +173,7 @@ int RemoveMatchingInstances(const char* infPath, const char* pattern)
     }
     DevCtlPlatform.SetupDiDestroyDeviceInfoList(set);
 
-    FormatText(line, sizeof line,
-               "%u device instance(s) listed, %u matching: %u removed, %u failed.", total,
+    FormatText(line, sizeof line, "%u device instance(s) listed, %u matching: %u removed, %u failed.", total,
                matching, matching - failed, failed);
     DevCtlPlatform.WriteLine(line);
     return failed == 0 ? DEVCTL_EXIT_OK : DEVCTL_EXIT_REMOVE_FAILED;

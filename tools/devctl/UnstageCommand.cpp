@@ -100,8 +100,8 @@ int UnstageCopy(const char* store, const char* name, int force)
     char pnf[STORE_PATH_SIZE];
     char line[DEVCTL_LINE_SIZE];
     FormatText(path, sizeof path, "%s\\%s", store, name);
-    int32_t done = DevCtlPlatform.SetupUninstallOEMInfA(
-        name, force ? static_cast<uint32_t>(DC_SUOI_FORCEDELETE) : 0u);
+    int32_t done =
+        DevCtlPlatform.SetupUninstallOEMInfA(name, force ? static_cast<uint32_t>(DC_SUOI_FORCEDELETE) : 0u);
     uint32_t error = DevCtlPlatform.GetLastError();
 
     if (IsPresent(path)) {
@@ -114,16 +114,13 @@ int UnstageCopy(const char* store, const char* name, int force)
             code = DEVCTL_EXIT_LEFT_IN_STORE;
         } else if (error == DC_ERROR_INF_IN_USE_BY_DEVICES) {
             FormatText(line, sizeof line,
-                       "Refused: %s is used by a present device (\"force\" removes it anyway).",
-                       path);
+                       "Refused: %s is used by a present device (\"force\" removes it anyway).", path);
             code = DEVCTL_EXIT_IN_USE;
         } else if (error == DC_ERROR_CALL_NOT_IMPLEMENTED) {
-            FormatText(line, sizeof line,
-                       "Not removed: %s; this system has no SetupUninstallOEMInfA.", path);
+            FormatText(line, sizeof line, "Not removed: %s; this system has no SetupUninstallOEMInfA.", path);
         } else {
-            FormatText(line, sizeof line,
-                       "Not removed: %s; SetupUninstallOEMInfA failed (error 0x%08X).", path,
-                       error);
+            FormatText(line, sizeof line, "Not removed: %s; SetupUninstallOEMInfA failed (error 0x%08X).",
+                       path, error);
         }
         DevCtlPlatform.WriteLine(line);
         return code;
@@ -138,8 +135,10 @@ int UnstageCopy(const char* store, const char* name, int force)
     } else if (DevCtlPlatform.DeleteFileA(pnf) != 0) {
         FormatText(line, sizeof line, "Removed %s, and deleted %s left beside it.", path, pnf);
     } else {
-        FormatText(line, sizeof line, "Removed %s, but %s left beside it cannot be deleted "
-                   "(error 0x%08X).", path, pnf, DevCtlPlatform.GetLastError());
+        FormatText(line, sizeof line,
+                   "Removed %s, but %s left beside it cannot be deleted "
+                   "(error 0x%08X).",
+                   path, pnf, DevCtlPlatform.GetLastError());
         code = DEVCTL_EXIT_UNSTAGE_FAILED;
     }
     DevCtlPlatform.WriteLine(line);
@@ -187,8 +186,7 @@ int UnstageInf(const char* infPath, int force)
     long size = 0;
     FILE* package = OpenPackage(infPath, &size);
     if (package == nullptr) {
-        FormatText(line, sizeof line, "Cannot read the INF file %s (absent, unreadable or empty).",
-                   infPath);
+        FormatText(line, sizeof line, "Cannot read the INF file %s (absent, unreadable or empty).", infPath);
         DevCtlPlatform.WriteLine(line);
         return DEVCTL_EXIT_INF_UNREADABLE;
     }
@@ -206,8 +204,7 @@ int UnstageInf(const char* infPath, int force)
         return DEVCTL_EXIT_STORE_UNREADABLE;
     }
     if (copies.count == 0) {
-        FormatText(line, sizeof line, "Nothing to remove: no copy of %s is staged in %s.", infPath,
-                   store);
+        FormatText(line, sizeof line, "Nothing to remove: no copy of %s is staged in %s.", infPath, store);
         DevCtlPlatform.WriteLine(line);
         return DEVCTL_EXIT_NOT_STAGED;
     }

@@ -66,7 +66,8 @@ std::vector<std::string> SplitList(const std::string& text)
     size_t from = 0;
     while (from <= text.size()) {
         size_t comma = text.find(',', from);
-        std::string item = Trimmed(text.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+        std::string item =
+            Trimmed(text.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
         if (!item.empty()) {
             items.push_back(item);
         }
@@ -200,12 +201,11 @@ void CheckMembers(PackageReport* report)
         if (!check.covered) {
             Warn(report, "CATALOG_HASH_MISMATCH",
                  Quote(name) + ": " +
-                     (check.problem.empty()
-                          ? "no member of the catalog " + Quote(catalog.name) + " holds its " +
-                                (check.peImage ? "image hash " : "hash ") + check.hash +
-                                ": it was changed after signing."
-                          : "it cannot be checked against the catalog " + Quote(catalog.name) + ": " +
-                                check.problem + "."));
+                     (check.problem.empty() ? "no member of the catalog " + Quote(catalog.name) +
+                                                  " holds its " + (check.peImage ? "image hash " : "hash ") +
+                                                  check.hash + ": it was changed after signing."
+                                            : "it cannot be checked against the catalog " +
+                                                  Quote(catalog.name) + ": " + check.problem + "."));
         }
     }
     std::vector<std::string> unnamed;
@@ -274,7 +274,8 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
     if (!ReadBytes(JoinPath(report->programFolder, catalog.name), kCatalogReadLimit + 1, &der) ||
         der.size() > kCatalogReadLimit) {
         catalog.readResult = CATALOG_NOT_PKCS7;
-        catalog.note = "the catalog cannot be read or is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
+        catalog.note =
+            "the catalog cannot be read or is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
         Warn(report, "CATALOG_UNREADABLE", "The catalog " + Quote(catalog.name) + ": " + catalog.note + ".");
         return;
     }
@@ -294,8 +295,8 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
     catalog.checked = true;
     if (!catalog.contents.signatureIntact) {
         Warn(report, "CATALOG_SIGNATURE_INVALID",
-             "The signature of the catalog " + Quote(catalog.name) +
-                 " is broken: " + catalog.contents.signatureProblem + ". Windows treats the package as unsigned.");
+             "The signature of the catalog " + Quote(catalog.name) + " is broken: " +
+                 catalog.contents.signatureProblem + ". Windows treats the package as unsigned.");
     }
     CheckMembers(report);
 }

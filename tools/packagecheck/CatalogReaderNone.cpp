@@ -4,8 +4,9 @@
 
 int ReadCatalog(const std::string&, CatalogContents*, std::string* problem)
 {
-    *problem = "this build of MERVOPackageCheck does not read catalogs; the Linux build checks "
-               "the signature and the hashes";
+    *problem =
+        "this build of MERVOPackageCheck does not read catalogs; the Linux build checks "
+        "the signature and the hashes";
     return CATALOG_READER_UNAVAILABLE;
 }
 

@@ -327,7 +327,8 @@ void CheckSignature(PKCS7* p7, const unsigned char* content, size_t contentLengt
         return;
     }
     if (Bytes(signedDigest) != computed) {
-        contents->signatureProblem = "the trust list does not match its signed digest (changed after signing)";
+        contents->signatureProblem =
+            "the trust list does not match its signed digest (changed after signing)";
         return;
     }
     unsigned char* attributes = nullptr;
@@ -342,7 +343,8 @@ void CheckSignature(PKCS7* p7, const unsigned char* content, size_t contentLengt
     EVP_MD_CTX_free(context);
     OPENSSL_free(attributes);
     if (!verified) {
-        contents->signatureProblem = "the signature over the signed attributes does not verify with the signer's key";
+        contents->signatureProblem =
+            "the signature over the signed attributes does not verify with the signer's key";
         return;
     }
     contents->signatureIntact = true;

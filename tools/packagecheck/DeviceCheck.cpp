@@ -68,8 +68,8 @@ void NoteUnreadDeviceLine(const InfLine& line, const DeviceIdTable& table, Devic
     } else {
         reason = "fewer than 4 characters follow VID_ or PID_";
     }
-    scan->notReadQuotes.push_back("line " + std::to_string(line.number) + " " +
-                                  Quote(Trimmed(text)) + ": " + reason);
+    scan->notReadQuotes.push_back("line " + std::to_string(line.number) + " " + Quote(Trimmed(text)) + ": " +
+                                  reason);
 }
 
 // Walks the lines as the first pass of GetDeviceIDs does (it ends at the
@@ -106,14 +106,12 @@ void CheckDeviceLines(const DeviceScan& scan, PackageReport* report)
         }
         Warn(report, "TOO_MANY_DEVICES",
              std::to_string(scan.firstPass.size()) +
-                 " device lines, but the stager's table holds 10: not read are " +
-                 LineList(dropped) + ".");
+                 " device lines, but the stager's table holds 10: not read are " + LineList(dropped) + ".");
     }
     std::vector<std::string> ignored;
     for (const DeviceLine& device : scan.afterPass) {
         if (!InTable(devices, device.entry.vid, device.entry.pid)) {
-            ignored.push_back("line " + std::to_string(device.number) + " " +
-                              HardwareId(device.entry));
+            ignored.push_back("line " + std::to_string(device.number) + " " + HardwareId(device.entry));
         }
     }
     if (!ignored.empty()) {
@@ -125,8 +123,8 @@ void CheckDeviceLines(const DeviceScan& scan, PackageReport* report)
     }
     if (!scan.notReadQuotes.empty()) {
         Warn(report, "DEVICE_LINE_NOT_READ",
-             "Lines that name a USB device are not read as device lines: " +
-                 LineList(scan.notReadQuotes) + ".");
+             "Lines that name a USB device are not read as device lines: " + LineList(scan.notReadQuotes) +
+                 ".");
     }
 }
 
@@ -150,8 +148,8 @@ void CheckDescriptions(const DeviceScan& scan, PackageReport* report)
         }
         if (stem.size() > 1 && stem.back() == '%') {
             stem.pop_back();
-            message += " The spaced form \"%" + stem + "% = ...\" leaves the closing \"%\" in the key: write \"%" +
-                       stem + "%=...\".";
+            message += " The spaced form \"%" + stem +
+                       "% = ...\" leaves the closing \"%\" in the key: write \"%" + stem + "%=...\".";
         }
         Warn(report, "UNRESOLVED_DESCRIPTION", message);
     }

@@ -27,7 +27,8 @@ int OpenPackageFolder(const char* folder, std::string* programFolder, std::strin
         *error = std::string("no such folder: ") + folder;
         return 1;
     }
-    std::string pattern = (std::filesystem::temp_directory_path(failure) / "mervo-packagecheck-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path(failure) / "mervo-packagecheck-XXXXXX").string();
     if (failure || mkdtemp(&pattern[0]) == nullptr) {
         *error = "cannot make a temporary folder for the simulated Windows";
         return 1;

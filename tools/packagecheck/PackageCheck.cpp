@@ -46,8 +46,8 @@ std::vector<VersionEntry> VersionEntries(const std::vector<InfLine>& lines, bool
         std::string text = Trimmed(line.text);
         if (!text.empty() && text[0] == '[') {
             size_t close = text.find(']');
-            std::string name = Trimmed(text.substr(1, close == std::string::npos ? std::string::npos
-                                                                                 : close - 1));
+            std::string name =
+                Trimmed(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
             inVersion = EqualsNoCase(name, "Version");
             *sawVersion = *sawVersion || inVersion;
             continue;
@@ -82,8 +82,7 @@ void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* repor
                       EqualsNoCase(signature, "$Windows 95$");
     }
     if (!sawVersion) {
-        Warn(report, "NO_VERSION_SECTION",
-             "The INF has no [Version] section: Windows refuses to stage it.");
+        Warn(report, "NO_VERSION_SECTION", "The INF has no [Version] section: Windows refuses to stage it.");
         Fail(report, EXIT_STAGING_FAILED, "Windows refuses to stage an INF without [Version].");
     } else if (!signatureOk) {
         Warn(report, "BAD_SIGNATURE",
@@ -134,7 +133,8 @@ int CheckPackage(const char* programFolder, const char* infArgument, PackageRepo
     if (report->deviceReadResult != 0) {
         Fail(report, EXIT_NO_DEVICE, "The INF " + Quote(report->infName) + " cannot be read.");
     } else if (report->table.count == 0) {
-        Fail(report, EXIT_NO_DEVICE, "The INF " + Quote(report->infName) + " has no device line the stager reads.");
+        Fail(report, EXIT_NO_DEVICE,
+             "The INF " + Quote(report->infName) + " has no device line the stager reads.");
     }
     if (report->deviceReadResult == 0 && report->table.count > 0) {
         report->removePattern = std::string("*VID_") + report->table.entries[0].vid + "*";

@@ -43,9 +43,9 @@ struct CatalogReport {
     std::vector<std::string> names;  // the [Version] CatalogFile values, decorated forms included
     std::string name;                // the catalog read: the first named one that is present
     bool present = false;
-    bool checked = false;            // its signature and the hashes were checked
-    std::string note;                // why they were not; empty when they were
-    int readResult = -1;             // ReadCatalog's result; -1 not called
+    bool checked = false;  // its signature and the hashes were checked
+    std::string note;      // why they were not; empty when they were
+    int readResult = -1;   // ReadCatalog's result; -1 not called
     CatalogContents contents;
     std::vector<std::string> hashAlgorithms;  // of the members, in order of first use
     std::vector<std::string> osVersions;      // the OSAttr values of the INF's members
@@ -53,14 +53,14 @@ struct CatalogReport {
 };
 
 struct PackageReport {
-    std::string packageFolder;  // the folder as named on the command line
-    std::string programFolder;  // the Windows folder the readers ran on (e.g. "P:")
-    std::string infArgument;    // the INF name given to the check; empty: none
-    std::string infName;        // the INF name as the stager takes it from its argument text
-    std::string infPath;        // programFolder, "\" and infName
-    int deviceReadResult = -1;  // GetDeviceIDs' result
-    DeviceIdTable table{};      // what GetDeviceIDs read
-    std::string removePattern;  // the companion tool's remove pattern; empty without devices
+    std::string packageFolder;            // the folder as named on the command line
+    std::string programFolder;            // the Windows folder the readers ran on (e.g. "P:")
+    std::string infArgument;              // the INF name given to the check; empty: none
+    std::string infName;                  // the INF name as the stager takes it from its argument text
+    std::string infPath;                  // programFolder, "\" and infName
+    int deviceReadResult = -1;            // GetDeviceIDs' result
+    DeviceIdTable table{};                // what GetDeviceIDs read
+    std::string removePattern;            // the companion tool's remove pattern; empty without devices
     std::vector<std::string> staleFiles;  // names deleted from the Windows INF folder
     bool sourceDisksFiles = false;        // the stager finds a [SourceDisksFiles] section
     std::vector<PackageFile> files;       // the files it would copy, in INF order

@@ -9,11 +9,11 @@ namespace {
 
 const size_t kDosHeaderSize = 0x40;
 const size_t kPeOffsetField = 0x3C;
-const size_t kCoffHeaderSize = 20;       // after the 4-byte "PE\0\0"
-const size_t kChecksumOffset = 64;       // in the optional header, PE32 and PE32+
-const size_t kPe32Directories = 96;      // where the data directory starts
+const size_t kCoffHeaderSize = 20;   // after the 4-byte "PE\0\0"
+const size_t kChecksumOffset = 64;   // in the optional header, PE32 and PE32+
+const size_t kPe32Directories = 96;  // where the data directory starts
 const size_t kPe32PlusDirectories = 112;
-const uint32_t kCertificateEntry = 4;    // index of the certificate table's entry
+const uint32_t kCertificateEntry = 4;  // index of the certificate table's entry
 const size_t kDirectoryEntrySize = 8;
 
 uint32_t Read16(const std::string& bytes, size_t at)
@@ -103,8 +103,8 @@ int AuthenticodeRanges(const std::string& image, std::vector<ByteRange>* ranges,
         // the file (anything after it would be outside every signature).
         if (tableOffset < entry + kDirectoryEntrySize || !Inside(tableOffset, tableSize, size)) {
             *problem = "its certificate table (offset " + std::to_string(tableOffset) + ", " +
-                       std::to_string(tableSize) + " bytes) lies outside the file's " +
-                       std::to_string(size) + " bytes";
+                       std::to_string(tableSize) + " bytes) lies outside the file's " + std::to_string(size) +
+                       " bytes";
             return PE_BAD_HEADER;
         }
         hashedEnd = tableOffset;

@@ -74,29 +74,38 @@ std::string CatalogFileLine(const CatalogFileCheck& file)
 {
     std::string state = file.covered ? "  covered      " : "  NOT COVERED  ";
     std::string hash = file.hash.empty() ? "(" + file.problem + ")" : file.hash;
-    return state + file.algorithm + " " + (file.peImage ? "pe   " : "flat ") + hash + "  " + Quoted(file.name) + "\n";
+    return state + file.algorithm + " " + (file.peImage ? "pe   " : "flat ") + hash + "  " +
+           Quoted(file.name) + "\n";
 }
 
 std::string CatalogText(const CatalogReport& catalog)
 {
     if (catalog.names.empty()) {
-        return "Catalog: none named in [Version]" + (catalog.note.empty() || catalog.note == "no catalog named"
-                                                         ? std::string()
-                                                         : " (" + catalog.note + ")") + "\n";
+        return "Catalog: none named in [Version]" +
+               (catalog.note.empty() || catalog.note == "no catalog named" ? std::string()
+                                                                           : " (" + catalog.note + ")") +
+               "\n";
     }
-    std::string text = "Catalog: " + Visible(catalog.name) + (catalog.present ? " (present)\n" : " (MISSING)\n");
+    std::string text =
+        "Catalog: " + Visible(catalog.name) + (catalog.present ? " (present)\n" : " (MISSING)\n");
     if (!catalog.checked) {
         return catalog.present ? text + "  Not checked: " + catalog.note + "\n" : text;
     }
     const CatalogContents& contents = catalog.contents;
-    text += contents.signatureIntact ? "  Signature: intact" : "  Signature: BROKEN (" + contents.signatureProblem + ")";
+    text += contents.signatureIntact ? "  Signature: intact"
+                                     : "  Signature: BROKEN (" + contents.signatureProblem + ")";
     text += "; signer " + (contents.signer.empty() ? std::string("(unknown)") : Quoted(contents.signer));
-    text += "; signed " + (contents.signingTime.empty() ? std::string("(no time)")
-                                                         : contents.signingTime + " (" + contents.signingTimeSource + ")");
-    text += "; digest " + (contents.signatureDigest.empty() ? std::string("(unknown)") : contents.signatureDigest) + "\n";
+    text += "; signed " + (contents.signingTime.empty()
+                               ? std::string("(no time)")
+                               : contents.signingTime + " (" + contents.signingTimeSource + ")");
+    text += "; digest " +
+            (contents.signatureDigest.empty() ? std::string("(unknown)") : contents.signatureDigest) + "\n";
     text += "  Members: " + std::to_string(contents.members.size()) + " (hashes: " +
-            (catalog.hashAlgorithms.empty() ? std::string("none") : Joined(catalog.hashAlgorithms, ", ")) + ")\n";
-    text += "  OS versions: " + (catalog.osVersions.empty() ? std::string("(not restricted)") : Joined(catalog.osVersions, " ")) + "\n";
+            (catalog.hashAlgorithms.empty() ? std::string("none") : Joined(catalog.hashAlgorithms, ", ")) +
+            ")\n";
+    text += "  OS versions: " +
+            (catalog.osVersions.empty() ? std::string("(not restricted)") : Joined(catalog.osVersions, " ")) +
+            "\n";
     for (const CatalogFileCheck& file : catalog.files) {
         text += CatalogFileLine(file);
     }
@@ -214,8 +223,7 @@ std::string FormatReportJson(const PackageReport& report)
                            {"description", entry.description}});
     }
     document["devices"] = devices;
-    document["removePattern"] =
-        report.removePattern.empty() ? Json(nullptr) : Json(report.removePattern);
+    document["removePattern"] = report.removePattern.empty() ? Json(nullptr) : Json(report.removePattern);
     document["staleFiles"] = report.staleFiles;
     document["sourceDisksFiles"] = report.sourceDisksFiles;
     Json files = Json::array();

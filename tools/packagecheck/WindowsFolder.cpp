@@ -28,12 +28,12 @@ int OpenPackageFolder(const char* folder, std::string* programFolder, std::strin
 }
 
 void ClosePackageFolder()
-{
-}
+{}
 
 namespace {
 
-void ListFolder(const std::string& folder, const std::string& prefix, int depth, std::vector<std::string>* names)
+void ListFolder(const std::string& folder, const std::string& prefix, int depth,
+                std::vector<std::string>* names)
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);

@@ -13,6 +13,7 @@ const int ID_OK = 1;
 
 const char* SystemText(uint32_t code)
 {
+    // clang-format off
     switch (code) {
     case 0: return "The operation completed successfully.\r\n";
     case 2: return "The system cannot find the file specified.\r\n";
@@ -29,6 +30,7 @@ const char* SystemText(uint32_t code)
     case 206: return "The filename or extension is too long.\r\n";
     default: return nullptr;
     }
+    // clang-format on
 }
 
 }  // namespace
@@ -54,8 +56,8 @@ void SimSetLastError(uint32_t code)
     Sim().lastError = code;
 }
 
-uint32_t SimFormatMessageA(uint32_t flags, const void*, uint32_t messageId, uint32_t,
-                           char* buffer, uint32_t size, void*)
+uint32_t SimFormatMessageA(uint32_t flags, const void*, uint32_t messageId, uint32_t, char* buffer,
+                           uint32_t size, void*)
 {
     // An allocated text's pointer is null unless a text is made.
     if ((flags & PS_FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0 && buffer != nullptr) {

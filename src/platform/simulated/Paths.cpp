@@ -37,8 +37,8 @@ DeviceKind DeviceOf(const std::string& name)
     if (strcasecmp(base.c_str(), "AUX") == 0 || strcasecmp(base.c_str(), "PRN") == 0) {
         return ABSENT_PORT;
     }
-    if (base.size() == 4 && (strncasecmp(base.c_str(), "COM", 3) == 0 ||
-                             strncasecmp(base.c_str(), "LPT", 3) == 0) &&
+    if (base.size() == 4 &&
+        (strncasecmp(base.c_str(), "COM", 3) == 0 || strncasecmp(base.c_str(), "LPT", 3) == 0) &&
         base[3] >= '1' && base[3] <= '9') {
         return ABSENT_PORT;
     }
@@ -80,8 +80,7 @@ uint32_t FoldComponents(const std::string& text, std::vector<std::string>* parts
             while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
                 name.pop_back();
             }
-        }
-        else if (name.back() == '.' && name.compare(name.size() - 2, 2, "..") != 0) {
+        } else if (name.back() == '.' && name.compare(name.size() - 2, 2, "..") != 0) {
             name.pop_back();
         }
         if (name.empty()) {
@@ -179,8 +178,7 @@ Resolved ResolvePath(const char* path, PathLimit limit)
             std::string match = FindEntry(result.host, name);
             if (!match.empty()) {
                 name = match;
-            }
-            else {
+            } else {
                 walking = false;
             }
         }
@@ -283,7 +281,7 @@ bool MakeFolders(const std::string& windowsPath)
     }
     // The resolved host path keeps the case of existing folders, so creating
     // each prefix in turn adds exactly the missing ones.
-    for (size_t slash = path.host.find('/', 1); ; slash = path.host.find('/', slash + 1)) {
+    for (size_t slash = path.host.find('/', 1);; slash = path.host.find('/', slash + 1)) {
         std::string prefix = path.host.substr(0, slash);
         mkdir(prefix.c_str(), 0755);
         if (slash == std::string::npos) {

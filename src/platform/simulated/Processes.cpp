@@ -130,8 +130,7 @@ int32_t SimCreateProcessA(const char* applicationName, char* commandLine, void*,
     SimProcessScript script = sim.process;
     if (sim.onLaunch) {
         script = sim.onLaunch(launch.commandLine);
-    }
-    else if (!ProgramExists(ProgramOf(applicationName, commandLine))) {
+    } else if (!ProgramExists(ProgramOf(applicationName, commandLine))) {
         script.behaviour = SIM_PROCESS_FAILS_TO_START;
     }
     State().scripts.push_back(script);

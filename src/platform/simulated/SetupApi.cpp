@@ -33,7 +33,8 @@ bool HasValidSignature(const std::string& inf)
         line = Trim(line.substr(0, comment));
         if (!line.empty() && line[0] == '[') {
             size_t close = line.find(']');
-            std::string section = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            std::string section =
+                Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
             inVersion = strcasecmp(section.c_str(), "Version") == 0;
             continue;
         }
@@ -122,9 +123,9 @@ uint32_t StageInf(const char* sourceInf, SimStagedInf* record)
 }  // namespace
 
 int32_t SimSetupCopyOEMInfA(const char* sourceInfFileName, const char* sourceMediaLocation,
-                            uint32_t sourceMediaType, uint32_t copyStyle,
-                            char* destinationInfFileName, uint32_t destinationInfFileNameSize,
-                            uint32_t* requiredSize, char** destinationInfFileNameComponent)
+                            uint32_t sourceMediaType, uint32_t copyStyle, char* destinationInfFileName,
+                            uint32_t destinationInfFileNameSize, uint32_t* requiredSize,
+                            char** destinationInfFileNameComponent)
 {
     bool injected = Enter(SIM_SetupCopyOEMInfA, "SetupCopyOEMInfA " + Text(sourceInfFileName));
     SimStagedInf record{};

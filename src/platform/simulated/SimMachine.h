@@ -35,11 +35,11 @@ struct HandleEntry {
 
 // State that is not part of SimWindows because tests have no business with it.
 struct Machine {
-    std::map<char, std::string> drives;           // 'C' -> host folder
-    std::map<std::string, uint32_t> attributes;   // host path -> stored attributes
+    std::map<char, std::string> drives;          // 'C' -> host folder
+    std::map<std::string, uint32_t> attributes;  // host path -> stored attributes
     std::map<PsHandle, HandleEntry> handles;
-    std::vector<SimProcessScript> scripts;        // per launch
-    std::set<void*> texts;                        // FormatMessageA texts
+    std::vector<SimProcessScript> scripts;  // per launch
+    std::set<void*> texts;                  // FormatMessageA texts
     unsigned nextHandle = 1;
     unsigned oemCount = 0;
     unsigned generation = 0;  // bumped by SimReset; streams of an older machine are not counted
@@ -52,13 +52,13 @@ Machine& State();
 // Path resolution and attributes (Paths.cpp)
 
 struct Resolved {
-    uint32_t error = 0;          // 0: resolved; else a Windows error code
-    std::string host;            // host path
-    std::string windows;         // "C:\dir\name" with the on-disk case of existing names
+    uint32_t error = 0;   // 0: resolved; else a Windows error code
+    std::string host;     // host path
+    std::string windows;  // "C:\dir\name" with the on-disk case of existing names
     bool exists = false;
     bool isFolder = false;
-    bool parentIsFolder = false; // every component but the last exists as a folder
-    bool device = false;         // names NUL or CON (error is then ACCESS_DENIED)
+    bool parentIsFolder = false;  // every component but the last exists as a folder
+    bool device = false;          // names NUL or CON (error is then ACCESS_DENIED)
 };
 
 bool IsSeparator(char c);
@@ -110,7 +110,8 @@ std::string Hex(uint32_t value);
 // ---------------------------------------------------------------------------
 // The operations, one file per area.
 
-#define SIM_DECLARE(kind, result, name, parameters) result Sim##name parameters;  // NOLINT(bugprone-macro-parentheses)
+#define SIM_DECLARE(kind, result, name, parameters) \
+    result Sim##name parameters;  // NOLINT(bugprone-macro-parentheses)
 PS_OPERATIONS(SIM_DECLARE)
 #undef SIM_DECLARE
 

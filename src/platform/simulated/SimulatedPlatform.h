@@ -53,7 +53,7 @@ struct SimLaunch {
     int32_t inheritHandles;
     bool environmentGiven;
     bool currentDirectoryGiven;
-    PsStartupInfo startupInfo;  // as passed (pointers not followed)
+    PsStartupInfo startupInfo;    // as passed (pointers not followed)
     std::vector<uint32_t> waits;  // the time limits of each wait on it
 };
 
@@ -102,8 +102,8 @@ struct SimWindows {
     // Failure injection.
     bool failAlways[SIM_OPERATION_COUNT] = {};
     uint32_t failError[SIM_OPERATION_COUNT] = {};  // 0: a fitting default code
-    long failCallNumber = 0;  // fail the N-th failable call (1-based); 0: none
-    long failableCalls = 0;   // failable calls made so far
+    long failCallNumber = 0;                       // fail the N-th failable call (1-based); 0: none
+    long failableCalls = 0;                        // failable calls made so far
 
     // Faults of the streams themselves, reached through the C runtime's calls
     // (they are no table operations and are not counted as failable calls):
@@ -136,16 +136,16 @@ struct SimWindows {
 
     // Records.
     std::vector<SimMessageBox> boxes;
-    std::vector<SimLaunch> launches;         // every CreateProcessA call, started or not
-    std::vector<SimStagedInf> stagedInfs;    // every SetupCopyOEMInfA call, staged or not
-    std::vector<std::string> trace;  // "<Operation> <arg>[ <arg>]" per call, in order
+    std::vector<SimLaunch> launches;        // every CreateProcessA call, started or not
+    std::vector<SimStagedInf> stagedInfs;   // every SetupCopyOEMInfA call, staged or not
+    std::vector<std::string> trace;         // "<Operation> <arg>[ <arg>]" per call, in order
     std::vector<std::string> filesRead;     // resolved Windows paths opened or copied from
     std::vector<std::string> filesWritten;  // resolved Windows paths created or replaced
     std::vector<std::string> filesDeleted;  // resolved Windows paths deleted
     uint32_t lastError = 0;
-    int openHandles = 0;     // process, thread and registry handles not yet closed
-    int openStreams = 0;     // streams opened and not yet closed
-    int openTexts = 0;       // FormatMessageA texts not yet released
+    int openHandles = 0;  // process, thread and registry handles not yet closed
+    int openStreams = 0;  // streams opened and not yet closed
+    int openTexts = 0;    // FormatMessageA texts not yet released
 };
 
 // The one simulated machine.

@@ -54,8 +54,7 @@ ssize_t StreamRead(void* cookie, char* buffer, size_t size)
     if (!stream->text) {
         size_t count = fread(buffer, 1, size, stream->host);
         result = ferror(stream->host) ? -1 : static_cast<ssize_t>(count);
-    }
-    else {
+    } else {
         result = ReadText(stream, buffer, size);
     }
     if (stream->readLeft > 0 && result > 0) {
@@ -83,8 +82,7 @@ ssize_t ReadText(StreamCookie* stream, char* buffer, size_t size)
             int next = fgetc(stream->host);
             if (next == '\n') {
                 c = '\n';
-            }
-            else if (next != EOF) {
+            } else if (next != EOF) {
                 ungetc(next, stream->host);
             }
         }
@@ -103,8 +101,7 @@ ssize_t StreamWrite(void* cookie, const char* buffer, size_t size)
     size_t written = 0;
     if (!stream->text) {
         written = fwrite(buffer, 1, size, stream->host);
-    }
-    else {
+    } else {
         while (written < size && (buffer[written] != '\n' || fputc('\r', stream->host) != EOF) &&
                fputc(buffer[written], stream->host) != EOF) {
             ++written;
@@ -164,17 +161,13 @@ FILE* SimOpenStream(const char* path, const char* mode)
     // Several refusals share a code but not a reason.
     if (error == 0 && file.isFolder) {  // NOLINT(bugprone-branch-clone)
         error = PS_ERROR_ACCESS_DENIED;
-    }
-    else if (error == 0 && reading && !file.exists) {
+    } else if (error == 0 && reading && !file.exists) {
         error = MissingError(file);
-    }
-    else if (error == 0 && !file.parentIsFolder) {
+    } else if (error == 0 && !file.parentIsFolder) {
         error = PS_ERROR_PATH_NOT_FOUND;
-    }
-    else if (error == 0 && writing && IsReadOnly(file)) {
+    } else if (error == 0 && writing && IsReadOnly(file)) {
         error = PS_ERROR_ACCESS_DENIED;
-    }
-    else if (error == 0 && modeText[0] == 'w' && file.exists && IsHiddenOrSystem(file)) {
+    } else if (error == 0 && modeText[0] == 'w' && file.exists && IsHiddenOrSystem(file)) {
         // The C runtime replaces a file with CREATE_ALWAYS and normal
         // attributes, which Windows refuses for a hidden or system file.
         error = PS_ERROR_ACCESS_DENIED;

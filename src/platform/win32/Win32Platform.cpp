@@ -60,8 +60,7 @@ PS_SAME_FIELD(PsStartupInfo, STARTUPINFOA, hStdInput, hStdInput);
 PS_SAME_FIELD(PsStartupInfo, STARTUPINFOA, hStdOutput, hStdOutput);
 PS_SAME_FIELD(PsStartupInfo, STARTUPINFOA, hStdError, hStdError);
 
-static_assert(sizeof(PsProcessInformation) == sizeof(PROCESS_INFORMATION),
-              "PsProcessInformation size");
+static_assert(sizeof(PsProcessInformation) == sizeof(PROCESS_INFORMATION), "PsProcessInformation size");
 PS_SAME_FIELD(PsProcessInformation, PROCESS_INFORMATION, hProcess, hProcess);
 PS_SAME_FIELD(PsProcessInformation, PROCESS_INFORMATION, hThread, hThread);
 PS_SAME_FIELD(PsProcessInformation, PROCESS_INFORMATION, dwProcessId, dwProcessId);
@@ -74,104 +73,141 @@ static_assert(PS_FILE_ATTRIBUTE_NORMAL == FILE_ATTRIBUTE_NORMAL, "FILE_ATTRIBUTE
 static_assert(PS_MB_ICONINFORMATION == MB_ICONINFORMATION, "MB_ICONINFORMATION");
 static_assert(PS_FORMAT_MESSAGE_ALLOCATE_BUFFER == FORMAT_MESSAGE_ALLOCATE_BUFFER,
               "FORMAT_MESSAGE_ALLOCATE_BUFFER");
-static_assert(PS_FORMAT_MESSAGE_FROM_SYSTEM == FORMAT_MESSAGE_FROM_SYSTEM,
-              "FORMAT_MESSAGE_FROM_SYSTEM");
+static_assert(PS_FORMAT_MESSAGE_FROM_SYSTEM == FORMAT_MESSAGE_FROM_SYSTEM, "FORMAT_MESSAGE_FROM_SYSTEM");
 static_assert(PS_FORMAT_MESSAGE_IGNORE_INSERTS == FORMAT_MESSAGE_IGNORE_INSERTS,
               "FORMAT_MESSAGE_IGNORE_INSERTS");
 static_assert(PS_SPOST_PATH == SPOST_PATH, "SPOST_PATH");
 
 namespace {
 
-uint32_t WinGetModuleFileNameA(PsHandle module, char* fileName, uint32_t size) {
+uint32_t WinGetModuleFileNameA(PsHandle module, char* fileName, uint32_t size)
+{
     return GetModuleFileNameA(static_cast<HMODULE>(module), fileName, size);
 }
 
-uint32_t WinGetTempPathA(uint32_t size, char* buffer) { return GetTempPathA(size, buffer); }
+uint32_t WinGetTempPathA(uint32_t size, char* buffer)
+{
+    return GetTempPathA(size, buffer);
+}
 
-uint32_t WinGetSystemDirectoryA(char* buffer, uint32_t size) {
+uint32_t WinGetSystemDirectoryA(char* buffer, uint32_t size)
+{
     return GetSystemDirectoryA(buffer, size);
 }
 
-int32_t WinGetVersionExA(PsOsVersionInfoEx* info) {
+int32_t WinGetVersionExA(PsOsVersionInfoEx* info)
+{
     return GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(info));
 }
 
-int32_t WinRegOpenKeyExA(PsKey root, const char* subKey, uint32_t options, uint32_t access,
-                         PsKey* result) {
+int32_t WinRegOpenKeyExA(PsKey root, const char* subKey, uint32_t options, uint32_t access, PsKey* result)
+{
     HKEY key = nullptr;
     LONG status = RegOpenKeyExA(static_cast<HKEY>(root), subKey, options, access, &key);
     *result = key;
     return status;
 }
 
-int32_t WinRegCloseKey(PsKey key) { return RegCloseKey(static_cast<HKEY>(key)); }
+int32_t WinRegCloseKey(PsKey key)
+{
+    return RegCloseKey(static_cast<HKEY>(key));
+}
 
-int WinlstrcmpiA(const char* first, const char* second) { return lstrcmpiA(first, second); }
+int WinlstrcmpiA(const char* first, const char* second)
+{
+    return lstrcmpiA(first, second);
+}
 
-void WinGetSystemTime(PsSystemTime* time) { GetSystemTime(reinterpret_cast<SYSTEMTIME*>(time)); }
+void WinGetSystemTime(PsSystemTime* time)
+{
+    GetSystemTime(reinterpret_cast<SYSTEMTIME*>(time));
+}
 
-int32_t WinSetFileAttributesA(const char* path, uint32_t attributes) {
+int32_t WinSetFileAttributesA(const char* path, uint32_t attributes)
+{
     return SetFileAttributesA(path, attributes);
 }
 
-uint32_t WinGetFileAttributesA(const char* path) { return GetFileAttributesA(path); }
+uint32_t WinGetFileAttributesA(const char* path)
+{
+    return GetFileAttributesA(path);
+}
 
-int32_t WinDeleteFileA(const char* path) { return DeleteFileA(path); }
+int32_t WinDeleteFileA(const char* path)
+{
+    return DeleteFileA(path);
+}
 
-int32_t WinCopyFileA(const char* existing, const char* target, int32_t failIfExists) {
+int32_t WinCopyFileA(const char* existing, const char* target, int32_t failIfExists)
+{
     return CopyFileA(existing, target, failIfExists);
 }
 
 int32_t WinCreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
                           void* threadAttributes, int32_t inheritHandles, uint32_t creationFlags,
-                          void* environment, const char* currentDirectory,
-                          PsStartupInfo* startupInfo, PsProcessInformation* processInformation) {
-    return CreateProcessA(applicationName, commandLine,
-                          static_cast<SECURITY_ATTRIBUTES*>(processAttributes),
-                          static_cast<SECURITY_ATTRIBUTES*>(threadAttributes), inheritHandles,
-                          creationFlags, environment, currentDirectory,
-                          reinterpret_cast<STARTUPINFOA*>(startupInfo),
+                          void* environment, const char* currentDirectory, PsStartupInfo* startupInfo,
+                          PsProcessInformation* processInformation)
+{
+    return CreateProcessA(applicationName, commandLine, static_cast<SECURITY_ATTRIBUTES*>(processAttributes),
+                          static_cast<SECURITY_ATTRIBUTES*>(threadAttributes), inheritHandles, creationFlags,
+                          environment, currentDirectory, reinterpret_cast<STARTUPINFOA*>(startupInfo),
                           reinterpret_cast<PROCESS_INFORMATION*>(processInformation));
 }
 
-uint32_t WinWaitForSingleObject(PsHandle handle, uint32_t milliseconds) {
+uint32_t WinWaitForSingleObject(PsHandle handle, uint32_t milliseconds)
+{
     return WaitForSingleObject(handle, milliseconds);
 }
 
-int32_t WinGetExitCodeProcess(PsHandle process, uint32_t* exitCode) {
+int32_t WinGetExitCodeProcess(PsHandle process, uint32_t* exitCode)
+{
     DWORD code = 0;
     BOOL ok = GetExitCodeProcess(process, &code);
     *exitCode = code;
     return ok;
 }
 
-int32_t WinCloseHandle(PsHandle handle) { return CloseHandle(handle); }
+int32_t WinCloseHandle(PsHandle handle)
+{
+    return CloseHandle(handle);
+}
 
-int WinMessageBoxA(PsHandle owner, const char* text, const char* caption, uint32_t type) {
+int WinMessageBoxA(PsHandle owner, const char* text, const char* caption, uint32_t type)
+{
     return MessageBoxA(static_cast<HWND>(owner), text, caption, type);
 }
 
-uint32_t WinGetLastError(void) { return GetLastError(); }
+uint32_t WinGetLastError(void)
+{
+    return GetLastError();
+}
 
-void WinSetLastError(uint32_t code) { SetLastError(code); }
+void WinSetLastError(uint32_t code)
+{
+    SetLastError(code);
+}
 
-uint32_t WinFormatMessageA(uint32_t flags, const void* source, uint32_t messageId,
-                           uint32_t languageId, char* buffer, uint32_t size, void* arguments) {
+uint32_t WinFormatMessageA(uint32_t flags, const void* source, uint32_t messageId, uint32_t languageId,
+                           char* buffer, uint32_t size, void* arguments)
+{
     return FormatMessageA(flags, source, messageId, languageId, buffer, size,
                           static_cast<va_list*>(arguments));
 }
 
-PsHandle WinLocalFree(PsHandle memory) { return LocalFree(memory); }
+PsHandle WinLocalFree(PsHandle memory)
+{
+    return LocalFree(memory);
+}
 
 int32_t WinSetupCopyOEMInfA(const char* sourceInfFileName, const char* sourceMediaLocation,
-                            uint32_t sourceMediaType, uint32_t copyStyle,
-                            char* destinationInfFileName, uint32_t destinationInfFileNameSize,
-                            uint32_t* requiredSize, char** destinationInfFileNameComponent) {
+                            uint32_t sourceMediaType, uint32_t copyStyle, char* destinationInfFileName,
+                            uint32_t destinationInfFileNameSize, uint32_t* requiredSize,
+                            char** destinationInfFileNameComponent)
+{
     DWORD needed = 0;
     BOOL ok = SetupCopyOEMInfA(sourceInfFileName, sourceMediaLocation, sourceMediaType, copyStyle,
                                destinationInfFileName, destinationInfFileNameSize,
-                               requiredSize != nullptr ? &needed : nullptr,
-                               destinationInfFileNameComponent);
+                               requiredSize != nullptr ? &needed : nullptr, destinationInfFileNameComponent);
     if (requiredSize != nullptr) {
         *requiredSize = needed;
     }
@@ -182,7 +218,8 @@ int32_t WinSetupCopyOEMInfA(const char* sourceInfFileName, const char* sourceMed
 // program still loads there, and report "could not ask" when it is missing.
 typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE, PBOOL);
 
-int32_t WinIsWow64Process(int32_t* isWow64) {
+int32_t WinIsWow64Process(int32_t* isWow64)
+{
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (kernel == nullptr) {
         return 0;
@@ -201,7 +238,10 @@ int32_t WinIsWow64Process(int32_t* isWow64) {
     return 1;
 }
 
-FILE* WinOpenStream(const char* path, const char* mode) { return fopen(path, mode); }
+FILE* WinOpenStream(const char* path, const char* mode)
+{
+    return fopen(path, mode);
+}
 
 }  // namespace
 

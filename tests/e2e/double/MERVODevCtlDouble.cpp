@@ -18,31 +18,38 @@
 
 namespace {
 
-unsigned long NumberFromEnvironment(const char* name, unsigned long fallback) {
+unsigned long NumberFromEnvironment(const char* name, unsigned long fallback)
+{
     char value[32] = {};
     DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-    if (length == 0 || length >= sizeof value) return fallback;
+    if (length == 0 || length >= sizeof value)
+        return fallback;
     return strtoul(value, nullptr, 10);
 }
 
 // The word after the program's path: the command line starts with the
 // quoted path, as the stager builds it, or with an unquoted one.
-const char* FirstArgument(const char* commandLine) {
+const char* FirstArgument(const char* commandLine)
+{
     const char* p = commandLine;
     if (*p == '"') {
         p = strchr(p + 1, '"');
         p = p != nullptr ? p + 1 : commandLine + strlen(commandLine);
     } else {
-        while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+        while (*p != '\0' && *p != ' ' && *p != '\t')
+            ++p;
     }
-    while (*p == ' ' || *p == '\t') ++p;
+    while (*p == ' ' || *p == '\t')
+        ++p;
     return p;
 }
 
-void Record(const char* commandLine) {
+void Record(const char* commandLine)
+{
     char path[MAX_PATH + 1] = {};
     DWORD length = GetEnvironmentVariableA("MERVO_DOUBLE_RECORD", path, sizeof path);
-    if (length == 0 || length >= sizeof path) return;
+    if (length == 0 || length >= sizeof path)
+        return;
     // Several starts may append to one record; open in append mode, retrying
     // briefly in case another start holds the file.
     for (int attempt = 0; attempt < 50; ++attempt) {
@@ -64,7 +71,8 @@ void Record(const char* commandLine) {
 
 }  // namespace
 
-int main() {
+int main()
+{
     const char* commandLine = GetCommandLineA();
     Record(commandLine);
     const char* argument = FirstArgument(commandLine);
@@ -74,6 +82,7 @@ int main() {
     } else if (strncmp(argument, "rescan", 6) == 0) {
         seconds = NumberFromEnvironment("MERVO_DOUBLE_SLEEP_RESCAN", 0);
     }
-    if (seconds > 0) Sleep(static_cast<DWORD>(seconds * 1000));
+    if (seconds > 0)
+        Sleep(static_cast<DWORD>(seconds * 1000));
     return static_cast<int>(NumberFromEnvironment("MERVO_DOUBLE_EXIT", 0));
 }

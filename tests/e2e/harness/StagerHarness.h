@@ -37,15 +37,15 @@ std::string WorkRoot();         // a folder of the build tree for test files
 // True when the programs under test are 32-bit builds with their 64-bit
 // builds beside them (the run is handed to the 64-bit stager).
 bool HandOffLayout();
-std::string SysWow64Folder();   // <windows folder>\syswow64
+std::string SysWow64Folder();  // <windows folder>\syswow64
 
 std::string JoinPath(const std::string& folder, const std::string& name);
-std::string TempFolder();       // GetTempPathA, without the trailing separator
-std::string RunLogPath();       // <temp folder>\MERVOStageLog.txt
-std::string SystemFolder();     // GetSystemDirectoryA: C:\windows\system32
-std::string WindowsFolder();    // GetWindowsDirectoryA: C:\windows
-std::string DriversFolder();    // <system folder>\drivers
-std::string InfFolder();        // <windows folder>\inf
+std::string TempFolder();     // GetTempPathA, without the trailing separator
+std::string RunLogPath();     // <temp folder>\MERVOStageLog.txt
+std::string SystemFolder();   // GetSystemDirectoryA: C:\windows\system32
+std::string WindowsFolder();  // GetWindowsDirectoryA: C:\windows
+std::string DriversFolder();  // <system folder>\drivers
+std::string InfFolder();      // <windows folder>\inf
 
 // --- Files --------------------------------------------------------------------
 
@@ -66,9 +66,9 @@ std::vector<std::string> SplitLines(const std::string& bytes);
 // --- Package folders ------------------------------------------------------------
 
 struct PackageOptions {
-    bool examplePackage = true;  // copy examples/package (INF and driver files)
-    bool stager = true;          // copy MERVODriverStager.exe (and its 64-bit build)
-    bool companionDouble = true; // copy the double as MERVODevCtl.exe
+    bool examplePackage = true;   // copy examples/package (INF and driver files)
+    bool stager = true;           // copy MERVODriverStager.exe (and its 64-bit build)
+    bool companionDouble = true;  // copy the double as MERVODevCtl.exe
     // Extra or replacing files: name (relative to the folder) and bytes.
     std::vector<std::pair<std::string, std::string>> files;
 };
@@ -101,7 +101,8 @@ private:
 struct MessageBoxSeen {
     std::string caption;
     std::string text;
-    bool operator==(const MessageBoxSeen& other) const {
+    bool operator==(const MessageBoxSeen& other) const
+    {
         return caption == other.caption && text == other.text;
     }
 };
@@ -110,12 +111,12 @@ struct MessageBoxSeen {
 void PrintTo(const MessageBoxSeen& box, std::ostream* out);
 
 struct RunRequest {
-    std::string exePath;        // the stager to start (usually in a package folder)
-    std::string argumentText;   // appended after the quoted path and one blank
+    std::string exePath;       // the stager to start (usually in a package folder)
+    std::string argumentText;  // appended after the quoted path and one blank
     // Environment changes for the started process: name and value; a value of
     // nullptr-like kUnset removes the variable.
     std::vector<std::pair<std::string, std::string>> environment;
-    DWORD limitMs = 20000;      // longer than this: ended and failed
+    DWORD limitMs = 20000;  // longer than this: ended and failed
     // Called for each box as it appears, before it is answered (may be null).
     void (*onBox)(const MessageBoxSeen& box) = nullptr;
 };
@@ -153,8 +154,8 @@ std::string Visible(const std::string& text);
 struct LogLine {
     bool stamped = false;  // the line starts with a time stamp
     int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
-    std::string entry;     // the rest: "<module> - <function>() - <text>"; the
-                           // whole line when it has no time stamp
+    std::string entry;  // the rest: "<module> - <function>() - <text>"; the
+                        // whole line when it has no time stamp
 };
 
 LogLine ParseLogLine(const std::string& line);

@@ -14,15 +14,17 @@ namespace {
 
 unsigned boxesSeen = 0;
 
-void PrintBox(const e2e::MessageBoxSeen& box) {
-    printf("Message box %u, caption \"%s\":\n%s\n(answered OK)\n", ++boxesSeen,
-           box.caption.c_str(), box.text.c_str());
+void PrintBox(const e2e::MessageBoxSeen& box)
+{
+    printf("Message box %u, caption \"%s\":\n%s\n(answered OK)\n", ++boxesSeen, box.caption.c_str(),
+           box.text.c_str());
     fflush(stdout);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 2) {
         fprintf(stderr, "usage: stager_runner.exe STAGER_EXE [ARGUMENT TEXT]\n");
         return 255;
@@ -39,7 +41,8 @@ int main(int argc, char** argv) {
         printf("The stager could not be started.\n");
         return 255;
     }
-    if (result.boxes.empty()) printf("No message box.\n");
+    if (result.boxes.empty())
+        printf("No message box.\n");
     if (result.timedOut) {
         printf("The stager did not end within %lu s and was stopped.\n",
                static_cast<unsigned long>(request.limitMs / 1000));

@@ -11,11 +11,20 @@ std::function<bool()> SucceedingCall(SimOperation operation)
 {
     switch (operation) {
     case SIM_GetModuleFileNameA:
-        return [] { char b[260]; return Platform.GetModuleFileNameA(nullptr, b, sizeof b) == 0; };
+        return [] {
+            char b[260];
+            return Platform.GetModuleFileNameA(nullptr, b, sizeof b) == 0;
+        };
     case SIM_GetTempPathA:
-        return [] { char b[260]; return Platform.GetTempPathA(sizeof b, b) == 0; };
+        return [] {
+            char b[260];
+            return Platform.GetTempPathA(sizeof b, b) == 0;
+        };
     case SIM_GetSystemDirectoryA:
-        return [] { char b[260]; return Platform.GetSystemDirectoryA(b, sizeof b) == 0; };
+        return [] {
+            char b[260];
+            return Platform.GetSystemDirectoryA(b, sizeof b) == 0;
+        };
     case SIM_GetVersionExA:
         return [] {
             PsOsVersionInfoEx info{};
@@ -25,7 +34,8 @@ std::function<bool()> SucceedingCall(SimOperation operation)
     case SIM_RegOpenKeyExA:
         return [] {
             PsKey key = nullptr;
-            if (Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Key", 0, PS_KEY_QUERY_VALUE, &key) != 0) {
+            if (Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Key", 0, PS_KEY_QUERY_VALUE, &key) !=
+                0) {
                 return true;
             }
             Sim().failAlways[SIM_RegCloseKey] = false;
@@ -45,7 +55,10 @@ std::function<bool()> SucceedingCall(SimOperation operation)
     case SIM_GetFileAttributesA:
         return [] { return Platform.GetFileAttributesA("C:\\pkg\\a.txt") == PS_INVALID_FILE_ATTRIBUTES; };
     case SIM_DeleteFileA:
-        return [] { SimWriteFile("C:\\pkg\\gone.txt", "x"); return Platform.DeleteFileA("C:\\pkg\\gone.txt") == 0; };
+        return [] {
+            SimWriteFile("C:\\pkg\\gone.txt", "x");
+            return Platform.DeleteFileA("C:\\pkg\\gone.txt") == 0;
+        };
     case SIM_CopyFileA:
         return [] { return Platform.CopyFileA("C:\\pkg\\a.txt", "C:\\Temp\\a.txt", 0) == 0; };
     case SIM_CreateProcessA:
@@ -79,18 +92,22 @@ std::function<bool()> SucceedingCall(SimOperation operation)
         return [] {
             char* text = nullptr;
             uint32_t length = Platform.FormatMessageA(
-                PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_FROM_SYSTEM | PS_FORMAT_MESSAGE_IGNORE_INSERTS,
+                PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_FROM_SYSTEM |
+                    PS_FORMAT_MESSAGE_IGNORE_INSERTS,
                 nullptr, 5, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&text), 0, nullptr);
             Platform.LocalFree(text);
             return length == 0;
         };
     case SIM_SetupCopyOEMInfA:
         return [] {
-            return Platform.SetupCopyOEMInfA("C:\\pkg\\v.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0, nullptr,
-                                             nullptr) == 0;
+            return Platform.SetupCopyOEMInfA("C:\\pkg\\v.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0,
+                                             nullptr, nullptr) == 0;
         };
     case SIM_IsWow64Process:
-        return [] { int32_t wow64 = 0; return Platform.IsWow64Process(&wow64) == 0; };
+        return [] {
+            int32_t wow64 = 0;
+            return Platform.IsWow64Process(&wow64) == 0;
+        };
     case SIM_OpenStream:
         return [] {
             FILE* stream = Platform.OpenStream("C:\\pkg\\a.txt", "r");

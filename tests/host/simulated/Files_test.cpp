@@ -20,7 +20,7 @@ TEST_F(SimulatedPlatformTest, FileOperationsRecordOnlyWhatTheyDid)
     // Records hold the resolved names with their case on disk.
     EXPECT_EQ(Sim().filesRead, (std::vector<std::string>{"C:\\pkg\\drv.sys", "C:\\pkg\\drv.sys"}));
     EXPECT_EQ(Sim().filesWritten, (std::vector<std::string>{"C:\\WINDOWS\\system32\\drivers\\present.sys",
-                                                           "C:\\WINDOWS\\system32\\drivers\\new.sys"}));
+                                                            "C:\\WINDOWS\\system32\\drivers\\new.sys"}));
     EXPECT_EQ(Sim().filesDeleted, std::vector<std::string>{"C:\\WINDOWS\\system32\\drivers\\new.sys"});
 
     // The helpers see what the operations left.

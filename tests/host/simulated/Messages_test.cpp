@@ -7,7 +7,8 @@ namespace {
 
 TEST_F(SimulatedPlatformTest, MessageBoxesAreRecorded)
 {
-    EXPECT_EQ(1, Platform.MessageBoxA(nullptr, "Driver installed OK.", "MERVODriverStager", PS_MB_ICONINFORMATION));
+    EXPECT_EQ(
+        1, Platform.MessageBoxA(nullptr, "Driver installed OK.", "MERVODriverStager", PS_MB_ICONINFORMATION));
     ASSERT_EQ(1u, Sim().boxes.size());
     EXPECT_EQ("Driver installed OK.", Sim().boxes[0].text);
     EXPECT_EQ("MERVODriverStager", Sim().boxes[0].caption);
@@ -22,10 +23,12 @@ TEST_F(SimulatedPlatformTest, FormatMessageTextsAreCountedUntilReleased)
         PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_FROM_SYSTEM | PS_FORMAT_MESSAGE_IGNORE_INSERTS;
     char* first = nullptr;
     char* second = nullptr;
-    ASSERT_NE(Platform.FormatMessageA(kFlags, nullptr, 5, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&first), 0,
-                                      nullptr), 0u);
-    ASSERT_NE(Platform.FormatMessageA(kFlags, nullptr, 2, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&second), 0,
-                                      nullptr), 0u);
+    ASSERT_NE(Platform.FormatMessageA(kFlags, nullptr, 5, PS_LANG_USER_DEFAULT,
+                                      reinterpret_cast<char*>(&first), 0, nullptr),
+              0u);
+    ASSERT_NE(Platform.FormatMessageA(kFlags, nullptr, 2, PS_LANG_USER_DEFAULT,
+                                      reinterpret_cast<char*>(&second), 0, nullptr),
+              0u);
     EXPECT_EQ(2, Sim().openTexts);
     EXPECT_EQ(nullptr, Platform.LocalFree(first));
     EXPECT_EQ(1, Sim().openTexts);

@@ -11,8 +11,9 @@ TEST_F(SimulatedPlatformTest, RegistryKnowsOnlyListedKeysOfTheLocalMachine)
     const char* kHotfix = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
     Sim().registryKeys.push_back(kHotfix);
     PsKey key = nullptr;
-    ASSERT_EQ(0, Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "software\\microsoft\\windows nt\\currentversion\\hotfix\\q246009",
-                                     0, PS_KEY_QUERY_VALUE, &key));
+    ASSERT_EQ(0, Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE,
+                                        "software\\microsoft\\windows nt\\currentversion\\hotfix\\q246009", 0,
+                                        PS_KEY_QUERY_VALUE, &key));
     EXPECT_EQ(1, Sim().openHandles);
     EXPECT_EQ(0, Platform.RegCloseKey(key));
     EXPECT_EQ(0, Sim().openHandles);
@@ -21,7 +22,8 @@ TEST_F(SimulatedPlatformTest, RegistryKnowsOnlyListedKeysOfTheLocalMachine)
     PsKey currentUser = reinterpret_cast<PsKey>(static_cast<intptr_t>(static_cast<int32_t>(0x80000001)));
     PsKey none = nullptr;
     EXPECT_EQ(2, Platform.RegOpenKeyExA(currentUser, kHotfix, 0, PS_KEY_QUERY_VALUE, &none));
-    EXPECT_EQ(2, Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", 0, PS_KEY_QUERY_VALUE, &none));
+    EXPECT_EQ(2,
+              Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", 0, PS_KEY_QUERY_VALUE, &none));
     EXPECT_EQ(nullptr, none);
     EXPECT_EQ(0, Sim().openHandles);
 }
@@ -52,14 +54,13 @@ TEST_F(SimulatedPlatformTest, LaunchesNeedAnExistingProgramUnlessScripted)
         startup.cb = sizeof startup;
         PsProcessInformation process{};
         Platform.SetLastError(0);
-        int32_t started = Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
-                                                  nullptr, nullptr, &startup, &process);
+        int32_t started = Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0,
+                                                  PS_CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
         EXPECT_EQ(c.starts, started != 0) << c.commandLine;
         if (started) {
             EXPECT_NE(Platform.CloseHandle(process.hThread), 0);
             EXPECT_NE(Platform.CloseHandle(process.hProcess), 0);
-        }
-        else {
+        } else {
             EXPECT_EQ(PS_ERROR_FILE_NOT_FOUND, Platform.GetLastError()) << c.commandLine;
         }
         ASSERT_FALSE(Sim().launches.empty());
@@ -76,7 +77,9 @@ TEST_F(SimulatedPlatformTest, LaunchesNeedAnExistingProgramUnlessScripted)
     char line[] = "C:\\pkg\\Missing.exe rescan";
     PsStartupInfo startup{};
     PsProcessInformation process{};
-    ASSERT_NE(Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process), 0);
+    ASSERT_NE(
+        Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process),
+        0);
     uint32_t code = 0;
     EXPECT_EQ(PS_WAIT_OBJECT_0, Platform.WaitForSingleObject(process.hProcess, 30000));
     EXPECT_NE(Platform.GetExitCodeProcess(process.hProcess, &code), 0);
@@ -103,7 +106,9 @@ TEST_F(SimulatedPlatformTest, WaitsAreRecordedAndFollowTheScript)
         char line[] = "C:\\pkg\\MERVODevCtl.exe rescan";
         PsStartupInfo startup{};
         PsProcessInformation process{};
-        ASSERT_NE(Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process), 0);
+        ASSERT_NE(Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup,
+                                          &process),
+                  0);
         EXPECT_EQ(2, Sim().openHandles);
         EXPECT_EQ(c.waitResult, Platform.WaitForSingleObject(process.hProcess, 30000));
         uint32_t code = 12345;
@@ -123,7 +128,8 @@ TEST_F(SimulatedPlatformTest, WaitsAreRecordedAndFollowTheScript)
     char line[] = "C:\\pkg\\MERVODevCtl.exe rescan";
     PsStartupInfo startup{};
     PsProcessInformation process{};
-    EXPECT_EQ(0, Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process));
+    EXPECT_EQ(0, Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup,
+                                         &process));
     EXPECT_EQ(PS_ERROR_FILE_NOT_FOUND, Platform.GetLastError());
     EXPECT_EQ(0, Sim().openHandles);
 }

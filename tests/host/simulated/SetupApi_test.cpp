@@ -30,8 +30,8 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresInfsWithAKnownSignature)
         uint32_t required = 0;
         char* component = nullptr;
         Platform.SetLastError(0);
-        int32_t result = Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, destination,
-                                                   sizeof destination, &required, &component);
+        int32_t result = Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0,
+                                                   destination, sizeof destination, &required, &component);
         ASSERT_FALSE(Sim().stagedInfs.empty());
         const SimStagedInf& record = Sim().stagedInfs.back();
         EXPECT_EQ("C:\\pkg\\MERVOUSB.inf", record.sourceInf);
@@ -55,7 +55,8 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresInfsWithAKnownSignature)
     EXPECT_EQ(3, stored);
 
     Platform.SetLastError(0);
-    EXPECT_EQ(0, Platform.SetupCopyOEMInfA("C:\\pkg\\Missing.inf", nullptr, PS_SPOST_PATH, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(0, Platform.SetupCopyOEMInfA("C:\\pkg\\Missing.inf", nullptr, PS_SPOST_PATH, 0, nullptr, 0,
+                                           nullptr, nullptr));
     EXPECT_EQ(PS_ERROR_FILE_NOT_FOUND, Platform.GetLastError());
     EXPECT_EQ("(null)", Sim().stagedInfs.back().mediaLocation);
     EXPECT_FALSE(Sim().stagedInfs.back().requiredSizeGiven);
@@ -69,14 +70,15 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresOnceAndCanBeScripted)
     char destination[8] = "keep";
     uint32_t required = 0;
     EXPECT_EQ(0, Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, destination,
-                                        sizeof destination, &required, nullptr));
+                                           sizeof destination, &required, nullptr));
     EXPECT_EQ(PS_ERROR_INSUFFICIENT_BUFFER, Platform.GetLastError());
     EXPECT_STREQ(destination, "keep");
     EXPECT_EQ(required, strlen("C:\\WINDOWS\\inf\\oem0.inf") + 1);
     EXPECT_TRUE(SimFileExists("C:\\WINDOWS\\inf\\oem0.inf"));
     Write("C:\\pkg\\copy.inf", "[Version]\nSignature=$Chicago$\n");
     EXPECT_NE(Platform.SetupCopyOEMInfA("C:\\pkg\\copy.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0, nullptr,
-                                        nullptr), 0);
+                                        nullptr),
+              0);
     EXPECT_EQ("C:\\WINDOWS\\inf\\oem0.inf", Sim().stagedInfs.back().storedAs);
     EXPECT_EQ(Sim().filesWritten, std::vector<std::string>{"C:\\WINDOWS\\inf\\oem0.inf"});
 
@@ -84,7 +86,8 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresOnceAndCanBeScripted)
         Platform.SetLastError(strstr(source, "MERVO") != nullptr ? 0xE0000100 : 0);
         return 0;
     };
-    EXPECT_EQ(0, Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(0, Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, nullptr, 0,
+                                           nullptr, nullptr));
     EXPECT_EQ(0xE0000100u, Platform.GetLastError());
     EXPECT_FALSE(SimFileExists("C:\\WINDOWS\\inf\\oem1.inf"));
     EXPECT_EQ(3u, Sim().stagedInfs.size());

@@ -103,12 +103,14 @@ TEST_F(SimulatedPlatformTest, StreamFaultsHitTheNamedOpeningAtTheirByte)
         const char* mode;
         std::string read;  // what the second opening reads before the fault
         bool failed;
+        // clang-format off
     } const rows[] = {
         // A fault after the last byte still fails the read that would find the end.
         {2, 0, "r", "", true},           {2, 3, "r", "a\nb", true},          {2, 6, "r", "a\nbcde", true},
         {2, 7, "r", "a\nbcdef", true},    {2, 8, "r", "a\nbcdef", false},     {2, 4, "rb", "a\r\nb", true},
         {1, 0, "r", "a\nbcdef", false}, {0, 1, "r", "a", true},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.opening) + " " + std::to_string(row.after) + " " + row.mode);
         Sim().streamFault = SimWindows::StreamFault{};

@@ -33,11 +33,13 @@ TEST_F(SimulatedPlatformTest, GetVersionHonoursTheSizeField)
         bool refuseExtended;
         bool refusePlain;
         bool accepted;
+        // clang-format off
     } const cases[] = {
         {156, true, false, false}, {148, true, false, true},  {156, false, true, true},
         {148, false, true, false}, {0, false, false, false},  {152, false, false, false},
         {sizeof(PsOsVersionInfoEx) + 4, false, false, false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << (&c - &cases[0]));
         Sim().refuseExtendedVersion = c.refuseExtended;

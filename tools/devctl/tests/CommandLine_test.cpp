@@ -20,6 +20,7 @@ const std::string LONG_WORD(100000, 'x');
 
 const std::vector<CommandCase>& CommandCases()
 {
+    // clang-format off
     static const std::vector<CommandCase> cases = {
         {"nothing", {}, DEVCTL_EXIT_USAGE, "No command given."},
         {"unknown command", {"delete"}, DEVCTL_EXIT_USAGE, "Unknown command."},
@@ -48,6 +49,7 @@ const std::vector<CommandCase>& CommandCases()
         {"rescan", {"rescan"}, DEVCTL_EXIT_OK, "Device tree rescanned OK."},
         {"rescan in capitals", {"RESCAN"}, DEVCTL_EXIT_OK, "Device tree rescanned OK."},
     };
+    // clang-format on
     return cases;
 }
 
@@ -67,11 +69,9 @@ TEST(CommandLine, WrongCommandLinesShowUsageAndEndNonzero)
         SimAddDevice("ROOT\\PORTS\\0000", {"USB\\VID_0123&PID_4567"});
         EXPECT_EQ(c.exitCode, RunWords(c.arguments)) << c.name;
         ASSERT_FALSE(SimTree().output.empty()) << c.name;
-        EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << c.name << ": "
-                                                             << SimTree().output[0];
+        EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << c.name << ": " << SimTree().output[0];
         bool usageShown = SimOutputText().find("Usage: MERVODevCtl") != std::string::npos;
-        EXPECT_EQ(c.exitCode == DEVCTL_EXIT_USAGE || std::string(c.name).find("help") == 0,
-                  usageShown)
+        EXPECT_EQ(c.exitCode == DEVCTL_EXIT_USAGE || std::string(c.name).find("help") == 0, usageShown)
             << c.name;
         EXPECT_EQ(1u, SimRemainingDevices().size()) << c.name;
     }
@@ -92,8 +92,8 @@ TEST(CommandLine, UsageNamesEveryExitCode)
     SimTreeReset();
     PrintUsage();
     std::string usage = SimOutputText();
-    for (const char* code : {"0 done", "1-63", "19 CR_FAILURE", "64", "65", "66", "67", "68",
-                             "69", "70", "71", "72", "73", "74", "75", "76", "77"}) {
+    for (const char* code : {"0 done", "1-63", "19 CR_FAILURE", "64", "65", "66", "67", "68", "69", "70",
+                             "71", "72", "73", "74", "75", "76", "77"}) {
         EXPECT_NE(std::string::npos, usage.find(code)) << code;
     }
 }

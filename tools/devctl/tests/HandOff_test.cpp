@@ -19,6 +19,7 @@ struct DecisionCase {
     const char* path64;  // checked for HANDOFF_TO_64BIT and HANDOFF_64BIT_MISSING
 };
 
+// clang-format off
 const DecisionCase DECISION_CASES[] = {
     {"32-bit Windows", true, false, "C:\\pkg\\MERVODevCtl.exe", false,
      {"C:\\pkg\\MERVODevCtl64.exe"}, HANDOFF_RUN_HERE, ""},
@@ -36,6 +37,7 @@ const DecisionCase DECISION_CASES[] = {
     {"own path without a folder", true, true, "MERVODevCtl.exe", false, {"MERVODevCtl64.exe"},
      HANDOFF_64BIT_MISSING, ""},
 };
+// clang-format on
 
 TEST(HandOff, OnlyA32BitProcessOn64BitWindowsHandsOff)
 {
@@ -117,6 +119,7 @@ struct HandOffRunCase {
 
 TEST(HandOff, FailuresOfTheHandOffHaveTheirOwnCodes)
 {
+    // clang-format off
     const HandOffRunCase cases[] = {
         {"64-bit build exits 0", {"C:\\pkg\\MERVODevCtl64.exe"}, 0, "x.exe rescan", 0, nullptr},
         {"64-bit build missing", {}, 0, "x.exe rescan", DEVCTL_EXIT_64BIT_MISSING,
@@ -133,6 +136,7 @@ TEST(HandOff, FailuresOfTheHandOffHaveTheirOwnCodes)
          DEVCTL_EXIT_ARGUMENTS_TOO_LONG,
          "The argument text is too long to hand to the 64-bit build."},
     };
+    // clang-format on
     for (const HandOffRunCase& c : cases) {
         SimTreeReset();
         SimTree().wow64 = true;

@@ -46,6 +46,7 @@ struct InfCase {
 
 const std::vector<InfCase>& InfCases()
 {
+    // clang-format off
     static const std::vector<InfCase> cases = {
         {"device line", "[DeviceList]\n%DESC%=DriverInstall, USB\\VID_0123&PID_4567\n",
          {"USB\\VID_0123&PID_4567"}},
@@ -77,6 +78,7 @@ const std::vector<InfCase>& InfCases()
          {"USB\\VID_0123&PID_4567"}},
         {"empty file", "", {}},
     };
+    // clang-format on
     return cases;
 }
 
@@ -95,8 +97,8 @@ TEST(InfHardwareIds, OverlongWordsAndLinesAreSkippedWithoutHarm)
     SimTreeReset();
     std::string longWord(100000, 'x');
     std::string tooLongId = "USB\\VID_0123&PID_4567" + std::string(300, 'A');
-    std::string text = longWord + "USB\\VID_9999&PID_9999\n" + tooLongId + "\n" +
-                       std::string(20000, ' ') + "USB\\VID_0123&PID_4567\n";
+    std::string text = longWord + "USB\\VID_9999&PID_9999\n" + tooLongId + "\n" + std::string(20000, ' ') +
+                       "USB\\VID_0123&PID_4567\n";
     EXPECT_EQ(std::vector<std::string>{"USB\\VID_0123&PID_4567"}, ReadIds(text));
 }
 
@@ -153,10 +155,9 @@ TEST(InfHardwareIds, ServedWhenAnIdBeginsWithAnInfId)
 {
     SimTreeReset();
     static InfHardwareIds table;
-    std::string path = WriteTempFile(
-        "served.inf",
-        "%A%=I, USB\\VID_0123&PID_4567\n%B%=I, USB\\VID_0123&PID_89ab\n"
-        "%C%=I, USB\\VID_2341&PID_8036&MI_00\n");
+    std::string path = WriteTempFile("served.inf",
+                                     "%A%=I, USB\\VID_0123&PID_4567\n%B%=I, USB\\VID_0123&PID_89ab\n"
+                                     "%C%=I, USB\\VID_2341&PID_8036&MI_00\n");
     ASSERT_EQ(INF_IDS_READ, ReadInfHardwareIds(path.c_str(), &table));
     for (const ServedCase& c : SERVED_CASES) {
         const char* serving = FindServingId(&table, c.deviceId);
@@ -197,10 +198,10 @@ TEST(InfHardwareIds, RealInfFilesRead)
             EXPECT_NE(nullptr, FindServingId(&table, "USB\\VID_2341&PID_8036&MI_00")) << name;
         }
         if (name == "stlink_VCP.inf") {
-            EXPECT_EQ((std::vector<std::string>{"USB\\VID_0483&PID_374A&MI_02",
-                                                "USB\\VID_0483&PID_374B&MI_02",
-                                                "USB\\VID_0483&PID_374C&MI_01"}),
-                      IdsOf(table));
+            EXPECT_EQ(
+                (std::vector<std::string>{"USB\\VID_0483&PID_374A&MI_02", "USB\\VID_0483&PID_374B&MI_02",
+                                          "USB\\VID_0483&PID_374C&MI_01"}),
+                IdsOf(table));
         }
     }
     closedir(folder);

@@ -26,28 +26,28 @@ std::string ExampleInf()
 // vendor's other product, another vendor's product, and a device without ids.
 void AddUsualTree()
 {
-    SimAddDevice("USB\\VID_0123&PID_4567\\5&1", {"USB\\VID_0123&PID_4567&REV_0100",
-                                                 "USB\\VID_0123&PID_4567"});
-    SimAddDevice("USB\\VID_0123&PID_9999\\5&2", {"USB\\VID_0123&PID_9999&REV_0100"},
-                 {"USB\\Class_02"});
+    SimAddDevice("USB\\VID_0123&PID_4567\\5&1",
+                 {"USB\\VID_0123&PID_4567&REV_0100", "USB\\VID_0123&PID_4567"});
+    SimAddDevice("USB\\VID_0123&PID_9999\\5&2", {"USB\\VID_0123&PID_9999&REV_0100"}, {"USB\\Class_02"});
     SimAddDevice("USB\\VID_4567&PID_0123\\5&3", {"USB\\VID_4567&PID_0123"});
     SimAddDevice("ROOT\\LEGACY\\0000", {});
     SimAddDevice("USB\\VID_0123&PID_89AB&MI_00\\6&4", {"USB\\VID_0123&PID_89AB&REV_0200&MI_00"},
                  {"usb\\vid_0123&pid_89ab&mi_00", "USB\\Class_02&SubClass_02"});
 }
 
-const std::vector<std::string> USUAL_LEFT = {"USB\\VID_0123&PID_9999\\5&2",
-                                             "USB\\VID_4567&PID_0123\\5&3", "ROOT\\LEGACY\\0000"};
+const std::vector<std::string> USUAL_LEFT = {"USB\\VID_0123&PID_9999\\5&2", "USB\\VID_4567&PID_0123\\5&3",
+                                             "ROOT\\LEGACY\\0000"};
 
 struct TreeCase {
     const char* name;
     const char* pattern;
-    bool wine;               // class-install parameters refused
-    bool dropsElement;       // a removed element leaves the set
+    bool wine;          // class-install parameters refused
+    bool dropsElement;  // a removed element leaves the set
     int exitCode;
     std::vector<std::string> left;
 };
 
+// clang-format off
 const TreeCase TREE_CASES[] = {
     {"Windows: the class installer removes", "*VID_0123*", false, false, DEVCTL_EXIT_OK, USUAL_LEFT},
     {"Wine: direct removal after refused params", "*VID_0123*", true, false, DEVCTL_EXIT_OK,
@@ -65,6 +65,7 @@ const TreeCase TREE_CASES[] = {
      {"USB\\VID_0123&PID_4567\\5&1", "USB\\VID_0123&PID_9999\\5&2", "USB\\VID_4567&PID_0123\\5&3",
       "ROOT\\LEGACY\\0000"}},
 };
+// clang-format on
 
 TEST(RemoveCommand, RemovesExactlyTheServedMatchingInstances)
 {
@@ -93,8 +94,7 @@ TEST(RemoveCommand, NeighbouringInstancesAreAllRemovedWhetherOrNotTheSetShrinks)
         SimAddDevice("ROOT\\PORTS\\0004", {"USB\\VID_0123&PID_4567"});
         EXPECT_EQ(DEVCTL_EXIT_OK, RemoveMatchingInstances(ExampleInf().c_str(), "*VID_0123*"))
             << dropsElement;
-        EXPECT_EQ(std::vector<std::string>{"ROOT\\PORTS\\0002"}, SimRemainingDevices())
-            << dropsElement;
+        EXPECT_EQ(std::vector<std::string>{"ROOT\\PORTS\\0002"}, SimRemainingDevices()) << dropsElement;
     }
 }
 
@@ -111,11 +111,10 @@ TEST(RemoveCommand, ReportsEachRemovalAndASummary)
                   "5 device instance(s) listed, 2 matching: 2 removed, 0 failed."}),
               SimTree().output);
     // The usual way first: parameters, then the class installer; nothing else.
-    EXPECT_EQ((std::vector<std::string>{
-                  "SetClassInstallParams USB\\VID_0123&PID_89AB&MI_00\\6&4",
-                  "CallClassInstaller USB\\VID_0123&PID_89AB&MI_00\\6&4",
-                  "SetClassInstallParams USB\\VID_0123&PID_4567\\5&1",
-                  "CallClassInstaller USB\\VID_0123&PID_4567\\5&1"}),
+    EXPECT_EQ((std::vector<std::string>{"SetClassInstallParams USB\\VID_0123&PID_89AB&MI_00\\6&4",
+                                        "CallClassInstaller USB\\VID_0123&PID_89AB&MI_00\\6&4",
+                                        "SetClassInstallParams USB\\VID_0123&PID_4567\\5&1",
+                                        "CallClassInstaller USB\\VID_0123&PID_4567\\5&1"}),
               SimTree().removalSteps);
 }
 
@@ -129,19 +128,20 @@ TEST(RemoveCommand, FallsBackToDirectRemovalWhenAStepFails)
     EXPECT_EQ((std::vector<std::string>{"SetClassInstallParams ROOT\\PORTS\\0000",
                                         "RemoveDevice ROOT\\PORTS\\0000"}),
               SimTree().removalSteps);
-    EXPECT_EQ("Removed ROOT\\PORTS\\0000 (matching USB\\VID_0123&PID_4567) with "
-              "SetupDiRemoveDevice after SetupDiSetClassInstallParams failed (error 0xE000020B).",
-              SimTree().output.at(0));
+    EXPECT_EQ(
+        "Removed ROOT\\PORTS\\0000 (matching USB\\VID_0123&PID_4567) with "
+        "SetupDiRemoveDevice after SetupDiSetClassInstallParams failed (error 0xE000020B).",
+        SimTree().output.at(0));
 
     // The class installer fails: direct removal too.
     SimTreeReset();
     SimAddDevice("ROOT\\PORTS\\0000", {"USB\\VID_0123&PID_4567"}).classInstallerFails = true;
     EXPECT_EQ(DEVCTL_EXIT_OK, RemoveMatchingInstances(ExampleInf().c_str(), "*VID_0123*"));
     EXPECT_TRUE(SimRemainingDevices().empty());
-    EXPECT_EQ((std::vector<std::string>{"SetClassInstallParams ROOT\\PORTS\\0000",
-                                        "CallClassInstaller ROOT\\PORTS\\0000",
-                                        "RemoveDevice ROOT\\PORTS\\0000"}),
-              SimTree().removalSteps);
+    EXPECT_EQ(
+        (std::vector<std::string>{"SetClassInstallParams ROOT\\PORTS\\0000",
+                                  "CallClassInstaller ROOT\\PORTS\\0000", "RemoveDevice ROOT\\PORTS\\0000"}),
+        SimTree().removalSteps);
     EXPECT_NE(std::string::npos,
               SimTree().output.at(0).find("after SetupDiCallClassInstaller(DIF_REMOVE) failed"));
 }
@@ -153,21 +153,20 @@ TEST(RemoveCommand, AFailedRemovalGoesOnAndEndsNonzero)
     SimAddDevice("ROOT\\PORTS\\0000", {"USB\\VID_0123&PID_4567"});
     SimAddDevice("ROOT\\PORTS\\0001", {"USB\\VID_0123&PID_4567"}).removeFails = true;
     SimAddDevice("ROOT\\PORTS\\0002", {"USB\\VID_0123&PID_4567"});
-    EXPECT_EQ(DEVCTL_EXIT_REMOVE_FAILED,
-              RemoveMatchingInstances(ExampleInf().c_str(), "*VID_0123*"));
+    EXPECT_EQ(DEVCTL_EXIT_REMOVE_FAILED, RemoveMatchingInstances(ExampleInf().c_str(), "*VID_0123*"));
     EXPECT_EQ(std::vector<std::string>{"ROOT\\PORTS\\0001"}, SimRemainingDevices());
-    EXPECT_EQ((std::vector<std::string>{
-                  "Removed ROOT\\PORTS\\0002 (matching USB\\VID_0123&PID_4567) with "
-                  "SetupDiRemoveDevice after SetupDiSetClassInstallParams failed (error "
-                  "0xE000020B).",
-                  "Failed to remove ROOT\\PORTS\\0001 (matching USB\\VID_0123&PID_4567): "
-                  "SetupDiSetClassInstallParams error 0xE000020B, SetupDiRemoveDevice error "
-                  "0xE000020B.",
-                  "Removed ROOT\\PORTS\\0000 (matching USB\\VID_0123&PID_4567) with "
-                  "SetupDiRemoveDevice after SetupDiSetClassInstallParams failed (error "
-                  "0xE000020B).",
-                  "3 device instance(s) listed, 3 matching: 2 removed, 1 failed."}),
-              SimTree().output);
+    EXPECT_EQ(
+        (std::vector<std::string>{"Removed ROOT\\PORTS\\0002 (matching USB\\VID_0123&PID_4567) with "
+                                  "SetupDiRemoveDevice after SetupDiSetClassInstallParams failed (error "
+                                  "0xE000020B).",
+                                  "Failed to remove ROOT\\PORTS\\0001 (matching USB\\VID_0123&PID_4567): "
+                                  "SetupDiSetClassInstallParams error 0xE000020B, SetupDiRemoveDevice error "
+                                  "0xE000020B.",
+                                  "Removed ROOT\\PORTS\\0000 (matching USB\\VID_0123&PID_4567) with "
+                                  "SetupDiRemoveDevice after SetupDiSetClassInstallParams failed (error "
+                                  "0xE000020B).",
+                                  "3 device instance(s) listed, 3 matching: 2 removed, 1 failed."}),
+        SimTree().output);
 }
 
 TEST(RemoveCommand, NothingMatchingIsSuccess)
@@ -195,6 +194,7 @@ TEST(RemoveCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         snprintf(line, sizeof line, "%%A%%=I, USB\\VID_0123&PID_%04X\n", i);
         manyIds += line;
     }
+    // clang-format off
     const FailureCase cases[] = {
         {"no INF", "", false, DEVCTL_EXIT_INF_UNREADABLE, "Cannot open the INF file "},
         {"INF without USB ids", "[Version]\n%A%=I, PCI\\VEN_8086\n", false,
@@ -203,12 +203,13 @@ TEST(RemoveCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         {"device list unavailable", EXAMPLE_INF, true, DEVCTL_EXIT_NO_DEVICE_LIST,
          "Cannot list the device instances (error 0x00000057)."},
     };
+    // clang-format on
     for (const FailureCase& c : cases) {
         SimTreeReset();
         AddUsualTree();
         SimTree().listFails = c.listFails;
-        std::string path = c.infText.empty() ? TestFolder() + "/absent.inf"
-                                             : WriteTempFile("failure.inf", c.infText);
+        std::string path =
+            c.infText.empty() ? TestFolder() + "/absent.inf" : WriteTempFile("failure.inf", c.infText);
         EXPECT_EQ(c.exitCode, RemoveMatchingInstances(path.c_str(), "*VID_0123*")) << c.name;
         ASSERT_EQ(1u, SimTree().output.size()) << c.name;
         EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << c.name << ": " << SimTree().output[0];
@@ -229,8 +230,7 @@ TEST(RemoveCommand, LongIdsAreReadSafely)
     std::vector<std::string> fitting(130, "USB\\VID_0123&PID_4567&REV_0001");  // 4031 bytes
     SimAddDevice("ROOT\\PORTS\\0002", fitting);
     EXPECT_EQ(DEVCTL_EXIT_OK, RemoveMatchingInstances(ExampleInf().c_str(), "*"));
-    EXPECT_EQ((std::vector<std::string>{"ROOT\\PORTS\\0000", "ROOT\\PORTS\\0001"}),
-              SimRemainingDevices());
+    EXPECT_EQ((std::vector<std::string>{"ROOT\\PORTS\\0000", "ROOT\\PORTS\\0001"}), SimRemainingDevices());
 }
 
 }  // namespace

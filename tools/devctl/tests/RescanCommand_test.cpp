@@ -16,6 +16,7 @@ struct RescanCase {
     const char* line;
 };
 
+// clang-format off
 const RescanCase RESCAN_CASES[] = {
     {0, 0, DEVCTL_EXIT_OK, {"Locate (root) 0", "Reenumerate 4242 0"}, "Device tree rescanned OK."},
     // Wine answers CR_FAILURE to the first call.
@@ -32,6 +33,7 @@ const RescanCase RESCAN_CASES[] = {
     {0, 200, DEVCTL_EXIT_CM_LAST, {"Locate (root) 0", "Reenumerate 4242 0"},
      "Rescan failed: CM_Reenumerate_DevNode gave configuration manager code 200 (CR_?)."},
 };
+// clang-format on
 
 TEST(RescanCommand, ExitCodeIsTheConfigurationManagersCode)
 {

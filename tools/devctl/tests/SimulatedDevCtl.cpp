@@ -41,8 +41,7 @@ int32_t Fail(uint32_t error)
     return 0;
 }
 
-DcHandle GetClassDevs(const void* classGuid, const char* enumerator, DcHandle parent,
-                      uint32_t flags)
+DcHandle GetClassDevs(const void* classGuid, const char* enumerator, DcHandle parent, uint32_t flags)
 {
     if (tree.listFails || classGuid != nullptr || enumerator != nullptr || parent != nullptr ||
         flags != DC_DIGCF_ALLCLASSES) {
@@ -91,9 +90,8 @@ int32_t GetDeviceInstanceId(DcHandle set, DcDevInfoData* data, char* id, uint32_
     return 1;
 }
 
-int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t property,
-                                  uint32_t* valueType, uint8_t* buffer, uint32_t size,
-                                  uint32_t* requiredSize)
+int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t property, uint32_t* valueType,
+                                  uint8_t* buffer, uint32_t size, uint32_t* requiredSize)
 {
     SimDevice* device = Element(set, data);
     if (device == nullptr) {
@@ -129,15 +127,13 @@ int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t pr
     return 1;
 }
 
-int32_t SetClassInstallParams(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params,
-                              uint32_t size)
+int32_t SetClassInstallParams(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params, uint32_t size)
 {
     SimDevice* device = Element(set, data);
-    tree.removalSteps.push_back("SetClassInstallParams " +
-                                (device ? device->instanceId : std::string("?")));
+    tree.removalSteps.push_back("SetClassInstallParams " + (device ? device->instanceId : std::string("?")));
     if (device == nullptr || tree.classInstallParamsFail || size != sizeof *params ||
-        params->headerSize != DC_CLASSINSTALL_HEADER_SIZE ||
-        params->installFunction != DC_DIF_REMOVE || params->scope != DC_DI_REMOVEDEVICE_GLOBAL) {
+        params->headerSize != DC_CLASSINSTALL_HEADER_SIZE || params->installFunction != DC_DIF_REMOVE ||
+        params->scope != DC_DI_REMOVEDEVICE_GLOBAL) {
         return Fail(tree.failureError);
     }
     return 1;
@@ -160,8 +156,7 @@ void Remove(DcHandle set, SimDevice* device)
 int32_t CallClassInstaller(uint32_t installFunction, DcHandle set, DcDevInfoData* data)
 {
     SimDevice* device = Element(set, data);
-    tree.removalSteps.push_back("CallClassInstaller " +
-                                (device ? device->instanceId : std::string("?")));
+    tree.removalSteps.push_back("CallClassInstaller " + (device ? device->instanceId : std::string("?")));
     if (device == nullptr || device->removed || installFunction != DC_DIF_REMOVE ||
         device->classInstallerFails) {
         return Fail(tree.failureError);
@@ -385,8 +380,7 @@ const char* CommandLine(void)
 
 int32_t RunAndWait(const char* applicationName, char* commandLine, uint32_t* exitCode)
 {
-    tree.runs.push_back(std::string(applicationName ? applicationName : "(null)") + "|" +
-                        commandLine);
+    tree.runs.push_back(std::string(applicationName ? applicationName : "(null)") + "|" + commandLine);
     if (tree.runResult != 0) {
         tree.lastError = 2;
         return tree.runResult;
@@ -418,11 +412,30 @@ void SimTreeReset()
 {
     tree = SimDeviceTree();
     DevCtlPlatform = DevCtlServices{
-        GetClassDevs,   EnumDeviceInfo, GetDeviceInstanceId, GetDeviceRegistryProperty,
-        SetClassInstallParams, CallClassInstaller, RemoveDevice, DestroyDeviceInfoList,
-        UninstallOEMInf, LocateDevNode, ReenumerateDevNode, LastError, AskWow64, ModuleFileName,
-        FileAttributes, SystemWindowsDirectory, FindFirst, FindNext, FindEnd, DeleteOneFile,
-        CommandLine,    RunAndWait,     OpenStream,  WriteLine,
+        GetClassDevs,
+        EnumDeviceInfo,
+        GetDeviceInstanceId,
+        GetDeviceRegistryProperty,
+        SetClassInstallParams,
+        CallClassInstaller,
+        RemoveDevice,
+        DestroyDeviceInfoList,
+        UninstallOEMInf,
+        LocateDevNode,
+        ReenumerateDevNode,
+        LastError,
+        AskWow64,
+        ModuleFileName,
+        FileAttributes,
+        SystemWindowsDirectory,
+        FindFirst,
+        FindNext,
+        FindEnd,
+        DeleteOneFile,
+        CommandLine,
+        RunAndWait,
+        OpenStream,
+        WriteLine,
     };
 }
 

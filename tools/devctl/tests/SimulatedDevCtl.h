@@ -30,8 +30,8 @@ struct SimDeviceTree {
     std::vector<SimDevice> devices;
     // Wine's behaviour: SetupDiSetClassInstallParams is a stub that fails.
     bool classInstallParamsFail = false;
-    bool listFails = false;           // SetupDiGetClassDevsA fails
-    bool removalDropsElement = false; // a removed element leaves the set
+    bool listFails = false;              // SetupDiGetClassDevsA fails
+    bool removalDropsElement = false;    // a removed element leaves the set
     uint32_t failureError = 0xE000020B;  // last error of a refused step
 
     // Configuration manager results.
@@ -46,8 +46,8 @@ struct SimDeviceTree {
     bool modulePathFails = false;
     std::vector<std::string> files;  // compared case-insensitively
     std::string commandLine;
-    int32_t runResult = 0;      // what RunAndWait returns
-    uint32_t runExitCode = 0;   // the exit code it gives
+    int32_t runResult = 0;          // what RunAndWait returns
+    uint32_t runExitCode = 0;       // the exit code it gives
     std::vector<std::string> runs;  // "<application>|<command line>" per RunAndWait
 
     // The INF store. `windowsFolder` empty: GetSystemWindowsDirectoryA fails.
@@ -56,10 +56,10 @@ struct SimDeviceTree {
     // SUOI_FORCEDELETE) an INF in use. Wine removes nothing without the flag
     // (and says it did), and with it only the .inf.
     bool uninstallLikeWine = false;
-    std::vector<std::string> infsInUse;  // store file names used by present devices
-    uint32_t uninstallError = 0;  // nonzero: every SetupUninstallOEMInfA fails with it
-    bool findFails = false;       // FindFirstFileA fails with access denied
-    bool deleteFails = false;     // DeleteFileA fails with access denied
+    std::vector<std::string> infsInUse;       // store file names used by present devices
+    uint32_t uninstallError = 0;              // nonzero: every SetupUninstallOEMInfA fails with it
+    bool findFails = false;                   // FindFirstFileA fails with access denied
+    bool deleteFails = false;                 // DeleteFileA fails with access denied
     std::vector<std::string> uninstallCalls;  // "<name> <flags>" per SetupUninstallOEMInfA
 
     // Records.

@@ -17,8 +17,9 @@ namespace fs = std::filesystem;
 // The package INF, longer than two of the tool's 4096-byte comparison chunks.
 std::string PackageText()
 {
-    std::string text = "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
-                       "[DeviceList]\r\n%D%=Install, USB\\VID_0123&PID_4567\r\n";
+    std::string text =
+        "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+        "[DeviceList]\r\n%D%=Install, USB\\VID_0123&PID_4567\r\n";
     while (text.size() < 9000) {
         text += "; padding line of the package INF, to span several chunks\r\n";
     }
@@ -93,6 +94,7 @@ struct UnstageCase {
     const char* shown;               // a text the report holds
 };
 
+// clang-format off
 const StoreFiles WINDOWS_STORE = {
     {"oem3.inf", PKG},           {"oem3.pnf", PNF},
     {"oem4.inf", LAST_BYTE_DIFFERS}, {"oem4.pnf", PNF},
@@ -101,9 +103,9 @@ const StoreFiles WINDOWS_STORE = {
     {"dir.inf/", ""},
     {"oem7.infx", PKG},  // matches "*.inf" through its short name only
 };
-const std::vector<std::string> WINDOWS_OTHERS = {"MERVOUSB.inf", "dir.inf",  "oem4.inf",
-                                                 "oem4.pnf",     "oem5.inf", "oem6.inf",
-                                                 "oem7.infx"};
+// clang-format on
+const std::vector<std::string> WINDOWS_OTHERS = {"MERVOUSB.inf", "dir.inf",  "oem4.inf", "oem4.pnf",
+                                                 "oem5.inf",     "oem6.inf", "oem7.infx"};
 
 std::vector<std::string> With(std::vector<std::string> names, std::vector<std::string> more)
 {
@@ -111,6 +113,7 @@ std::vector<std::string> With(std::vector<std::string> names, std::vector<std::s
     return Sorted(names);
 }
 
+// clang-format off
 const StoreFiles WINE_STORE = {
     {"MERVOUSB.inf", PKG}, {"MERVOUSB.pnf", PNF}, {"oem1.inf", PKG}, {"other.inf", LONGER}};
 
@@ -167,6 +170,7 @@ TEST(UnstageCommand, TakesOutExactlyTheCopiesOfThePackageAndReportsHonestly)
         fs::remove_all(TestFolder() + "/windows");
     }
 }
+// clang-format on
 
 TEST(UnstageCommand, ReportsEachCopyAndASummary)
 {
@@ -175,27 +179,27 @@ TEST(UnstageCommand, ReportsEachCopyAndASummary)
     SimTree().uninstallLikeWine = true;
     std::string store = SimTree().windowsFolder + "\\inf";
     EXPECT_EQ(DEVCTL_EXIT_LEFT_IN_STORE, UnstageInf(inf.c_str(), 0));
-    EXPECT_EQ((std::vector<std::string>{
-                  "Not removed: SetupUninstallOEMInfA reported " + store +
-                      "\\MERVOUSB.inf removed, but it is still there (without force some "
-                      "systems remove nothing).",
-                  "1 copy(ies) of " + inf + " found in " + store + ": 0 removed, 1 not."}),
-              SimTree().output);
+    EXPECT_EQ(
+        (std::vector<std::string>{"Not removed: SetupUninstallOEMInfA reported " + store +
+                                      "\\MERVOUSB.inf removed, but it is still there (without force some "
+                                      "systems remove nothing).",
+                                  "1 copy(ies) of " + inf + " found in " + store + ": 0 removed, 1 not."}),
+        SimTree().output);
 
     SimTree().output.clear();
     EXPECT_EQ(DEVCTL_EXIT_OK, UnstageInf(inf.c_str(), 1));
-    EXPECT_EQ((std::vector<std::string>{
-                  "Removed " + store + "\\MERVOUSB.inf, and deleted " + store +
-                      "\\MERVOUSB.pnf left beside it.",
-                  "1 copy(ies) of " + inf + " found in " + store + ": 1 removed, 0 not."}),
-              SimTree().output);
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "Removed " + store + "\\MERVOUSB.inf, and deleted " + store + "\\MERVOUSB.pnf left beside it.",
+            "1 copy(ies) of " + inf + " found in " + store + ": 1 removed, 0 not."}),
+        SimTree().output);
 
     // Once it is out, a second run finds nothing.
     SimTree().output.clear();
     EXPECT_EQ(DEVCTL_EXIT_NOT_STAGED, UnstageInf(inf.c_str(), 1));
-    EXPECT_EQ(std::vector<std::string>{"Nothing to remove: no copy of " + inf + " is staged in " +
-                                       store + "."},
-              SimTree().output);
+    EXPECT_EQ(
+        std::vector<std::string>{"Nothing to remove: no copy of " + inf + " is staged in " + store + "."},
+        SimTree().output);
 }
 
 TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
@@ -208,6 +212,7 @@ TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         int exitCode;
         const char* firstLine;
     };
+    // clang-format off
     const FailureCase cases[] = {
         {"no INF", nullptr, "windows", false, DEVCTL_EXIT_INF_UNREADABLE,
          "Cannot read the INF file "},
@@ -220,6 +225,7 @@ TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         {"store absent", "x", "nowhere", false, DEVCTL_EXIT_STORE_UNREADABLE,
          "Cannot list the INF store "},
     };
+    // clang-format on
     for (const FailureCase& c : cases) {
         SimTreeReset();
         MakePackageAndStore({{"oem3.inf", "x"}});
@@ -278,8 +284,7 @@ TEST(UnstageCommand, TakesAtMostItsCapacityOfCopiesInOneRun)
         }
         std::string inf = MakePackageAndStore(store);
         bool fits = copies == UNSTAGE_COPY_CAPACITY;
-        EXPECT_EQ(fits ? DEVCTL_EXIT_OK : DEVCTL_EXIT_UNSTAGE_FAILED, UnstageInf(inf.c_str(), 1))
-            << copies;
+        EXPECT_EQ(fits ? DEVCTL_EXIT_OK : DEVCTL_EXIT_UNSTAGE_FAILED, UnstageInf(inf.c_str(), 1)) << copies;
         EXPECT_EQ(fits ? 0u : 1u, StoreLeft().size()) << copies;
         EXPECT_EQ(UNSTAGE_COPY_CAPACITY + 0u, SimTree().uninstallCalls.size()) << copies;
         EXPECT_EQ(!fits, SimOutputText().find("1 further copies not handled (at most 64 in one "
@@ -317,8 +322,7 @@ TEST(UnstageCommand, CommandLineTakesTheInfAndForce)
         for (const std::string& word : c.words) {
             argv.push_back(word == "INF" ? inf.c_str() : word.c_str());
         }
-        EXPECT_EQ(c.exitCode, RunDevCtl(static_cast<int>(argv.size()), argv.data()))
-            << c.words.size();
+        EXPECT_EQ(c.exitCode, RunDevCtl(static_cast<int>(argv.size()), argv.data())) << c.words.size();
         std::vector<std::string> calls;
         if (c.flags != nullptr) {
             calls.push_back(std::string("MERVOUSB.inf ") + c.flags);

@@ -98,8 +98,10 @@ struct CatalogCase {
     const char* quoted;                               // in some warning's message; "" none
 };
 
-const std::vector<std::pair<std::string, bool>> kBothCovered = {{"tic.inf", true}, {"tic-bootloader.inf", true}};
+const std::vector<std::pair<std::string, bool>> kBothCovered = {{"tic.inf", true},
+                                                                {"tic-bootloader.inf", true}};
 
+// clang-format off
 const CatalogCase kCases[] = {
     {"pristine", [](const TempPackage&) {}, "tic.inf", {}, 1, false, kBothCovered, ""},
     {"the_other_inf_too", [](const TempPackage&) {}, "tic-bootloader.inf", {}, 1, false,
@@ -221,6 +223,7 @@ const CatalogCase kCases[] = {
      "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
      "it is larger than 67108864 bytes"},
 };
+// clang-format on
 
 class CatalogTest : public testing::TestWithParam<CatalogCase> {};
 
@@ -261,7 +264,9 @@ TEST_P(CatalogTest, WarnsAsTheChangeDeserves)
 }
 
 INSTANTIATE_TEST_SUITE_P(Pololu, CatalogTest, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<CatalogCase>& param) { return std::string(param.param.name); });
+                         [](const testing::TestParamInfo<CatalogCase>& param) {
+                             return std::string(param.param.name);
+                         });
 
 // What the catalog says, against the package's README and osslsigncode.
 TEST(PololuCatalog, ReportsSignerTimeVersionsAndHashes)
@@ -277,7 +282,8 @@ TEST(PololuCatalog, ReportsSignerTimeVersionsAndHashes)
     EXPECT_EQ("time stamp", catalog.contents.signingTimeSource);
     EXPECT_EQ("sha256", catalog.contents.signatureDigest);
     EXPECT_EQ(catalog.hashAlgorithms, std::vector<std::string>{"sha1"});
-    EXPECT_EQ(catalog.osVersions, (std::vector<std::string>{"2:5.1", "2:6.0", "2:6.1", "2:6.2", "2:6.3", "2:10.0"}));
+    EXPECT_EQ(catalog.osVersions,
+              (std::vector<std::string>{"2:5.1", "2:6.0", "2:6.1", "2:6.2", "2:6.3", "2:10.0"}));
     ASSERT_EQ(2u, catalog.files.size());
     EXPECT_EQ("68376c0fb8835325ec262051b58fb5b1841e8c87", catalog.files[0].hash);
     EXPECT_EQ("4c6bd36677218e0fc3036cfe1a2a360f777642bb", catalog.files[1].hash);
@@ -290,7 +296,8 @@ TEST(PololuCatalog, ReportsSignerTimeVersionsAndHashes)
     CheckRun verdict = OsslVerify(kPololu + "/" + kCatalog, "");
     EXPECT_EQ(0, verdict.exitCode) << verdict.output;
     EXPECT_NE(verdict.output.find("Subject: " + catalog.contents.signerSubject + "\n"), std::string::npos)
-        << catalog.contents.signerSubject << "\n" << verdict.output;
+        << catalog.contents.signerSubject << "\n"
+        << verdict.output;
     // The time stamp's time, as every osslsigncode version prints it.
     EXPECT_NE(verdict.output.find("Aug 14 21:33:22 2019 GMT"), std::string::npos) << verdict.output;
 }
@@ -301,9 +308,10 @@ TEST(PololuCatalog, JsonMatchesTheText)
     CheckRun json = RunCheck({kPololu, "tic.inf", "--json"});
     EXPECT_EQ(CHECK_WARNINGS, text.exitCode);  // the package lacks the companion tool
     ExpectJsonMatchesText(json.output, text.output);
-    EXPECT_NE(text.output.find("  Signature: intact; signer \"Pololu Corporation\"; signed 2019-08-14T21:33:22Z "
-                               "(time stamp); digest sha256\n"),
-              std::string::npos)
+    EXPECT_NE(
+        text.output.find("  Signature: intact; signer \"Pololu Corporation\"; signed 2019-08-14T21:33:22Z "
+                         "(time stamp); digest sha256\n"),
+        std::string::npos)
         << text.output;
 }
 

@@ -82,16 +82,18 @@ CheckRun RunCommand(const std::string& command)
 }
 
 TestSigner::TestSigner()
-    : certificate_(folder_.File("signer.pem")), pkcs12_(folder_.File("signer.p12")),
-      passwordFile_(folder_.File("password.txt")), key_(folder_.File("signer.key"))
+    : certificate_(folder_.File("signer.pem")),
+      pkcs12_(folder_.File("signer.p12")),
+      passwordFile_(folder_.File("password.txt")),
+      key_(folder_.File("signer.key"))
 {
     folder_.Write("password.txt", "throw-away password");
     const std::string& key = key_;
     CheckRun made = RunCommand(
         "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/O=MERVO Test/CN=MERVO Test Signing'"
-        " -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature -keyout '" + key +
-        "' -out '" + certificate_ + "' && openssl pkcs12 -export -inkey '" + key + "' -in '" + certificate_ +
-        "' -out '" + pkcs12_ + "' -passout 'file:" + passwordFile_ + "'");
+        " -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature -keyout '" +
+        key + "' -out '" + certificate_ + "' && openssl pkcs12 -export -inkey '" + key + "' -in '" +
+        certificate_ + "' -out '" + pkcs12_ + "' -passout 'file:" + passwordFile_ + "'");
     EXPECT_EQ(0, made.exitCode) << made.output;
 }
 
@@ -118,7 +120,8 @@ CheckRun OsslVerify(const std::string& file, const std::string& certificate)
     static const bool hasIgnoreCrl =
         RunCommand("osslsigncode verify --help").output.find("-ignore-crl") != std::string::npos;
     return RunCommand(std::string("osslsigncode verify ") + (hasIgnoreCrl ? "-ignore-crl " : "") +
-                      (certificate.empty() ? std::string() : "-CAfile '" + certificate + "' ") + "-in '" + file + "'");
+                      (certificate.empty() ? std::string() : "-CAfile '" + certificate + "' ") + "-in '" +
+                      file + "'");
 }
 
 std::string ReferenceDigest(const TestSigner& signer, const std::string& signedFile)
@@ -223,21 +226,9 @@ std::string CrLf(const std::vector<std::string>& lines)
 
 std::string GoodInf()
 {
-    return CrLf({"[Version]",
-                 "Signature=\"$Windows NT$\"",
-                 "Class=Ports",
-                 "",
-                 "[Manufacturer]",
-                 "%Mfg%=Models",
-                 "",
-                 "[Models]",
-                 "%DevDesc%=Install, USB\\VID_0123&PID_4567",
-                 "",
-                 "[SourceDisksFiles]",
-                 "mervousb.sys=1",
-                 "",
-                 "[Strings]",
-                 "Mfg=\"MERVO\"",
+    return CrLf({"[Version]", "Signature=\"$Windows NT$\"", "Class=Ports", "", "[Manufacturer]",
+                 "%Mfg%=Models", "", "[Models]", "%DevDesc%=Install, USB\\VID_0123&PID_4567", "",
+                 "[SourceDisksFiles]", "mervousb.sys=1", "", "[Strings]", "Mfg=\"MERVO\"",
                  "DevDesc=\"MERVO Test Device\""});
 }
 
@@ -276,8 +267,7 @@ std::string Escaped(const std::string& text)
 // The JSON replaces bytes that are not UTF-8; do the same to the text's.
 std::string AsUtf8(const std::string& text)
 {
-    return Json::parse(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace))
-        .get<std::string>();
+    return Json::parse(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace)).get<std::string>();
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -322,9 +312,9 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
                  shown(device["vid"]).c_str(), shown(device["pid"]).c_str());
         expectLine(row + shown(device["description"]));
     }
-    expectLine("Remove command pattern: " +
-               (document["removePattern"].is_null() ? std::string("(none)")
-                                                    : shown(document["removePattern"])));
+    expectLine("Remove command pattern: " + (document["removePattern"].is_null()
+                                                 ? std::string("(none)")
+                                                 : shown(document["removePattern"])));
     std::string stale = "Stale files deleted from the Windows INF folder:";
     for (const Json& name : document["staleFiles"]) {
         stale += " " + shown(name);
@@ -332,7 +322,7 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
     expectLine(stale);
     for (const Json& file : document["files"]) {
         std::string quoted = "\"" + shown(file["name"]) + "\"";
-        std::string status = !file["plain"].get<bool>()    ? "  UNSAFE "
+        std::string status = !file["plain"].get<bool>()     ? "  UNSAFE "
                              : !file["present"].get<bool>() ? "  MISSING "
                                                             : "  present ";
         bool found = false;
@@ -340,8 +330,8 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
             found = found || (line.rfind(status, 0) == 0 && line.size() >= quoted.size() &&
                               line.compare(line.size() - quoted.size(), quoted.size(), quoted) == 0 &&
                               (file["size"].is_null() ||
-                               line.find(" " + std::to_string(file["size"].get<long long>()) +
-                                         " bytes ") != std::string::npos));
+                               line.find(" " + std::to_string(file["size"].get<long long>()) + " bytes ") !=
+                                   std::string::npos));
         }
         EXPECT_TRUE(found) << "no line for file " << file.dump() << "\nin:\n" << text;
     }
@@ -361,14 +351,14 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
         for (const Json& algorithm : catalog["hashAlgorithms"]) {
             algorithms += (algorithms.empty() ? "" : ", ") + shown(algorithm);
         }
-        expectLine("  Members: " + std::to_string(catalog["members"].get<size_t>()) + " (hashes: " +
-                   (algorithms.empty() ? std::string("none") : algorithms) + ")");
+        expectLine("  Members: " + std::to_string(catalog["members"].get<size_t>()) +
+                   " (hashes: " + (algorithms.empty() ? std::string("none") : algorithms) + ")");
     }
     for (const Json& file : catalog["files"]) {
         expectLine(std::string(file["covered"].get<bool>() ? "  covered      " : "  NOT COVERED  ") +
                    shown(file["algorithm"]) + " " + (file["kind"] == "pe" ? "pe   " : "flat ") +
-                   (file["hash"].is_null() ? "(" + shown(file["problem"]) + ")" : shown(file["hash"])) + "  \"" +
-                   shown(file["name"]) + "\"");
+                   (file["hash"].is_null() ? "(" + shown(file["problem"]) + ")" : shown(file["hash"])) +
+                   "  \"" + shown(file["name"]) + "\"");
     }
 
     // The warnings, in order, right after their count.

@@ -92,9 +92,9 @@ TEST_P(CorpusTest, GivesTheStagersTableAndMatchingJson)
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusTest, testing::ValuesIn(CorpusInfs()),
                          [](const testing::TestParamInfo<std::string>& param) {
                              std::string name = param.param.substr(0, param.param.size() - 4);
-                             std::replace_if(name.begin(), name.end(),
-                                             [](char c) { return !isalnum(static_cast<unsigned char>(c)); },
-                                             '_');
+                             std::replace_if(
+                                 name.begin(), name.end(),
+                                 [](char c) { return !isalnum(static_cast<unsigned char>(c)); }, '_');
                              return name;
                          });
 

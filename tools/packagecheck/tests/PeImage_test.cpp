@@ -25,8 +25,8 @@ struct Header {
 // Where the fields land for peOffset 0x40.
 const size_t kOptional = 0x58;
 const size_t kChecksum = kOptional + 64;
-const size_t kEntry32 = kOptional + 96 + 4 * 8;       // certificate entry, PE32
-const size_t kEntry64 = kOptional + 112 + 4 * 8;      // and PE32+
+const size_t kEntry32 = kOptional + 96 + 4 * 8;   // certificate entry, PE32
+const size_t kEntry64 = kOptional + 112 + 4 * 8;  // and PE32+
 
 void Put(std::string* bytes, size_t at, uint32_t value, size_t width)
 {
@@ -65,6 +65,7 @@ Header With(void (*change)(Header*))
     return h;
 }
 
+// clang-format off
 const RangeCase kRangeCases[] = {
     {"pe32_without_table", Header(), PE_IMAGE_OK,
      {{0, kChecksum}, {kChecksum + 4, kEntry32 - kChecksum - 4}, {kEntry32 + 8, 1024 - kEntry32 - 8}}},
@@ -100,6 +101,7 @@ const RangeCase kRangeCases[] = {
     {"pe_signature_ends_at_the_file_end", With([](Header* h) { h->peOffset = 1020; }), PE_BAD_HEADER, {}},
     {"shorter_than_a_dos_header", With([](Header* h) { h->fileSize = 0x3F; }), PE_NOT_AN_IMAGE, {}},
 };
+// clang-format on
 
 class RangeTest : public testing::TestWithParam<RangeCase> {};
 
@@ -118,7 +120,9 @@ TEST_P(RangeTest, CoverTheImageLessChecksumEntryAndTable)
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, RangeTest, testing::ValuesIn(kRangeCases),
-                         [](const testing::TestParamInfo<RangeCase>& param) { return std::string(param.param.name); });
+                         [](const testing::TestParamInfo<RangeCase>& param) {
+                             return std::string(param.param.name);
+                         });
 
 TEST(PeImage, TextIsNoImage)
 {
@@ -166,7 +170,8 @@ TEST_P(SampleTest, HashesAsOsslsigncodeDoes)
     EXPECT_EQ(ImageHash(signedBytes, c.algorithm), reference);
     std::string rechecked = bytes;
     size_t checksum = (static_cast<size_t>(static_cast<unsigned char>(bytes[0x3C])) |
-                       static_cast<size_t>(static_cast<unsigned char>(bytes[0x3D])) << 8) + 24 + 64;
+                       static_cast<size_t>(static_cast<unsigned char>(bytes[0x3D])) << 8) +
+                      24 + 64;
     rechecked[checksum] = static_cast<char>(rechecked[checksum] ^ 0x5A);
     rechecked[checksum + 3] = static_cast<char>(rechecked[checksum + 3] ^ 0x01);
     EXPECT_EQ(ImageHash(rechecked, c.algorithm), reference);
@@ -176,8 +181,10 @@ TEST_P(SampleTest, HashesAsOsslsigncodeDoes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, SampleTest,
-                         testing::Values(SampleCase{"sample32.exe", "sha1"}, SampleCase{"sample32.exe", "sha256"},
-                                         SampleCase{"sample64.dll", "sha1"}, SampleCase{"sample64.dll", "sha256"}),
+                         testing::Values(SampleCase{"sample32.exe", "sha1"},
+                                         SampleCase{"sample32.exe", "sha256"},
+                                         SampleCase{"sample64.dll", "sha1"},
+                                         SampleCase{"sample64.dll", "sha256"}),
                          [](const testing::TestParamInfo<SampleCase>& param) {
                              std::string name = std::string(param.param.file) + "_" + param.param.algorithm;
                              for (char& ch : name) {

@@ -96,10 +96,10 @@ TEST(StaleFiles, AreTheInfBaseNameAndItsCompiledForm)
 TEST(DeviceTable, GivesTheRemovePatternOfTheFirstVendor)
 {
     TempPackage package;
-    package.Write("MERVOUSB.inf",
-                  CrLf({"[Version]", "Signature=$Chicago$", "[Models]",
-                        "%DevA%=Install, USB\\VID_abcd&PID_0001", "%DevB%=Install, USB\\VID_1111&PID_0002",
-                        "[Strings]", "DevA=\"First\"", "DevB=\"Second\""}));
+    package.Write(
+        "MERVOUSB.inf",
+        CrLf({"[Version]", "Signature=$Chicago$", "[Models]", "%DevA%=Install, USB\\VID_abcd&PID_0001",
+              "%DevB%=Install, USB\\VID_1111&PID_0002", "[Strings]", "DevA=\"First\"", "DevB=\"Second\""}));
     PackageReport report = CheckFolder(package.path(), nullptr);
     ASSERT_EQ(2, report.table.count);
     EXPECT_EQ("*VID_abcd*", report.removePattern);
@@ -130,13 +130,13 @@ TEST(CommandLine, ExitCodes)
 TEST(Json, ParsesAndMatchesTheText)
 {
     TempPackage package;
-    package.Write("MERVOUSB.inf",
-                  CrLf({"[Version]", "Signature=\"$Windows NT$\"", "[Models]",
-                        "%DevDesc% = Install, USB\\VID_0123&PID_4567",
-                        "\t%Tabbed%=Install, USB\\VID_0123&PID_0002",
-                        "%Q%=Install, USB\\VID_0123&PID_45",  // too short: not a device line
-                        "A=USB\\VID_0123&PID_0003", "[SourceDisksFiles]", "..\\up.sys=1", "absent.sys=1",
-                        "present.sys=1", "[Strings]", "DevDesc=\"Caf\xE9 device\"", "Q=\"q\""}));
+    package.Write(
+        "MERVOUSB.inf",
+        CrLf({"[Version]", "Signature=\"$Windows NT$\"", "[Models]",
+              "%DevDesc% = Install, USB\\VID_0123&PID_4567", "\t%Tabbed%=Install, USB\\VID_0123&PID_0002",
+              "%Q%=Install, USB\\VID_0123&PID_45",  // too short: not a device line
+              "A=USB\\VID_0123&PID_0003", "[SourceDisksFiles]", "..\\up.sys=1", "absent.sys=1",
+              "present.sys=1", "[Strings]", "DevDesc=\"Caf\xE9 device\"", "Q=\"q\""}));
     package.Write("present.sys", "0123456789");
     CheckRun text = RunCheck({package.path()});
     CheckRun json = RunCheck({package.path(), "--json"});

@@ -52,6 +52,7 @@ void WriteGoodPackage(const TempPackage& package)
     package.Write(kCompanionToolName, "tool");
 }
 
+// clang-format off
 const WarningCase kCases[] = {
     {"clean", [](const TempPackage&) {}, nullptr, {"UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"utf16_with_mark", [](const TempPackage& p) { WriteInf(p, Utf16(GoodInf())); }, nullptr,
@@ -149,6 +150,7 @@ const WarningCase kCases[] = {
      },
      nullptr, {"UNSIGNED_PACKAGE"}, CHECK_RUN_FAILS, EXIT_NO_DEVICE},
 };
+// clang-format on
 
 class WarningTest : public testing::TestWithParam<WarningCase> {};
 
@@ -188,7 +190,8 @@ TEST(WarningText, IgnoredDeviceLinesAreQuotedWithTheirLineNumbers)
     WriteGoodPackage(package);
     WriteInf(package, WithModelLines("[Models.NTamd64]\r\n%DevDesc%=Install, USB\\VID_0123&PID_9999\r\n"));
     PackageReport report = CheckFolder(package.path(), nullptr);
-    ASSERT_EQ(WarningCodes(report), (std::vector<std::string>{"DEVICE_AFTER_FIRST_PASS", "UNSIGNED_PACKAGE"}));
+    ASSERT_EQ(WarningCodes(report),
+              (std::vector<std::string>{"DEVICE_AFTER_FIRST_PASS", "UNSIGNED_PACKAGE"}));
     // [Models.NTamd64] is line 10 of the file, the new device line 11.
     EXPECT_NE(report.warnings[0].message.find("line 10 \"[Models.NTamd64]\""), std::string::npos)
         << report.warnings[0].message;

@@ -18,8 +18,7 @@ void ReadHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* data, char* list)
 {
     memset(list, 0, ID_LIST_SIZE);
     if (!SetupDiGetDeviceRegistryPropertyA(set, data, SPDRP_HARDWAREID, nullptr,
-                                           reinterpret_cast<BYTE*>(list), ID_LIST_SIZE - 2,
-                                           nullptr)) {
+                                           reinterpret_cast<BYTE*>(list), ID_LIST_SIZE - 2, nullptr)) {
         memset(list, 0, ID_LIST_SIZE);
     }
 }
@@ -98,8 +97,7 @@ int CreateTestDevice(const char* const* hardwareIds, int count, char* instanceId
     SP_DEVINFO_DATA data;
     data.cbSize = sizeof data;
     int result = 0;
-    if (!SetupDiCreateDeviceInfoA(set, "PORTS", &PORTS_CLASS, nullptr, nullptr, DICD_GENERATE_ID,
-                                  &data)) {
+    if (!SetupDiCreateDeviceInfoA(set, "PORTS", &PORTS_CLASS, nullptr, nullptr, DICD_GENERATE_ID, &data)) {
         result = 2;
     } else if (!SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr)) {
         result = 3;
@@ -109,8 +107,7 @@ int CreateTestDevice(const char* const* hardwareIds, int count, char* instanceId
         result = 4;
     }
     if (result == 0 && instanceId != nullptr && size > 0) {
-        if (!SetupDiGetDeviceInstanceIdA(set, &data, instanceId, static_cast<DWORD>(size),
-                                         nullptr)) {
+        if (!SetupDiGetDeviceInstanceIdA(set, &data, instanceId, static_cast<DWORD>(size), nullptr)) {
             instanceId[0] = '\0';
         }
     }

@@ -32,8 +32,9 @@ void PrintDevice(const char* instanceId, const char* hardwareIds, void*)
 
 int Usage()
 {
-    printf("Usage: MERVOTestDevices create <hardware id>... | count <hardware id> |"
-           " remove <hardware id> | list | run <command line>\n");
+    printf(
+        "Usage: MERVOTestDevices create <hardware id>... | count <hardware id> |"
+        " remove <hardware id> | list | run <command line>\n");
     return 1;
 }
 
@@ -46,8 +47,8 @@ int Run(const char* commandLine)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
         printf("cannot start (error %lu)\n", GetLastError());
         return 1;
     }
@@ -78,8 +79,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if ((strcmp(argv[1], "count") == 0 || strcmp(argv[1], "remove") == 0) && argc == 3) {
-        int count = argv[1][0] == 'c' ? CountDevicesWithHardwareId(argv[2])
-                                      : RemoveDevicesWithHardwareId(argv[2]);
+        int count =
+            argv[1][0] == 'c' ? CountDevicesWithHardwareId(argv[2]) : RemoveDevicesWithHardwareId(argv[2]);
         printf("%d\n", count);
         return count < 0 ? 1 : 0;
     }
