@@ -207,8 +207,8 @@ void CheckName(const std::string& path, const NameRow& row)
     uint32_t error = 0;
     uint32_t attributes = Measure(&error, [&] { return Platform.GetFileAttributesA(path.c_str()); });
     std::string label = std::string("GetFileAttributesA(\"") + row.path + "\")";
-    EXPECT_EQ(Hex(attributes), Hex(row.attributes.Value())) << label;
-    EXPECT_EQ(Hex(error), Hex(row.error.Value())) << label;
+    EXPECT_EQ(Hex(row.attributes.Value()), Hex(attributes)) << label;
+    EXPECT_EQ(Hex(row.error.Value()), Hex(error)) << label;
     ExpectNote(row.attributes.Differs() || row.error.Differs(), row.note, label);
 }
 
@@ -307,21 +307,21 @@ TEST_F(Conformance, LongPathsAtTheirLimits)
         ASSERT_TRUE(MachineMakeFolder(folder));
         ASSERT_LT(folder.size() + 2, row.length) << "the test's folder is too long";
         std::string path = folder + "\\" + std::string(row.length - folder.size() - 1, 'n');
-        ASSERT_EQ(path.size(), row.length);
+        ASSERT_EQ(row.length, path.size());
         std::string label = "path of " + std::to_string(row.length) + " characters";
         uint32_t error = 0;
         uint32_t attributes = Measure(&error, [&] { return Platform.GetFileAttributesA(path.c_str()); });
-        EXPECT_EQ(Hex(attributes), Hex(kNone)) << label;
-        EXPECT_EQ(Hex(error), Hex(row.missing.Value())) << label;
+        EXPECT_EQ(Hex(kNone), Hex(attributes)) << label;
+        EXPECT_EQ(Hex(row.missing.Value()), Hex(error)) << label;
 
         FILE* stream = Measure(&error, [&] { return Platform.OpenStream(path.c_str(), "w"); });
         if (stream != nullptr) {
             fclose(stream);
         }
-        EXPECT_EQ(stream != nullptr ? 1u : 0u, row.opened.Value()) << label << ": OpenStream";
-        EXPECT_EQ(Hex(error), Hex(row.openError.Value())) << label << ": OpenStream";
+        EXPECT_EQ(row.opened.Value(), stream != nullptr ? 1u : 0u) << label << ": OpenStream";
+        EXPECT_EQ(Hex(row.openError.Value()), Hex(error)) << label << ": OpenStream";
         attributes = Platform.GetFileAttributesA(path.c_str());
-        EXPECT_EQ(Hex(attributes), Hex(row.made.Value())) << label << ": made";
+        EXPECT_EQ(Hex(row.made.Value()), Hex(attributes)) << label << ": made";
         ExpectNote(
             row.missing.Differs() || row.opened.Differs() || row.openError.Differs() || row.made.Differs(),
             row.note, label);
@@ -444,14 +444,14 @@ TEST_F(Conformance, FileOperations)
                 return Platform.SetFileAttributesA(first.c_str(), row.attributes);
             }
         });
-        EXPECT_EQ(result != 0 ? 1u : 0u, row.result.Value()) << label;
-        EXPECT_EQ(Hex(error), Hex(row.error.Value())) << label;
+        EXPECT_EQ(row.result.Value(), result != 0 ? 1u : 0u) << label;
+        EXPECT_EQ(Hex(row.error.Value()), Hex(error)) << label;
         const std::string& checked = row.op == COPY || row.op == COPY_NEW ? second : first;
-        EXPECT_EQ(Hex(Platform.GetFileAttributesA(checked.c_str())), Hex(row.after.Value())) << label;
+        EXPECT_EQ(Hex(row.after.Value()), Hex(Platform.GetFileAttributesA(checked.c_str()))) << label;
         if (row.bytes.Value() != nullptr) {
             std::string bytes;
             EXPECT_TRUE(MachineReadFile(checked, &bytes)) << label;
-            EXPECT_EQ(bytes, row.bytes.Value()) << label;
+            EXPECT_EQ(row.bytes.Value(), bytes) << label;
         }
         ExpectNote(row.result.Differs() || row.error.Differs() || row.after.Differs() || row.bytes.Differs(),
                    row.note, label);
@@ -514,8 +514,8 @@ TEST_F(Conformance, StreamModesAndRefusals)
         if (stream != nullptr) {
             fclose(stream);
         }
-        EXPECT_EQ(stream != nullptr ? 1u : 0u, row.opened.Value()) << label;
-        EXPECT_EQ(Hex(error), Hex(row.error.Value())) << label;
+        EXPECT_EQ(row.opened.Value(), stream != nullptr ? 1u : 0u) << label;
+        EXPECT_EQ(Hex(row.error.Value()), Hex(error)) << label;
         ExpectNote(row.opened.Differs() || row.error.Differs(), row.note, label);
     }
 }
@@ -565,9 +565,9 @@ TEST_F(Conformance, TextModeReads)
         while (fgets(piece, sizeof piece, stream) != nullptr) {
             pieces.emplace_back(piece);
         }
-        EXPECT_EQ(ferror(stream), 0) << row.name;
+        EXPECT_EQ(0, ferror(stream)) << row.name;
         fclose(stream);
-        EXPECT_EQ(pieces, row.pieces) << row.name;
+        EXPECT_EQ(row.pieces, pieces) << row.name;
 
         stream = Platform.OpenStream(path.c_str(), "r");
         ASSERT_NE(stream, nullptr) << row.name;
@@ -577,7 +577,7 @@ TEST_F(Conformance, TextModeReads)
             text += static_cast<char>(c);
         }
         fclose(stream);
-        EXPECT_EQ(text, row.text) << row.name;
+        EXPECT_EQ(row.text, text) << row.name;
 
         stream = Platform.OpenStream(path.c_str(), "rb");
         ASSERT_NE(stream, nullptr) << row.name;
@@ -586,7 +586,7 @@ TEST_F(Conformance, TextModeReads)
             raw += static_cast<char>(c);
         }
         fclose(stream);
-        EXPECT_EQ(raw, row.bytes) << row.name << " (binary)";
+        EXPECT_EQ(row.bytes, raw) << row.name << " (binary)";
     }
 }
 
@@ -619,11 +619,11 @@ TEST_F(Conformance, TextModeWrites)
         }
         FILE* stream = Platform.OpenStream(path.c_str(), row.mode);
         ASSERT_NE(stream, nullptr) << row.name;
-        EXPECT_EQ(fwrite(row.written.data(), 1, row.written.size(), stream), row.written.size()) << row.name;
-        EXPECT_EQ(fclose(stream), 0) << row.name;
+        EXPECT_EQ(row.written.size(), fwrite(row.written.data(), 1, row.written.size(), stream)) << row.name;
+        EXPECT_EQ(0, fclose(stream)) << row.name;
         std::string bytes;
         EXPECT_TRUE(MachineReadFile(path, &bytes)) << row.name;
-        EXPECT_EQ(bytes, row.bytes) << row.name;
+        EXPECT_EQ(row.bytes, bytes) << row.name;
         EXPECT_NE(Platform.DeleteFileA(path.c_str()), 0) << row.name;
     }
 }
@@ -694,7 +694,7 @@ TEST_F(Conformance, NameQueryBufferSizes)
         uint32_t error = 0;
         uint32_t result = Measure(&error, [&] { return Query(row.query, buffer, size); });
         EXPECT_EQ(result, length + row.result.Value()) << label;
-        EXPECT_EQ(Hex(error), Hex(row.error.Value())) << label;
+        EXPECT_EQ(Hex(row.error.Value()), Hex(error)) << label;
         std::string expected(sizeof buffer, '#');
         switch (row.content.Value()) {
         case TEXT:
@@ -720,7 +720,7 @@ TEST_F(Conformance, NameQueryBufferSizes)
         uint32_t length = Query(query, full, sizeof full);
         uint32_t error = 0;
         EXPECT_EQ(Measure(&error, [&] { return Query(query, nullptr, 0); }), length + 1) << names[query];
-        EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << names[query];
+        EXPECT_EQ(Hex(kLeftAlone), Hex(error)) << names[query];
     }
 }
 
@@ -774,23 +774,23 @@ TEST_F(Conformance, SystemTexts)
         const char* expected = row.text.Value();
         ExpectNote(row.text.Differs(), row.note, label);
         if (expected == nullptr) {
-            EXPECT_EQ(length, 0u) << label;
-            EXPECT_EQ(Hex(error), Hex(kNoMessage)) << label;
-            EXPECT_EQ(text, nullptr) << label;
+            EXPECT_EQ(0u, length) << label;
+            EXPECT_EQ(Hex(kNoMessage), Hex(error)) << label;
+            EXPECT_EQ(nullptr, text) << label;
             continue;
         }
-        EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << label;
+        EXPECT_EQ(Hex(kLeftAlone), Hex(error)) << label;
         ASSERT_NE(text, nullptr) << label;
         ASSERT_NE(text, &sentinel) << label;
-        EXPECT_STREQ(text, expected) << label;
+        EXPECT_STREQ(expected, text) << label;
         EXPECT_EQ(length, strlen(expected)) << label;
         PsHandle freed = Measure(&error, [&] { return Platform.LocalFree(text); });
-        EXPECT_EQ(freed, nullptr) << label << ": LocalFree";
-        EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << label << ": LocalFree";
+        EXPECT_EQ(nullptr, freed) << label << ": LocalFree";
+        EXPECT_EQ(Hex(kLeftAlone), Hex(error)) << label << ": LocalFree";
     }
     uint32_t error = 0;
-    EXPECT_EQ(Measure(&error, [] { return Platform.LocalFree(nullptr); }), nullptr);
-    EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << "LocalFree(null)";
+    EXPECT_EQ(nullptr, Measure(&error, [] { return Platform.LocalFree(nullptr); }));
+    EXPECT_EQ(Hex(kLeftAlone), Hex(error)) << "LocalFree(null)";
 }
 
 // ---------------------------------------------------------------------------
@@ -877,8 +877,8 @@ TEST_F(Conformance, StagingInfs)
                                              row.buffer == NO_BUFFER ? 0 : size, &required,
                                              row.buffer == NO_BUFFER ? nullptr : &component);
         });
-        EXPECT_EQ(result != 0 ? 1u : 0u, row.result.Value()) << label;
-        EXPECT_EQ(Hex(error), Hex(row.error.Value())) << label;
+        EXPECT_EQ(row.result.Value(), result != 0 ? 1u : 0u) << label;
+        EXPECT_EQ(Hex(row.error.Value()), Hex(error)) << label;
         ExpectNote(row.result.Differs() || row.error.Differs() || row.stored.Differs(), row.note, label);
         const char* stored = row.stored.Value();
         if (stored == nullptr) {
@@ -904,7 +904,7 @@ TEST_F(Conformance, StagingInfs)
             EXPECT_TRUE(MachineReadFile(name, &bytes)) << label;
             previousStored = name;
         } else {
-            EXPECT_EQ(destination[0], '#') << label << ": name buffer written";
+            EXPECT_EQ('#', destination[0]) << label << ": name buffer written";
             EXPECT_GT(required, windows.size() + 5) << label;
         }
     }
@@ -946,8 +946,8 @@ TEST_F(Conformance, Processes)
             return Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
                                            nullptr, nullptr, &startup, &process);
         });
-        EXPECT_EQ(started != 0 ? 1u : 0u, row.started.Value()) << label;
-        EXPECT_EQ(Hex(error), Hex(row.startError.Value())) << label;
+        EXPECT_EQ(row.started.Value(), started != 0 ? 1u : 0u) << label;
+        EXPECT_EQ(Hex(row.startError.Value()), Hex(error)) << label;
         ExpectNote(
             row.started.Differs() || row.startError.Differs() || row.wait.Differs() || row.exitCode.Differs(),
             row.note, label);
@@ -956,26 +956,26 @@ TEST_F(Conformance, Processes)
         }
         uint32_t waited =
             Measure(&error, [&] { return Platform.WaitForSingleObject(process.hProcess, row.waitFor); });
-        EXPECT_EQ(Hex(waited), Hex(row.wait.Value())) << label;
-        EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << label << ": wait";
+        EXPECT_EQ(Hex(row.wait.Value()), Hex(waited)) << label;
+        EXPECT_EQ(Hex(kLeftAlone), Hex(error)) << label << ": wait";
         uint32_t code = 12345;
         EXPECT_NE(Measure(&error, [&] { return Platform.GetExitCodeProcess(process.hProcess, &code); }), 0)
             << label;
-        EXPECT_EQ(code, row.exitCode.Value()) << label;
-        EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << label << ": exit code";
+        EXPECT_EQ(row.exitCode.Value(), code) << label;
+        EXPECT_EQ(Hex(kLeftAlone), Hex(error)) << label << ": exit code";
         if (waited == PS_WAIT_TIMEOUT) {
             MachineEndChild(process.hProcess);
         }
         EXPECT_NE(Measure(&error, [&] { return Platform.CloseHandle(process.hThread); }), 0) << label;
         EXPECT_NE(Platform.CloseHandle(process.hProcess), 0) << label;
-        EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << label << ": close";
+        EXPECT_EQ(Hex(kLeftAlone), Hex(error)) << label << ": close";
         // Both handles are gone now.
-        EXPECT_EQ(Measure(&error, [&] { return Platform.CloseHandle(process.hProcess); }), 0) << label;
-        EXPECT_EQ(Hex(error), Hex(kInvalidHandle)) << label << ": closed twice";
-        EXPECT_EQ(Hex(Measure(&error, [&] { return Platform.WaitForSingleObject(process.hProcess, 0); })),
-                  Hex(PS_WAIT_FAILED))
+        EXPECT_EQ(0, Measure(&error, [&] { return Platform.CloseHandle(process.hProcess); })) << label;
+        EXPECT_EQ(Hex(kInvalidHandle), Hex(error)) << label << ": closed twice";
+        EXPECT_EQ(Hex(PS_WAIT_FAILED),
+                  Hex(Measure(&error, [&] { return Platform.WaitForSingleObject(process.hProcess, 0); })))
             << label;
-        EXPECT_EQ(Hex(error), Hex(kInvalidHandle)) << label << ": wait on a closed handle";
+        EXPECT_EQ(Hex(kInvalidHandle), Hex(error)) << label << ": wait on a closed handle";
     }
 }
 
@@ -1003,16 +1003,16 @@ TEST_F(Conformance, RegistryKeys)
         int32_t status = Measure(&error, [&] {
             return Platform.RegOpenKeyExA(PS_HKEY_LOCAL_MACHINE, row.key, 0, PS_KEY_QUERY_VALUE, &key);
         });
-        EXPECT_EQ(Hex(static_cast<uint32_t>(status)), Hex(row.status.Value())) << label;
-        EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << label;
+        EXPECT_EQ(Hex(row.status.Value()), Hex(static_cast<uint32_t>(status))) << label;
+        EXPECT_EQ(Hex(kLeftAlone), Hex(error)) << label;
         ExpectNote(row.status.Differs(), row.note, label);
         if (status != 0) {
-            EXPECT_EQ(key, nullptr) << label;
+            EXPECT_EQ(nullptr, key) << label;
             continue;
         }
         EXPECT_NE(key, nullptr) << label;
-        EXPECT_EQ(Measure(&error, [&] { return Platform.RegCloseKey(key); }), 0) << label;
-        EXPECT_EQ(Hex(error), Hex(kLeftAlone)) << label << ": RegCloseKey";
+        EXPECT_EQ(0, Measure(&error, [&] { return Platform.RegCloseKey(key); })) << label;
+        EXPECT_EQ(Hex(kLeftAlone), Hex(error)) << label << ": RegCloseKey";
     }
 }
 

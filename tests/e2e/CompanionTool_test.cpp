@@ -24,9 +24,9 @@ TEST_F(CompanionTool, RecordsTheExactRemoveAndRescanCommandLines)
 {
     e2e::WineVersion version("winxp");
     e2e::RunResult run = Run("nodisplay");
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
-    EXPECT_EQ(ToolCommandLines(), (std::vector<std::string>{RemoveCommand(), RescanCommand()}));
+    EXPECT_EQ((std::vector<std::string>{RemoveCommand(), RescanCommand()}), ToolCommandLines());
     std::vector<std::string> steps = e2e::RunLogSteps();
     EXPECT_TRUE(InOrder(steps, {kRemovedOk, SequenceEntry("Pre-installing driver."), kMountedOk}));
 }
@@ -36,9 +36,9 @@ TEST_F(CompanionTool, FailureExitCodeOfTheToolChangesNothing)
 {
     e2e::WineVersion version("winxp");
     e2e::RunResult run = Run("nodisplay", {{e2e::kDoubleExit, "5"}});
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
-    EXPECT_EQ(ToolCommandLines().size(), 2u);
+    EXPECT_EQ(2u, ToolCommandLines().size());
     EXPECT_TRUE(InOrder(e2e::RunLogSteps(), {kRemovedOk, kMountedOk}));
 }
 
@@ -56,10 +56,11 @@ TEST_F(CompanionTool, MissingToolGivesTwoBoxesAndTheSameExitCode)
 
     e2e::RunResult run = Run("nodisplay");
 
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.boxes, (std::vector<e2e::MessageBoxSeen>{
-                             {"Device Install Error", "Unable to remove driver instances."},
-                             {"Device Install Error", "Unable to launch rescan."}}));
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(
+        (std::vector<e2e::MessageBoxSeen>{{"Device Install Error", "Unable to remove driver instances."},
+                                          {"Device Install Error", "Unable to launch rescan."}}),
+        run.boxes);
     std::vector<std::string> steps = e2e::RunLogSteps();
     EXPECT_TRUE(InOrder(
         steps,
@@ -84,19 +85,19 @@ TEST_P(CompanionToolTimeout, ToolSleeping40sTimesOutAfter30sAndTheRunGoesOn)
     e2e::RunResult run =
         Run("nodisplay", {{remove ? e2e::kDoubleSleepRemove : e2e::kDoubleSleepRescan, "40"}}, 90000);
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_GE(run.elapsedMs, 29500u);
     EXPECT_LT(run.elapsedMs, 39000u);
     std::vector<e2e::DoubleLaunch> launches = e2e::ReadDoubleRecord(record_);
-    ASSERT_EQ(launches.size(), 2u);
+    ASSERT_EQ(2u, launches.size());
     EXPECT_EQ(launches[0].commandLine, RemoveCommand());
     EXPECT_EQ(launches[1].commandLine, RescanCommand());
 
     // The sleeping tool was left running.
     HANDLE sleeper = OpenProcess(SYNCHRONIZE, FALSE, launches[remove ? 0 : 1].processId);
     ASSERT_NE(sleeper, nullptr);
-    EXPECT_EQ(WaitForSingleObject(sleeper, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(sleeper, 0));
     CloseHandle(sleeper);
 
     std::vector<std::string> steps = e2e::RunLogSteps();
@@ -106,10 +107,10 @@ TEST_P(CompanionToolTimeout, ToolSleeping40sTimesOutAfter30sAndTheRunGoesOn)
                                     SequenceEntry("Driver pre-installed OK."), kMountedOk}))
             << ::testing::PrintToString(steps);
     } else {
-        EXPECT_EQ(steps[steps.size() - 2], kTimedOut);
-        EXPECT_EQ(steps.back(), kMountedOk);
+        EXPECT_EQ(kTimedOut, steps[steps.size() - 2]);
+        EXPECT_EQ(kMountedOk, steps.back());
     }
-    EXPECT_EQ(std::count(steps.begin(), steps.end(), kTimedOut), 1);
+    EXPECT_EQ(1, std::count(steps.begin(), steps.end(), kTimedOut));
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CompanionToolTimeout, ::testing::Values("remove", "rescan"));

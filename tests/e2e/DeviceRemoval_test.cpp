@@ -56,15 +56,15 @@ protected:
     {
         for (const Instance& instance : kInstances) {
             EXPECT_GE(RemoveDevicesWithHardwareId(instance.hardwareId), 0) << instance.hardwareId;
-            EXPECT_EQ(CountDevicesWithHardwareId(instance.hardwareId), 0) << instance.hardwareId;
+            EXPECT_EQ(0, CountDevicesWithHardwareId(instance.hardwareId)) << instance.hardwareId;
         }
     }
 
     static void CreateInstance(const char* hardwareId)
     {
         char instanceId[200] = "";
-        ASSERT_EQ(CreateTestDevice(&hardwareId, 1, instanceId, sizeof instanceId), 0) << hardwareId;
-        ASSERT_EQ(CountDevicesWithHardwareId(hardwareId), 1) << hardwareId;
+        ASSERT_EQ(0, CreateTestDevice(&hardwareId, 1, instanceId, sizeof instanceId)) << hardwareId;
+        ASSERT_EQ(1, CountDevicesWithHardwareId(hardwareId)) << hardwareId;
     }
 
     // Runs the package's MERVODevCtl.exe with an argument text; its exit code.
@@ -90,7 +90,7 @@ TEST_F(DeviceRemoval, WholeRunRemovesOnlyTheInstancesTheInfServes)
 
     e2e::RunResult run = Run("nodisplay");
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
     for (const Instance& instance : kInstances) {
         EXPECT_EQ(CountDevicesWithHardwareId(instance.hardwareId), instance.served ? 0 : 1)
@@ -104,12 +104,12 @@ TEST_F(DeviceRemoval, WholeRunRemovesOnlyTheInstancesTheInfServes)
                 Entry("MERVODriverStager", "RemountDriverInstances", "Driver instances mounted OK.")}))
         << ::testing::PrintToString(steps);
     // The real tool ends well within the stager's 30-second wait.
-    EXPECT_EQ(std::count(steps.begin(), steps.end(), Entry("Dirs", "LaunchAndWait", "Process timed out.")),
-              0);
+    EXPECT_EQ(0,
+              std::count(steps.begin(), steps.end(), Entry("Dirs", "LaunchAndWait", "Process timed out.")));
 
     // The same tool, started with the rescan command the stager gave it,
     // reports CR_FAILURE: the run's 0 above is not the tool's answer.
-    EXPECT_EQ(RunTool("rescan"), kCrFailure);
+    EXPECT_EQ(kCrFailure, RunTool("rescan"));
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ TEST_F(DriverFiles, AreCopiedIntoTheDriverFolderWithTheirBytes)
     }
     e2e::WineVersion version("winxp");
     e2e::RunResult run = Run("nodisplay");
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(0u, run.exitCode);
     for (const char* name : kDriverFiles) {
         bool copied = false;
         std::string bytes = e2e::ReadFileBytes(e2e::JoinPath(e2e::DriversFolder(), name), &copied);
@@ -42,7 +42,7 @@ TEST_F(DriverFiles, StaleInfAndPnfAreDeletedFirst)
 
     e2e::RunResult run = Run("nodisplay");
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(0u, run.exitCode);
     std::vector<std::string> steps = e2e::RunLogSteps();
     EXPECT_TRUE(InOrder(
         steps, {SequenceEntry("Pre-installing driver."), CopyEntry("File " + staleInf + " deleted OK."),
@@ -100,7 +100,7 @@ TEST_F(DriverFiles, NameClimbingOutOfThePackageWritesNothingOutside)
     e2e::RunResult run = Run("nodisplay");
     e2e::RemoveFile(source);
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_FALSE(FoundUnder(e2e::WindowsFolder(), "evil.txt")) << "evil.txt written under C:\\windows";
     EXPECT_FALSE(e2e::FileExists("C:\\evil.txt"));

@@ -47,7 +47,7 @@ void ExpectCrLfOnly(const std::string& bytes)
         }
     }
     ASSERT_FALSE(bytes.empty());
-    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n") << "the log must end with a line end";
+    EXPECT_EQ("\r\n", bytes.substr(bytes.size() - 2)) << "the log must end with a line end";
 }
 
 // --- The usage box -------------------------------------------------------------------------
@@ -66,9 +66,9 @@ TEST_P(UsageBox, ShowsTheUsageTextAndLeavesThePreviousLogAlone)
         e2e::RunStager({e2e::JoinPath(package, "MERVODriverStager.exe"), GetParam(), {}, 20000});
 
     ASSERT_TRUE(run.started);
-    EXPECT_EQ(run.exitCode, 0u);
-    ASSERT_EQ(run.boxes.size(), 1u) << ::testing::PrintToString(Visible(run.boxes));
-    EXPECT_EQ(run.boxes[0].caption, kUsageCaption);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(1u, run.boxes.size()) << ::testing::PrintToString(Visible(run.boxes));
+    EXPECT_EQ(kUsageCaption, run.boxes[0].caption);
     EXPECT_EQ(e2e::Visible(run.boxes[0].text), e2e::Visible(kUsageText));
     EXPECT_EQ(e2e::ReadFileBytes(e2e::RunLogPath()), previousLog);
 }
@@ -111,7 +111,7 @@ TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf)
     e2e::RunResult run = Run("nodisplay");
     long long after = e2e::NowUtcSeconds();
     ASSERT_TRUE(run.started);
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(Visible(run.boxes));
 
     bool present = false;
@@ -120,11 +120,11 @@ TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf)
     ExpectCrLfOnly(bytes);
     std::vector<std::string> lines = e2e::SplitLines(bytes);
     ASSERT_GE(lines.size(), 6u) << bytes;
-    EXPECT_EQ(lines[0], kLogBanner1);
-    EXPECT_EQ(lines[1], kLogBanner2);
-    EXPECT_EQ(lines[2], kLogBanner1);
-    EXPECT_EQ(lines[3], "");
-    EXPECT_EQ(lines.back(), kLogClosingLine);
+    EXPECT_EQ(kLogBanner1, lines[0]);
+    EXPECT_EQ(kLogBanner2, lines[1]);
+    EXPECT_EQ(kLogBanner1, lines[2]);
+    EXPECT_EQ("", lines[3]);
+    EXPECT_EQ(kLogClosingLine, lines.back());
 
     e2e::LogLine created = e2e::ParseLogLine(lines[4]);
     ASSERT_TRUE(created.stamped) << e2e::Visible(lines[4]);
@@ -139,8 +139,8 @@ TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf)
             continue;
         e2e::LogLine line = e2e::ParseLogLine(lines[i]);
         ASSERT_TRUE(line.stamped) << "line " << i << ": " << e2e::Visible(lines[i]);
-        EXPECT_EQ(line.entry.substr(22, 3), " - ") << lines[i];
-        EXPECT_EQ(line.entry.substr(22 + 3 + 25, 5), "() - ") << lines[i];
+        EXPECT_EQ(" - ", line.entry.substr(22, 3)) << lines[i];
+        EXPECT_EQ("() - ", line.entry.substr(22 + 3 + 25, 5)) << lines[i];
         long long stamp =
             e2e::UtcSeconds(line.year, line.month, line.day, line.hour, line.minute, line.second);
         EXPECT_GE(stamp, before - 1) << lines[i];
@@ -157,7 +157,7 @@ TEST_F(RunLog, NologCreatesNoLogFile)
         ASSERT_TRUE(e2e::RemoveFile(e2e::RunLogPath()));
         e2e::RunResult run = Run(text);
         ASSERT_TRUE(run.started);
-        EXPECT_EQ(run.exitCode, 0u) << text;
+        EXPECT_EQ(0u, run.exitCode) << text;
         EXPECT_TRUE(run.boxes.empty()) << text << ": " << ::testing::PrintToString(Visible(run.boxes));
         EXPECT_FALSE(e2e::FileExists(e2e::RunLogPath())) << text;
     }
@@ -176,8 +176,8 @@ TEST_F(RunLog, ReadOnlyOldLogIsReplaced)
     EXPECT_EQ(bytes.find("old content"), std::string::npos);
     std::vector<std::string> lines = e2e::SplitLines(bytes);
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], kLogBanner1);
-    EXPECT_EQ(lines.back(), kLogClosingLine);
+    EXPECT_EQ(kLogBanner1, lines[0]);
+    EXPECT_EQ(kLogClosingLine, lines.back());
 }
 
 }  // namespace

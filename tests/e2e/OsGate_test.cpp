@@ -77,17 +77,17 @@ TEST_P(OsGate, LogsTheSystemAndRefusesOnlyUnsupportedOnes)
         const std::string refusal =
             std::string("MERVODriverStager can not be run with ") + c.refusedName + " operating system.";
         expected.push_back(e2e::Entry("GetOSVersion", "DisplayOSError", refusal));
-        EXPECT_EQ(steps, expected);
-        EXPECT_EQ(run.exitCode, 2u);
-        EXPECT_EQ(run.boxes, (std::vector<e2e::MessageBoxSeen>{{"MERVODriverStager Error", refusal}}));
+        EXPECT_EQ(expected, steps);
+        EXPECT_EQ(2u, run.exitCode);
+        EXPECT_EQ((std::vector<e2e::MessageBoxSeen>{{"MERVODriverStager Error", refusal}}), run.boxes);
         // Refused before anything is touched: the companion tool never ran.
         EXPECT_TRUE(e2e::ReadDoubleRecord(record).empty());
     } else {
         ASSERT_GE(steps.size(), expected.size());
-        EXPECT_EQ(std::vector<std::string>(steps.begin(), steps.begin() + expected.size()), expected);
-        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(expected, std::vector<std::string>(steps.begin(), steps.begin() + expected.size()));
+        EXPECT_EQ(0u, run.exitCode);
         EXPECT_TRUE(run.boxes.empty());
-        EXPECT_EQ(e2e::ReadDoubleRecord(record).size(), 2u);
+        EXPECT_EQ(2u, e2e::ReadDoubleRecord(record).size());
     }
 }
 

@@ -45,12 +45,12 @@ TEST_F(ThirtyTwoBitRun, CopiesAreRedirectedToSysWow64WhileLaunchesAndLogWork)
 
         e2e::RunResult run = Run("nodisplay");
 
-        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(0u, run.exitCode);
         EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(run.boxes);
         std::vector<std::string> copyLines;
         for (const std::string& name : names) {
             EXPECT_FALSE(e2e::FileExists(e2e::JoinPath(e2e::DriversFolder(), name))) << name;
-            EXPECT_EQ(e2e::FileExists(e2e::JoinPath(redirected, name)), c.redirectedFolderExists) << name;
+            EXPECT_EQ(c.redirectedFolderExists, e2e::FileExists(e2e::JoinPath(redirected, name))) << name;
             const std::string target = e2e::WindowsFolder() + "\\System32\\Drivers\\" + name;
             copyLines.push_back(
                 CopyEntry(c.redirectedFolderExists
@@ -58,7 +58,7 @@ TEST_F(ThirtyTwoBitRun, CopiesAreRedirectedToSysWow64WhileLaunchesAndLogWork)
                               : "Error while copying file " + PackageFile(name) + " to " + target + " !!"));
         }
         // The 32-bit start-up record (68 bytes) starts the tool both times.
-        EXPECT_EQ(ToolCommandLines(), (std::vector<std::string>{RemoveCommand(), RescanCommand()}));
+        EXPECT_EQ((std::vector<std::string>{RemoveCommand(), RescanCommand()}), ToolCommandLines());
         std::vector<std::string> steps = e2e::RunLogSteps();
         EXPECT_TRUE(InOrder(steps, {SequenceEntry("Pre-installing driver."), copyLines[0], copyLines[1],
                                     SequenceEntry("Driver pre-installed OK.")}))

@@ -64,7 +64,7 @@ TEST_F(WholeRun, TypicalRunOnWindowsXpWithNodisplay)
 
     e2e::RunResult run = Run("nodisplay");
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
     bool present = false;
     std::string bytes = e2e::ReadFileBytes(e2e::RunLogPath(), &present);
@@ -81,7 +81,7 @@ TEST_F(WholeRun, TypicalRunOnWindowsXpWithNodisplay)
     EXPECT_EQ(e2e::ReadFileBytes(e2e::JoinPath(e2e::InfFolder(), "MERVOUSB.inf")),
               e2e::ReadFileBytes(PackageFile("MERVOUSB.inf")));
     EXPECT_TRUE(e2e::FileExists(e2e::JoinPath(e2e::InfFolder(), "MERVOUSB.pnf")));
-    EXPECT_EQ(ToolCommandLines(), (std::vector<std::string>{RemoveCommand(), RescanCommand()}));
+    EXPECT_EQ((std::vector<std::string>{RemoveCommand(), RescanCommand()}), ToolCommandLines());
 }
 
 // Without "nodisplay" the same run ends with the success box.
@@ -90,8 +90,8 @@ TEST_F(WholeRun, SuccessBoxWithoutNodisplay)
     RemoveStagedCopies();
     e2e::WineVersion version("winxp");
     e2e::RunResult run = Run("");
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.boxes, std::vector<e2e::MessageBoxSeen>{kSuccessBox});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(std::vector<e2e::MessageBoxSeen>{kSuccessBox}, run.boxes);
     EXPECT_EQ(e2e::RunLogSteps(), TypicalRunLog());
 }
 
@@ -111,16 +111,16 @@ TEST_F(WholeRun, InfWithoutVersionSectionEndsWith22AndTheCodeInTheBox)
 
     e2e::RunResult run = Run("");
 
-    EXPECT_EQ(run.exitCode, 22u);
-    ASSERT_EQ(run.boxes.size(), 1u);
-    EXPECT_EQ(run.boxes[0].caption, "Error");
+    EXPECT_EQ(22u, run.exitCode);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ("Error", run.boxes[0].caption);
     // Wine 8's SetupCopyOEMInfA compares the caller's buffer size with a size
     // it never set when the copy fails early, and then may replace the real
     // error by ERROR_INSUFFICIENT_BUFFER (it depends on what lies on the
     // stack). Windows keeps the Setup API's code. Either way the box must
     // explain a code, never be empty.
     if (run.boxes[0].text != "System error 0xE0000100.") {
-        EXPECT_EQ(run.boxes[0].text, "Insufficient buffer.\r\n");
+        EXPECT_EQ("Insufficient buffer.\r\n", run.boxes[0].text);
         std::cout << "note: Wine replaced the Setup API's error code by ERROR_INSUFFICIENT_BUFFER\n";
     }
     std::vector<std::string> steps = e2e::RunLogSteps();
@@ -128,7 +128,7 @@ TEST_F(WholeRun, InfWithoutVersionSectionEndsWith22AndTheCodeInTheBox)
     EXPECT_EQ(steps.back(), SequenceEntry("Error while pre-installing driver !!"));
     EXPECT_TRUE(InOrder(steps, {SequenceEntry("Driver files copied OK."),
                                 SequenceEntry("Error while pre-installing driver !!")}));
-    EXPECT_EQ(ToolCommandLines(), std::vector<std::string>{RemoveCommand()});
+    EXPECT_EQ(std::vector<std::string>{RemoveCommand()}, ToolCommandLines());
 }
 
 // An INF without any device line: exit 15 before anything is removed,
@@ -145,7 +145,7 @@ TEST_F(WholeRun, InfWithoutDeviceLineEndsWith15)
 
     e2e::RunResult run = Run("");
 
-    EXPECT_EQ(run.exitCode, 15u);
+    EXPECT_EQ(15u, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
     std::vector<std::string> steps = e2e::RunLogSteps();
     ASSERT_FALSE(steps.empty());
@@ -170,10 +170,10 @@ TEST_F(WholeRun, BlanksInFolderAndInfNameQuotedAndUnquoted)
 
         e2e::RunResult run = Run(argumentText);
 
-        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(0u, run.exitCode);
         EXPECT_TRUE(run.boxes.empty());
-        EXPECT_EQ(ToolCommandLines(),
-                  (std::vector<std::string>{RemoveCommand("My Driver.inf"), RescanCommand()}));
+        EXPECT_EQ((std::vector<std::string>{RemoveCommand("My Driver.inf"), RescanCommand()}),
+                  ToolCommandLines());
         EXPECT_TRUE(InOrder(e2e::RunLogSteps(), {SequenceEntry("Current directory: " + package_),
                                                  SequenceEntry("Driver pre-installed OK.")}));
         EXPECT_EQ(e2e::ReadFileBytes(e2e::JoinPath(e2e::InfFolder(), "My Driver.inf")),
@@ -196,11 +196,11 @@ TEST_F(WholeRun, MissingTempFolderRunsOnWithoutLog)
 
     e2e::RunResult run = Run("nodisplay", {{"TMP", missing}, {"TEMP", missing}});
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_FALSE(e2e::FileExists(e2e::JoinPath(missing, "MERVOStageLog.txt")));
     EXPECT_FALSE(e2e::FileExists(e2e::RunLogPath()));
-    EXPECT_EQ(ToolCommandLines(), (std::vector<std::string>{RemoveCommand(), RescanCommand()}));
+    EXPECT_EQ((std::vector<std::string>{RemoveCommand(), RescanCommand()}), ToolCommandLines());
 }
 
 }  // namespace

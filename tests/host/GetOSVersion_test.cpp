@@ -42,8 +42,8 @@ protected:
                 continue;
             }
             const std::string entry = lines[i].substr(26);
-            EXPECT_EQ(std::string(10, ' ') + "GetOSVersion - " + std::string(13, ' ') + "GetOSVersion() - ",
-                      entry.substr(0, 55));
+            EXPECT_EQ(entry.substr(0, 55),
+                      std::string(10, ' ') + "GetOSVersion - " + std::string(13, ' ') + "GetOSVersion() - ");
             texts.push_back(entry.substr(55));
         }
         return texts;

@@ -611,7 +611,7 @@ TEST_F(RunTest, Wow64FailureAfterTheStartIsAddedToThe64BitBuildsLog)
             const std::string line =
                 "MERVODriverStager -                   WinMain() - "
                 "Error: 64-bit stager ended with 0xC0000005 !!\r\n";
-            const std::string closing = "\t\t--------------- LOG CLOSED --------------\r\n";
+            const std::string closing = std::string(kLogClosedLine) + "\r\n";
             ASSERT_EQ(earlier.size() + 26 + 5 + line.size() + closing.size(), log.size()) << log;
             EXPECT_EQ(line + closing, log.substr(earlier.size() + 26 + 5));
         }

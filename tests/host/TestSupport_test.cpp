@@ -39,7 +39,7 @@ TEST_F(SimulatedPlatformTest, LogFileLinesFlagsALineFeedWithoutCarriageReturn)
     Write("C:\\Temp\\MERVOStageLog.txt", "one\r\ntwo\nthree\r\n");
     EXPECT_NONFATAL_FAILURE(LogFileLines(), "line end without CR");
     Write("C:\\Temp\\MERVOStageLog.txt", "one\r\n");
-    EXPECT_EQ(LogFileLines(), std::vector<std::string>{"one"});
+    EXPECT_EQ(std::vector<std::string>{"one"}, LogFileLines());
 }
 
 }  // namespace

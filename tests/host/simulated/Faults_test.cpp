@@ -172,13 +172,14 @@ TEST_F(SimulatedPlatformTest, TheNthFailableCallFailsWithItsDefaultError)
     SimSetAttributes("C:\\pkg\\a.txt", PS_FILE_ATTRIBUTE_NORMAL);
     EXPECT_NE(Platform.DeleteFileA("C:\\pkg\\a.txt"), 0);
     EXPECT_EQ(4, Sim().failableCalls);
-    EXPECT_EQ(Sim().trace, (std::vector<std::string>{
-                               "GetTempPathA 260",
-                               "LocalFree",
-                               "SetFileAttributesA C:\\pkg\\a.txt 0x1",
-                               "DeleteFileA C:\\pkg\\a.txt FAILED",
-                               "DeleteFileA C:\\pkg\\a.txt",
-                           }));
+    EXPECT_EQ((std::vector<std::string>{
+                  "GetTempPathA 260",
+                  "LocalFree",
+                  "SetFileAttributesA C:\\pkg\\a.txt 0x1",
+                  "DeleteFileA C:\\pkg\\a.txt FAILED",
+                  "DeleteFileA C:\\pkg\\a.txt",
+              }),
+              Sim().trace);
 
     // Failures of the result-code and special-value operations.
     Sim().failCallNumber = 0;
@@ -199,11 +200,12 @@ TEST_F(SimulatedPlatformTest, TraceShowsTheCallersArguments)
     ASSERT_NE(stream, nullptr);
     fclose(stream);
     Platform.DeleteFileA("C:\\WINDOWS\\inf\\MERVOUSB.inf");
-    EXPECT_EQ(Sim().trace, (std::vector<std::string>{
-                               "CopyFileA c:/pkg/mervousb.inf C:\\Temp\\copy.inf",
-                               "OpenStream C:\\Temp\\..\\pkg\\MERVOUSB.inf rb",
-                               "DeleteFileA C:\\WINDOWS\\inf\\MERVOUSB.inf",
-                           }));
+    EXPECT_EQ((std::vector<std::string>{
+                  "CopyFileA c:/pkg/mervousb.inf C:\\Temp\\copy.inf",
+                  "OpenStream C:\\Temp\\..\\pkg\\MERVOUSB.inf rb",
+                  "DeleteFileA C:\\WINDOWS\\inf\\MERVOUSB.inf",
+              }),
+              Sim().trace);
 }
 
 }  // namespace

@@ -18,10 +18,11 @@ TEST_F(SimulatedPlatformTest, FileOperationsRecordOnlyWhatTheyDid)
     EXPECT_EQ(0, Platform.DeleteFileA("C:\\WINDOWS\\system32\\drivers\\locked.sys"));
     EXPECT_NE(Platform.DeleteFileA("c:/windows/system32/drivers/./NEW.sys"), 0);
     // Records hold the resolved names with their case on disk.
-    EXPECT_EQ(Sim().filesRead, (std::vector<std::string>{"C:\\pkg\\drv.sys", "C:\\pkg\\drv.sys"}));
-    EXPECT_EQ(Sim().filesWritten, (std::vector<std::string>{"C:\\WINDOWS\\system32\\drivers\\present.sys",
-                                                            "C:\\WINDOWS\\system32\\drivers\\new.sys"}));
-    EXPECT_EQ(Sim().filesDeleted, std::vector<std::string>{"C:\\WINDOWS\\system32\\drivers\\new.sys"});
+    EXPECT_EQ((std::vector<std::string>{"C:\\pkg\\drv.sys", "C:\\pkg\\drv.sys"}), Sim().filesRead);
+    EXPECT_EQ((std::vector<std::string>{"C:\\WINDOWS\\system32\\drivers\\present.sys",
+                                        "C:\\WINDOWS\\system32\\drivers\\new.sys"}),
+              Sim().filesWritten);
+    EXPECT_EQ(std::vector<std::string>{"C:\\WINDOWS\\system32\\drivers\\new.sys"}, Sim().filesDeleted);
 
     // The helpers see what the operations left.
     EXPECT_EQ("driver", Read("C:\\WINDOWS\\system32\\drivers\\present.sys"));

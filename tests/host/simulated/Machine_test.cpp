@@ -20,7 +20,7 @@ TEST_F(SimulatedPlatformTest, ResetRestoresTheTableAndAFreshMachine)
     EXPECT_TRUE(Sim().boxes.empty());
     EXPECT_EQ(PS_FILE_ATTRIBUTE_ARCHIVE, SimAttributes("C:\\pkg\\a.txt"));
     EXPECT_EQ(2600u, Sim().version.dwBuildNumber);
-    EXPECT_STREQ(Sim().version.szCSDVersion, "Service Pack 3");
+    EXPECT_STREQ("Service Pack 3", Sim().version.szCSDVersion);
     for (const char* folder : {"C:\\WINDOWS\\system32\\drivers", "C:\\WINDOWS\\inf", "C:\\Temp", "C:\\pkg"}) {
         EXPECT_EQ(PS_FILE_ATTRIBUTE_DIRECTORY, SimAttributes(folder)) << folder;
     }

@@ -114,7 +114,7 @@ TEST_F(SimulatedPlatformTest, WaitsAreRecordedAndFollowTheScript)
         uint32_t code = 12345;
         EXPECT_NE(Platform.GetExitCodeProcess(process.hProcess, &code), 0);
         EXPECT_EQ(c.exitCode, code);
-        EXPECT_EQ(Sim().launches.back().waits, std::vector<uint32_t>{30000});
+        EXPECT_EQ(std::vector<uint32_t>{30000}, Sim().launches.back().waits);
         EXPECT_NE(Platform.CloseHandle(process.hProcess), 0);
         EXPECT_NE(Platform.CloseHandle(process.hThread), 0);
         EXPECT_EQ(0, Sim().openHandles);

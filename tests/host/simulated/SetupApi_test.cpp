@@ -41,7 +41,7 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresInfsWithAKnownSignature)
             EXPECT_EQ(0, result) << c.name;
             EXPECT_EQ(0xE0000100u, Platform.GetLastError()) << c.name;
             EXPECT_EQ("", record.storedAs) << c.name;
-            EXPECT_STREQ(destination, "untouched") << c.name;
+            EXPECT_STREQ("untouched", destination) << c.name;
             continue;
         }
         std::string expected = "C:\\WINDOWS\\inf\\oem" + std::to_string(stored++) + ".inf";
@@ -72,7 +72,7 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresOnceAndCanBeScripted)
     EXPECT_EQ(0, Platform.SetupCopyOEMInfA("C:\\pkg\\MERVOUSB.inf", "C:\\pkg", PS_SPOST_PATH, 0, destination,
                                            sizeof destination, &required, nullptr));
     EXPECT_EQ(PS_ERROR_INSUFFICIENT_BUFFER, Platform.GetLastError());
-    EXPECT_STREQ(destination, "keep");
+    EXPECT_STREQ("keep", destination);
     EXPECT_EQ(required, strlen("C:\\WINDOWS\\inf\\oem0.inf") + 1);
     EXPECT_TRUE(SimFileExists("C:\\WINDOWS\\inf\\oem0.inf"));
     Write("C:\\pkg\\copy.inf", "[Version]\nSignature=$Chicago$\n");
@@ -80,7 +80,7 @@ TEST_F(SimulatedPlatformTest, SetupCopyOEMInfStoresOnceAndCanBeScripted)
                                         nullptr),
               0);
     EXPECT_EQ("C:\\WINDOWS\\inf\\oem0.inf", Sim().stagedInfs.back().storedAs);
-    EXPECT_EQ(Sim().filesWritten, std::vector<std::string>{"C:\\WINDOWS\\inf\\oem0.inf"});
+    EXPECT_EQ(std::vector<std::string>{"C:\\WINDOWS\\inf\\oem0.inf"}, Sim().filesWritten);
 
     Sim().onSetupCopyOEMInf = [](const char* source) {
         Platform.SetLastError(strstr(source, "MERVO") != nullptr ? 0xE0000100 : 0);

@@ -31,6 +31,6 @@ protected:
         FILE* stream = Platform.OpenStream(path, mode);
         ASSERT_NE(stream, nullptr) << path;
         fwrite(text.data(), 1, text.size(), stream);
-        EXPECT_EQ(fclose(stream), 0);
+        EXPECT_EQ(0, fclose(stream));
     }
 };

@@ -90,8 +90,8 @@ TEST_F(SimulatedPlatformTest, OpenStreamsAreCountedAndRecorded)
     EXPECT_EQ(1, Sim().openStreams);
     fclose(second);
     EXPECT_EQ(0, Sim().openStreams);
-    EXPECT_EQ(Sim().filesRead, std::vector<std::string>{"C:\\Temp\\locked.txt"});
-    EXPECT_EQ(Sim().filesWritten, std::vector<std::string>{"C:\\Temp\\other.txt"});
+    EXPECT_EQ(std::vector<std::string>{"C:\\Temp\\locked.txt"}, Sim().filesRead);
+    EXPECT_EQ(std::vector<std::string>{"C:\\Temp\\other.txt"}, Sim().filesWritten);
 }
 
 TEST_F(SimulatedPlatformTest, StreamFaultsHitTheNamedOpeningAtTheirByte)

@@ -17,7 +17,7 @@ TEST_F(SimulatedPlatformTest, GetVersionHonoursTheSizeField)
     EXPECT_EQ(0u, info.dwMinorVersion);
     EXPECT_EQ(2195u, info.dwBuildNumber);
     EXPECT_EQ(PS_VER_PLATFORM_WIN32_NT, info.dwPlatformId);
-    EXPECT_STREQ(info.szCSDVersion, "Service Pack 4");
+    EXPECT_STREQ("Service Pack 4", info.szCSDVersion);
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&info);
     for (size_t i = PS_OSVERSIONINFO_SIZE; i < sizeof info; ++i) {
         EXPECT_EQ(0xAB, bytes[i]) << "byte " << i << " written";

@@ -273,7 +273,7 @@ TEST(PololuCatalog, ReportsSignerTimeVersionsAndHashes)
 {
     PackageReport report = CheckFolder(kPololu, "tic.inf");
     const CatalogReport& catalog = report.catalog;
-    EXPECT_EQ(catalog.names, std::vector<std::string>{"pololu.cat"});
+    EXPECT_EQ(std::vector<std::string>{"pololu.cat"}, catalog.names);
     EXPECT_TRUE(catalog.present);
     ASSERT_TRUE(catalog.checked) << catalog.note;
     EXPECT_TRUE(catalog.contents.signatureIntact) << catalog.contents.signatureProblem;
@@ -281,9 +281,9 @@ TEST(PololuCatalog, ReportsSignerTimeVersionsAndHashes)
     EXPECT_EQ("2019-08-14T21:33:22Z", catalog.contents.signingTime);
     EXPECT_EQ("time stamp", catalog.contents.signingTimeSource);
     EXPECT_EQ("sha256", catalog.contents.signatureDigest);
-    EXPECT_EQ(catalog.hashAlgorithms, std::vector<std::string>{"sha1"});
-    EXPECT_EQ(catalog.osVersions,
-              (std::vector<std::string>{"2:5.1", "2:6.0", "2:6.1", "2:6.2", "2:6.3", "2:10.0"}));
+    EXPECT_EQ(std::vector<std::string>{"sha1"}, catalog.hashAlgorithms);
+    EXPECT_EQ((std::vector<std::string>{"2:5.1", "2:6.0", "2:6.1", "2:6.2", "2:6.3", "2:10.0"}),
+              catalog.osVersions);
     ASSERT_EQ(2u, catalog.files.size());
     EXPECT_EQ("68376c0fb8835325ec262051b58fb5b1841e8c87", catalog.files[0].hash);
     EXPECT_EQ("4c6bd36677218e0fc3036cfe1a2a360f777642bb", catalog.files[1].hash);

@@ -66,7 +66,7 @@ TEST(DriverFiles, AreFoundUnderWindowsNameRules)
     EXPECT_EQ("\tmervousb.sys", report.files[2].name);
     EXPECT_FALSE(report.files[2].present);
     EXPECT_EQ(-1, report.files[2].size);
-    EXPECT_EQ(WarningCodes(report), (std::vector<std::string>{"MISSING_FILE", "UNSIGNED_PACKAGE"}));
+    EXPECT_EQ((std::vector<std::string>{"MISSING_FILE", "UNSIGNED_PACKAGE"}), WarningCodes(report));
 }
 
 struct StaleCase {
@@ -103,7 +103,7 @@ TEST(DeviceTable, GivesTheRemovePatternOfTheFirstVendor)
     PackageReport report = CheckFolder(package.path(), nullptr);
     ASSERT_EQ(2, report.table.count);
     EXPECT_EQ("*VID_abcd*", report.removePattern);
-    EXPECT_STREQ(report.table.entries[1].description, "Second");
+    EXPECT_STREQ("Second", report.table.entries[1].description);
 }
 
 TEST(CommandLine, ExitCodes)

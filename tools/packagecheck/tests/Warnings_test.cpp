@@ -179,7 +179,7 @@ TEST(WarningText, SpacedKeyNamesTheFix)
     WriteGoodPackage(package);
     WriteInf(package, Replace(GoodInf(), "%DevDesc%=", "%DevDesc% = "));
     PackageReport report = CheckFolder(package.path(), nullptr);
-    ASSERT_EQ(WarningCodes(report), (std::vector<std::string>{"UNRESOLVED_DESCRIPTION", "UNSIGNED_PACKAGE"}));
+    ASSERT_EQ((std::vector<std::string>{"UNRESOLVED_DESCRIPTION", "UNSIGNED_PACKAGE"}), WarningCodes(report));
     EXPECT_NE(report.warnings[0].message.find("\"DevDesc%\""), std::string::npos);
     EXPECT_NE(report.warnings[0].message.find("write \"%DevDesc%=...\""), std::string::npos);
 }
@@ -190,8 +190,8 @@ TEST(WarningText, IgnoredDeviceLinesAreQuotedWithTheirLineNumbers)
     WriteGoodPackage(package);
     WriteInf(package, WithModelLines("[Models.NTamd64]\r\n%DevDesc%=Install, USB\\VID_0123&PID_9999\r\n"));
     PackageReport report = CheckFolder(package.path(), nullptr);
-    ASSERT_EQ(WarningCodes(report),
-              (std::vector<std::string>{"DEVICE_AFTER_FIRST_PASS", "UNSIGNED_PACKAGE"}));
+    ASSERT_EQ((std::vector<std::string>{"DEVICE_AFTER_FIRST_PASS", "UNSIGNED_PACKAGE"}),
+              WarningCodes(report));
     // [Models.NTamd64] is line 10 of the file, the new device line 11.
     EXPECT_NE(report.warnings[0].message.find("line 10 \"[Models.NTamd64]\""), std::string::npos)
         << report.warnings[0].message;
@@ -215,7 +215,7 @@ TEST(ExamplePackage, WarnsOnlyThatItIsUnsignedOnceTheToolIsBesideIt)
     EXPECT_NE(run.output.find("Catalog: none named in [Version]\n"), std::string::npos) << run.output;
 
     PackageReport bare = CheckFolder(example, nullptr);
-    EXPECT_EQ(WarningCodes(bare), (std::vector<std::string>{"COMPANION_TOOL_MISSING", "UNSIGNED_PACKAGE"}));
+    EXPECT_EQ((std::vector<std::string>{"COMPANION_TOOL_MISSING", "UNSIGNED_PACKAGE"}), WarningCodes(bare));
 }
 
 }  // namespace
