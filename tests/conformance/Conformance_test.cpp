@@ -693,7 +693,7 @@ TEST_F(Conformance, NameQueryBufferSizes)
         memset(buffer, '#', sizeof buffer);
         uint32_t error = 0;
         uint32_t result = Measure(&error, [&] { return Query(row.query, buffer, size); });
-        EXPECT_EQ(result, length + row.result.Value()) << label;
+        EXPECT_EQ(length + row.result.Value(), result) << label;
         EXPECT_EQ(Hex(row.error.Value()), Hex(error)) << label;
         std::string expected(sizeof buffer, '#');
         switch (row.content.Value()) {

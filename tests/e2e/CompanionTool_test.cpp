@@ -91,8 +91,8 @@ TEST_P(CompanionToolTimeout, ToolSleeping40sTimesOutAfter30sAndTheRunGoesOn)
     EXPECT_LT(run.elapsedMs, 39000u);
     std::vector<e2e::DoubleLaunch> launches = e2e::ReadDoubleRecord(record_);
     ASSERT_EQ(2u, launches.size());
-    EXPECT_EQ(launches[0].commandLine, RemoveCommand());
-    EXPECT_EQ(launches[1].commandLine, RescanCommand());
+    EXPECT_EQ(RemoveCommand(), launches[0].commandLine);
+    EXPECT_EQ(RescanCommand(), launches[1].commandLine);
 
     // The sleeping tool was left running.
     HANDLE sleeper = OpenProcess(SYNCHRONIZE, FALSE, launches[remove ? 0 : 1].processId);

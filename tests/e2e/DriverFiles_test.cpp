@@ -25,7 +25,7 @@ TEST_F(DriverFiles, AreCopiedIntoTheDriverFolderWithTheirBytes)
         bool copied = false;
         std::string bytes = e2e::ReadFileBytes(e2e::JoinPath(e2e::DriversFolder(), name), &copied);
         EXPECT_TRUE(copied) << name;
-        EXPECT_EQ(bytes, e2e::ReadFileBytes(e2e::JoinPath(e2e::ExamplePackage(), name))) << name;
+        EXPECT_EQ(e2e::ReadFileBytes(e2e::JoinPath(e2e::ExamplePackage(), name)), bytes) << name;
     }
 }
 

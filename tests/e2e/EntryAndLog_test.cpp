@@ -173,7 +173,7 @@ TEST_F(RunLog, ReadOnlyOldLogIsReplaced)
     e2e::RunResult run = Run("nodisplay");
     ASSERT_TRUE(run.started);
     std::string bytes = e2e::ReadFileBytes(e2e::RunLogPath());
-    EXPECT_EQ(bytes.find("old content"), std::string::npos);
+    EXPECT_EQ(std::string::npos, bytes.find("old content"));
     std::vector<std::string> lines = e2e::SplitLines(bytes);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(kLogBanner1, lines[0]);

@@ -125,7 +125,7 @@ TEST_F(WholeRun, InfWithoutVersionSectionEndsWith22AndTheCodeInTheBox)
     }
     std::vector<std::string> steps = e2e::RunLogSteps();
     ASSERT_FALSE(steps.empty());
-    EXPECT_EQ(steps.back(), SequenceEntry("Error while pre-installing driver !!"));
+    EXPECT_EQ(SequenceEntry("Error while pre-installing driver !!"), steps.back());
     EXPECT_TRUE(InOrder(steps, {SequenceEntry("Driver files copied OK."),
                                 SequenceEntry("Error while pre-installing driver !!")}));
     EXPECT_EQ(std::vector<std::string>{RemoveCommand()}, ToolCommandLines());
@@ -149,7 +149,7 @@ TEST_F(WholeRun, InfWithoutDeviceLineEndsWith15)
     EXPECT_TRUE(run.boxes.empty());
     std::vector<std::string> steps = e2e::RunLogSteps();
     ASSERT_FALSE(steps.empty());
-    EXPECT_EQ(steps.back(), SequenceEntry("Current directory: " + package_));
+    EXPECT_EQ(SequenceEntry("Current directory: " + package_), steps.back());
     EXPECT_TRUE(ToolCommandLines().empty());
     EXPECT_FALSE(e2e::FileExists(e2e::JoinPath(e2e::DriversFolder(), "mervousb.sys")));
     EXPECT_FALSE(e2e::FileExists(e2e::JoinPath(e2e::InfFolder(), "MERVOUSB.inf")));

@@ -18,8 +18,9 @@ TEST_F(SimulatedPlatformTest, LogEntriesReadWhatTheRunLogWrites)
     ASSERT_EQ(9u, lines.size());
     EXPECT_EQ("\t\t-----------------------------------------", lines[0]);
     // Module right-aligned in 22 columns, function in 25.
-    EXPECT_EQ(lines[4], " 5- 3-2007: 9H 4mn 3'' -  " + std::string(5, ' ') + "MERVODriverStager - " +
-                            std::string(18, ' ') + "WinMain() - Log created");
+    EXPECT_EQ(" 5- 3-2007: 9H 4mn 3'' -  " + std::string(5, ' ') + "MERVODriverStager - " +
+                  std::string(18, ' ') + "WinMain() - Log created",
+              lines[4]);
     EXPECT_EQ(kLogClosedLine, lines[8]);
 
     std::vector<LogEntry> entries = LogEntries();

@@ -66,7 +66,7 @@ TEST_F(SimulatedPlatformTest, LaunchesNeedAnExistingProgramUnlessScripted)
         ASSERT_FALSE(Sim().launches.empty());
         EXPECT_EQ(c.commandLine, Sim().launches.back().commandLine);
         EXPECT_EQ(PS_CREATE_NO_WINDOW, Sim().launches.back().creationFlags);
-        EXPECT_EQ(Sim().launches.back().startupInfo.cb, sizeof startup);
+        EXPECT_EQ(sizeof startup, Sim().launches.back().startupInfo.cb);
     }
     EXPECT_EQ(0, Sim().openHandles);
 
