@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "common/BoundedText.h"
+
 namespace simulated {
 
 namespace {
@@ -54,7 +56,7 @@ uint32_t Fail(uint32_t code)
 std::string Hex(uint32_t value)
 {
     char text[16];
-    snprintf(text, sizeof text, "0x%x", value);
+    FormatText(text, sizeof text, "0x%x", value);
     return text;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/BoundedText.h"
+
 namespace simulated {
 
 Machine& State()
@@ -99,8 +101,7 @@ void SimSetVersion(uint32_t platformId, uint32_t major, uint32_t minor, uint32_t
     version.dwMinorVersion = minor;
     version.dwBuildNumber = build;
     version.dwPlatformId = platformId;
-    snprintf(version.szCSDVersion, sizeof version.szCSDVersion, "%s",
-             servicePack == nullptr ? "" : servicePack);
+    CopyText(version.szCSDVersion, sizeof version.szCSDVersion, servicePack == nullptr ? "" : servicePack);
     unsigned servicePackNumber = 0;
     // A test's own version text; a number that does not convert leaves 0.
     if (servicePack != nullptr &&
