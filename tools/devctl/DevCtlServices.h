@@ -70,59 +70,73 @@ enum : uint32_t {
 // INVALID_HANDLE_VALUE, what SetupDiGetClassDevsA returns on failure.
 #define DC_INVALID_HANDLE_VALUE ((DcHandle)(intptr_t)-1)
 
+// Every operation of the table, in the table's order, as
+// X(result type, name, parameter list). The table's members and both
+// implementations' initializers are all made from this one list, so they
+// cannot drift apart or be swapped.
+// clang-format off
+#define DEVCTL_OPERATIONS(X)                                                                     \
+    /* Setup API: the device information set of every device instance                            \
+       (present or not) and the operations on its elements. */                                   \
+    X(DcHandle, SetupDiGetClassDevsA,                                                            \
+      (const void* classGuid, const char* enumerator, DcHandle parent, uint32_t flags))          \
+    X(int32_t, SetupDiEnumDeviceInfo, (DcHandle set, uint32_t index, DcDevInfoData* data))       \
+    X(int32_t, SetupDiGetDeviceInstanceIdA,                                                      \
+      (DcHandle set, DcDevInfoData* data, char* id, uint32_t size, uint32_t* requiredSize))      \
+    X(int32_t, SetupDiGetDeviceRegistryPropertyA,                                                \
+      (DcHandle set, DcDevInfoData* data, uint32_t property, uint32_t* valueType,                \
+       uint8_t* buffer, uint32_t size, uint32_t* requiredSize))                                  \
+    X(int32_t, SetupDiSetClassInstallParamsA,                                                    \
+      (DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params, uint32_t size))          \
+    X(int32_t, SetupDiCallClassInstaller,                                                        \
+      (uint32_t installFunction, DcHandle set, DcDevInfoData* data))                             \
+    X(int32_t, SetupDiRemoveDevice, (DcHandle set, DcDevInfoData* data))                         \
+    X(int32_t, SetupDiDestroyDeviceInfoList, (DcHandle set))                                     \
+    /* Takes an INF of the system's INF store (its file name, no folder) out                     \
+       of the store; `flags` 0 or DC_SUOI_FORCEDELETE. */                                        \
+    X(int32_t, SetupUninstallOEMInfA, (const char* infFileName, uint32_t flags))                 \
+    /* Configuration manager: results are CONFIGRET codes (0 is CR_SUCCESS). */                  \
+    X(uint32_t, CM_Locate_DevNodeA, (uint32_t* devInst, char* deviceId, uint32_t flags))         \
+    X(uint32_t, CM_Reenumerate_DevNode, (uint32_t devInst, uint32_t flags))                      \
+    X(uint32_t, GetLastError, (void))                                                            \
+    /* 1 and *isWow64 set when the question could be asked (the function is                      \
+       looked up at run time: Windows 2000 lacks it); 0 when it could not. */                    \
+    X(int32_t, IsWow64Process, (int32_t* isWow64))                                               \
+    /* Full path of the running executable; 0 means failure, the buffer size                     \
+       means the path was cut. */                                                                \
+    X(uint32_t, GetModuleFileNameA, (char* fileName, uint32_t size))                             \
+    X(uint32_t, GetFileAttributesA, (const char* path))                                          \
+    /* The system's Windows folder (the INF store is its "inf" folder); same                     \
+       results as GetModuleFileNameA, except that a too small buffer gives the                   \
+       size needed. */                                                                           \
+    X(uint32_t, GetSystemWindowsDirectoryA, (char* folder, uint32_t size))                       \
+    /* Listing a folder: `pattern` is a path whose last part may hold * and ?.                   \
+       FindFirstFileA gives DC_INVALID_HANDLE_VALUE when nothing is found                        \
+       (last error DC_ERROR_FILE_NOT_FOUND) or the folder cannot be listed. */                   \
+    X(DcHandle, FindFirstFileA, (const char* pattern, DcFindData* found))                        \
+    X(int32_t, FindNextFileA, (DcHandle search, DcFindData* found))                              \
+    X(int32_t, FindClose, (DcHandle search))                                                     \
+    X(int32_t, DeleteFileA, (const char* path))                                                  \
+    /* The process's whole command line, program name included, as it was given. */              \
+    X(const char*, GetCommandLineA, (void))                                                      \
+    /* Starts `applicationName` with `commandLine` (the console and standard                     \
+       handles are shared), waits until it ends and gives its exit code.                         \
+       0 done, 1 it could not be started, 2 its exit code could not be read. */                  \
+    X(int32_t, RunAndWait, (const char* applicationName, char* commandLine, uint32_t* exitCode)) \
+    /* The C runtime's fopen. */                                                                 \
+    X(FILE*, OpenStream, (const char* path, const char* mode))                                   \
+    /* One line of the tool's report on standard output (the newline is added). */               \
+    X(void, WriteLine, (const char* text))
+// clang-format on
+
+// The result and parameters are types, which cannot be parenthesized.
+#define DEVCTL_MEMBER(result, name, parameters) \
+    result(*name) parameters;  // NOLINT(bugprone-macro-parentheses)
+
 struct DevCtlServices {
-    // Setup API: the device information set of every device instance
-    // (present or not) and the operations on its elements.
-    DcHandle (*SetupDiGetClassDevsA)(const void* classGuid, const char* enumerator, DcHandle parent,
-                                     uint32_t flags);
-    int32_t (*SetupDiEnumDeviceInfo)(DcHandle set, uint32_t index, DcDevInfoData* data);
-    int32_t (*SetupDiGetDeviceInstanceIdA)(DcHandle set, DcDevInfoData* data, char* id, uint32_t size,
-                                           uint32_t* requiredSize);
-    int32_t (*SetupDiGetDeviceRegistryPropertyA)(DcHandle set, DcDevInfoData* data, uint32_t property,
-                                                 uint32_t* valueType, uint8_t* buffer, uint32_t size,
-                                                 uint32_t* requiredSize);
-    int32_t (*SetupDiSetClassInstallParamsA)(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params,
-                                             uint32_t size);
-    int32_t (*SetupDiCallClassInstaller)(uint32_t installFunction, DcHandle set, DcDevInfoData* data);
-    int32_t (*SetupDiRemoveDevice)(DcHandle set, DcDevInfoData* data);
-    int32_t (*SetupDiDestroyDeviceInfoList)(DcHandle set);
-    // Takes an INF of the system's INF store (its file name, no folder) out
-    // of the store; `flags` 0 or DC_SUOI_FORCEDELETE.
-    int32_t (*SetupUninstallOEMInfA)(const char* infFileName, uint32_t flags);
-
-    // Configuration manager: results are CONFIGRET codes (0 is CR_SUCCESS).
-    uint32_t (*CM_Locate_DevNodeA)(uint32_t* devInst, char* deviceId, uint32_t flags);
-    uint32_t (*CM_Reenumerate_DevNode)(uint32_t devInst, uint32_t flags);
-
-    uint32_t (*GetLastError)(void);
-    // 1 and *isWow64 set when the question could be asked (the function is
-    // looked up at run time: Windows 2000 lacks it); 0 when it could not.
-    int32_t (*IsWow64Process)(int32_t* isWow64);
-    // Full path of the running executable; 0 means failure, the buffer size
-    // means the path was cut.
-    uint32_t (*GetModuleFileNameA)(char* fileName, uint32_t size);
-    uint32_t (*GetFileAttributesA)(const char* path);
-    // The system's Windows folder (the INF store is its "inf" folder); same
-    // results as GetModuleFileNameA, except that a too small buffer gives the
-    // size needed.
-    uint32_t (*GetSystemWindowsDirectoryA)(char* folder, uint32_t size);
-    // Listing a folder: `pattern` is a path whose last part may hold * and ?.
-    // FindFirstFileA gives DC_INVALID_HANDLE_VALUE when nothing is found
-    // (last error DC_ERROR_FILE_NOT_FOUND) or the folder cannot be listed.
-    DcHandle (*FindFirstFileA)(const char* pattern, DcFindData* found);
-    int32_t (*FindNextFileA)(DcHandle search, DcFindData* found);
-    int32_t (*FindClose)(DcHandle search);
-    int32_t (*DeleteFileA)(const char* path);
-    // The process's whole command line, program name included, as it was given.
-    const char* (*GetCommandLineA)(void);
-    // Starts `applicationName` with `commandLine` (the console and standard
-    // handles are shared), waits until it ends and gives its exit code.
-    // 0 done, 1 it could not be started, 2 its exit code could not be read.
-    int32_t (*RunAndWait)(const char* applicationName, char* commandLine, uint32_t* exitCode);
-    // The C runtime's fopen.
-    FILE* (*OpenStream)(const char* path, const char* mode);
-    // One line of the tool's report on standard output (the newline is added).
-    void (*WriteLine)(const char* text);
+    DEVCTL_OPERATIONS(DEVCTL_MEMBER)
 };
+
+#undef DEVCTL_MEMBER
 
 extern DevCtlServices DevCtlPlatform;

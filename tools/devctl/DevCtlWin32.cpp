@@ -41,7 +41,8 @@ static_assert(DIGCF_ALLCLASSES == DC_DIGCF_ALLCLASSES && DIF_REMOVE == DC_DIF_RE
 
 namespace {
 
-DcHandle GetClassDevs(const void* classGuid, const char* enumerator, DcHandle parent, uint32_t flags)
+DcHandle WinSetupDiGetClassDevsA(const void* classGuid, const char* enumerator, DcHandle parent,
+                                 uint32_t flags)
 {
     return SetupDiGetClassDevsA(static_cast<const GUID*>(classGuid), enumerator, static_cast<HWND>(parent),
                                 flags);
@@ -52,13 +53,13 @@ SP_DEVINFO_DATA* Win(DcDevInfoData* data)
     return reinterpret_cast<SP_DEVINFO_DATA*>(data);
 }
 
-int32_t EnumDeviceInfo(DcHandle set, uint32_t index, DcDevInfoData* data)
+int32_t WinSetupDiEnumDeviceInfo(DcHandle set, uint32_t index, DcDevInfoData* data)
 {
     return SetupDiEnumDeviceInfo(set, index, Win(data));
 }
 
-int32_t GetDeviceInstanceId(DcHandle set, DcDevInfoData* data, char* id, uint32_t size,
-                            uint32_t* requiredSize)
+int32_t WinSetupDiGetDeviceInstanceIdA(DcHandle set, DcDevInfoData* data, char* id, uint32_t size,
+                                       uint32_t* requiredSize)
 {
     DWORD required = 0;
     BOOL done = SetupDiGetDeviceInstanceIdA(set, Win(data), id, size, &required);
@@ -68,8 +69,9 @@ int32_t GetDeviceInstanceId(DcHandle set, DcDevInfoData* data, char* id, uint32_
     return done;
 }
 
-int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t property, uint32_t* valueType,
-                                  uint8_t* buffer, uint32_t size, uint32_t* requiredSize)
+int32_t WinSetupDiGetDeviceRegistryPropertyA(DcHandle set, DcDevInfoData* data, uint32_t property,
+                                             uint32_t* valueType, uint8_t* buffer, uint32_t size,
+                                             uint32_t* requiredSize)
 {
     DWORD type = 0;
     DWORD required = 0;
@@ -83,23 +85,24 @@ int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t pr
     return done;
 }
 
-int32_t SetClassInstallParams(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params, uint32_t size)
+int32_t WinSetupDiSetClassInstallParamsA(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params,
+                                         uint32_t size)
 {
     return SetupDiSetClassInstallParamsA(set, Win(data), reinterpret_cast<SP_CLASSINSTALL_HEADER*>(params),
                                          size);
 }
 
-int32_t CallClassInstaller(uint32_t installFunction, DcHandle set, DcDevInfoData* data)
+int32_t WinSetupDiCallClassInstaller(uint32_t installFunction, DcHandle set, DcDevInfoData* data)
 {
     return SetupDiCallClassInstaller(installFunction, set, Win(data));
 }
 
-int32_t RemoveDevice(DcHandle set, DcDevInfoData* data)
+int32_t WinSetupDiRemoveDevice(DcHandle set, DcDevInfoData* data)
 {
     return SetupDiRemoveDevice(set, Win(data));
 }
 
-int32_t DestroyDeviceInfoList(DcHandle set)
+int32_t WinSetupDiDestroyDeviceInfoList(DcHandle set)
 {
     return SetupDiDestroyDeviceInfoList(set);
 }
@@ -107,7 +110,7 @@ int32_t DestroyDeviceInfoList(DcHandle set)
 // Looked up at run time: Windows 2000's Setup API has no
 // SetupUninstallOEMInfA, and importing it would keep the tool from starting
 // there at all.
-int32_t UninstallOEMInf(const char* infFileName, uint32_t flags)
+int32_t WinSetupUninstallOEMInfA(const char* infFileName, uint32_t flags)
 {
     typedef BOOL(WINAPI * UninstallFunction)(PCSTR, DWORD, PVOID);
     HMODULE setupApi = GetModuleHandleA("setupapi.dll");
@@ -122,7 +125,7 @@ int32_t UninstallOEMInf(const char* infFileName, uint32_t flags)
     return uninstall(infFileName, flags, nullptr);
 }
 
-uint32_t LocateDevNode(uint32_t* devInst, char* deviceId, uint32_t flags)
+uint32_t WinCM_Locate_DevNodeA(uint32_t* devInst, char* deviceId, uint32_t flags)
 {
     DEVINST node = 0;
     CONFIGRET result = CM_Locate_DevNodeA(&node, deviceId, flags);
@@ -130,18 +133,18 @@ uint32_t LocateDevNode(uint32_t* devInst, char* deviceId, uint32_t flags)
     return result;
 }
 
-uint32_t ReenumerateDevNode(uint32_t devInst, uint32_t flags)
+uint32_t WinCM_Reenumerate_DevNode(uint32_t devInst, uint32_t flags)
 {
     return CM_Reenumerate_DevNode(devInst, flags);
 }
 
-uint32_t LastError(void)
+uint32_t WinGetLastError(void)
 {
     return GetLastError();
 }
 
 // Looked up at run time: Windows 2000 has no IsWow64Process.
-int32_t AskWow64(int32_t* isWow64)
+int32_t WinIsWow64Process(int32_t* isWow64)
 {
     typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, PBOOL);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
@@ -158,17 +161,17 @@ int32_t AskWow64(int32_t* isWow64)
     return 1;
 }
 
-uint32_t ModuleFileName(char* fileName, uint32_t size)
+uint32_t WinGetModuleFileNameA(char* fileName, uint32_t size)
 {
     return GetModuleFileNameA(nullptr, fileName, size);
 }
 
-uint32_t FileAttributes(const char* path)
+uint32_t WinGetFileAttributesA(const char* path)
 {
     return GetFileAttributesA(path);
 }
 
-uint32_t SystemWindowsDirectory(char* folder, uint32_t size)
+uint32_t WinGetSystemWindowsDirectoryA(char* folder, uint32_t size)
 {
     return GetSystemWindowsDirectoryA(folder, size);
 }
@@ -178,34 +181,34 @@ WIN32_FIND_DATAA* Win(DcFindData* found)
     return reinterpret_cast<WIN32_FIND_DATAA*>(found);
 }
 
-DcHandle FindFirst(const char* pattern, DcFindData* found)
+DcHandle WinFindFirstFileA(const char* pattern, DcFindData* found)
 {
     return FindFirstFileA(pattern, Win(found));
 }
 
-int32_t FindNext(DcHandle search, DcFindData* found)
+int32_t WinFindNextFileA(DcHandle search, DcFindData* found)
 {
     return FindNextFileA(search, Win(found));
 }
 
-int32_t FindEnd(DcHandle search)
+int32_t WinFindClose(DcHandle search)
 {
     return FindClose(search);
 }
 
-int32_t DeleteOneFile(const char* path)
+int32_t WinDeleteFileA(const char* path)
 {
     return DeleteFileA(path);
 }
 
-const char* CommandLine(void)
+const char* WinGetCommandLineA(void)
 {
     return GetCommandLineA();
 }
 
 // The child shares this process's console (none is made for it) and its
 // standard handles, so its report reaches whoever reads this one's.
-int32_t RunAndWait(const char* applicationName, char* commandLine, uint32_t* exitCode)
+int32_t WinRunAndWait(const char* applicationName, char* commandLine, uint32_t* exitCode)
 {
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
@@ -228,12 +231,12 @@ int32_t RunAndWait(const char* applicationName, char* commandLine, uint32_t* exi
     return known ? 0 : 2;
 }
 
-FILE* OpenStream(const char* path, const char* mode)
+FILE* WinOpenStream(const char* path, const char* mode)
 {
     return fopen(path, mode);
 }
 
-void WriteLine(const char* text)
+void WinWriteLine(const char* text)
 {
     fputs(text, stdout);
     fputc('\n', stdout);
@@ -242,29 +245,11 @@ void WriteLine(const char* text)
 
 }  // namespace
 
-DevCtlServices DevCtlPlatform = {
-    GetClassDevs,
-    EnumDeviceInfo,
-    GetDeviceInstanceId,
-    GetDeviceRegistryProperty,
-    SetClassInstallParams,
-    CallClassInstaller,
-    RemoveDevice,
-    DestroyDeviceInfoList,
-    UninstallOEMInf,
-    LocateDevNode,
-    ReenumerateDevNode,
-    LastError,
-    AskWow64,
-    ModuleFileName,
-    FileAttributes,
-    SystemWindowsDirectory,
-    FindFirst,
-    FindNext,
-    FindEnd,
-    DeleteOneFile,
-    CommandLine,
-    RunAndWait,
-    OpenStream,
-    WriteLine,
-};
+// Entry N of the table is Win<name of member N>: the initializer is made
+// from the same list as the table's members, so no two members of the same
+// type can be swapped.
+#define DEVCTL_WIN32_ENTRY(result, name, parameters) Win##name,
+
+DevCtlServices DevCtlPlatform = {DEVCTL_OPERATIONS(DEVCTL_WIN32_ENTRY)};
+
+#undef DEVCTL_WIN32_ENTRY

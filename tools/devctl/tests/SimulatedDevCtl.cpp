@@ -41,7 +41,8 @@ int32_t Fail(uint32_t error)
     return 0;
 }
 
-DcHandle GetClassDevs(const void* classGuid, const char* enumerator, DcHandle parent, uint32_t flags)
+DcHandle SimSetupDiGetClassDevsA(const void* classGuid, const char* enumerator, DcHandle parent,
+                                 uint32_t flags)
 {
     if (tree.listFails || classGuid != nullptr || enumerator != nullptr || parent != nullptr ||
         flags != DC_DIGCF_ALLCLASSES) {
@@ -58,7 +59,7 @@ DcHandle GetClassDevs(const void* classGuid, const char* enumerator, DcHandle pa
     return set;
 }
 
-int32_t EnumDeviceInfo(DcHandle set, uint32_t index, DcDevInfoData* data)
+int32_t SimSetupDiEnumDeviceInfo(DcHandle set, uint32_t index, DcDevInfoData* data)
 {
     SimSet* simSet = AsSet(set);
     if (data->cbSize != sizeof(DcDevInfoData)) {
@@ -72,8 +73,8 @@ int32_t EnumDeviceInfo(DcHandle set, uint32_t index, DcDevInfoData* data)
     return 1;
 }
 
-int32_t GetDeviceInstanceId(DcHandle set, DcDevInfoData* data, char* id, uint32_t size,
-                            uint32_t* requiredSize)
+int32_t SimSetupDiGetDeviceInstanceIdA(DcHandle set, DcDevInfoData* data, char* id, uint32_t size,
+                                       uint32_t* requiredSize)
 {
     SimDevice* device = Element(set, data);
     if (device == nullptr) {
@@ -90,8 +91,9 @@ int32_t GetDeviceInstanceId(DcHandle set, DcDevInfoData* data, char* id, uint32_
     return 1;
 }
 
-int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t property, uint32_t* valueType,
-                                  uint8_t* buffer, uint32_t size, uint32_t* requiredSize)
+int32_t SimSetupDiGetDeviceRegistryPropertyA(DcHandle set, DcDevInfoData* data, uint32_t property,
+                                             uint32_t* valueType, uint8_t* buffer, uint32_t size,
+                                             uint32_t* requiredSize)
 {
     SimDevice* device = Element(set, data);
     if (device == nullptr) {
@@ -127,7 +129,8 @@ int32_t GetDeviceRegistryProperty(DcHandle set, DcDevInfoData* data, uint32_t pr
     return 1;
 }
 
-int32_t SetClassInstallParams(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params, uint32_t size)
+int32_t SimSetupDiSetClassInstallParamsA(DcHandle set, DcDevInfoData* data, DcRemoveDeviceParams* params,
+                                         uint32_t size)
 {
     SimDevice* device = Element(set, data);
     tree.removalSteps.push_back("SetClassInstallParams " + (device ? device->instanceId : std::string("?")));
@@ -153,7 +156,7 @@ void Remove(DcHandle set, SimDevice* device)
     }
 }
 
-int32_t CallClassInstaller(uint32_t installFunction, DcHandle set, DcDevInfoData* data)
+int32_t SimSetupDiCallClassInstaller(uint32_t installFunction, DcHandle set, DcDevInfoData* data)
 {
     SimDevice* device = Element(set, data);
     tree.removalSteps.push_back("CallClassInstaller " + (device ? device->instanceId : std::string("?")));
@@ -165,7 +168,7 @@ int32_t CallClassInstaller(uint32_t installFunction, DcHandle set, DcDevInfoData
     return 1;
 }
 
-int32_t RemoveDevice(DcHandle set, DcDevInfoData* data)
+int32_t SimSetupDiRemoveDevice(DcHandle set, DcDevInfoData* data)
 {
     SimDevice* device = Element(set, data);
     tree.removalSteps.push_back("RemoveDevice " + (device ? device->instanceId : std::string("?")));
@@ -176,7 +179,7 @@ int32_t RemoveDevice(DcHandle set, DcDevInfoData* data)
     return 1;
 }
 
-int32_t DestroyDeviceInfoList(DcHandle set)
+int32_t SimSetupDiDestroyDeviceInfoList(DcHandle set)
 {
     delete AsSet(set);
     --tree.openSets;
@@ -189,7 +192,7 @@ bool HostFileExists(const std::string& path)
     return stat(SimHostPath(path).c_str(), &status) == 0;
 }
 
-int32_t UninstallOEMInf(const char* infFileName, uint32_t flags)
+int32_t SimSetupUninstallOEMInfA(const char* infFileName, uint32_t flags)
 {
     std::string name = infFileName;
     tree.uninstallCalls.push_back(name + " " + std::to_string(flags));
@@ -218,7 +221,7 @@ int32_t UninstallOEMInf(const char* infFileName, uint32_t flags)
     return 1;
 }
 
-uint32_t LocateDevNode(uint32_t* devInst, char* deviceId, uint32_t flags)
+uint32_t SimCM_Locate_DevNodeA(uint32_t* devInst, char* deviceId, uint32_t flags)
 {
     tree.cmCalls.push_back(std::string("Locate ") + (deviceId ? deviceId : "(root)") + " " +
                            std::to_string(flags));
@@ -226,18 +229,18 @@ uint32_t LocateDevNode(uint32_t* devInst, char* deviceId, uint32_t flags)
     return tree.locateResult;
 }
 
-uint32_t ReenumerateDevNode(uint32_t devInst, uint32_t flags)
+uint32_t SimCM_Reenumerate_DevNode(uint32_t devInst, uint32_t flags)
 {
     tree.cmCalls.push_back("Reenumerate " + std::to_string(devInst) + " " + std::to_string(flags));
     return tree.reenumerateResult;
 }
 
-uint32_t LastError(void)
+uint32_t SimGetLastError(void)
 {
     return tree.lastError;
 }
 
-int32_t AskWow64(int32_t* isWow64)
+int32_t SimIsWow64Process(int32_t* isWow64)
 {
     if (!tree.wow64Known) {
         return 0;
@@ -246,7 +249,7 @@ int32_t AskWow64(int32_t* isWow64)
     return 1;
 }
 
-uint32_t ModuleFileName(char* fileName, uint32_t size)
+uint32_t SimGetModuleFileNameA(char* fileName, uint32_t size)
 {
     if (tree.modulePathFails || size == 0) {
         return 0;
@@ -261,7 +264,7 @@ uint32_t ModuleFileName(char* fileName, uint32_t size)
     return static_cast<uint32_t>(length);
 }
 
-uint32_t FileAttributes(const char* path)
+uint32_t SimGetFileAttributesA(const char* path)
 {
     for (const std::string& file : tree.files) {
         if (strcasecmp(file.c_str(), path) == 0) {
@@ -276,7 +279,7 @@ uint32_t FileAttributes(const char* path)
     return DC_INVALID_FILE_ATTRIBUTES;
 }
 
-uint32_t SystemWindowsDirectory(char* folder, uint32_t size)
+uint32_t SimGetSystemWindowsDirectoryA(char* folder, uint32_t size)
 {
     if (tree.windowsFolder.empty()) {
         return 0;
@@ -296,7 +299,7 @@ struct SimSearch {
     size_t next = 0;
 };
 
-int32_t FindNext(DcHandle search, DcFindData* found)
+int32_t SimFindNextFileA(DcHandle search, DcFindData* found)
 {
     SimSearch* simSearch = static_cast<SimSearch*>(search);
     if (simSearch->next >= simSearch->names.size()) {
@@ -326,7 +329,7 @@ bool ListingMatches(const std::string& part, const char* name)
     return part.size() == 5 && part.compare(0, 2, "*.") == 0 && extension != nullptr &&
            strncasecmp(extension, part.c_str() + 1, 4) == 0;
 }
-DcHandle FindFirst(const char* pattern, DcFindData* found)
+DcHandle SimFindFirstFileA(const char* pattern, DcFindData* found)
 {
     std::string path = SimHostPath(pattern);
     size_t slash = path.rfind('/');
@@ -349,7 +352,7 @@ DcHandle FindFirst(const char* pattern, DcFindData* found)
         }
     }
     closedir(folder);
-    if (FindNext(search, found) == 0) {
+    if (SimFindNextFileA(search, found) == 0) {
         delete search;
         tree.lastError = DC_ERROR_FILE_NOT_FOUND;
         return DC_INVALID_HANDLE_VALUE;
@@ -358,14 +361,14 @@ DcHandle FindFirst(const char* pattern, DcFindData* found)
     return search;
 }
 
-int32_t FindEnd(DcHandle search)
+int32_t SimFindClose(DcHandle search)
 {
     delete static_cast<SimSearch*>(search);
     --tree.openSets;
     return 1;
 }
 
-int32_t DeleteOneFile(const char* path)
+int32_t SimDeleteFileA(const char* path)
 {
     if (tree.deleteFails) {
         return Fail(5);
@@ -373,12 +376,12 @@ int32_t DeleteOneFile(const char* path)
     return unlink(SimHostPath(path).c_str()) == 0 ? 1 : Fail(DC_ERROR_FILE_NOT_FOUND);
 }
 
-const char* CommandLine(void)
+const char* SimGetCommandLineA(void)
 {
     return tree.commandLine.c_str();
 }
 
-int32_t RunAndWait(const char* applicationName, char* commandLine, uint32_t* exitCode)
+int32_t SimRunAndWait(const char* applicationName, char* commandLine, uint32_t* exitCode)
 {
     tree.runs.push_back(std::string(applicationName ? applicationName : "(null)") + "|" + commandLine);
     if (tree.runResult != 0) {
@@ -389,15 +392,21 @@ int32_t RunAndWait(const char* applicationName, char* commandLine, uint32_t* exi
     return 0;
 }
 
-FILE* OpenStream(const char* path, const char* mode)
+FILE* SimOpenStream(const char* path, const char* mode)
 {
     return fopen(SimHostPath(path).c_str(), mode);
 }
 
-void WriteLine(const char* text)
+void SimWriteLine(const char* text)
 {
     tree.output.push_back(text);
 }
+
+// Entry N is Sim<name of member N>: made from the same list as the table's
+// members, so no two members of the same type can be swapped.
+#define DEVCTL_SIM_ENTRY(result, name, parameters) Sim##name,
+const DevCtlServices kSimulatedServices = {DEVCTL_OPERATIONS(DEVCTL_SIM_ENTRY)};
+#undef DEVCTL_SIM_ENTRY
 
 }  // namespace
 
@@ -411,32 +420,7 @@ SimDeviceTree& SimTree()
 void SimTreeReset()
 {
     tree = SimDeviceTree();
-    DevCtlPlatform = DevCtlServices{
-        GetClassDevs,
-        EnumDeviceInfo,
-        GetDeviceInstanceId,
-        GetDeviceRegistryProperty,
-        SetClassInstallParams,
-        CallClassInstaller,
-        RemoveDevice,
-        DestroyDeviceInfoList,
-        UninstallOEMInf,
-        LocateDevNode,
-        ReenumerateDevNode,
-        LastError,
-        AskWow64,
-        ModuleFileName,
-        FileAttributes,
-        SystemWindowsDirectory,
-        FindFirst,
-        FindNext,
-        FindEnd,
-        DeleteOneFile,
-        CommandLine,
-        RunAndWait,
-        OpenStream,
-        WriteLine,
-    };
+    DevCtlPlatform = kSimulatedServices;
 }
 
 SimDevice& SimAddDevice(const std::string& instanceId, std::vector<std::string> hardwareIds,
