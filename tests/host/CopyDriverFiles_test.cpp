@@ -47,11 +47,6 @@ protected:
         const std::vector<std::string>& trace = Sim().trace;
         return std::find(trace.begin(), trace.end(), call) != trace.end();
     }
-    size_t TraceCount(const std::string& prefix) const
-    {
-        return std::count_if(Sim().trace.begin(), Sim().trace.end(),
-                             [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
-    }
 };
 
 std::vector<std::string> Copied(const std::string& name)

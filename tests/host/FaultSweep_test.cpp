@@ -119,14 +119,9 @@ protected:
 
     Outcome Run(const SweepConfig& config)
     {
-        std::string text = config.argumentText;
-        std::vector<char> argument(text.begin(), text.end());
-        argument.push_back('\0');
         Outcome outcome;
-        outcome.code = WinMain(nullptr, nullptr, argument.data(), 1);
-        for (const SimMessageBox& box : Sim().boxes) {
-            outcome.boxes.push_back(box.caption + ": " + box.text);
-        }
+        outcome.code = RunStager(config.argumentText);
+        outcome.boxes = BoxTexts();
         outcome.trace = Sim().trace;
         for (const std::string& entry : outcome.trace) {
             if (!EndsWith(entry, " FAILED"))
@@ -205,8 +200,7 @@ protected:
 
     static bool Traced(const Outcome& outcome, const std::string& prefix)
     {
-        return std::any_of(outcome.trace.begin(), outcome.trace.end(),
-                           [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
+        return CountStartingWith(outcome.trace, prefix) > 0;
     }
 
     void Report(const char* mode, const SweepConfig& config, long cleanCalls)
@@ -439,10 +433,8 @@ TEST_F(FaultSweepTest, EveryOperationFailingAlways)
                 EXPECT_TRUE(outcome.boxes.empty());
             }
             if (c.operation == SIM_CopyFileA && config.machine == XP) {
-                EXPECT_EQ(
-                    2, std::count_if(outcome.lines.begin(), outcome.lines.end(), [](const std::string& l) {
-                        return l.rfind("INFManager | CopyDriverFiles | Error while copying file", 0) == 0;
-                    }));
+                EXPECT_EQ(2u, CountStartingWith(outcome.lines,
+                                                "INFManager | CopyDriverFiles | Error while copying file"));
             }
             if (c.operation == SIM_CreateProcessA && config.machine == XP) {
                 std::vector<std::string> boxes{kRemoveBox, kRescanBox};

@@ -120,8 +120,7 @@ TEST_F(GetOSVersionTest, HotfixProbeAsksForTheKeyOnlyOnServicePack6)
     OsCode code = GetOSVersion();
     EXPECT_EQ(OS_WINNT, code);
     EXPECT_EQ(1, std::count(Sim().trace.begin(), Sim().trace.end(), std::string("RegOpenKeyExA ") + kHotfix));
-    EXPECT_EQ(1, std::count_if(Sim().trace.begin(), Sim().trace.end(),
-                               [](const std::string& t) { return t.rfind("RegCloseKey", 0) == 0; }));
+    EXPECT_EQ(1u, TraceCount("RegCloseKey"));
 
     SimReset(root);
     SimSetVersion(2, 4, 0, 1381, "Service Pack 6a");

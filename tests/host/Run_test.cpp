@@ -40,9 +40,7 @@ class RunTest : public SimTest {
 protected:
     int Run(const std::string& argumentText)
     {
-        std::vector<char> text(argumentText.begin(), argumentText.end());
-        text.push_back('\0');
-        int code = WinMain(nullptr, nullptr, text.data(), 1);
+        int code = RunStager(argumentText);
         EXPECT_EQ(0, RunLog.isOpen);
         EXPECT_EQ(0, Sim().openStreams);
         EXPECT_EQ(0, Sim().openHandles);
@@ -50,17 +48,11 @@ protected:
         return code;
     }
     std::vector<std::string> Lines() { return LogLines(kLog); }
-    std::vector<std::string> Captions() const
+    // The package in `folder`, and the stager started from there.
+    void StagerIn(const std::string& folder)
     {
-        std::vector<std::string> captions;
-        for (const SimMessageBox& box : Sim().boxes)
-            captions.push_back(box.caption + ": " + box.text);
-        return captions;
-    }
-    bool Traced(const std::string& prefix) const
-    {
-        return std::any_of(Sim().trace.begin(), Sim().trace.end(),
-                           [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
+        WritePackage(kTypicalInf, folder);
+        Sim().modulePath = folder + "\\MERVODriverStager.exe";
     }
 };
 
@@ -145,7 +137,7 @@ TEST_F(RunTest, DisplayAndLogOptions)
         EXPECT_EQ(0, Run(c.text));
         EXPECT_EQ(c.successBox ? std::vector<std::string>{std::string("MERVODriverStager: ") + kSuccessText}
                                : std::vector<std::string>{},
-                  Captions());
+                  BoxTexts());
         EXPECT_EQ(c.logFile, SimFileExists(kLog));
         EXPECT_EQ(2u, Sim().launches.size());
     }
@@ -173,7 +165,7 @@ TEST_F(RunTest, UsageBoxEndsTheRunBeforeAnythingElse)
         EXPECT_EQ("MERVODriverStager Usage", Sim().boxes[0].caption);
         EXPECT_EQ(0u, Sim().boxes[0].type);
         EXPECT_EQ("previous run", Read(kLog));
-        EXPECT_FALSE(Traced("GetTempPathA"));
+        EXPECT_EQ(0u, TraceCount("GetTempPathA"));
         EXPECT_TRUE(Sim().launches.empty());
     }
 }
@@ -187,7 +179,7 @@ TEST_F(RunTest, TemporaryFolderFailureGives1AlsoWithNolog)
         Sim().failAlways[SIM_GetTempPathA] = true;
         EXPECT_EQ(1, Run(text));
         EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: Unable to get temp directory path !!"}),
-                  Captions());
+                  BoxTexts());
         EXPECT_TRUE(Sim().launches.empty());
     }
 }
@@ -258,16 +250,15 @@ TEST_F(RunTest, NoDeviceOrUnreadableInfGives15WithNothingDone)
         EXPECT_TRUE(Sim().launches.empty());
         EXPECT_TRUE(Sim().stagedInfs.empty());
         EXPECT_TRUE(Sim().boxes.empty());
-        EXPECT_FALSE(Traced("CopyFileA"));
-        EXPECT_FALSE(Traced("DeleteFileA"));
+        EXPECT_EQ(0u, TraceCount("CopyFileA"));
+        EXPECT_EQ(0u, TraceCount("DeleteFileA"));
     }
 }
 
 TEST_F(RunTest, QuotedInfNameWithBlanksIsFound)
 {
-    WritePackage(kTypicalInf, "C:\\Program Files\\MERVO Kit");
+    StagerIn("C:\\Program Files\\MERVO Kit");
     Write("C:\\Program Files\\MERVO Kit\\My Driver.inf", kTypicalInf);
-    Sim().modulePath = "C:\\Program Files\\MERVO Kit\\MERVODriverStager.exe";
     EXPECT_EQ(0, Run("\"My Driver.inf\" nodisplay"));
     ASSERT_EQ(2u, Sim().launches.size());
     EXPECT_EQ(
@@ -378,9 +369,9 @@ TEST_F(RunTest, SystemFolderUnknownOrTooLongEndsWith23)
         if (c.length != 0)
             Sim().systemDirectory = "C:\\" + std::string(c.length - 3, 's');
         EXPECT_EQ(23, Run("nodisplay"));
-        EXPECT_EQ((std::vector<std::string>{std::string("Error: ") + c.boxText}), Captions());
+        EXPECT_EQ((std::vector<std::string>{std::string("Error: ") + c.boxText}), BoxTexts());
         EXPECT_TRUE(Sim().stagedInfs.empty());
-        EXPECT_FALSE(Traced("CopyFileA"));
+        EXPECT_EQ(0u, TraceCount("CopyFileA"));
     }
 }
 
@@ -391,7 +382,7 @@ TEST_F(RunTest, RefusedStagingGives22WithTheErrorCodeAndNoRescan)
     EXPECT_EQ("MERVODriverStager | Default_Pre_Installer | Error while pre-installing driver !!",
               Lines().back());
     // The Setup API's code has no system text; the box names it instead.
-    EXPECT_EQ((std::vector<std::string>{"Error: System error 0xE0000100."}), Captions());
+    EXPECT_EQ((std::vector<std::string>{"Error: System error 0xE0000100."}), BoxTexts());
     EXPECT_EQ(0x40u, Sim().boxes[0].type);
     EXPECT_EQ(1u, Sim().launches.size());
     EXPECT_EQ("USB driver bytes", Read("C:\\WINDOWS\\system32\\drivers\\mervousb.sys"));
@@ -405,7 +396,7 @@ TEST_F(RunTest, MissingToolStillEndsWith0)
     EXPECT_EQ((std::vector<std::string>{"Device Install Error: Unable to remove driver instances.",
                                         "Device Install Error: Unable to launch rescan.",
                                         std::string("MERVODriverStager: ") + kSuccessText}),
-              Captions());
+              BoxTexts());
     std::vector<std::string> lines = Lines();
     EXPECT_NE(
         lines.end(),
@@ -429,7 +420,7 @@ TEST_F(RunTest, UnsupportedSystemIsRefusedWith2)
         Lines());
     EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: MERVODriverStager can not be run with "
                                         "Windows Millenium Edition operating system."}),
-              Captions());
+              BoxTexts());
     EXPECT_EQ(kLogClosedLine, LogFileLines(kLog).back());
     EXPECT_TRUE(Sim().launches.empty());
 }
@@ -454,18 +445,14 @@ TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
         SimReset(root);
         const std::string folder = c.folderLength == 6 ? "C:\\pkg" : LongFolder(c.folderLength, 'f');
         ASSERT_EQ(c.folderLength, folder.size());
-        WritePackage(kTypicalInf, folder);
-        Sim().modulePath = folder + "\\MERVODriverStager.exe";
+        StagerIn(folder);
         const std::string name = std::string(c.nameLength - 4, 'n') + ".inf";
         EXPECT_EQ(15, Run(name + " nodisplay"));
-        const bool opened = std::any_of(Sim().trace.begin(), Sim().trace.end(), [&](const std::string& t) {
-            return t.rfind("OpenStream " + folder + "\\n", 0) == 0;
-        });
-        EXPECT_EQ(c.error == nullptr, opened);
+        EXPECT_EQ(c.error == nullptr, TraceCount("OpenStream " + folder + "\\n") > 0);
         if (c.error != nullptr) {
             EXPECT_EQ(std::string("MERVODriverStager | Default_Pre_Installer | ") + c.error, Lines().back());
             EXPECT_EQ((std::vector<std::string>{std::string("MERVODriverStager Error: ") + c.error}),
-                      Captions());
+                      BoxTexts());
         }
         EXPECT_TRUE(Sim().launches.empty());
     }
@@ -474,8 +461,7 @@ TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
 TEST_F(RunTest, CurrentDirectoryTextIsCutAt511)
 {
     const std::string folder = LongFolder(497, 'c');
-    WritePackage(kTypicalInf, folder);
-    Sim().modulePath = folder + "\\MERVODriverStager.exe";
+    StagerIn(folder);
     Run("nodisplay MERVOUSB.inf");
     const std::string text = LogEntries(kLog)[3].text;
     EXPECT_EQ(511u, text.size());
@@ -507,8 +493,8 @@ TEST_F(RunTest, Wow64WithoutThe64BitBuildEndsWith23)
                                         "MERVODriverStager | WinMain | Error: 64-bit stager missing !!"}),
               Lines());
     EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: Error: 64-bit stager missing !!"}),
-              Captions());
-    EXPECT_FALSE(Traced("CopyFileA"));
+              BoxTexts());
+    EXPECT_EQ(0u, TraceCount("CopyFileA"));
     EXPECT_TRUE(Sim().launches.empty());
 }
 
@@ -571,9 +557,9 @@ TEST_F(RunTest, Wow64HandOffFailuresAreReportedAsWhatHappened)
         ASSERT_FALSE(lines.empty());
         const std::string line = c.logLine;
         EXPECT_EQ(line.rfind("MERVODriverStager |", 0) == 0 ? line : kFunction + line, lines.back());
-        EXPECT_EQ(c.boxes, Captions());
+        EXPECT_EQ(c.boxes, BoxTexts());
         EXPECT_EQ(c.launches, Sim().launches.size());
-        EXPECT_FALSE(Traced("CopyFileA"));
+        EXPECT_EQ(0u, TraceCount("CopyFileA"));
     }
     for (uint32_t code : {0u, 1u, 2u, 15u, 21u, 22u, 23u}) {
         SCOPED_TRACE(code);
@@ -647,9 +633,8 @@ TEST_F(RunTest, Wow64HandOffBoundsAreExact)
         SimReset(root);
         const std::string folder = c.folderLength == 6 ? "C:\\pkg" : LongFolder(c.folderLength, 'w');
         ASSERT_EQ(c.folderLength, folder.size());
-        WritePackage(kTypicalInf, folder);
+        StagerIn(folder);
         Write(folder + "\\MERVODriverStager64.exe", "64-bit build");
-        Sim().modulePath = folder + "\\MERVODriverStager.exe";
         Sim().wow64 = true;
         const std::string text = "nodisplay" + std::string(c.textLength - 9, ' ');
         EXPECT_EQ(c.error == nullptr ? 0 : 23, Run(text));

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/MERVODriverStager.h"
 #include "log/LogFile.h"
 
 namespace {
@@ -50,6 +51,17 @@ std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
     return all;
 }
 
+size_t CountStartingWith(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    size_t count = 0;
+    for (const std::string& line : lines) {
+        if (line.compare(0, prefix.size(), prefix) == 0) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 const char kTypicalInf[] =
     "[Version]\n"
     "Signature=\"$Windows NT$\"\n"
@@ -75,6 +87,27 @@ void SimTest::WritePackage(const std::string& inf, const std::string& folder)
     Write(folder + "\\mervousb.sys", "USB driver bytes");
     Write(folder + "\\mervoser.sys", "serial driver bytes");
     Write(folder + "\\MERVODevCtl.exe", "tool");
+}
+
+int SimTest::RunStager(const std::string& argumentText)
+{
+    std::vector<char> text(argumentText.begin(), argumentText.end());
+    text.push_back('\0');
+    return WinMain(nullptr, nullptr, text.data(), 1);
+}
+
+std::vector<std::string> SimTest::BoxTexts() const
+{
+    std::vector<std::string> texts;
+    for (const SimMessageBox& box : Sim().boxes) {
+        texts.push_back(box.caption + ": " + box.text);
+    }
+    return texts;
+}
+
+size_t SimTest::TraceCount(const std::string& prefix) const
+{
+    return CountStartingWith(Sim().trace, prefix);
 }
 
 void SimTest::SetUp()

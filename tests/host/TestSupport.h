@@ -20,6 +20,9 @@ extern const char kLogClosedLine[];
 // pieces).
 std::vector<std::string> Join(std::vector<std::vector<std::string>> parts);
 
+// How many of `lines` begin with `prefix`.
+size_t CountStartingWith(const std::vector<std::string>& lines, const std::string& prefix);
+
 class SimTest : public ::testing::Test {
 protected:
     // Makes a fresh host folder for C:, resets the machine onto it and closes
@@ -37,6 +40,16 @@ protected:
     // files of kTypicalInf ("USB driver bytes", "serial driver bytes") and the
     // companion tool.
     void WritePackage(const std::string& inf = kTypicalInf, const std::string& folder = "C:\\pkg");
+
+    // Runs the stager's entry point on a writable copy of `argumentText` and
+    // gives its exit code.
+    int RunStager(const std::string& argumentText);
+
+    // The message boxes shown so far, each as "caption: text".
+    std::vector<std::string> BoxTexts() const;
+
+    // How many calls of the machine's trace begin with `prefix`.
+    size_t TraceCount(const std::string& prefix) const;
 
     struct LogEntry {
         std::string stamp;     // the first 26 characters of the line

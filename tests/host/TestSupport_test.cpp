@@ -1,4 +1,4 @@
-// Tests of the host fixture's log readers.
+// Tests of the host fixture's log readers and trace counter.
 #include <gtest/gtest-spi.h>
 
 #include "log/LogFile.h"
@@ -41,6 +41,27 @@ TEST_F(SimulatedPlatformTest, LogFileLinesFlagsALineFeedWithoutCarriageReturn)
     EXPECT_NONFATAL_FAILURE(LogFileLines(), "line end without CR");
     Write("C:\\Temp\\MERVOStageLog.txt", "one\r\n");
     EXPECT_EQ(std::vector<std::string>{"one"}, LogFileLines());
+}
+
+TEST(TestSupport, CountStartingWithCountsOnlyLinesThatBeginWithThePrefix)
+{
+    const std::vector<std::string> lines = {"CopyFileA a b", "CopyFile", "DeleteFileA CopyFileA",
+                                            "CopyFileA"};
+    struct CountCase {
+        const char* prefix;
+        size_t expected;
+    };
+    const CountCase cases[] = {
+        {"CopyFileA", 2},       // a line equal to the prefix counts; one shorter or with it inside does not
+        {"CopyFileA a b", 1},   // the prefix as long as the line
+        {"CopyFileA a b ", 0},  // one character longer than the line it begins
+        {"copyfilea", 0},       // case matters
+        {"", 4},
+    };
+    for (const CountCase& c : cases) {
+        SCOPED_TRACE(c.prefix);
+        EXPECT_EQ(c.expected, CountStartingWith(lines, c.prefix));
+    }
 }
 
 }  // namespace
