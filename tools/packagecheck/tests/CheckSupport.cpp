@@ -14,6 +14,22 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Everything left to read of `stream`.
+std::string ReadRest(FILE* stream)
+{
+    std::string bytes;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, stream)) > 0) {
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+}  // namespace
+
 TempPackage::TempPackage()
 {
     std::string pattern = (fs::temp_directory_path() / "mervo-package-XXXXXX").string();
@@ -71,11 +87,7 @@ CheckRun RunCommand(const std::string& command)
     if (pipe == nullptr) {
         return run;
     }
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.output.append(buffer, got);
-    }
+    run.output = ReadRest(pipe);
     int status = pclose(pipe);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
@@ -163,15 +175,15 @@ CheckRun RunCheck(const std::vector<std::string>& arguments)
     for (std::string& word : words) {
         argv.push_back(&word[0]);
     }
+    CheckRun run{-1, ""};
     FILE* out = tmpfile();
-    CheckRun run;
+    if (out == nullptr) {
+        ADD_FAILURE() << "no temporary file for the report";
+        return run;
+    }
     run.exitCode = RunPackageCheck(static_cast<int>(argv.size()), argv.data(), out);
     rewind(out);
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, out)) > 0) {
-        run.output.append(buffer, got);
-    }
+    run.output = ReadRest(out);
     fclose(out);
     return run;
 }
