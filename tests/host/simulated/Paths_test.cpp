@@ -30,10 +30,11 @@ TEST_F(SimulatedPlatformTest, PathsOfTheSimulatedMachine)
         {"C:\\pkg\\Aux", kNone, PS_ERROR_FILE_NOT_FOUND},
     };
     for (const PathCase& c : cases) {
+        SCOPED_TRACE(c.path);
         Platform.SetLastError(0);
-        EXPECT_EQ(c.attributes, Platform.GetFileAttributesA(c.path)) << c.path;
+        EXPECT_EQ(c.attributes, Platform.GetFileAttributesA(c.path));
         if (c.attributes == kNone) {
-            EXPECT_EQ(c.error, Platform.GetLastError()) << c.path;
+            EXPECT_EQ(c.error, Platform.GetLastError());
         }
     }
     // The machine's own set-up takes paths longer than the calls do.

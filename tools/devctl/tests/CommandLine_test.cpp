@@ -65,15 +65,15 @@ int RunWords(const std::vector<std::string>& arguments)
 TEST(CommandLine, WrongCommandLinesShowUsageAndEndNonzero)
 {
     for (const CommandCase& c : CommandCases()) {
+        SCOPED_TRACE(c.name);
         SimTreeReset();
         SimAddDevice("ROOT\\PORTS\\0000", {"USB\\VID_0123&PID_4567"});
-        EXPECT_EQ(c.exitCode, RunWords(c.arguments)) << c.name;
-        ASSERT_FALSE(SimTree().output.empty()) << c.name;
-        EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << c.name << ": " << SimTree().output[0];
+        EXPECT_EQ(c.exitCode, RunWords(c.arguments));
+        ASSERT_FALSE(SimTree().output.empty());
+        EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << SimTree().output[0];
         bool usageShown = SimOutputText().find("Usage: MERVODevCtl") != std::string::npos;
-        EXPECT_EQ(c.exitCode == DEVCTL_EXIT_USAGE || std::string(c.name).find("help") == 0, usageShown)
-            << c.name;
-        EXPECT_EQ(1u, SimRemainingDevices().size()) << c.name;
+        EXPECT_EQ(c.exitCode == DEVCTL_EXIT_USAGE || std::string(c.name).find("help") == 0, usageShown);
+        EXPECT_EQ(1u, SimRemainingDevices().size());
     }
 }
 

@@ -42,6 +42,7 @@ const DecisionCase DECISION_CASES[] = {
 TEST(HandOff, OnlyA32BitProcessOn64BitWindowsHandsOff)
 {
     for (const DecisionCase& c : DECISION_CASES) {
+        SCOPED_TRACE(c.name);
         SimTreeReset();
         SimTree().wow64Known = c.wow64Known;
         SimTree().wow64 = c.wow64;
@@ -49,9 +50,9 @@ TEST(HandOff, OnlyA32BitProcessOn64BitWindowsHandsOff)
         SimTree().modulePathFails = c.modulePathFails;
         SimTree().files = c.files;
         char path64[DEVCTL_PATH_SIZE] = "unchanged";
-        EXPECT_EQ(c.decision, DecideHandOff(path64, sizeof path64)) << c.name;
+        EXPECT_EQ(c.decision, DecideHandOff(path64, sizeof path64));
         if (c.decision != HANDOFF_RUN_HERE) {
-            EXPECT_STREQ(c.path64, path64) << c.name;
+            EXPECT_STREQ(c.path64, path64);
         }
     }
 }
@@ -85,7 +86,8 @@ const ArgumentCase ARGUMENT_CASES[] = {
 TEST(HandOff, ArgumentTextFollowsTheProgramName)
 {
     for (const ArgumentCase& c : ARGUMENT_CASES) {
-        EXPECT_STREQ(c.arguments, ArgumentText(c.commandLine)) << c.commandLine;
+        SCOPED_TRACE(c.commandLine);
+        EXPECT_STREQ(c.arguments, ArgumentText(c.commandLine));
     }
 }
 
@@ -138,6 +140,7 @@ TEST(HandOff, FailuresOfTheHandOffHaveTheirOwnCodes)
     };
     // clang-format on
     for (const HandOffRunCase& c : cases) {
+        SCOPED_TRACE(c.name);
         SimTreeReset();
         SimTree().wow64 = true;
         SimTree().files = c.files;
@@ -145,13 +148,13 @@ TEST(HandOff, FailuresOfTheHandOffHaveTheirOwnCodes)
         SimTree().runExitCode = 0;
         SimTree().commandLine = c.commandLine;
         const char* argv[] = {"x.exe", "rescan"};
-        EXPECT_EQ(c.exitCode, RunDevCtl(2, argv)) << c.name;
+        EXPECT_EQ(c.exitCode, RunDevCtl(2, argv));
         if (c.line == nullptr) {
-            EXPECT_TRUE(SimTree().output.empty()) << c.name;
+            EXPECT_TRUE(SimTree().output.empty());
         } else {
-            EXPECT_EQ(std::vector<std::string>{c.line}, SimTree().output) << c.name;
+            EXPECT_EQ(std::vector<std::string>{c.line}, SimTree().output);
         }
-        EXPECT_TRUE(SimTree().cmCalls.empty()) << c.name;
+        EXPECT_TRUE(SimTree().cmCalls.empty());
     }
 }
 

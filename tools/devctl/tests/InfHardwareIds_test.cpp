@@ -86,9 +86,10 @@ TEST(InfHardwareIds, TakesTheIdsThatLinesName)
 {
     SimTreeReset();
     for (const InfCase& c : InfCases()) {
+        SCOPED_TRACE(c.name);
         int result = -1;
-        EXPECT_EQ(c.ids, ReadIds(c.text, &result)) << c.name;
-        EXPECT_EQ(INF_IDS_READ, result) << c.name;
+        EXPECT_EQ(c.ids, ReadIds(c.text, &result));
+        EXPECT_EQ(INF_IDS_READ, result);
     }
 }
 
@@ -160,12 +161,13 @@ TEST(InfHardwareIds, ServedWhenAnIdBeginsWithAnInfId)
                                      "%C%=I, USB\\VID_2341&PID_8036&MI_00\n");
     ASSERT_EQ(INF_IDS_READ, ReadInfHardwareIds(path.c_str(), &table));
     for (const ServedCase& c : SERVED_CASES) {
+        SCOPED_TRACE(c.deviceId);
         const char* serving = FindServingId(&table, c.deviceId);
         if (c.servingId == nullptr) {
-            EXPECT_EQ(nullptr, serving) << c.deviceId;
+            EXPECT_EQ(nullptr, serving);
         } else {
-            ASSERT_NE(nullptr, serving) << c.deviceId;
-            EXPECT_STREQ(c.servingId, serving) << c.deviceId;
+            ASSERT_NE(nullptr, serving);
+            EXPECT_STREQ(c.servingId, serving);
         }
     }
 }

@@ -70,13 +70,14 @@ const TreeCase TREE_CASES[] = {
 TEST(RemoveCommand, RemovesExactlyTheServedMatchingInstances)
 {
     for (const TreeCase& c : TREE_CASES) {
+        SCOPED_TRACE(c.name);
         SimTreeReset();
         AddUsualTree();
         SimTree().classInstallParamsFail = c.wine;
         SimTree().removalDropsElement = c.dropsElement;
-        EXPECT_EQ(c.exitCode, RemoveMatchingInstances(ExampleInf().c_str(), c.pattern)) << c.name;
-        EXPECT_EQ(c.left, SimRemainingDevices()) << c.name;
-        EXPECT_EQ(0, SimTree().openSets) << c.name;
+        EXPECT_EQ(c.exitCode, RemoveMatchingInstances(ExampleInf().c_str(), c.pattern));
+        EXPECT_EQ(c.left, SimRemainingDevices());
+        EXPECT_EQ(0, SimTree().openSets);
     }
 }
 
@@ -205,16 +206,17 @@ TEST(RemoveCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
     };
     // clang-format on
     for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
         SimTreeReset();
         AddUsualTree();
         SimTree().listFails = c.listFails;
         std::string path =
             c.infText.empty() ? TestFolder() + "/absent.inf" : WriteTempFile("failure.inf", c.infText);
-        EXPECT_EQ(c.exitCode, RemoveMatchingInstances(path.c_str(), "*VID_0123*")) << c.name;
-        ASSERT_EQ(1u, SimTree().output.size()) << c.name;
-        EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << c.name << ": " << SimTree().output[0];
-        EXPECT_EQ(5u, SimRemainingDevices().size()) << c.name;
-        EXPECT_EQ(0, SimTree().openSets) << c.name;
+        EXPECT_EQ(c.exitCode, RemoveMatchingInstances(path.c_str(), "*VID_0123*"));
+        ASSERT_EQ(1u, SimTree().output.size());
+        EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << SimTree().output[0];
+        EXPECT_EQ(5u, SimRemainingDevices().size());
+        EXPECT_EQ(0, SimTree().openSets);
     }
 }
 

@@ -38,12 +38,13 @@ const RescanCase RESCAN_CASES[] = {
 TEST(RescanCommand, ExitCodeIsTheConfigurationManagersCode)
 {
     for (const RescanCase& c : RESCAN_CASES) {
+        SCOPED_TRACE(c.line);
         SimTreeReset();
         SimTree().locateResult = c.locate;
         SimTree().reenumerateResult = c.reenumerate;
-        EXPECT_EQ(c.exitCode, RescanDevices()) << c.line;
-        EXPECT_EQ(c.calls, SimTree().cmCalls) << c.line;
-        EXPECT_EQ(std::vector<std::string>{c.line}, SimTree().output) << c.line;
+        EXPECT_EQ(c.exitCode, RescanDevices());
+        EXPECT_EQ(c.calls, SimTree().cmCalls);
+        EXPECT_EQ(std::vector<std::string>{c.line}, SimTree().output);
     }
 }
 

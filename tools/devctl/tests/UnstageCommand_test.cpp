@@ -151,6 +151,7 @@ TEST(UnstageCommand, TakesOutExactlyTheCopiesOfThePackageAndReportsHonestly)
          "Nothing to remove: no copy of "},
     };
     for (const UnstageCase& c : cases) {
+        SCOPED_TRACE(c.name);
         SimTreeReset();
         std::string inf = MakePackageAndStore(c.store);
         // An unrelated file of the same name and content outside the store.
@@ -159,14 +160,14 @@ TEST(UnstageCommand, TakesOutExactlyTheCopiesOfThePackageAndReportsHonestly)
         SimTree().infsInUse = c.inUse;
         SimTree().uninstallError = c.uninstallError;
         SimTree().deleteFails = c.deleteFails;
-        EXPECT_EQ(c.exitCode, UnstageInf(inf.c_str(), c.force ? 1 : 0)) << c.name;
-        EXPECT_EQ(c.left, StoreLeft()) << c.name;
-        EXPECT_EQ(c.calls, Sorted(SimTree().uninstallCalls)) << c.name;
-        EXPECT_NE(std::string::npos, SimOutputText().find(c.shown)) << c.name << ":\n"
+        EXPECT_EQ(c.exitCode, UnstageInf(inf.c_str(), c.force ? 1 : 0));
+        EXPECT_EQ(c.left, StoreLeft());
+        EXPECT_EQ(c.calls, Sorted(SimTree().uninstallCalls));
+        EXPECT_NE(std::string::npos, SimOutputText().find(c.shown)) << "\n"
                                                                     << SimOutputText();
-        EXPECT_TRUE(fs::exists(TestFolder() + "/windows/MERVOUSB.inf")) << c.name;
-        EXPECT_TRUE(fs::exists(inf)) << c.name;
-        EXPECT_EQ(0, SimTree().openSets) << c.name;
+        EXPECT_TRUE(fs::exists(TestFolder() + "/windows/MERVOUSB.inf"));
+        EXPECT_TRUE(fs::exists(inf));
+        EXPECT_EQ(0, SimTree().openSets);
         fs::remove_all(TestFolder() + "/windows");
     }
 }
@@ -227,6 +228,7 @@ TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
     };
     // clang-format on
     for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
         SimTreeReset();
         MakePackageAndStore({{"oem3.inf", "x"}});
         std::string inf = TestFolder() + "/pkg/given.inf";
@@ -235,11 +237,11 @@ TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         }
         SimTree().windowsFolder = c.windowsFolder.empty() ? "" : TestFolder() + "/" + c.windowsFolder;
         SimTree().findFails = c.findFails;
-        EXPECT_EQ(c.exitCode, UnstageInf(inf.c_str(), 1)) << c.name;
-        ASSERT_EQ(1u, SimTree().output.size()) << c.name;
-        EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << c.name << ": " << SimTree().output[0];
-        EXPECT_EQ(std::vector<std::string>{"oem3.inf"}, StoreLeft()) << c.name;
-        EXPECT_EQ(0, SimTree().openSets) << c.name;
+        EXPECT_EQ(c.exitCode, UnstageInf(inf.c_str(), 1));
+        ASSERT_EQ(1u, SimTree().output.size());
+        EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << SimTree().output[0];
+        EXPECT_EQ(std::vector<std::string>{"oem3.inf"}, StoreLeft());
+        EXPECT_EQ(0, SimTree().openSets);
     }
 }
 
