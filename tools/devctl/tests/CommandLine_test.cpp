@@ -53,22 +53,13 @@ const std::vector<CommandCase>& CommandCases()
     return cases;
 }
 
-int RunWords(const std::vector<std::string>& arguments)
-{
-    std::vector<const char*> argv = {"MERVODevCtl.exe"};
-    for (const std::string& argument : arguments) {
-        argv.push_back(argument.c_str());
-    }
-    return RunDevCtl(static_cast<int>(argv.size()), argv.data());
-}
-
 TEST(CommandLine, WrongCommandLinesShowUsageAndEndNonzero)
 {
     for (const CommandCase& c : CommandCases()) {
         SCOPED_TRACE(c.name);
         SimTreeReset();
         SimAddDevice("ROOT\\PORTS\\0000", {"USB\\VID_0123&PID_4567"});
-        EXPECT_EQ(c.exitCode, RunWords(c.arguments));
+        EXPECT_EQ(c.exitCode, SimRunWords(c.arguments));
         ASSERT_FALSE(SimTree().output.empty());
         EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << SimTree().output[0];
         bool usageShown = SimOutputText().find("Usage: MERVODevCtl") != std::string::npos;
@@ -105,7 +96,7 @@ TEST(CommandLine, RemoveRunsOnTheGivenInfAndPattern)
     SimAddDevice("ROOT\\PORTS\\0000", {"USB\\VID_0123&PID_4567"});
     SimAddDevice("ROOT\\PORTS\\0001", {"USB\\VID_0123&PID_0001"});
     std::string inf = WriteTempFile("command.inf", "%A%=I, USB\\VID_0123&PID_4567\n");
-    EXPECT_EQ(DEVCTL_EXIT_OK, RunWords({"Remove", inf, "*VID_0123*"}));
+    EXPECT_EQ(DEVCTL_EXIT_OK, SimRunWords({"Remove", inf, "*VID_0123*"}));
     EXPECT_EQ(std::vector<std::string>{"ROOT\\PORTS\\0001"}, SimRemainingDevices());
 }
 

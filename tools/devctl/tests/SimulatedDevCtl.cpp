@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "DevCtl.h"
+
 namespace {
 
 SimDeviceTree tree;
@@ -464,4 +466,13 @@ std::string SimOutputText()
         text += '\n';
     }
     return text;
+}
+
+int SimRunWords(const std::vector<std::string>& arguments)
+{
+    std::vector<const char*> argv = {"MERVODevCtl.exe"};
+    for (const std::string& argument : arguments) {
+        argv.push_back(argument.c_str());
+    }
+    return RunDevCtl(static_cast<int>(argv.size()), argv.data());
 }

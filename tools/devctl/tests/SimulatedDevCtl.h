@@ -87,3 +87,7 @@ std::string SimHostPath(const std::string& path);
 
 // The printed lines joined with '\n'.
 std::string SimOutputText();
+
+// Runs the tool on the command line "MERVODevCtl.exe" followed by
+// `arguments`; gives its exit code.
+int SimRunWords(const std::vector<std::string>& arguments);

@@ -320,16 +320,14 @@ TEST(UnstageCommand, CommandLineTakesTheInfAndForce)
         SimTreeReset();
         std::string inf = MakePackageAndStore({{"MERVOUSB.inf", PKG}});
         SimTree().uninstallLikeWine = true;
-        std::vector<const char*> argv = {"MERVODevCtl.exe"};
-        for (const std::string& word : c.words) {
-            argv.push_back(word == "INF" ? inf.c_str() : word.c_str());
-        }
-        EXPECT_EQ(c.exitCode, RunDevCtl(static_cast<int>(argv.size()), argv.data())) << c.words.size();
+        std::vector<std::string> words = c.words;
+        std::replace(words.begin(), words.end(), std::string("INF"), inf);
+        EXPECT_EQ(c.exitCode, SimRunWords(words));
         std::vector<std::string> calls;
         if (c.flags != nullptr) {
             calls.push_back(std::string("MERVOUSB.inf ") + c.flags);
         }
-        EXPECT_EQ(calls, SimTree().uninstallCalls) << c.words.size();
+        EXPECT_EQ(calls, SimTree().uninstallCalls);
         EXPECT_EQ(c.exitCode == DEVCTL_EXIT_USAGE,
                   SimOutputText().find("Usage: MERVODevCtl") != std::string::npos);
     }
