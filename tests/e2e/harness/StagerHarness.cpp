@@ -285,7 +285,11 @@ void EmptyDriverStore(const std::string& systemFolder)
 
 std::string PreparePackage(const std::string& name, const PackageOptions& options)
 {
-    std::string folder = JoinPath(TestFolder(), name);
+    return PreparePackageAt(JoinPath(TestFolder(), name), options);
+}
+
+std::string PreparePackageAt(const std::string& folder, const PackageOptions& options)
+{
     if (!RemoveTree(folder))
         Fail("cannot empty " + folder);
     if (!MakeFolders(folder))

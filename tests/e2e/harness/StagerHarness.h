@@ -76,6 +76,9 @@ struct PackageOptions {
 // A fresh folder <work root>\<suite>.<test>\<name> (emptied if it exists)
 // holding what the options ask for. Returns its path.
 std::string PreparePackage(const std::string& name, const PackageOptions& options = {});
+// The same in the given folder (a test that needs a short program folder
+// makes one on C:); returns the folder.
+std::string PreparePackageAt(const std::string& folder, const PackageOptions& options = {});
 // The folder of the current test under the work root (created if missing).
 std::string TestFolder();
 
