@@ -13,7 +13,8 @@ static const char kErrorCaption[] = "MERVODriverStager Error";
 static const char kToolName[] = "MERVODevCtl.exe";
 static const char kStager64Name[] = "MERVODriverStager64.exe";
 
-enum { COMMAND_SIZE = 520, HANDOFF_COMMAND_SIZE = 32768, HANDOFF_TEXT_SIZE = 128 };
+// CreateProcess takes command lines of 32,767 characters with the terminator.
+enum { COMMAND_SIZE = 520, HANDOFF_COMMAND_SIZE = 32767, HANDOFF_TEXT_SIZE = 128 };
 
 void ShowUsage()
 {

@@ -619,13 +619,14 @@ TEST_F(RunTest, Wow64HandOffBoundsAreExact)
     };
     // "<folder>\\MERVODriverStager64.exe" needs folder + 24 characters and
     // its NUL in 520 bytes; the command line, "\"<path>\" <text>" and its
-    // NUL, in 32768. (A 519-character program path passes the stager's own
-    // bound; the system, whose paths end at 260, then cannot start it.)
+    // NUL, in the 32767 that CreateProcess takes. (A 519-character program path
+    // passes the stager's own bound; the system, whose paths end at 260, then
+    // cannot start it.)
     const BoundCase cases[] = {
         {"64-bit path of 519", 495, 9, true, "Error: 64-bit stager cannot be started !!"},
         {"64-bit path of 520", 496, 9, false, "Error: 64-bit stager path too long !!"},
-        {"command line of 32767", 6, 32767 - 33, true, nullptr},
-        {"command line of 32768", 6, 32768 - 33, false,
+        {"command line of 32766", 6, 32766 - 33, true, nullptr},
+        {"command line of 32767", 6, 32767 - 33, false,
          "Error: argument text too long for the 64-bit stager !!"},
     };
     for (const BoundCase& c : cases) {

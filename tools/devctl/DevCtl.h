@@ -55,9 +55,10 @@ enum {
 enum {
     DEVCTL_PATH_SIZE = 520,
     DEVCTL_LINE_SIZE = 1024,
-    DEVCTL_COMMAND_LINE_SIZE = 32768,  // the longest command line Windows takes
-    DEVCTL_ID_LIST_SIZE = 4096,        // a hardware or compatible id list
-    UNSTAGE_COPY_CAPACITY = 64,        // copies of one INF that unstage takes in one run
+    // CreateProcess takes 32,767 characters with the terminator: 32,766 of text.
+    DEVCTL_COMMAND_LINE_SIZE = 32767,
+    DEVCTL_ID_LIST_SIZE = 4096,  // a hardware or compatible id list
+    UNSTAGE_COPY_CAPACITY = 64,  // copies of one INF that unstage takes in one run
 };
 
 // The whole program: hands the run to the 64-bit build when that is due,

@@ -57,8 +57,9 @@ int SameContent(FILE* package, const char* path)
 }
 
 // Lists the INF store and keeps the names of the files that hold the
-// package's bytes. 0 listed (also when the store is empty), 1 not listable.
-int FindCopies(const char* store, FILE* package, long size, StoreCopies* copies)
+// package's bytes. 0 listed (also when the store is empty), 1 not listable,
+// or the listing broke off: `*error` then holds the system's code.
+int FindCopies(const char* store, FILE* package, long size, StoreCopies* copies, uint32_t* error)
 {
     char path[STORE_PATH_SIZE];
     memset(copies, 0, sizeof *copies);
@@ -67,8 +68,8 @@ int FindCopies(const char* store, FILE* package, long size, StoreCopies* copies)
     memset(&found, 0, sizeof found);
     DcHandle search = DevCtlPlatform.FindFirstFileA(path, &found);
     if (search == DC_INVALID_HANDLE_VALUE) {
-        uint32_t error = DevCtlPlatform.GetLastError();
-        return error == DC_ERROR_FILE_NOT_FOUND || error == DC_ERROR_NO_MORE_FILES ? 0 : 1;
+        *error = DevCtlPlatform.GetLastError();
+        return *error == DC_ERROR_FILE_NOT_FOUND || *error == DC_ERROR_NO_MORE_FILES ? 0 : 1;
     }
     do {
         found.fileName[sizeof found.fileName - 1] = '\0';
@@ -88,8 +89,11 @@ int FindCopies(const char* store, FILE* package, long size, StoreCopies* copies)
             ++copies->beyondCapacity;
         }
     } while (DevCtlPlatform.FindNextFileA(search, &found) != 0);
+    // Only "no more files" ends the listing; any other failure would leave
+    // copies unseen and the store reported as cleaner than it is.
+    *error = DevCtlPlatform.GetLastError();
     DevCtlPlatform.FindClose(search);
-    return 0;
+    return *error == DC_ERROR_NO_MORE_FILES ? 0 : 1;
 }
 
 // Takes one copy out of the store and looks whether it is really gone.
@@ -195,11 +199,11 @@ int UnstageInf(const char* infPath, int force)
         DevCtlPlatform.WriteLine("Cannot find the system's INF store (no Windows folder).");
         return DEVCTL_EXIT_STORE_UNREADABLE;
     }
-    int listed = FindCopies(store, package, size, &copies);
+    uint32_t listError = 0;
+    int listed = FindCopies(store, package, size, &copies, &listError);
     fclose(package);
     if (listed != 0) {
-        FormatText(line, sizeof line, "Cannot list the INF store %s (error 0x%08X).", store,
-                   DevCtlPlatform.GetLastError());
+        FormatText(line, sizeof line, "Cannot list the INF store %s (error 0x%08X).", store, listError);
         DevCtlPlatform.WriteLine(line);
         return DEVCTL_EXIT_STORE_UNREADABLE;
     }

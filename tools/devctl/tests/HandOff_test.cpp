@@ -137,6 +137,12 @@ TEST(HandOff, FailuresOfTheHandOffHaveTheirOwnCodes)
          "x.exe remove " + std::string(DEVCTL_COMMAND_LINE_SIZE, 'a'),
          DEVCTL_EXIT_ARGUMENTS_TOO_LONG,
          "The argument text is too long to hand to the 64-bit build."},
+        // "\"C:\\pkg\\MERVODevCtl64.exe\" remove " is 34 characters.
+        {"command line of 32766", {"C:\\pkg\\MERVODevCtl64.exe"}, 0,
+         "x.exe remove " + std::string(32766 - 34, 'a'), 0, nullptr},
+        {"command line of 32767", {"C:\\pkg\\MERVODevCtl64.exe"}, 0,
+         "x.exe remove " + std::string(32767 - 34, 'a'), DEVCTL_EXIT_ARGUMENTS_TOO_LONG,
+         "The argument text is too long to hand to the 64-bit build."},
     };
     // clang-format on
     for (const HandOffRunCase& c : cases) {
@@ -151,6 +157,10 @@ TEST(HandOff, FailuresOfTheHandOffHaveTheirOwnCodes)
         EXPECT_EQ(c.exitCode, RunDevCtl(2, argv));
         if (c.line == nullptr) {
             EXPECT_TRUE(SimTree().output.empty());
+            // The whole argument text is handed on, after the 64-bit build's quoted path.
+            const std::string path64 = "C:\\pkg\\MERVODevCtl64.exe";
+            EXPECT_EQ(std::vector<std::string>{path64 + "|\"" + path64 + "\" " + c.commandLine.substr(6)},
+                      SimTree().runs);
         } else {
             EXPECT_EQ(std::vector<std::string>{c.line}, SimTree().output);
         }

@@ -304,6 +304,9 @@ struct SimSearch {
 int32_t SimFindNextFileA(DcHandle search, DcFindData* found)
 {
     SimSearch* simSearch = static_cast<SimSearch*>(search);
+    if (tree.findNextFails && simSearch->next > 0) {
+        return Fail(59);  // ERROR_UNEXP_NET_ERR: a listing that breaks off
+    }
     if (simSearch->next >= simSearch->names.size()) {
         return Fail(DC_ERROR_NO_MORE_FILES);
     }

@@ -59,6 +59,7 @@ struct SimDeviceTree {
     std::vector<std::string> infsInUse;       // store file names used by present devices
     uint32_t uninstallError = 0;              // nonzero: every SetupUninstallOEMInfA fails with it
     bool findFails = false;                   // FindFirstFileA fails with access denied
+    bool findNextFails = false;               // FindNextFileA fails (error 59) after the first entry
     bool deleteFails = false;                 // DeleteFileA fails with access denied
     std::vector<std::string> uninstallCalls;  // "<name> <flags>" per SetupUninstallOEMInfA
 

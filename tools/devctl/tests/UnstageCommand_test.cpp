@@ -210,21 +210,26 @@ TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         const char* package;  // null: no package file
         std::string windowsFolder;
         bool findFails;
+        bool findNextFails;
         int exitCode;
         const char* firstLine;
+        const char* ending;  // the line's end, or null when it holds no system code
     };
     // clang-format off
     const FailureCase cases[] = {
-        {"no INF", nullptr, "windows", false, DEVCTL_EXIT_INF_UNREADABLE,
-         "Cannot read the INF file "},
-        {"empty INF", "", "windows", false, DEVCTL_EXIT_INF_UNREADABLE,
-         "Cannot read the INF file "},
-        {"no Windows folder", "x", "", false, DEVCTL_EXIT_STORE_UNREADABLE,
-         "Cannot find the system's INF store (no Windows folder)."},
-        {"store cannot be listed", "x", "windows", true, DEVCTL_EXIT_STORE_UNREADABLE,
-         "Cannot list the INF store "},
-        {"store absent", "x", "nowhere", false, DEVCTL_EXIT_STORE_UNREADABLE,
-         "Cannot list the INF store "},
+        {"no INF", nullptr, "windows", false, false, DEVCTL_EXIT_INF_UNREADABLE,
+         "Cannot read the INF file ", nullptr},
+        {"empty INF", "", "windows", false, false, DEVCTL_EXIT_INF_UNREADABLE,
+         "Cannot read the INF file ", nullptr},
+        {"no Windows folder", "x", "", false, false, DEVCTL_EXIT_STORE_UNREADABLE,
+         "Cannot find the system's INF store (no Windows folder).", nullptr},
+        {"store cannot be listed", "x", "windows", true, false, DEVCTL_EXIT_STORE_UNREADABLE,
+         "Cannot list the INF store ", "(error 0x00000005)."},
+        {"store absent", "x", "nowhere", false, false, DEVCTL_EXIT_STORE_UNREADABLE,
+         "Cannot list the INF store ", "(error 0x00000003)."},
+        // The copy is the first entry; the listing breaks off after it.
+        {"listing breaks off", "x", "windows", false, true, DEVCTL_EXIT_STORE_UNREADABLE,
+         "Cannot list the INF store ", "(error 0x0000003B)."},
     };
     // clang-format on
     for (const FailureCase& c : cases) {
@@ -237,9 +242,15 @@ TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         }
         SimTree().windowsFolder = c.windowsFolder.empty() ? "" : TestFolder() + "/" + c.windowsFolder;
         SimTree().findFails = c.findFails;
+        SimTree().findNextFails = c.findNextFails;
         EXPECT_EQ(c.exitCode, UnstageInf(inf.c_str(), 1));
         ASSERT_EQ(1u, SimTree().output.size());
-        EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << SimTree().output[0];
+        const std::string& line = SimTree().output[0];
+        EXPECT_EQ(0u, line.find(c.firstLine)) << line;
+        if (c.ending != nullptr) {
+            const std::string ending = c.ending;
+            EXPECT_EQ(ending, line.substr(line.size() - std::min(line.size(), ending.size()))) << line;
+        }
         EXPECT_EQ(std::vector<std::string>{"oem3.inf"}, StoreLeft());
         EXPECT_EQ(0, SimTree().openSets);
     }
