@@ -55,6 +55,9 @@ int WriteLog(const char* moduleName, const char* functionName, const char* text)
     fprintf(RunLog.stream, "%2d-%2d-%4d:%2dH%2dmn%2d'' -  ", now.wDay, now.wMonth, now.wYear, now.wHour,
             now.wMinute, now.wSecond);
     fprintf(RunLog.stream, "%22s - %25s() - %s\n", moduleName, functionName, text);
+    // Each line reaches the file at once, so a run that is ended from outside
+    // (or a 64-bit build that crashes) leaves every step it took in the log.
+    fflush(RunLog.stream);
     Platform.SetLastError(lastError);
     return 0;
 }

@@ -24,9 +24,11 @@ TEST_F(LogFileTest, LineIsStampedInUtcWithBlankPaddedFieldsAndAlignedNames)
     Sim().clock = PsSystemTime{2007, 3, 3, 7, 14, 5, 3, 0};
     ASSERT_EQ(1, OpenLog(kLogPath));
     EXPECT_EQ(0, WriteLog("Dirs", "LaunchAndWait", "Process timed out."));
-    EXPECT_EQ(0, CloseLog());
     const std::string line = " 7- 3-2007:14H 5mn 3'' -  " + std::string(18, ' ') + "Dirs - " +
                              std::string(12, ' ') + "LaunchAndWait() - Process timed out.\r\n";
+    // On disk before the log is closed: a run ended from outside keeps it.
+    EXPECT_EQ(kBanner + line, Read(kLogPath));
+    EXPECT_EQ(0, CloseLog());
     EXPECT_EQ(kBanner + line + kClosing, Read(kLogPath));
 }
 
