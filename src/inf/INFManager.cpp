@@ -269,7 +269,8 @@ static void DeleteStaleInfCopies(const char* windowsFolder, const char* infName)
 
 // The copy step's two-path log texts hold two paths of the longest size that
 // is used (INF_PATH_SIZE - 1 characters) and the longest text around them, so
-// they are never cut.
+// the texts of every file that is copied, or fails to copy, are never cut.
+// Only a path too long to use at all (refused without a copy) can be cut.
 static const char kCopyErrorText[] = "Error while copying file %s\\%s to %s\\%s !!";
 static const size_t kCopyTextSize =
     2 * (static_cast<size_t>(INF_PATH_SIZE) - 1) + sizeof "Error while copying file  to  !!";
