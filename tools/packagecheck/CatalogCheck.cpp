@@ -3,9 +3,10 @@
 #include <cstdlib>
 
 #include "CheckParts.h"
+#include "app/MERVODriverStager.h"
 #include "inf/INFManager.h"
 
-// A driver package's catalog and files are far smaller.
+// A driver package's INF, catalog and files are far smaller.
 const size_t kCatalogReadLimit = size_t{64} * 1024 * 1024;
 
 namespace {
@@ -79,16 +80,25 @@ std::vector<std::string> SplitList(const std::string& text)
     return items;
 }
 
-// Hashes one file of the package for the members of its name: the
-// Authenticode image hash for a PE image, the flat hash otherwise.
-CatalogFileCheck HashFile(const std::string& programFolder, const std::string& name,
+// One hash of a file, made once per algorithm.
+struct FileDigest {
+    std::string algorithm;
+    bool known;  // the algorithm is one the build can hash with
+    std::string digest;
+};
+
+// Hashes one file of the package (`path`, shown as `name`) for the members of
+// its name: the Authenticode image hash for a PE image, the flat hash
+// otherwise. Each member is tried with its own algorithm, so a member of an
+// unknown algorithm does not keep a later one from covering the file.
+CatalogFileCheck HashFile(const std::string& path, const std::string& name,
                           const std::vector<const CatalogMember*>& members)
 {
     CatalogFileCheck check;
     check.name = name;
     check.algorithm = members[0]->algorithm;  // callers pass at least one
     std::string bytes;
-    if (!ReadBytes(JoinPath(programFolder, name), kCatalogReadLimit + 1, &bytes)) {
+    if (!ReadBytes(path, kCatalogReadLimit + 1, &bytes)) {
         check.problem = "it cannot be read";
         return check;
     }
@@ -107,18 +117,38 @@ CatalogFileCheck HashFile(const std::string& programFolder, const std::string& n
     if (image == PE_NOT_AN_IMAGE) {
         ranges.assign(1, ByteRange{0, bytes.size()});
     }
-    std::string digest;
-    if (!DigestRanges(check.algorithm, bytes, ranges, &digest)) {
-        check.problem = "its hash algorithm " + check.algorithm + " is unknown";
-        return check;
-    }
-    check.hash = HexText(digest);
+    std::vector<FileDigest> digests;
+    std::vector<std::string> unknown;
     for (const CatalogMember* member : members) {
-        std::string memberDigest = digest;
-        if (member->algorithm == check.algorithm ||
-            DigestRanges(member->algorithm, bytes, ranges, &memberDigest)) {
-            check.covered = check.covered || memberDigest == member->digest;
+        size_t at = 0;
+        while (at < digests.size() && digests[at].algorithm != member->algorithm) {
+            ++at;
         }
+        if (at == digests.size()) {
+            FileDigest made{member->algorithm, false, std::string()};
+            made.known = DigestRanges(made.algorithm, bytes, ranges, &made.digest);
+            if (!made.known) {
+                unknown.push_back(made.algorithm.empty() ? "(none)" : made.algorithm);
+            }
+            digests.push_back(made);
+        }
+        const FileDigest& digest = digests[at];
+        if (!digest.known) {
+            continue;
+        }
+        bool holds = digest.digest == member->digest;
+        if (check.hash.empty() || holds) {
+            check.algorithm = digest.algorithm;
+            check.hash = HexText(digest.digest);
+        }
+        if (holds) {
+            check.covered = true;
+            break;
+        }
+    }
+    if (check.hash.empty()) {
+        check.problem = unknown.size() == 1 ? "its hash algorithm " + unknown[0] + " is unknown"
+                                            : "its hash algorithms " + LineList(unknown) + " are unknown";
     }
     return check;
 }
@@ -174,6 +204,20 @@ void CheckOsVersions(const std::string& infBase, PackageReport* report)
     }
 }
 
+// A relative path with one kind of separator, for comparing the INF's name
+// with the names of the package's files.
+std::string PlainRelative(const std::string& path)
+{
+    std::string plain;
+    for (char c : path) {
+        c = c == '/' ? '\\' : c;
+        if (c != '\\' || (!plain.empty() && plain.back() != '\\')) {
+            plain += c;
+        }
+    }
+    return plain;
+}
+
 // Hashes the INF and every file whose name a member gives; warns about the
 // files that no member of their name holds, and about the files a run stages
 // or copies that no member names.
@@ -184,19 +228,23 @@ void CheckMembers(PackageReport* report)
     for (const CatalogMember& member : contents.members) {
         AddOnce(&catalog.hashAlgorithms, member.algorithm);
     }
+    // The INF is hashed where the stager stages it from (a subfolder too);
+    // every other file below the package folder whose name a member gives
+    // is hashed where it lies.
     std::string infBase = InfBaseName(report->infName.c_str());
-    std::vector<std::string> hashed = {infBase};
+    std::string infRelative = PlainRelative(report->infName);
+    std::vector<std::pair<std::string, std::string>> hashed = {{report->infName, report->infPath}};
     for (const std::string& name : ListPackageFiles(report->programFolder)) {
-        if (!EqualsNoCase(name, infBase) && !MembersNamed(contents, name).empty()) {
-            hashed.push_back(name);
+        if (!EqualsNoCase(PlainRelative(name), infRelative) && !MembersNamed(contents, name).empty()) {
+            hashed.emplace_back(name, JoinPath(report->programFolder, name));
         }
     }
-    for (const std::string& name : hashed) {
+    for (const auto& [name, path] : hashed) {
         std::vector<const CatalogMember*> members = MembersNamed(contents, name);
         if (members.empty()) {
             continue;  // reported as not in the catalog below
         }
-        CatalogFileCheck check = HashFile(report->programFolder, name, members);
+        CatalogFileCheck check = HashFile(path, name, members);
         catalog.files.push_back(check);
         if (!check.covered) {
             Warn(report, "CATALOG_HASH_MISMATCH",
@@ -254,16 +302,25 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
         catalog.note = "no catalog named";
         return;
     }
+    // Windows looks for the catalog beside the INF, and refuses to stage an
+    // INF whose catalog is not there.
+    std::string infFolder = FolderOf(report->infPath);
+    std::vector<std::string> missing;
     for (const std::string& name : catalog.names) {
-        bool present = IsPlainFileName(name.c_str()) == 1 && IsFile(JoinPath(report->programFolder, name));
+        bool present = IsPlainFileName(name.c_str()) == 1 && IsFile(JoinPath(infFolder, name));
         if (!present) {
+            missing.push_back(name);
             Warn(report, "CATALOG_MISSING",
                  "The INF names the catalog " + Quote(name) +
-                     ", which is not in the package: Windows treats the package as unsigned.");
+                     ", which is not beside it in the package: Windows refuses to stage the INF.");
         } else if (!catalog.present) {
             catalog.name = name;
             catalog.present = true;
         }
+    }
+    if (!missing.empty()) {
+        Fail(report, EXIT_STAGING_FAILED,
+             "Windows refuses to stage an INF whose catalog is not beside it: " + LineList(missing) + ".");
     }
     if (!catalog.present) {
         catalog.name = catalog.names[0];
@@ -271,7 +328,7 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
         return;
     }
     std::string der;
-    if (!ReadBytes(JoinPath(report->programFolder, catalog.name), kCatalogReadLimit + 1, &der) ||
+    if (!ReadBytes(JoinPath(infFolder, catalog.name), kCatalogReadLimit + 1, &der) ||
         der.size() > kCatalogReadLimit) {
         catalog.readResult = CATALOG_NOT_PKCS7;
         catalog.note =

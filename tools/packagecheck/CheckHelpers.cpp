@@ -105,6 +105,24 @@ bool ReadBytes(const std::string& path, size_t limit, std::string* bytes)
     return true;
 }
 
+// Counts rather than seeks: a seek's offset does not reach past 2 GiB in
+// every C runtime the check is built for.
+bool LargerThan(const std::string& path, size_t limit)
+{
+    FILE* file = Platform.OpenStream(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    char buffer[4096];
+    size_t total = 0;
+    size_t got;
+    while (total <= limit && (got = fread(buffer, 1, sizeof buffer, file)) > 0) {
+        total += got;
+    }
+    fclose(file);
+    return total > limit;
+}
+
 long long FileSize(const std::string& path)
 {
     FILE* file = Platform.OpenStream(path.c_str(), "rb");
@@ -123,6 +141,17 @@ bool IsFile(const std::string& path)
 {
     uint32_t attributes = Platform.GetFileAttributesA(path.c_str());
     return attributes != PS_INVALID_FILE_ATTRIBUTES && (attributes & PS_FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool Exists(const std::string& path)
+{
+    return Platform.GetFileAttributesA(path.c_str()) != PS_INVALID_FILE_ATTRIBUTES;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 void Warn(PackageReport* report, const char* code, const std::string& message)

@@ -17,7 +17,12 @@ std::vector<InfLine> ReadInfLines(const std::string& path);
 // Up to `limit` bytes of a file in binary mode; false when it cannot be opened.
 bool ReadBytes(const std::string& path, size_t limit, std::string* bytes);
 long long FileSize(const std::string& path);  // -1 when it cannot be read
-bool IsFile(const std::string& path);         // exists and is no folder
+// The file holds more than `limit` bytes (it reads no more than one past them).
+bool LargerThan(const std::string& path, size_t limit);
+bool IsFile(const std::string& path);  // exists and is no folder
+bool Exists(const std::string& path);  // a file or folder of that name is there
+// The folder part of a Windows path (up to its last separator).
+std::string FolderOf(const std::string& path);
 
 bool EqualsNoCase(const std::string& a, const std::string& b);
 // Position of `needle` in `text` from `from` on, compared case-insensitively.
@@ -34,14 +39,17 @@ void Warn(PackageReport* report, const char* code, const std::string& message);
 void Fail(PackageReport* report, int stagerExitCode, const std::string& why);
 
 // The checks, in the order a run meets what they look at.
-bool CheckEncoding(const std::string& bytes, PackageReport* report);  // true: 8-bit text
+void CheckStager64(PackageReport* report);
+// True: 8-bit text. Call after the device table is read: the warning says what
+// the stager read.
+bool CheckEncoding(const std::string& bytes, PackageReport* report);
 void CheckDevices(const std::vector<InfLine>& lines, PackageReport* report);
 void ListStaleFiles(PackageReport* report);
 void ListDriverFiles(const std::vector<InfLine>& lines, PackageReport* report);
 void CheckCompanionTool(PackageReport* report);
 void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* report);
 void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report);
-// Catalogs and hashed files larger than this are not read.
+// The INF, catalogs and hashed files larger than this are not read.
 extern const size_t kCatalogReadLimit;
 
 // The key and value lines of the INF's [Version] section (values without a

@@ -1,4 +1,5 @@
-// The files: the stale copies deleted, the driver files copied, the companion tool.
+// The files: the 64-bit stager, the stale copies deleted, the driver files
+// copied, the companion tool.
 #include <cstdio>
 
 #include "CheckParts.h"
@@ -6,6 +7,29 @@
 #include "platform/PlatformServices.h"
 
 const char kCompanionToolName[] = "MERVODevCtl.exe";
+const char kCompanionTool64Name[] = "MERVODevCtl64.exe";
+const char kStagerName[] = "MERVODriverStager.exe";
+const char kStager64Name[] = "MERVODriverStager64.exe";
+
+// On 64-bit Windows the 32-bit stager hands its whole run to the 64-bit build
+// beside it before it reads anything, and ends with 23 when that is missing.
+// Only a package that carries the 32-bit stager is looked at for it.
+void CheckStager64(PackageReport* report)
+{
+    report->stagerPresent = IsFile(JoinPath(report->programFolder, kStagerName));
+    report->stager64Present = IsFile(JoinPath(report->programFolder, kStager64Name));
+    if (report->stagerPresent && !report->stager64Present) {
+        // A folder of that name passes the stager's look for the file, but cannot be started.
+        bool folder = Exists(JoinPath(report->programFolder, kStager64Name));
+        Warn(report, "STAGER64_MISSING",
+             std::string(kStager64Name) +
+                 (folder ? " is a folder in the package: on 64-bit Windows " + std::string(kStagerName) +
+                               " cannot start it, shows the system's error and ends with 23"
+                         : " is not in the package: on 64-bit Windows " + std::string(kStagerName) +
+                               " logs \"64-bit stager missing\", shows it in a box and ends with 23") +
+                 " without copying or staging anything.");
+    }
+}
 
 // The stale copies the stager deletes from the Windows INF folder: the INF's
 // base name and, when its extension has more than one letter, the same name
@@ -75,13 +99,24 @@ void ListDriverFiles(const std::vector<InfLine>& lines, PackageReport* report)
     }
 }
 
+// The stager starts the 32-bit companion tool, which on 64-bit Windows hands
+// its work to the 64-bit build beside it; without that build it ends with 70
+// having done nothing, and the stager, which looks only at whether the tool
+// started, logs both steps as done.
 void CheckCompanionTool(PackageReport* report)
 {
     report->companionToolPresent = IsFile(JoinPath(report->programFolder, kCompanionToolName));
+    report->companionTool64Present = IsFile(JoinPath(report->programFolder, kCompanionTool64Name));
     if (!report->companionToolPresent) {
         Warn(report, "COMPANION_TOOL_MISSING",
              std::string(kCompanionToolName) +
                  " is not in the package: the stager cannot remove old device instances or "
                  "rescan, and shows an error box for each.");
+    } else if (!report->companionTool64Present) {
+        Warn(report, "DEVCTL64_MISSING",
+             std::string(kCompanionTool64Name) + " is not in the package: on 64-bit Windows " +
+                 kCompanionToolName +
+                 " ends with 70 without removing old device instances or rescanning, and the "
+                 "stager's log still says both were done (its run ends as it would).");
     }
 }

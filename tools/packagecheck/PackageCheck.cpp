@@ -15,7 +15,8 @@ const size_t kEncodingSample = size_t{64} * 1024;
 }  // namespace
 
 // The stager reads 8-bit text: a UTF-16 INF (with or without its byte order
-// mark) shows it no device line at all.
+// mark) shows it no device line at all. Text with NUL bytes after a device
+// line still gives the stager that line, and the warning says so.
 bool CheckEncoding(const std::string& bytes, PackageReport* report)
 {
     bool utf16Mark = bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
@@ -28,12 +29,17 @@ bool CheckEncoding(const std::string& bytes, PackageReport* report)
     if (!utf16Mark && !manyNuls) {
         return true;
     }
+    uint16_t devices = report->deviceReadResult == 0 ? report->table.count : 0;
     Warn(report, "INF_NOT_8BIT_TEXT",
          "The INF is not 8-bit text (" +
              std::string(utf16Mark ? "it starts with a UTF-16 byte order mark"
                                    : std::to_string(nulBytes) + " NUL bytes in its first " +
                                          std::to_string(bytes.size())) +
-             "): the stager reads no device line from it. Save it as ANSI or ASCII text.");
+             "): the stager " +
+             (devices == 0 ? std::string("reads no device line from it")
+                           : "still reads " + std::to_string(devices) +
+                                 (devices == 1 ? " device line" : " device lines") + " from it") +
+             ". Save it as ANSI or ASCII text.");
     return false;
 }
 
@@ -124,21 +130,33 @@ int CheckPackage(const char* programFolder, const char* infArgument, PackageRepo
     }
     report->infPath = infPath;
 
+    CheckStager64(report);
+
+    // The INF is read only when it is a regular file of at most the size the
+    // check reads of any file; anything else counts as unreadable.
+    bool tooLarge = LargerThan(report->infPath, kCatalogReadLimit);
     std::string head;
-    bool readable = ReadBytes(report->infPath, kEncodingSample, &head);
-    bool eightBit = readable && CheckEncoding(head, report);
+    bool readable = !tooLarge && ReadBytes(report->infPath, kEncodingSample, &head);
     std::vector<InfLine> lines = readable ? ReadInfLines(report->infPath) : std::vector<InfLine>();
 
-    report->deviceReadResult = GetDeviceIDs(infPath, &report->table);
-    if (report->deviceReadResult != 0) {
-        Fail(report, EXIT_NO_DEVICE, "The INF " + Quote(report->infName) + " cannot be read.");
-    } else if (report->table.count == 0) {
+    if (tooLarge) {
         Fail(report, EXIT_NO_DEVICE,
-             "The INF " + Quote(report->infName) + " has no device line the stager reads.");
+             "The INF " + Quote(report->infName) + " is larger than " + std::to_string(kCatalogReadLimit) +
+                 " bytes: the check does not read it and counts it as unreadable.");
+    } else {
+        report->deviceReadResult = GetDeviceIDs(infPath, &report->table);
+        if (report->deviceReadResult != 0) {
+            Fail(report, EXIT_NO_DEVICE, "The INF " + Quote(report->infName) + " cannot be read.");
+        } else if (report->table.count == 0) {
+            Fail(report, EXIT_NO_DEVICE,
+                 "The INF " + Quote(report->infName) + " has no device line the stager reads.");
+        }
     }
-    if (report->deviceReadResult == 0 && report->table.count > 0) {
+    bool devicesRead = report->deviceReadResult == 0 && report->table.count > 0;
+    if (devicesRead) {
         report->removePattern = std::string("*VID_") + report->table.entries[0].vid + "*";
     }
+    bool eightBit = readable && CheckEncoding(head, report);
 
     CheckDevices(lines, report);
 
@@ -147,11 +165,17 @@ int CheckPackage(const char* programFolder, const char* infArgument, PackageRepo
         ListDriverFiles(lines, report);
     }
     CheckCompanionTool(report);
-    if (readable && eightBit) {
+    // Text that is not 8-bit keeps the check's own line reader from the
+    // [Version] section; that matters only where the stager reads no device
+    // line, for then the run ends with 15 before anything is staged. Where it
+    // reads one, the run goes on to staging, and so do the checks.
+    if (readable && (eightBit || devicesRead)) {
         CheckVersionSection(lines, report);
         CheckCatalog(lines, report);
-    } else {
+    } else if (readable) {
         report->catalog.note = "the INF is not readable as 8-bit text";
+    } else {
+        report->catalog.note = Exists(report->infPath) ? "the INF cannot be read" : "the INF is missing";
     }
 
     if (report->stagerExitCode != 0) {

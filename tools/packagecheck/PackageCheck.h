@@ -15,6 +15,11 @@
 
 // The companion tool the stager starts from its own folder.
 extern const char kCompanionToolName[];
+// The 32-bit stager and the 64-bit builds that the 32-bit programs hand their
+// run to on 64-bit Windows, from their own folder.
+extern const char kStagerName[];
+extern const char kStager64Name[];
+extern const char kCompanionTool64Name[];
 
 // One file that [SourceDisksFiles] names.
 struct PackageFile {
@@ -32,7 +37,8 @@ struct PackageWarning {
 // A file of the package hashed for the catalog.
 struct CatalogFileCheck {
     std::string name;       // its path relative to the package folder
-    std::string algorithm;  // the hash algorithm of the members of its name
+    std::string algorithm;  // the algorithm of `hash`: of the member that holds it, else of the
+                            // first member of its name whose algorithm is known
     bool peImage = false;   // hashed as a PE image (Authenticode), else flat
     std::string hash;       // lower-case hex; empty when it could not be hashed
     bool covered = false;   // a member of its name holds this hash
@@ -41,7 +47,7 @@ struct CatalogFileCheck {
 
 struct CatalogReport {
     std::vector<std::string> names;  // the [Version] CatalogFile values, decorated forms included
-    std::string name;                // the catalog read: the first named one that is present
+    std::string name;                // the catalog read: the first named one beside the INF
     bool present = false;
     bool checked = false;  // its signature and the hashes were checked
     std::string note;      // why they were not; empty when they were
@@ -65,6 +71,9 @@ struct PackageReport {
     bool sourceDisksFiles = false;        // the stager finds a [SourceDisksFiles] section
     std::vector<PackageFile> files;       // the files it would copy, in INF order
     bool companionToolPresent = false;
+    bool companionTool64Present = false;  // MERVODevCtl64.exe
+    bool stagerPresent = false;           // MERVODriverStager.exe
+    bool stager64Present = false;         // MERVODriverStager64.exe
     CatalogReport catalog;
     std::vector<PackageWarning> warnings;
     int stagerExitCode = 0;  // 0, or the exit code the stager's run would end with

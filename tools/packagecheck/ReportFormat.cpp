@@ -61,6 +61,13 @@ std::string FileLine(const PackageFile& file)
     return std::string("  present ") + size + " bytes  " + Quoted(file.name) + "\n";
 }
 
+// A 32-bit program of the package and its 64-bit build.
+std::string ProgramLine(const char* what, const char* name, bool present, const char* name64, bool present64)
+{
+    return std::string(what) + name + ": " + (present ? "present" : "MISSING") + "; 64-bit build " + name64 +
+           ": " + (present64 ? "present" : "MISSING") + "\n";
+}
+
 std::string Joined(const std::vector<std::string>& items, const char* separator)
 {
     std::string text;
@@ -146,8 +153,9 @@ std::string FormatReportText(const PackageReport& report)
     for (const PackageFile& file : report.files) {
         text += FileLine(file);
     }
-    text += std::string("Companion tool ") + kCompanionToolName + ": " +
-            (report.companionToolPresent ? "present" : "MISSING") + "\n";
+    text += ProgramLine("Companion tool ", kCompanionToolName, report.companionToolPresent,
+                        kCompanionTool64Name, report.companionTool64Present);
+    text += ProgramLine("Stager ", kStagerName, report.stagerPresent, kStager64Name, report.stager64Present);
     text += CatalogText(report.catalog);
 
     text += "Warnings: " + std::to_string(report.warnings.size()) + "\n";
@@ -235,7 +243,13 @@ std::string FormatReportJson(const PackageReport& report)
     }
     document["files"] = files;
     document["companionTool"] = {{"name", std::string(kCompanionToolName)},
-                                 {"present", report.companionToolPresent}};
+                                 {"present", report.companionToolPresent},
+                                 {"name64", std::string(kCompanionTool64Name)},
+                                 {"present64", report.companionTool64Present}};
+    document["stager"] = {{"name", std::string(kStagerName)},
+                          {"present", report.stagerPresent},
+                          {"name64", std::string(kStager64Name)},
+                          {"present64", report.stager64Present}};
     document["catalog"] = CatalogJson(report.catalog);
     Json warnings = Json::array();
     for (const PackageWarning& warning : report.warnings) {

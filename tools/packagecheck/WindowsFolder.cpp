@@ -1,9 +1,57 @@
 // On Windows the readers run on the real platform, on the folder itself.
+//
+// The package is untrusted input: the check reads only regular files. A
+// folder, a reparse point (a symbolic link or junction) or a device name is
+// refused like a file that cannot be read.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "PackageCheck.h"
+#include "platform/PlatformServices.h"
+
+namespace {
+
+FILE* (*platformOpenStream)(const char* path, const char* mode) = nullptr;
+
+// The Platform table's OpenStream while a package is open: the file is opened
+// once, looked at through its handle, and read through that same handle.
+FILE* OpenPackageStream(const char* path, const char* mode)
+{
+    bool reading = path != nullptr && mode != nullptr && mode[0] == 'r' && strchr(mode, '+') == nullptr;
+    if (!reading) {
+        return platformOpenStream(path, mode);
+    }
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return nullptr;  // the system's error stays the last error
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information) ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        CloseHandle(file);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    bool binary = strchr(mode, 'b') != nullptr;
+    int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | (binary ? _O_BINARY : _O_TEXT));
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(descriptor, binary ? "rb" : "r");
+    if (stream == nullptr) {
+        _close(descriptor);  // closes the handle too
+    }
+    return stream;
+}
+
+}  // namespace
 
 int OpenPackageFolder(const char* folder, std::string* programFolder, std::string* error)
 {
@@ -24,11 +72,20 @@ int OpenPackageFolder(const char* folder, std::string* programFolder, std::strin
         path.pop_back();
     }
     *programFolder = path;
+    if (platformOpenStream == nullptr) {
+        platformOpenStream = Platform.OpenStream;
+        Platform.OpenStream = OpenPackageStream;
+    }
     return 0;
 }
 
 void ClosePackageFolder()
-{}
+{
+    if (platformOpenStream != nullptr) {
+        Platform.OpenStream = platformOpenStream;
+        platformOpenStream = nullptr;
+    }
+}
 
 namespace {
 

@@ -3,6 +3,8 @@
 // signature and of the Authenticode image hashes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 
@@ -18,9 +20,13 @@ const char kCatalog[] = "pololu.cat";
 const char kDll[] = "wdfcoinstaller01009.dll";  // a PE member of the catalog, not in the package
 
 // Offsets in pololu.cat (openssl asn1parse shows them): the SHA-1 image hash
-// of the DLL's member, and the signer's encrypted digest.
+// of the DLL's first member, the last byte of that member's SHA-1 algorithm
+// identifier (1.3.14.3.2.26), the image hash of the DLL's second member, and
+// the signer's encrypted digest.
 const size_t kDllDigestAt = 284;
 const size_t kDllDigestSize = 20;
+const size_t kDllAlgorithmEnd = 279;
+const size_t kSecondDllDigestAt = 8881;
 const size_t kSignatureAt = 28657;
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
@@ -73,6 +79,51 @@ std::string SampleReferenceHash()
     return ReferenceDigest(SharedSigner(), folder.File("signed.exe"));
 }
 
+// The catalog with the image hash of the DLL's member at `at` (one of the
+// two) replaced by the sample's, as osslsigncode computes it.
+std::string WithSampleHashAt(std::string der, size_t at, const char* before)
+{
+    std::string hash = SampleReferenceHash();
+    EXPECT_EQ(before, HexUpper(der.substr(at, kDllDigestSize)));
+    std::string raw;
+    for (size_t i = 0; i + 1 < hash.size(); i += 2) {
+        raw += static_cast<char>(std::stoi(hash.substr(i, 2), nullptr, 16));
+    }
+    return der.replace(at, kDllDigestSize, raw);
+}
+
+// The DLL's first member made one of an algorithm no build knows (1.3.14.3.2.127).
+std::string WithUnknownFirstDllAlgorithm(std::string der)
+{
+    EXPECT_EQ("2B0E03021A", HexUpper(der.substr(kDllAlgorithmEnd - 4, 5)));
+    der[kDllAlgorithmEnd] = '\x7F';
+    return der;
+}
+
+// Moves files of the package into its subfolder "sub".
+void MoveToSub(const TempPackage& p, const std::vector<std::string>& names)
+{
+    fs::create_directories(p.File("sub"));
+    for (const std::string& name : names) {
+        fs::rename(p.File(name), p.File("sub/" + name));
+    }
+}
+
+void CopyToSub(const TempPackage& p, const std::vector<std::string>& names)
+{
+    fs::create_directories(p.File("sub"));
+    for (const std::string& name : names) {
+        fs::copy_file(p.File(name), p.File("sub/" + name));
+    }
+}
+
+// Replaces a file of the package by a link to the pristine package's file of that name.
+void LinkToPristine(const TempPackage& p, const std::string& name)
+{
+    fs::remove(p.File(name));
+    fs::create_symlink(kPololu + "/" + name, p.File(name));
+}
+
 // The sample with a certificate-table entry that points past its end.
 std::string LyingSample()
 {
@@ -96,6 +147,7 @@ struct CatalogCase {
     bool resigned;                                    // signed again with the test's certificate
     std::vector<std::pair<std::string, bool>> files;  // hashed files and whether covered
     const char* quoted;                               // in some warning's message; "" none
+    int stagerExitCode = 0;
 };
 
 const std::vector<std::pair<std::string, bool>> kBothCovered = {{"tic.inf", true},
@@ -122,14 +174,40 @@ const CatalogCase kCases[] = {
      },
      "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", false}, {"tic-bootloader.inf", true}}, ""},
     {"catalog_missing", [](const TempPackage& p) { fs::remove(p.File(kCatalog)); }, "tic.inf",
-     {"CATALOG_MISSING"}, -1, false, {}, "\"pololu.cat\", which is not in the package"},
+     {"CATALOG_MISSING"}, -1, false, {}, "\"pololu.cat\", which is not beside it in the package", 22},
+    {"catalog_a_folder", [](const TempPackage& p) { fs::remove(p.File(kCatalog)); p.Write("pololu.cat/x", "x"); },
+     "tic.inf", {"CATALOG_MISSING"}, -1, false, {}, "Windows refuses to stage the INF", 22},
     {"second_catalog_missing",
      [](const TempPackage& p) {
          p.Write("tic.inf", Replace(p.Read("tic.inf"), "CatalogFile=pololu.cat\r\n",
                                     "CatalogFile.NTx86=absent.cat\r\nCatalogFile=pololu.cat\r\n"));
      },
      "tic.inf", {"CATALOG_MISSING", "CATALOG_HASH_MISMATCH"}, 1, false,
-     {{"tic.inf", false}, {"tic-bootloader.inf", true}}, "\"absent.cat\""},
+     {{"tic.inf", false}, {"tic-bootloader.inf", true}}, "\"absent.cat\"", 22},
+    {"catalog_a_link_to_the_signed_one", [](const TempPackage& p) { LinkToPristine(p, kCatalog); }, "tic.inf",
+     {"CATALOG_UNREADABLE"}, -1, false, {}, "the catalog cannot be read"},
+    {"catalog_a_fifo", [](const TempPackage& p) {
+         fs::remove(p.File(kCatalog));
+         EXPECT_EQ(0, mkfifo(p.File(kCatalog).c_str(), 0600));
+     },
+     "tic.inf", {"CATALOG_UNREADABLE"}, -1, false, {}, "the catalog cannot be read"},
+    {"hashed_file_a_link_to_the_signed_one", [](const TempPackage& p) { LinkToPristine(p, "tic-bootloader.inf"); },
+     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
+     "\"tic-bootloader.inf\": it cannot be checked against the catalog \"pololu.cat\": it cannot be read"},
+    {"inf_and_catalog_in_a_subfolder",
+     [](const TempPackage& p) { MoveToSub(p, {"tic.inf", "tic-bootloader.inf", kCatalog}); }, "sub\\tic.inf", {}, 1,
+     false, {{"sub\\tic.inf", true}, {"sub\\tic-bootloader.inf", true}}, ""},
+    {"inf_in_a_subfolder_catalog_at_the_root",
+     [](const TempPackage& p) { MoveToSub(p, {"tic.inf", "tic-bootloader.inf"}); }, "sub\\tic.inf",
+     {"CATALOG_MISSING"}, -1, false, {}, "\"pololu.cat\", which is not beside it", 22},
+    {"inf_in_a_subfolder_changed_root_copy_pristine",
+     [](const TempPackage& p) {
+         CopyToSub(p, {"tic.inf", "tic-bootloader.inf", kCatalog});
+         p.Write("sub/tic.inf", Replace(p.Read("sub/tic.inf"), "T825", "T826"));
+     },
+     "sub\\tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false,
+     {{"sub\\tic.inf", false}, {"sub\\tic-bootloader.inf", true}, {"tic-bootloader.inf", true}, {"tic.inf", true}},
+     "\"sub\\tic.inf\": no member of the catalog \"pololu.cat\" holds its hash"},
     {"member_hash_changed", [](const TempPackage& p) { FlipByte(p, kCatalog, kDllDigestAt + 3); }, "tic.inf",
      {"CATALOG_SIGNATURE_INVALID"}, 0, false, kBothCovered, "does not match its signed digest"},
     {"signature_changed", [](const TempPackage& p) { FlipByte(p, kCatalog, kSignatureAt + 40); }, "tic.inf",
@@ -195,19 +273,31 @@ const CatalogCase kCases[] = {
     {"pe_member_in_a_subfolder_covered",
      [](const TempPackage& p) {
          p.Write(std::string("sub/") + kDll, SampleImage());
-         std::string hash = SampleReferenceHash();
-         ChangeCatalog(p, [&hash](std::string der) {
-             EXPECT_EQ("056399FAACB9FC49F3CF78BFC3D9F2F463E5012E", HexUpper(der.substr(kDllDigestAt, kDllDigestSize)));
-             std::string raw;
-             for (size_t i = 0; i + 1 < hash.size(); i += 2) {
-                 raw += static_cast<char>(std::stoi(hash.substr(i, 2), nullptr, 16));
-             }
-             return der.replace(kDllDigestAt, kDllDigestSize, raw);
+         ChangeCatalog(p, [](std::string der) {
+             return WithSampleHashAt(der, kDllDigestAt, "056399FAACB9FC49F3CF78BFC3D9F2F463E5012E");
          });
          Resign(p);
      },
      "tic.inf", {}, 1, true, {{"tic.inf", true}, {std::string("sub\\") + kDll, true}, {"tic-bootloader.inf", true}},
      ""},
+    {"first_member_of_an_unknown_algorithm_second_covers",
+     [](const TempPackage& p) {
+         p.Write(kDll, SampleImage());
+         ChangeCatalog(p, [](std::string der) {
+             return WithSampleHashAt(WithUnknownFirstDllAlgorithm(der), kSecondDllDigestAt,
+                                     "A0D03C75D36F1FF227B262BC3AA08777E73512F0");
+         });
+         Resign(p);
+     },
+     "tic.inf", {}, 1, true, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, true}}, ""},
+    {"first_member_of_an_unknown_algorithm_second_differs",
+     [](const TempPackage& p) {
+         p.Write(kDll, SampleImage());
+         ChangeCatalog(p, WithUnknownFirstDllAlgorithm);
+         Resign(p);
+     },
+     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, true, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
+     "holds its image hash"},
     {"pe_member_changed", [](const TempPackage& p) { p.Write(kDll, SampleImage()); }, "tic.inf",
      {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
      "holds its image hash"},
@@ -232,19 +322,25 @@ TEST_P(CatalogTest, WarnsAsTheChangeDeserves)
     const CatalogCase& c = GetParam();
     TempPackage package;
     package.CopyFrom(kPololu);
-    package.Write(kCompanionToolName, "tool");
+    package.AddCompanionTool();
     c.change(package);
 
     PackageReport report = CheckFolder(package.path(), c.inf);
     EXPECT_EQ(c.codes, WarningCodes(report));
-    EXPECT_EQ(c.codes.empty() ? CHECK_CLEAN : CHECK_WARNINGS, report.exitCode);
+    EXPECT_EQ(c.stagerExitCode, report.stagerExitCode) << report.failure;
+    EXPECT_EQ(c.stagerExitCode != 0 ? CHECK_RUN_FAILS
+              : c.codes.empty()     ? CHECK_CLEAN
+                                    : CHECK_WARNINGS,
+              report.exitCode);
     const CatalogReport& catalog = report.catalog;
     EXPECT_EQ(c.intact >= 0, catalog.checked) << catalog.note;
     if (catalog.checked) {
         EXPECT_EQ(c.intact == 1, catalog.contents.signatureIntact) << catalog.contents.signatureProblem;
         EXPECT_EQ(c.resigned ? "MERVO Test Signing" : "Pololu Corporation", catalog.contents.signer);
-        // The independent verdict on the same bytes.
-        CheckRun verdict = OsslVerify(package.File(kCatalog), c.resigned ? SharedSigner().certificate() : "");
+        // The independent verdict on the same bytes, beside the INF.
+        std::string infFolder = std::string(c.inf).find('\\') == std::string::npos ? "" : "sub/";
+        CheckRun verdict =
+            OsslVerify(package.File(infFolder + kCatalog), c.resigned ? SharedSigner().certificate() : "");
         EXPECT_EQ(c.intact == 1, verdict.exitCode == 0) << verdict.output;
     }
     std::vector<std::pair<std::string, bool>> files;

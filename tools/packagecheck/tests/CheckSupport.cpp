@@ -66,6 +66,12 @@ void TempPackage::CopyFrom(const std::string& folder) const
     }
 }
 
+void TempPackage::AddCompanionTool() const
+{
+    Write(kCompanionToolName, "tool");
+    Write(kCompanionTool64Name, "tool");
+}
+
 std::string ReadFile(const std::string& path)
 {
     std::ostringstream bytes;
@@ -347,8 +353,13 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
         }
         EXPECT_TRUE(found) << "no line for file " << file.dump() << "\nin:\n" << text;
     }
-    expectLine(std::string("Companion tool MERVODevCtl.exe: ") +
-               (document["companionTool"]["present"].get<bool>() ? "present" : "MISSING"));
+    for (const char* program : {"companionTool", "stager"}) {
+        const Json& entry = document[program];
+        auto state = [&entry](const char* field) { return entry[field].get<bool>() ? "present" : "MISSING"; };
+        expectLine(std::string(program == std::string("stager") ? "Stager " : "Companion tool ") +
+                   shown(entry["name"]) + ": " + state("present") + "; 64-bit build " +
+                   shown(entry["name64"]) + ": " + state("present64"));
+    }
 
     const Json& catalog = document["catalog"];
     if (catalog["names"].empty()) {

@@ -22,6 +22,8 @@ public:
     std::string Read(const std::string& name) const;
     // Copies the files of `folder` (subfolders included) into this one, writable.
     void CopyFrom(const std::string& folder) const;
+    // Stand-ins for the companion tool and its 64-bit build.
+    void AddCompanionTool() const;
 
 private:
     std::string path_;

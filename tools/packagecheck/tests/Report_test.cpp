@@ -1,8 +1,13 @@
 // What the check reports about files, names and exit codes, and that it only reads.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 
+#include "CheckParts.h"
 #include "CheckSupport.h"
 #include "app/MERVODriverStager.h"
 #include "platform/simulated/SimulatedPlatform.h"
@@ -45,7 +50,7 @@ TEST(ReadOnly, TheCheckWritesNothingAnywhere)
 TEST(DriverFiles, AreFoundUnderWindowsNameRules)
 {
     TempPackage package;
-    package.Write(kCompanionToolName, "tool");
+    package.AddCompanionTool();
     package.Write("MervoUSB.SYS", "12345");
     package.Write("mervoser.sys", "1234567");
     package.Write("MERVOUSB.inf", WithSourceDisksFiles("mervousb.sys =1\r\n"
@@ -93,6 +98,80 @@ TEST(StaleFiles, AreTheInfBaseNameAndItsCompiledForm)
     }
 }
 
+namespace fs = std::filesystem;
+
+struct InfFileCase {
+    const char* name;
+    // Makes the package's INF; `outside` is a folder beside the package.
+    std::function<void(const TempPackage& package, const TempPackage& outside)> make;
+    const char* infArgument;
+    int readResult;  // GetDeviceIDs' result; -1 not called
+    int devices;
+    int stagerExitCode;
+    const char* note;     // the catalog's note
+    const char* failure;  // in the failure's text; "" none
+};
+
+// The good INF followed by NUL bytes (a sparse file) up to `size` bytes.
+void WritePaddedInf(const TempPackage& p, uintmax_t size)
+{
+    p.Write("MERVOUSB.inf", GoodInf());
+    fs::resize_file(p.File("MERVOUSB.inf"), size);
+}
+
+// The INF is read only when it is a regular file of the package of at most
+// the size the check reads; anything else is reported as unreadable, and
+// nothing is opened that could keep the check waiting (a FIFO).
+TEST(InfFile, IsReadOnlyWhenARegularFileOfTheReadLimitAtMost)
+{
+    // clang-format off
+    const InfFileCase cases[] = {
+        {"missing", [](const TempPackage&, const TempPackage&) {}, nullptr, 2, 0, EXIT_NO_DEVICE,
+         "the INF is missing", "cannot be read"},
+        {"a_folder", [](const TempPackage& p, const TempPackage&) { p.Write("MERVOUSB.inf/x", "x"); }, nullptr, 2, 0,
+         EXIT_NO_DEVICE, "the INF cannot be read", "cannot be read"},
+        {"a_fifo", [](const TempPackage& p, const TempPackage&) {
+             EXPECT_EQ(0, mkfifo(p.File("MERVOUSB.inf").c_str(), 0600)); }, nullptr, 2, 0, EXIT_NO_DEVICE,
+         "the INF cannot be read", "cannot be read"},
+        {"a_link_out_of_the_package", [](const TempPackage& p, const TempPackage& outside) {
+             outside.Write("MERVOUSB.inf", GoodInf());
+             fs::create_symlink(outside.File("MERVOUSB.inf"), p.File("MERVOUSB.inf")); },
+         nullptr, 2, 0, EXIT_NO_DEVICE, "the INF cannot be read", "cannot be read"},
+        {"a_link_within_the_package", [](const TempPackage& p, const TempPackage&) {
+             p.Write("real.inf", GoodInf());
+             fs::create_symlink("real.inf", p.File("MERVOUSB.inf")); },
+         nullptr, 2, 0, EXIT_NO_DEVICE, "the INF cannot be read", "cannot be read"},
+        {"in_a_linked_folder", [](const TempPackage& p, const TempPackage& outside) {
+             outside.Write("MERVOUSB.inf", GoodInf());
+             fs::create_directory_symlink(outside.path(), p.File("sub")); },
+         "sub\\MERVOUSB.inf", 2, 0, EXIT_NO_DEVICE, "the INF cannot be read", "cannot be read"},
+        {"in_a_subfolder", [](const TempPackage& p, const TempPackage&) { p.Write("sub/MERVOUSB.inf", GoodInf()); },
+         "sub\\MERVOUSB.inf", 0, 1, EXIT_OK, "no catalog named", ""},
+        {"utf16", [](const TempPackage& p, const TempPackage&) { p.Write("MERVOUSB.inf", Utf16(GoodInf())); },
+         nullptr, 0, 0, EXIT_NO_DEVICE, "the INF is not readable as 8-bit text", "has no device line"},
+        {"at_the_read_limit", [](const TempPackage& p, const TempPackage&) { WritePaddedInf(p, kCatalogReadLimit); },
+         nullptr, 0, 1, EXIT_OK, "no catalog named", ""},
+        {"one_byte_past_the_read_limit",
+         [](const TempPackage& p, const TempPackage&) { WritePaddedInf(p, kCatalogReadLimit + 1); }, nullptr, -1, 0,
+         EXIT_NO_DEVICE, "the INF cannot be read", "is larger than 67108864 bytes"},
+    };
+    // clang-format on
+    for (const InfFileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempPackage package;
+        TempPackage outside;
+        c.make(package, outside);
+        PackageReport report = CheckFolder(package.path(), c.infArgument);
+        EXPECT_EQ(c.readResult, report.deviceReadResult);
+        EXPECT_EQ(c.devices, report.table.count);
+        EXPECT_EQ(c.stagerExitCode, report.stagerExitCode);
+        EXPECT_EQ(c.note, report.catalog.note);
+        EXPECT_NE(report.failure.find(c.failure), std::string::npos) << report.failure;
+        EXPECT_EQ(*c.failure == '\0', report.failure.empty()) << report.failure;
+        EXPECT_EQ(0, Sim().openStreams);
+    }
+}
+
 TEST(DeviceTable, GivesTheRemovePatternOfTheFirstVendor)
 {
     TempPackage package;
@@ -111,13 +190,13 @@ TEST(CommandLine, ExitCodes)
     TempPackage package;
     package.Write("MERVOUSB.inf", GoodInf());
     package.Write("mervousb.sys", "x");
-    package.Write(kCompanionToolName, "x");
+    package.AddCompanionTool();
     EXPECT_EQ(CHECK_WARNINGS, RunCheck({package.path()}).exitCode);  // no catalog
     EXPECT_EQ(CHECK_WARNINGS, RunCheck({"--json", package.path()}).exitCode);
     // A signed package with the companion tool: nothing to warn about.
     TempPackage signedPackage;
     signedPackage.CopyFrom(MERVO_SIGNED_PACKAGES "/pololu-tic");
-    signedPackage.Write(kCompanionToolName, "x");
+    signedPackage.AddCompanionTool();
     EXPECT_EQ(CHECK_CLEAN, RunCheck({signedPackage.path(), "tic.inf"}).exitCode);
     EXPECT_EQ(CHECK_CLEAN, RunCheck({"--json", signedPackage.path(), "tic.inf"}).exitCode);
     EXPECT_EQ(CHECK_RUN_FAILS, RunCheck({package.path(), "absent.inf"}).exitCode);

@@ -4,6 +4,8 @@
 // Catalog_test.cpp).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 
@@ -49,8 +51,11 @@ void WriteGoodPackage(const TempPackage& package)
 {
     WriteInf(package, GoodInf());
     package.Write("mervousb.sys", "driver bytes");
-    package.Write(kCompanionToolName, "tool");
+    package.AddCompanionTool();
 }
+
+// Enough NUL bytes after the INF's text to make it not 8-bit text.
+const std::string kNulTail(4096, '\0');
 
 // clang-format off
 const WarningCase kCases[] = {
@@ -127,9 +132,39 @@ const WarningCase kCases[] = {
          WriteInf(p, Replace(GoodInf(), "mervousb.sys=1\r\n", "mervousb.sys=1\r\nsub.sys=1\r\n"));
      },
      nullptr, {"MISSING_FILE", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+    {"driver_file_a_fifo",  // present to Windows, but nothing is read from it (nor waited on)
+     [](const TempPackage& p) {
+         std::filesystem::remove(p.File("mervousb.sys"));
+         EXPECT_EQ(0, mkfifo(p.File("mervousb.sys").c_str(), 0600));
+     },
+     nullptr, {"UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"no_companion_tool",
-     [](const TempPackage& p) { std::filesystem::remove(p.path() + "/" + kCompanionToolName); },
+     [](const TempPackage& p) { std::filesystem::remove(p.File(kCompanionToolName)); },
      nullptr, {"COMPANION_TOOL_MISSING", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+    {"no_companion_tool_build",
+     [](const TempPackage& p) {
+         std::filesystem::remove(p.File(kCompanionToolName));
+         std::filesystem::remove(p.File(kCompanionTool64Name));
+     },
+     nullptr, {"COMPANION_TOOL_MISSING", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+    {"companion_tool_without_its_64_bit_build",
+     [](const TempPackage& p) { std::filesystem::remove(p.File(kCompanionTool64Name)); },
+     nullptr, {"DEVCTL64_MISSING", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+    {"stager_without_its_64_bit_build", [](const TempPackage& p) { p.Write(kStagerName, "stager"); },
+     nullptr, {"STAGER64_MISSING", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+    {"stager_with_its_64_bit_build",
+     [](const TempPackage& p) { p.Write(kStagerName, "stager"); p.Write(kStager64Name, "stager"); },
+     nullptr, {"UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+    {"nul_tail_after_the_device_line", [](const TempPackage& p) { WriteInf(p, GoodInf() + kNulTail); },
+     nullptr, {"INF_NOT_8BIT_TEXT", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+    {"nul_tail_and_an_unknown_signature",
+     [](const TempPackage& p) { WriteInf(p, Replace(GoodInf(), "$Windows NT$", "$Windows 3$") + kNulTail); },
+     nullptr, {"INF_NOT_8BIT_TEXT", "BAD_SIGNATURE", "UNSIGNED_PACKAGE"}, CHECK_RUN_FAILS, EXIT_STAGING_FAILED},
+    {"nul_tail_and_no_device_line",
+     [](const TempPackage& p) {
+         WriteInf(p, Replace(GoodInf(), "%DevDesc%=Install, USB\\VID_0123&PID_4567\r\n", "") + kNulTail);
+     },
+     nullptr, {"INF_NOT_8BIT_TEXT"}, CHECK_RUN_FAILS, EXIT_NO_DEVICE},
     {"no_version_section",
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "[Version]\r\nSignature=\"$Windows NT$\"\r\n", ""));
@@ -184,6 +219,50 @@ TEST(WarningText, SpacedKeyNamesTheFix)
     EXPECT_NE(report.warnings[0].message.find("write \"%DevDesc%=...\""), std::string::npos);
 }
 
+// The warning says what the stager reads from text that is not 8-bit.
+TEST(WarningText, NotEightBitTextSaysWhatTheStagerReads)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {Utf16(GoodInf()), "byte order mark): the stager reads no device line from it."},
+        {GoodInf() + kNulTail, "(4096 NUL bytes in its first " + std::to_string(GoodInf().size() + 4096) +
+                                   "): the stager still reads 1 device line from it."},
+        {WithModelLines(DeviceLines(2)) + kNulTail, "the stager still reads 2 device lines from it."},
+    };
+    for (const auto& [inf, quoted] : cases) {
+        SCOPED_TRACE(quoted);
+        TempPackage package;
+        WriteGoodPackage(package);
+        WriteInf(package, inf);
+        PackageReport report = CheckFolder(package.path(), nullptr);
+        ASSERT_FALSE(report.warnings.empty());
+        EXPECT_EQ("INF_NOT_8BIT_TEXT", report.warnings[0].code);
+        EXPECT_NE(report.warnings[0].message.find(quoted), std::string::npos) << report.warnings[0].message;
+    }
+}
+
+// What the 32-bit stager does on 64-bit Windows without its 64-bit build.
+TEST(WarningText, Stager64SaysWhatTheStagerDoes)
+{
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "is not in the package: on 64-bit Windows MERVODriverStager.exe logs \"64-bit stager missing\""},
+        {"/x", "is a folder in the package: on 64-bit Windows MERVODriverStager.exe cannot start it"},
+    };
+    for (const auto& [below, quoted] : cases) {
+        SCOPED_TRACE(quoted);
+        TempPackage package;
+        WriteGoodPackage(package);
+        package.Write(kStagerName, "stager");
+        if (!below.empty()) {
+            package.Write(kStager64Name + below, "x");
+        }
+        PackageReport report = CheckFolder(package.path(), nullptr);
+        ASSERT_EQ((std::vector<std::string>{"STAGER64_MISSING", "UNSIGNED_PACKAGE"}), WarningCodes(report));
+        EXPECT_NE(report.warnings[0].message.find(quoted), std::string::npos) << report.warnings[0].message;
+        EXPECT_NE(report.warnings[0].message.find("ends with 23 without copying or staging anything."),
+                  std::string::npos);
+    }
+}
+
 TEST(WarningText, IgnoredDeviceLinesAreQuotedWithTheirLineNumbers)
 {
     TempPackage package;
@@ -207,7 +286,7 @@ TEST(ExamplePackage, WarnsOnlyThatItIsUnsignedOnceTheToolIsBesideIt)
     const std::string example = MERVO_SOURCE_DIR "/examples/package";
     TempPackage package;
     package.CopyFrom(example);
-    package.Write(kCompanionToolName, "tool");
+    package.AddCompanionTool();
 
     CheckRun run = RunCheck({package.path()});
     EXPECT_EQ(CHECK_WARNINGS, run.exitCode) << run.output;
