@@ -1,5 +1,7 @@
 // The files: the 64-bit stager, the stale copies deleted, the driver files
 // copied, the companion tool.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "CheckParts.h"
@@ -31,6 +33,19 @@ void CheckStager64(PackageReport* report)
     }
 }
 
+// "oem<N>.inf" in any letter case: the names Windows gives staged packages.
+static bool IsStagedCopyName(const std::string& name)
+{
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return static_cast<char>(tolower(static_cast<unsigned char>(c))); });
+    if (lower.size() < 8 || lower.compare(0, 3, "oem") != 0 ||
+        lower.compare(lower.size() - 4, 4, ".inf") != 0) {
+        return false;
+    }
+    return std::all_of(lower.begin() + 3, lower.end() - 4, [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // The stale copies the stager deletes from the Windows INF folder: the INF's
 // base name and, when its extension has more than one letter, the same name
 // with the letter after the last "." made a "p" (.inf gives .pnf).
@@ -38,6 +53,13 @@ void ListStaleFiles(PackageReport* report)
 {
     std::string base = InfBaseName(report->infName.c_str());
     report->staleFiles.push_back(base);
+    if (IsStagedCopyName(base)) {
+        Warn(report, "INF_NAMED_LIKE_STAGED_COPY",
+             "The stager deletes " + Quote(base) +
+                 " from the Windows INF folder before staging, and Windows gives names of the form "
+                 "oem<N>.inf to the packages it has staged: the run can delete another package's "
+                 "staged INF. Give the INF a name of its own.");
+    }
     size_t dot = base.rfind('.');
     if (dot != std::string::npos && base.size() - dot > 2) {
         std::string compiled = base;

@@ -177,6 +177,13 @@ const WarningCase kCases[] = {
      nullptr, {"BAD_SIGNATURE", "UNSIGNED_PACKAGE"}, CHECK_RUN_FAILS, EXIT_STAGING_FAILED},
     {"upper_case_inf_argument", [](const TempPackage& p) { p.Write("Other.INF", GoodInf()); },
      "Other.INF", {"INF_NAME_NOT_TAKEN", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+    // The stager deletes the INF folder's file of the INF's name first.
+    {"inf_named_like_a_staged_copy", [](const TempPackage& p) { p.Write("OEM12.inf", GoodInf()); },
+     "OEM12.inf", {"INF_NAMED_LIKE_STAGED_COPY", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+    {"inf_named_oem_without_a_number", [](const TempPackage& p) { p.Write("oem.inf", GoodInf()); },
+     "oem.inf", {"UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+    {"inf_named_oem_and_letters", [](const TempPackage& p) { p.Write("oem3a.inf", GoodInf()); },
+     "oem3a.inf", {"UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"no_inf", [](const TempPackage& p) { p.Write("MERVOUSB.inf", ""); }, "absent.inf", {},
      CHECK_RUN_FAILS, EXIT_NO_DEVICE},
     {"no_device_line",
