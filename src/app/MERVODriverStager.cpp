@@ -10,8 +10,8 @@
 
 static const char kModule[] = "MERVODriverStager";
 static const char kErrorCaption[] = "MERVODriverStager Error";
-static const char kToolName[] = "MERVODevCtl.exe";
-static const char kStager64Name[] = "MERVODriverStager64.exe";
+const char kCompanionToolName[] = "MERVODevCtl.exe";
+const char kStager64Name[] = "MERVODriverStager64.exe";
 
 // CreateProcess takes command lines of 32,767 characters with the terminator.
 enum { COMMAND_SIZE = 520, HANDOFF_COMMAND_SIZE = 32767, HANDOFF_TEXT_SIZE = 128 };
@@ -61,10 +61,11 @@ int RemoveDriverInstances(const char* programFolder, const DeviceIdTable* table)
     static const char kFailure[] = "Unable to remove driver instances.";
     char commandLine[COMMAND_SIZE];
     // A command line that does not fit is refused like a tool that cannot start.
-    int result = FormatText(commandLine, sizeof commandLine, "\"%s\\%s\" remove \"%s\\%s\" *VID_%s*",
-                            programFolder, kToolName, programFolder, InfFileName, table->entries[0].vid) == 0
-                     ? LaunchAndWait(commandLine, kFailure)
-                     : ReportLaunchFailure(kFailure);
+    int result =
+        FormatText(commandLine, sizeof commandLine, "\"%s\\%s\" remove \"%s\\%s\" *VID_%s*", programFolder,
+                   kCompanionToolName, programFolder, InfFileName, table->entries[0].vid) == 0
+            ? LaunchAndWait(commandLine, kFailure)
+            : ReportLaunchFailure(kFailure);
     WriteLog(kModule, "RemoveDriverInstances",
              result == LAUNCH_STARTED ? "Driver instances removed OK."
                                       : "Error: Driver instances remove failed !!");
@@ -75,10 +76,10 @@ int RemountDriverInstances(const char* programFolder)
 {
     static const char kFailure[] = "Unable to launch rescan.";
     char commandLine[COMMAND_SIZE];
-    int result =
-        FormatText(commandLine, sizeof commandLine, "\"%s\\%s\" rescan", programFolder, kToolName) == 0
-            ? LaunchAndWait(commandLine, kFailure)
-            : ReportLaunchFailure(kFailure);
+    int result = FormatText(commandLine, sizeof commandLine, "\"%s\\%s\" rescan", programFolder,
+                            kCompanionToolName) == 0
+                     ? LaunchAndWait(commandLine, kFailure)
+                     : ReportLaunchFailure(kFailure);
     WriteLog(kModule, "RemountDriverInstances",
              result == LAUNCH_STARTED ? "Driver instances mounted OK."
                                       : "Error: Driver instances mount failed !!");

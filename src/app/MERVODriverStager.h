@@ -16,6 +16,11 @@ enum {
     EXIT_COPY_FAILED = 23,
 };
 
+// The programs the stager starts from its own folder: the companion tool, and
+// on 64-bit Windows (from the 32-bit build) the 64-bit build of the stager.
+extern const char kCompanionToolName[];
+extern const char kStager64Name[];
+
 extern "C" int PS_WINAPI WinMain(PsHandle instance, PsHandle previousInstance, char* argumentText,
                                  int showCommand);
 

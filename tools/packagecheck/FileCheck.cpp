@@ -8,10 +8,8 @@
 #include "inf/INFManager.h"
 #include "platform/PlatformServices.h"
 
-const char kCompanionToolName[] = "MERVODevCtl.exe";
 const char kCompanionTool64Name[] = "MERVODevCtl64.exe";
 const char kStagerName[] = "MERVODriverStager.exe";
-const char kStager64Name[] = "MERVODriverStager64.exe";
 
 // On 64-bit Windows the 32-bit stager hands its whole run to the 64-bit build
 // beside it before it reads anything, and ends with 23 when that is missing.

@@ -13,12 +13,14 @@
 #include "CatalogReader.h"
 #include "inf/INFManager.h"
 
-// The companion tool the stager starts from its own folder.
+// The programs the stager starts from its own folder, named where the
+// stager's run is (app/MERVODriverStager.cpp; that header is not included
+// here, since its WinMain clashes with <windows.h> in the Windows builds).
 extern const char kCompanionToolName[];
-// The 32-bit stager and the 64-bit builds that the 32-bit programs hand their
-// run to on 64-bit Windows, from their own folder.
-extern const char kStagerName[];
 extern const char kStager64Name[];
+// The 32-bit stager, and the 64-bit build that the 32-bit companion tool
+// hands its work to on 64-bit Windows.
+extern const char kStagerName[];
 extern const char kCompanionTool64Name[];
 
 // One file that [SourceDisksFiles] names.
