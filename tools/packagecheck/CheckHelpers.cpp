@@ -105,24 +105,6 @@ bool ReadBytes(const std::string& path, size_t limit, std::string* bytes)
     return true;
 }
 
-// Counts rather than seeks: a seek's offset does not reach past 2 GiB in
-// every C runtime the check is built for.
-bool LargerThan(const std::string& path, size_t limit)
-{
-    FILE* file = Platform.OpenStream(path.c_str(), "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    char buffer[4096];
-    size_t total = 0;
-    size_t got;
-    while (total <= limit && (got = fread(buffer, 1, sizeof buffer, file)) > 0) {
-        total += got;
-    }
-    fclose(file);
-    return total > limit;
-}
-
 long long FileSize(const std::string& path)
 {
     FILE* file = Platform.OpenStream(path.c_str(), "rb");

@@ -17,10 +17,8 @@ std::vector<InfLine> ReadInfLines(const std::string& path);
 // Up to `limit` bytes of a file in binary mode; false when it cannot be opened.
 bool ReadBytes(const std::string& path, size_t limit, std::string* bytes);
 long long FileSize(const std::string& path);  // -1 when it cannot be read
-// The file holds more than `limit` bytes (it reads no more than one past them).
-bool LargerThan(const std::string& path, size_t limit);
-bool IsFile(const std::string& path);  // exists and is no folder
-bool Exists(const std::string& path);  // a file or folder of that name is there
+bool IsFile(const std::string& path);         // exists and is no folder
+bool Exists(const std::string& path);         // a file or folder of that name is there
 // The folder part of a Windows path (up to its last separator).
 std::string FolderOf(const std::string& path);
 

@@ -134,9 +134,13 @@ int CheckPackage(const char* programFolder, const char* infArgument, PackageRepo
 
     // The INF is read only when it is a regular file of at most the size the
     // check reads of any file; anything else counts as unreadable.
-    bool tooLarge = LargerThan(report->infPath, kCatalogReadLimit);
-    std::string head;
-    bool readable = !tooLarge && ReadBytes(report->infPath, kEncodingSample, &head);
+    // One read gives both the size (at most one byte past the limit is read)
+    // and the sample the encoding is judged by.
+    std::string bytes;
+    bool opened = ReadBytes(report->infPath, kCatalogReadLimit + 1, &bytes);
+    bool tooLarge = opened && bytes.size() > kCatalogReadLimit;
+    bool readable = opened && !tooLarge;
+    const std::string head = bytes.substr(0, kEncodingSample);
     std::vector<InfLine> lines = readable ? ReadInfLines(report->infPath) : std::vector<InfLine>();
 
     if (tooLarge) {
