@@ -54,14 +54,9 @@ protected:
     {
         for (size_t at = relative.find('\\'); at != std::string::npos; at = relative.find('\\', at + 1))
             CreateDirectoryW(Wide(e2e::JoinPath(folder, relative.substr(0, at))).c_str(), nullptr);
-        HANDLE file = CreateFileW(Wide(e2e::JoinPath(folder, relative)).c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return false;
-        DWORD written = 0;
-        BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(file);
-        return ok && written == bytes.size();
+        return e2e::WriteAndClose(CreateFileW(Wide(e2e::JoinPath(folder, relative)).c_str(), GENERIC_WRITE, 0,
+                                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+                                  bytes);
     }
     static void RemoveNested(const std::string& folder, std::string relative)
     {

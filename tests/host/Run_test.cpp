@@ -54,6 +54,8 @@ protected:
         WritePackage(kTypicalInf, folder);
         Sim().modulePath = folder + "\\MERVODriverStager.exe";
     }
+    // The same in a folder path of exactly `length` characters (6: C:\pkg).
+    std::string StagerInFolderOf(size_t length, char letter);
 };
 
 // A folder path "C:\xxx\xxx..." of exactly `length` characters, in names of
@@ -64,6 +66,14 @@ std::string LongFolder(size_t length, char letter)
     while (folder.size() < length) {
         folder += "\\" + std::string(std::min<size_t>(100, length - folder.size() - 1), letter);
     }
+    return folder;
+}
+
+std::string RunTest::StagerInFolderOf(size_t length, char letter)
+{
+    const std::string folder = length == 6 ? "C:\\pkg" : LongFolder(length, letter);
+    EXPECT_EQ(length, folder.size());
+    StagerIn(folder);
     return folder;
 }
 
@@ -443,9 +453,7 @@ TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
     for (const LengthCase& c : cases) {
         SCOPED_TRACE(c.name);
         SimReset(root);
-        const std::string folder = c.folderLength == 6 ? "C:\\pkg" : LongFolder(c.folderLength, 'f');
-        ASSERT_EQ(c.folderLength, folder.size());
-        StagerIn(folder);
+        const std::string folder = StagerInFolderOf(c.folderLength, 'f');
         const std::string name = std::string(c.nameLength - 4, 'n') + ".inf";
         EXPECT_EQ(15, Run(name + " nodisplay"));
         EXPECT_EQ(c.error == nullptr, TraceCount("OpenStream " + folder + "\\n") > 0);
@@ -460,8 +468,7 @@ TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
 
 TEST_F(RunTest, CurrentDirectoryTextIsCutAt511)
 {
-    const std::string folder = LongFolder(497, 'c');
-    StagerIn(folder);
+    const std::string folder = StagerInFolderOf(497, 'c');
     Run("nodisplay MERVOUSB.inf");
     const std::string text = LogEntries(kLog)[3].text;
     EXPECT_EQ(511u, text.size());
@@ -632,9 +639,7 @@ TEST_F(RunTest, Wow64HandOffBoundsAreExact)
     for (const BoundCase& c : cases) {
         SCOPED_TRACE(c.name);
         SimReset(root);
-        const std::string folder = c.folderLength == 6 ? "C:\\pkg" : LongFolder(c.folderLength, 'w');
-        ASSERT_EQ(c.folderLength, folder.size());
-        StagerIn(folder);
+        const std::string folder = StagerInFolderOf(c.folderLength, 'w');
         Write(folder + "\\MERVODriverStager64.exe", "64-bit build");
         Sim().wow64 = true;
         const std::string text = "nodisplay" + std::string(c.textLength - 9, ' ');

@@ -169,6 +169,11 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes)
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     HANDLE file =
         CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return WriteAndClose(file, bytes);
+}
+
+bool WriteAndClose(HANDLE file, const std::string& bytes)
+{
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;

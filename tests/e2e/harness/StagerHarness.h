@@ -53,6 +53,8 @@ bool FileExists(const std::string& path);
 // The whole file as bytes; `ok` (if given) says whether it could be read.
 std::string ReadFileBytes(const std::string& path, bool* ok = nullptr);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
+// Writes `bytes` to a file opened for writing and closes it; false when not all were written.
+bool WriteAndClose(HANDLE file, const std::string& bytes);
 // Deletes a file, clearing a read-only attribute first; true if it is gone.
 bool RemoveFile(const std::string& path);
 bool CopyOneFile(const std::string& from, const std::string& to);
