@@ -4,10 +4,7 @@
 # is new), the example package's INF and driver files and the README for
 # device makers. Everything lies flat in the zip: it unpacks into the package
 # folder from which the stager runs.
-# The x86_64 tree: build/win64, or the sibling <prefix>win64 of a <prefix>win32 tree.
-mervo_sibling_tree(MERVO_DEFAULT_WIN64_BUILD_DIR win32 win64)
-set(MERVO_WIN64_BUILD_DIR ${MERVO_DEFAULT_WIN64_BUILD_DIR} CACHE PATH
-  "x86_64 build tree that gives MERVODriverStager64.exe and MERVODevCtl64.exe to the distribution")
+# The x86_64 tree is MERVO_WIN64_BUILD_DIR (cmake/Windows.cmake).
 set(MERVO_DIST_DIR ${CMAKE_SOURCE_DIR}/build/dist CACHE PATH "Folder of the distribution zip")
 set(MERVO_DIST_ZIP ${MERVO_DIST_DIR}/MERVODriverStager-${PROJECT_VERSION}.zip)
 set(MERVO_DIST_README ${CMAKE_SOURCE_DIR}/dist/README-DEVICE-MAKERS.txt)

@@ -81,6 +81,60 @@ function(mervo_sibling_tree out from to)
   set(${out} ${dir} PARENT_SCOPE)
 endfunction()
 
+# The other Windows tree of this one: the x86_64 tree gives the i686 tree's
+# distribution and hand-off tests their 64-bit programs; the i686 tree gives
+# the x86_64 tree's wow64 tests the shipped 32-bit ones.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  mervo_sibling_tree(MERVO_DEFAULT_WIN64_BUILD_DIR win32 win64)
+  set(MERVO_WIN64_BUILD_DIR ${MERVO_DEFAULT_WIN64_BUILD_DIR} CACHE PATH
+    "x86_64 build tree that gives MERVODriverStager64.exe and MERVODevCtl64.exe to the distribution")
+else()
+  mervo_sibling_tree(MERVO_DEFAULT_WIN32_BUILD_DIR win64 win32)
+  set(MERVO_WIN32_BUILD_DIR ${MERVO_DEFAULT_WIN32_BUILD_DIR} CACHE PATH
+    "i686 build tree whose programs the wow64 end-to-end tests run")
+endif()
+
+# The 32-bit level: every test that starts a 32-bit Windows program (in the
+# WoW64 root) goes through scripts/wow64-probe.sh's gate, which the probe of
+# the test run (test wow64.probe, set up for them) opens or closes. Where this
+# machine cannot run 32-bit code at all, such tests are reported as skipped
+# with the probe's reason; where it can, they run as any other test, and the
+# probe's x86_64 control makes sure that a broken root still fails.
+add_executable(MERVOWow64Probe tests/wow64/Wow64Probe.cpp)
+target_link_options(MERVOWow64Probe PRIVATE -static)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(MERVO_PROBE32 $<TARGET_FILE:MERVOWow64Probe>)
+  set(MERVO_PROBE64 ${MERVO_WIN64_BUILD_DIR}/MERVOWow64Probe.exe)
+else()
+  set(MERVO_PROBE32 ${MERVO_WIN32_BUILD_DIR}/MERVOWow64Probe.exe)
+  set(MERVO_PROBE64 $<TARGET_FILE:MERVOWow64Probe>)
+endif()
+set(MERVO_WOW64_PROBE ${CMAKE_SOURCE_DIR}/scripts/wow64-probe.sh)
+set(MERVO_WOW64_VERDICT ${CMAKE_BINARY_DIR}/wow64-probe/verdict)
+# The command prefix of a test that starts a 32-bit program.
+set(MERVO_32BIT_GATE ${MERVO_WOW64_PROBE} gate ${MERVO_WOW64_VERDICT})
+add_test(NAME wow64.probe
+  COMMAND ${MERVO_WOW64_PROBE} probe ${MERVO_WOW64_VERDICT} ${MERVO_PROBE32} ${MERVO_PROBE64})
+# Making the WoW64 root the first time takes minutes.
+set_tests_properties(wow64.probe PROPERTIES FIXTURES_SETUP wow64_probe LABELS wow64 TIMEOUT 900)
+# Both of the gate's answers, and the failures that must never become skips,
+# proven on every machine (the x86_64 probe stands in for the i686 one).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  add_test(NAME wow64.probe_paths
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/wow64/probe_paths.sh $<TARGET_FILE:MERVOWow64Probe>
+            ${CMAKE_BINARY_DIR}/wow64-probe-paths)
+  set_tests_properties(wow64.probe_paths PROPERTIES LABELS wow64 TIMEOUT 900
+    PASS_REGULAR_EXPRESSION "all probe paths passed" FAIL_REGULAR_EXPRESSION "FAILED")
+endif()
+
+# mervo_needs_32bit(TEST...): the tests whose command starts with
+# MERVO_32BIT_GATE; label 32bit lists them (scripts/test.sh counts them).
+function(mervo_needs_32bit)
+  set_property(TEST ${ARGN} APPEND PROPERTY FIXTURES_REQUIRED wow64_probe)
+  set_property(TEST ${ARGN} APPEND PROPERTY LABELS 32bit)
+  set_tests_properties(${ARGN} PROPERTIES SKIP_RETURN_CODE 77)
+endfunction()
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   add_subdirectory(tests/e2e)
 endif()

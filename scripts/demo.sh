@@ -15,7 +15,9 @@
 # Usage: scripts/demo.sh [--wow64] [ARGUMENT TEXT]   e.g. scripts/demo.sh nodisplay
 #
 # --wow64 runs the shipped 32-bit build instead, in the Debian 13 root of
-# scripts/wow64-root.sh (made first when missing), with the package laid out
+# scripts/wow64-root.sh (made first when missing; on a machine that cannot
+# start 32-bit programs there it says why in one line and exits with 3),
+# with the package laid out
 # as the distribution lays it out: the i686 stager and companion tool, their
 # x86_64 builds beside them as MERVODriverStager64.exe and MERVODevCtl64.exe.
 # The 32-bit stager hands the run to MERVODriverStager64.exe; the demo then
@@ -39,6 +41,17 @@ STATE=$ROOT/build/${TREE_PREFIX}demo-prefix
 PACKAGE=$ROOT/build/${TREE_PREFIX}demo-package
 WINENV=$ROOT/tests/e2e/wine-env.sh
 windows_path() { echo "Z:$1" | tr / '\\'; }
+
+# Not every machine can start 32-bit programs in the root: say so in one line.
+if [ "$MODE" = wow64 ]; then
+  VERDICT=$ROOT/build/${TREE_PREFIX}demo-wow64-verdict
+  "$ROOT/scripts/wow64-probe.sh" probe "$VERDICT" "$WIN32_TREE/MERVOWow64Probe.exe" \
+    "$WIN64_TREE/MERVOWow64Probe.exe" >/dev/null
+  if [ "$(head -n 1 "$VERDICT")" != runs ]; then
+    echo "demo: --wow64 cannot run here: $(sed -n 2p "$VERDICT")" >&2
+    exit 3
+  fi
+fi
 
 echo "== Starting Wine (fresh prefix in $STATE/prefix)"
 "$WINENV" start "$STATE" "$MODE"

@@ -20,9 +20,17 @@ step_build_win64() { build_win64; }
 step_test_host() { ctest --test-dir "$HOST_TREE" --output-on-failure -j 8 --repeat until-fail:10; }
 step_test_win32() { ctest --test-dir "$WIN32_TREE" --output-on-failure; }
 # The Debian 13 root in which the 32-bit programs run (made once per machine,
-# then only checked), timed on its own, before the i686 tree's conformance
-# rows run in it.
-step_wow64_root() { "$ROOT/scripts/wow64-root.sh" path; }
+# then only checked), timed on its own, and the run's one probe of whether
+# this machine can start 32-bit programs there at all: every test of the
+# 32-bit level (ctest label 32bit) reads its verdict, and is skipped with its
+# reason where the answer is no.
+export MERVO_WOW64_VERDICT=$ROOT/build/${TREE_PREFIX}wow64-verdict
+rm -f "$MERVO_WOW64_VERDICT"
+step_wow64_root() {
+  "$ROOT/scripts/wow64-root.sh" path
+  "$ROOT/scripts/wow64-probe.sh" probe "$MERVO_WOW64_VERDICT" \
+    "$WIN32_TREE/MERVOWow64Probe.exe" "$WIN64_TREE/MERVOWow64Probe.exe"
+}
 # The Wine tests share one prefix and run one at a time (resource lock).
 step_test_win64() { ctest --test-dir "$WIN64_TREE" --output-on-failure; }
 # Sanitizer suite with the fault sweep, bounded fuzz runs, static checks.
@@ -45,6 +53,18 @@ if [ $# -gt 0 ]; then
 fi
 
 run_steps step "${STEPS[@]}"
+
+# The tests of the 32-bit level that this run skipped, and why.
+if [ "$(head -n 1 "$MERVO_WOW64_VERDICT" 2>/dev/null)" = skip ]; then
+  echo
+  echo "======== skipped: the 32-bit level"
+  for tree in "$WIN32_TREE" "$WIN64_TREE"; do
+    [ -d "$tree" ] || continue
+    names=$(ctest --test-dir "$tree" -N -L 32bit -FA ".*" | sed -n 's/^ *Test *#[0-9]*: //p' | tr '\n' ' ')
+    echo "  ${tree#"$ROOT"/}: ${names:-none}"
+  done
+  echo "  why: $(sed -n 2p "$MERVO_WOW64_VERDICT")"
+fi
 
 echo
 if [ ${#FAILED_STEPS[@]} -gt 0 ]; then
