@@ -10,7 +10,7 @@ add_library(mervo_simulated STATIC
   src/platform/simulated/Streams.cpp
   src/platform/simulated/System.cpp)
 target_include_directories(mervo_simulated PUBLIC src)
-target_link_libraries(mervo_simulated PUBLIC mervo_logic)
+target_link_libraries(mervo_simulated PUBLIC mervo_seam)
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
@@ -18,7 +18,7 @@ include(GoogleTest)
 file(GLOB MERVO_HOST_TESTS CONFIGURE_DEPENDS tests/host/*_test.cpp tests/host/simulated/*_test.cpp)
 add_executable(host_tests ${MERVO_HOST_TESTS} tests/host/TestSupport.cpp tests/host/DocumentedBoxes.cpp)
 target_include_directories(host_tests PRIVATE tests/host)
-target_link_libraries(host_tests PRIVATE mervo_simulated GTest::gtest_main)
+target_link_libraries(host_tests PRIVATE mervo_stager mervo_simulated GTest::gtest_main)
 target_compile_definitions(host_tests PRIVATE
   MERVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   MERVO_INF_CORPUS="${MERVO_INF_CORPUS_DIR}")

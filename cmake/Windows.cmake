@@ -1,7 +1,7 @@
 # Windows build (i686 or x86_64 mingw-w64): the shipped GUI program.
-add_library(mervo_win32 STATIC src/platform/win32/Win32Platform.cpp)
+add_library(mervo_win32 STATIC src/platform/win32/Win32Platform.cpp src/platform/win32/Wow64Query.cpp)
 target_include_directories(mervo_win32 PUBLIC src)
-target_link_libraries(mervo_win32 PUBLIC mervo_logic setupapi advapi32 user32 kernel32)
+target_link_libraries(mervo_win32 PUBLIC mervo_seam setupapi advapi32 user32 kernel32)
 
 # Some mingw-w64 toolchains link a default-manifest.o of their own into every
 # program (it declares support for Windows Vista to 10, which would change the
@@ -31,8 +31,7 @@ set_property(SOURCE src/platform/win32/StagerResources.rc APPEND PROPERTY COMPIL
   MERVO_VERSION_DOTTED=${PROJECT_VERSION})
 set_property(SOURCE src/platform/win32/StagerResources.rc APPEND PROPERTY OBJECT_DEPENDS
   ${CMAKE_SOURCE_DIR}/src/platform/win32/MERVODriverStager.manifest)
-# The entry point lives in the logic library; pull it in explicitly.
-target_link_libraries(MERVODriverStager PRIVATE -Wl,--whole-archive mervo_logic -Wl,--no-whole-archive mervo_win32)
+target_link_libraries(MERVODriverStager PRIVATE mervo_stager)
 # Static runtime (only system DLLs in the import table), GUI subsystem.
 target_link_options(MERVODriverStager PRIVATE -static -mwindows -B${MERVO_NO_DEFAULT_MANIFEST_DIR}/)
 
@@ -147,8 +146,7 @@ add_subdirectory(tests/conformance)
 # (the wow64 end-to-end tests of the x86_64 tree run it).
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_executable(MERVODriverStagerNotWow64 WIN32 tests/wow64/NotWow64Stager.cpp)
-  target_link_libraries(MERVODriverStagerNotWow64 PRIVATE
-    -Wl,--whole-archive mervo_logic -Wl,--no-whole-archive mervo_win32)
+  target_link_libraries(MERVODriverStagerNotWow64 PRIVATE mervo_stager)
   target_link_options(MERVODriverStagerNotWow64 PRIVATE -static -mwindows -B${MERVO_NO_DEFAULT_MANIFEST_DIR}/)
 endif()
 

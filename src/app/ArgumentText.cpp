@@ -3,12 +3,11 @@
 #include <cstring>
 
 #include "common/BoundedText.h"
+#include "common/Names.h"
 
 char InfFileName[INF_FILE_NAME_SIZE];
 int noDisplay;
 int noLog;
-
-static const char kDefaultInfName[] = "MERVOUSB.inf";
 
 int ReadArgumentText(const char* argumentText)
 {
@@ -28,4 +27,12 @@ int ReadArgumentText(const char* argumentText)
     noDisplay = strstr(text, "nodisplay") != nullptr || strstr(text, "NODISPLAY") != nullptr;
     noLog = strstr(text, "nolog") != nullptr || strstr(text, "NOLOG") != nullptr;
     return status;
+}
+
+int JoinInfPath(const char* folder, char* path, size_t size)
+{
+    if (InfFileName[0] == '\0') {
+        return INF_NAME_TOO_LONG;
+    }
+    return FormatText(path, size, "%s\\%s", folder, InfFileName) == 0 ? INF_PATH_JOINED : INF_PATH_TOO_LONG;
 }

@@ -2,18 +2,9 @@
 
 #include <cstring>
 
+#include "common/HandOffPaths.h"
 #include "log/LogFile.h"
 #include "platform/PlatformServices.h"
-
-// Ends the text at its last backslash, so a folder carries no trailing
-// separator; a text without one stays whole.
-static void CutAtLastBackslash(char* path)
-{
-    char* last = strrchr(path, '\\');
-    if (last != nullptr) {
-        *last = '\0';
-    }
-}
 
 int GetModuleDirectory(char* folder)
 {

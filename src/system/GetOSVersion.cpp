@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/BoundedText.h"
+#include "common/Names.h"
 #include "log/LogFile.h"
 #include "platform/PlatformServices.h"
 
@@ -134,5 +135,5 @@ void DisplayOSError(OsCode code)
     FormatText(text, sizeof text, "MERVODriverStager can not be run with %s operating system.",
                OsNameTable[code]);
     WriteLog(kModule, "DisplayOSError", text);
-    Platform.MessageBoxA(nullptr, text, "MERVODriverStager Error", PS_MB_OK);
+    Platform.MessageBoxA(nullptr, text, kStagerErrorCaption, PS_MB_OK);
 }

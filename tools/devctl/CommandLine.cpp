@@ -3,6 +3,7 @@
 #include "DevCtl.h"
 #include "PatternMatch.h"
 #include "common/BoundedText.h"
+#include "common/Names.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ int RunDevCtl(int argc, const char* const* argv)
         FormatText(line, sizeof line,
                    "This is 64-bit Windows and the 64-bit build %s is missing: "
                    "nothing was done.",
-                   path64[0] != '\0' ? path64 : "MERVODevCtl64.exe");
+                   path64[0] != '\0' ? path64 : kCompanionTool64Name);
         DevCtlPlatform.WriteLine(line);
         return DEVCTL_EXIT_64BIT_MISSING;
     default:

@@ -32,6 +32,7 @@
 #include <cstddef>
 
 #include "DevCtlServices.h"
+#include "common/HandOffPaths.h"
 
 enum {
     DEVCTL_EXIT_OK = 0,
@@ -55,8 +56,7 @@ enum {
 enum {
     DEVCTL_PATH_SIZE = 520,
     DEVCTL_LINE_SIZE = 1024,
-    // CreateProcess takes 32,767 characters with the terminator: 32,766 of text.
-    DEVCTL_COMMAND_LINE_SIZE = 32767,
+    DEVCTL_COMMAND_LINE_SIZE = HANDOFF_COMMAND_LINE_SIZE,
     DEVCTL_ID_LIST_SIZE = 4096,  // a hardware or compatible id list
     UNSTAGE_COPY_CAPACITY = 64,  // copies of one INF that unstage takes in one run
 };

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "DevCtlServices.h"
+#include "platform/win32/Wow64Query.h"
 
 // The seam's records must be the Windows records, byte for byte.
 static_assert(sizeof(DcDevInfoData) == sizeof(SP_DEVINFO_DATA), "SP_DEVINFO_DATA");
@@ -143,22 +144,9 @@ uint32_t WinGetLastError(void)
     return GetLastError();
 }
 
-// Looked up at run time: Windows 2000 has no IsWow64Process.
 int32_t WinIsWow64Process(int32_t* isWow64)
 {
-    typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, PBOOL);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) {
-        return 0;
-    }
-    IsWow64ProcessFunction isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
-    BOOL answer = FALSE;
-    if (isWow64Process == nullptr || !isWow64Process(GetCurrentProcess(), &answer)) {
-        return 0;
-    }
-    *isWow64 = answer ? 1 : 0;
-    return 1;
+    return QueryIsWow64Process(isWow64);
 }
 
 uint32_t WinGetModuleFileNameA(char* fileName, uint32_t size)

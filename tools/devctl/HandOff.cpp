@@ -4,13 +4,13 @@
 
 #include "DevCtl.h"
 #include "common/BoundedText.h"
+#include "common/HandOffPaths.h"
+#include "common/Names.h"
 
 namespace {
 
-const char BUILD_64[] = "MERVODevCtl64.exe";
-
 // The folder of the running executable, without its trailing backslash.
-// 0 found, 1 not found.
+// 0 found, 1 not found (also for a path without a folder).
 int OwnFolder(char* folder, size_t size)
 {
     char path[DEVCTL_PATH_SIZE];
@@ -19,11 +19,9 @@ int OwnFolder(char* folder, size_t size)
         return 1;
     }
     path[length] = '\0';
-    char* slash = strrchr(path, '\\');
-    if (slash == nullptr) {
+    if (!CutAtLastBackslash(path)) {
         return 1;
     }
-    *slash = '\0';
     return CopyText(folder, size, path);
 }
 
@@ -46,7 +44,7 @@ int DecideHandOff(char* path64, size_t size)
         CopyText(path64, size, "");
         return HANDOFF_64BIT_MISSING;
     }
-    if (FormatText(path64, size, "%s\\%s", folder, BUILD_64) != 0 || !IsFile(path64)) {
+    if (FormatText(path64, size, "%s\\%s", folder, kCompanionTool64Name) != 0 || !IsFile(path64)) {
         return HANDOFF_64BIT_MISSING;
     }
     return HANDOFF_TO_64BIT;
@@ -84,7 +82,7 @@ int HandOffTo64Bit(const char* path64)
     const char* arguments = ArgumentText(commandLineText != nullptr ? commandLineText : "");
     char line[DEVCTL_LINE_SIZE];
 
-    if (FormatText(commandLine, sizeof commandLine, "\"%s\" %s", path64, arguments) != 0) {
+    if (FormatHandOffCommandLine(commandLine, sizeof commandLine, path64, arguments) != 0) {
         DevCtlPlatform.WriteLine("The argument text is too long to hand to the 64-bit build.");
         return DEVCTL_EXIT_ARGUMENTS_TOO_LONG;
     }

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "CheckParts.h"
-#include "app/MERVODriverStager.h"
+#include "common/Names.h"
 #include "inf/INFManager.h"
 
 // A driver package's INF, catalog and files are far smaller.

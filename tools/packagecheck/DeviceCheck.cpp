@@ -5,9 +5,6 @@
 
 namespace {
 
-// The description GetDeviceIDs gives a device line without a usable key.
-const char kFixedDescription[] = "MERVO USB Device";
-
 struct DeviceLine {
     int number;
     DeviceIdEntry entry;  // vid, pid and description key as ParseDeviceLine gives them
@@ -105,8 +102,8 @@ void CheckDeviceLines(const DeviceScan& scan, PackageReport* report)
                               HardwareId(scan.firstPass[i].entry));
         }
         Warn(report, "TOO_MANY_DEVICES",
-             std::to_string(scan.firstPass.size()) +
-                 " device lines, but the stager's table holds 10: not read are " + LineList(dropped) + ".");
+             std::to_string(scan.firstPass.size()) + " device lines, but the stager's table holds " +
+                 std::to_string(DEVICE_TABLE_SIZE) + ": not read are " + LineList(dropped) + ".");
     }
     std::vector<std::string> ignored;
     for (const DeviceLine& device : scan.afterPass) {
@@ -134,7 +131,7 @@ void CheckDescriptions(const DeviceScan& scan, PackageReport* report)
     const DeviceIdTable& table = report->table;
     for (uint16_t i = 0; i < table.count && i < scan.firstPass.size(); ++i) {
         const char* key = scan.firstPass[i].entry.description;
-        if (strcmp(key, kFixedDescription) == 0 || strcmp(table.entries[i].description, key) != 0) {
+        if (strcmp(key, kDefaultDeviceDescription) == 0 || strcmp(table.entries[i].description, key) != 0) {
             continue;
         }
         std::string message = std::string("Device ") + table.entries[i].indexText + " (" +

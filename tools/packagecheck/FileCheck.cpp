@@ -8,9 +8,6 @@
 #include "inf/INFManager.h"
 #include "platform/PlatformServices.h"
 
-const char kCompanionTool64Name[] = "MERVODevCtl64.exe";
-const char kStagerName[] = "MERVODriverStager.exe";
-
 // On 64-bit Windows the 32-bit stager hands its whole run to the 64-bit build
 // beside it before it reads anything, and ends with 23 when that is missing.
 // Only a package that carries the 32-bit stager is looked at for it.
@@ -45,8 +42,7 @@ static bool IsStagedCopyName(const std::string& name)
 }
 
 // The stale copies the stager deletes from the Windows INF folder: the INF's
-// base name and, when its extension has more than one letter, the same name
-// with the letter after the last "." made a "p" (.inf gives .pnf).
+// base name and its compiled form, as the stager derives them.
 void ListStaleFiles(PackageReport* report)
 {
     std::string base = InfBaseName(report->infName.c_str());
@@ -58,10 +54,10 @@ void ListStaleFiles(PackageReport* report)
                  "oem<N>.inf to the packages it has staged: the run can delete another package's "
                  "staged INF. Give the INF a name of its own.");
     }
-    size_t dot = base.rfind('.');
-    if (dot != std::string::npos && base.size() - dot > 2) {
+    size_t letter = CompiledFormLetter(base.c_str());
+    if (letter != 0) {
         std::string compiled = base;
-        compiled[dot + 1] = 'p';
+        compiled[letter] = 'p';
         report->staleFiles.push_back(compiled);
     }
 }

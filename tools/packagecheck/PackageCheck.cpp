@@ -3,7 +3,7 @@
 #include "PackageCheck.h"
 
 #include "CheckParts.h"
-#include "app/MERVODriverStager.h"
+#include "app/ArgumentText.h"
 #include "common/BoundedText.h"
 #include "system/Dirs.h"
 
@@ -117,12 +117,12 @@ int CheckPackage(const char* programFolder, const char* infArgument, PackageRepo
     if (!report->infArgument.empty() && report->infArgument != report->infName) {
         Warn(report, "INF_NAME_NOT_TAKEN",
              "The argument text " + Quote(report->infArgument) + " makes the stager use " +
-                 Quote(report->infName) +
-                 " (it takes the text up to the first lower-case \".inf\", else MERVOUSB.inf).");
+                 Quote(report->infName) + " (it takes the text up to the first lower-case \".inf\", else " +
+                 kDefaultInfName + ").");
     }
     // The stager joins its folder and the INF name in a buffer of this size.
     char infPath[DIRS_PATH_SIZE];
-    if (FormatText(infPath, sizeof infPath, "%s\\%s", programFolder, InfFileName) != 0) {
+    if (JoinInfPath(programFolder, infPath, sizeof infPath) != INF_PATH_JOINED) {
         // A cut path would name another file: the stager stops here, and so does the check.
         Fail(report, EXIT_NO_DEVICE, "The INF path is too long for the stager.");
         report->exitCode = CHECK_RUN_FAILS;
@@ -158,7 +158,9 @@ int CheckPackage(const char* programFolder, const char* infArgument, PackageRepo
     }
     bool devicesRead = report->deviceReadResult == 0 && report->table.count > 0;
     if (devicesRead) {
-        report->removePattern = std::string("*VID_") + report->table.entries[0].vid + "*";
+        char pattern[16];
+        FormatText(pattern, sizeof pattern, kRemovePatternFormat, report->table.entries[0].vid);
+        report->removePattern = pattern;
     }
     bool eightBit = readable && CheckEncoding(head, report);
 

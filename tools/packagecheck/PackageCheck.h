@@ -11,17 +11,8 @@
 #include <vector>
 
 #include "CatalogReader.h"
+#include "common/Names.h"
 #include "inf/INFManager.h"
-
-// The programs the stager starts from its own folder, named where the
-// stager's run is (app/MERVODriverStager.cpp; that header is not included
-// here, since its WinMain clashes with <windows.h> in the Windows builds).
-extern const char kCompanionToolName[];
-extern const char kStager64Name[];
-// The 32-bit stager, and the 64-bit build that the 32-bit companion tool
-// hands its work to on 64-bit Windows.
-extern const char kStagerName[];
-extern const char kCompanionTool64Name[];
 
 // One file that [SourceDisksFiles] names.
 struct PackageFile {

@@ -3,6 +3,7 @@
 // and the Windows types (and, in the 32-bit build, from the table's default
 // calling convention to __stdcall); there is no logic here.
 #include "platform/PlatformServices.h"
+#include "platform/win32/Wow64Query.h"
 
 #include <windows.h>
 #include <setupapi.h>
@@ -214,28 +215,9 @@ int32_t WinSetupCopyOEMInfA(const char* sourceInfFileName, const char* sourceMed
     return ok;
 }
 
-// Windows 2000 has no IsWow64Process: look it up at run time so that the
-// program still loads there, and report "could not ask" when it is missing.
-typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE, PBOOL);
-
 int32_t WinIsWow64Process(int32_t* isWow64)
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) {
-        return 0;
-    }
-    // Through the generic function pointer type, which may be cast to any other.
-    IsWow64ProcessFunction function = reinterpret_cast<IsWow64ProcessFunction>(
-        reinterpret_cast<void (*)(void)>(GetProcAddress(kernel, "IsWow64Process")));
-    if (function == nullptr) {
-        return 0;
-    }
-    BOOL answer = FALSE;
-    if (!function(GetCurrentProcess(), &answer)) {
-        return 0;
-    }
-    *isWow64 = answer ? 1 : 0;
-    return 1;
+    return QueryIsWow64Process(isWow64);
 }
 
 FILE* WinOpenStream(const char* path, const char* mode)
