@@ -5,6 +5,7 @@
 #include "common/BoundedText.h"
 #include "inf/INFManager.h"
 #include "log/LogFile.h"
+#include "system/Boxes.h"
 #include "system/Dirs.h"
 #include "system/GetOSVersion.h"
 
@@ -18,8 +19,7 @@ enum { COMMAND_SIZE = 520, HANDOFF_COMMAND_SIZE = 32767, HANDOFF_TEXT_SIZE = 128
 
 void ShowUsage()
 {
-    Platform.MessageBoxA(
-        nullptr,
+    ShowBox(
         "-----------------  MERVODriverStager [Options]  -----------------\n"
         "\n"
         "      Options = {infFilename} {nodisplay} {nolog}                \n"
@@ -34,7 +34,7 @@ void ShowUsage()
 static void ReportError(const char* functionName, const char* text)
 {
     WriteLog(kModule, functionName, text);
-    Platform.MessageBoxA(nullptr, text, kErrorCaption, PS_MB_OK);
+    ShowBox(text, kErrorCaption, PS_MB_OK);
 }
 
 void ShowLastSystemError()
@@ -49,10 +49,10 @@ void ShowLastSystemError()
         // says which error it was.
         char text[LOG_TEXT_SIZE];
         FormatText(text, sizeof text, "System error 0x%08X.", static_cast<unsigned>(code));
-        Platform.MessageBoxA(nullptr, text, "Error", PS_MB_OK | PS_MB_ICONINFORMATION);
+        ShowBox(text, "Error", PS_MB_OK | PS_MB_ICONINFORMATION);
         return;
     }
-    Platform.MessageBoxA(nullptr, systemText, "Error", PS_MB_OK | PS_MB_ICONINFORMATION);
+    ShowBox(systemText, "Error", PS_MB_OK | PS_MB_ICONINFORMATION);
     Platform.LocalFree(systemText);
 }
 
@@ -255,7 +255,7 @@ static int ReportHandOffFailure(const HandOffFailure* failure)
 {
     WriteLog(kModule, failure->functionName, failure->text);
     if (failure->box == HAND_OFF_TEXT_BOX) {
-        Platform.MessageBoxA(nullptr, failure->text, kErrorCaption, PS_MB_OK);
+        ShowBox(failure->text, kErrorCaption, PS_MB_OK);
     } else if (failure->box == HAND_OFF_SYSTEM_ERROR_BOX) {
         Platform.SetLastError(failure->error);
         ShowLastSystemError();
@@ -298,7 +298,7 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
 
     char tempFolder[DIRS_PATH_SIZE];
     if (GetTempDirectory(tempFolder) != 0) {
-        Platform.MessageBoxA(nullptr, "Unable to get temp directory path !!", kErrorCaption, PS_MB_OK);
+        ShowBox("Unable to get temp directory path !!", kErrorCaption, PS_MB_OK);
         return EXIT_NO_TEMP_FOLDER;
     }
     if (where == RUN_HAND_OFF_FAILED && failure.afterStart) {
@@ -322,8 +322,7 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
     } else {
         exitCode = Default_Pre_Installer();
         if (exitCode == EXIT_OK && !noDisplay) {
-            Platform.MessageBoxA(nullptr, "Driver Pre-install OK: you can now plug your device.", kModule,
-                                 PS_MB_OK);
+            ShowBox("Driver Pre-install OK: you can now plug your device.", kModule, PS_MB_OK);
         }
     }
     CloseLog();

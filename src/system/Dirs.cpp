@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "log/LogFile.h"
+#include "system/Boxes.h"
 #include "platform/PlatformServices.h"
 
 // Ends the text at its last backslash, so a folder carries no trailing
@@ -44,7 +45,7 @@ int GetTempDirectory(char* folder)
 int ReportLaunchFailure(const char* failureText)
 {
     if (failureText != nullptr) {
-        Platform.MessageBoxA(nullptr, failureText, "Device Install Error", PS_MB_OK);
+        ShowBox(failureText, "Device Install Error", PS_MB_OK);
     }
     return LAUNCH_NOT_STARTED;
 }
