@@ -14,7 +14,9 @@
 #   3. silent uninstall (through _?=, else it returns at once): nothing
 #      staged, no certificate, no entry, no driver files, no program folder;
 #   4. the failing package: the installer ends with 15 well inside its limit
-#      (nothing waits for a box), and nothing is left.
+#      (nothing waits for a box), and nothing is left;
+#   5. a package whose staging the Setup API refuses: the stager's error box
+#      becomes a line of its log, the installer ends with 22, nothing is left.
 #
 # Usage: check_installer.sh <x86_64 build dir> <Wine prefix dir> <cmake>
 # The prefix is made anew; its wineserver is stopped at the end.
@@ -68,10 +70,19 @@ mkdir -p "$WORK/no-device"
 printf '[Version]\r\nSignature="$Windows NT$"\r\nClass=Ports\r\n[SourceDisksFiles]\r\nmervousb.sys=1\r\n[Strings]\r\nDevDesc="x"\r\n' \
     >"$WORK/no-device/MERVOUSB.inf"
 cp "$ROOT/examples/package/mervousb.sys" "$WORK/no-device/"
+# The example INF without its [Version] section: the Setup API refuses it,
+# and the stager's error box would wait for ever in a deployment agent's
+# window station.
+mkdir -p "$WORK/no-version"
+cp "$ROOT/examples/package/"*.sys "$WORK/no-version/"
+sed '/^\[Version\]/,/^\[Manufacturer\]/{/^\[Manufacturer\]/!d}' "$ROOT/examples/package/MERVOUSB.inf" \
+    >"$WORK/no-version/MERVOUSB.inf"
 timed "build the installer (makensis)" make_installer good "$ROOT/examples/package"
 check "installer built" 0 $STATUS
 make_installer no-device "$WORK/no-device"
 check "failing package's installer built" 0 $?
+make_installer no-version "$WORK/no-version"
+check "refused package's installer built" 0 $?
 
 # The prefix, Windows XP as the stager requires, one program kept alive.
 if [ -x /usr/lib/wine/wineserver64 ]; then
@@ -80,7 +91,7 @@ else
     WINESERVER=$(command -v wineserver)
 fi
 rm -rf "$WINEPREFIX"
-timed "make the prefix" $WINE wineboot -i >/dev/null 2>&1
+timed "make the prefix" sh -c "$WINE wineboot -i >/dev/null 2>&1"
 "$WINESERVER" -p
 $WINE "$STARTER" hold >/dev/null 2>&1 &
 HOLD=$!
@@ -102,7 +113,9 @@ staged() {  # the INF store's copies of the package INF
         [ -f "$f" ] && cmp -s "$f" "$INF" && echo "$f"
     done
 }
-key() { yes_no $WINE reg query "$1" >/dev/null 2>&1; }
+key() {  # key KEY: yes or no
+    if $WINE reg query "$1" >/dev/null 2>&1; then echo yes; else echo no; fi
+}
 drivers() {
     for f in mervousb.sys mervoser.sys; do
         cmp -s "$ROOT/examples/package/$f" "$C/windows/system32/drivers/$f" && echo "$f"
@@ -150,6 +163,12 @@ install no-device "install of a package the stager refuses (15)"
 check "failing install: the installer's code carries the stager's 15" 15 $STATUS
 nothing_left "failing install"
 check "failing install: the log says so" yes "$(yes_no grep -q 'Not installed: exit code 15' "$TEMP_FOLDER/MERVOSetup.log")"
+
+install no-version "install of a package whose staging fails with a box (22)"
+check "refused install: the installer's code carries the stager's 22" 22 $STATUS
+nothing_left "refused install"
+check "refused install: the box went to the stager's log" yes \
+    "$(yes_no grep -q 'Message box not shown (no interactive desktop): Error: ' "$TEMP_FOLDER/MERVOSetup-StageLog.txt")"
 
 [ $FAILED -eq 0 ] && echo "all checks passed"
 exit $FAILED
