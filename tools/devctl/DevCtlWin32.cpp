@@ -239,8 +239,15 @@ typedef BOOL(WINAPI* StringToBinaryFunction)(LPCSTR, DWORD, DWORD, BYTE*, DWORD*
 
 int PemToDer(const uint8_t* bytes, uint32_t size, uint8_t* der, DWORD* derSize)
 {
-    static const char kPemStart[] = "-----BEGIN";
-    if (size < sizeof kPemStart - 1 || memcmp(bytes, kPemStart, sizeof kPemStart - 1) != 0) {
+    // As OpenSSL's reader does, text before the header (a comment, a byte
+    // order mark) is passed over.
+    static const char kPemStart[] = "-----BEGIN CERTIFICATE-----";
+    const uint32_t startLength = sizeof kPemStart - 1;
+    uint32_t start = 0;
+    while (start + startLength <= size && memcmp(bytes + start, kPemStart, startLength) != 0) {
+        ++start;
+    }
+    if (start + startLength > size) {
         return 0;
     }
     HMODULE crypt32 = GetModuleHandleA("crypt32.dll");
@@ -248,8 +255,8 @@ int PemToDer(const uint8_t* bytes, uint32_t size, uint8_t* der, DWORD* derSize)
         crypt32 == nullptr ? nullptr
                            : reinterpret_cast<StringToBinaryFunction>(reinterpret_cast<void (*)(void)>(
                                  GetProcAddress(crypt32, "CryptStringToBinaryA")));
-    return function != nullptr && function(reinterpret_cast<LPCSTR>(bytes), size, CRYPT_STRING_BASE64HEADER,
-                                           der, derSize, nullptr, nullptr);
+    return function != nullptr && function(reinterpret_cast<LPCSTR>(bytes + start), size - start,
+                                           CRYPT_STRING_BASE64HEADER, der, derSize, nullptr, nullptr);
 }
 
 // Whether the certificate's basic constraints say CA.

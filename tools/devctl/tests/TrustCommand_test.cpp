@@ -54,6 +54,7 @@ TEST(TrustCommand, TakesOnlyAPublishersCodeSigningCertificateIntoTrustedPublishe
     const TrustCase cases[] = {
         {"PEM", {"trust", "<file>"}, Fixture("publisher.pem"), nullptr, 0, true, "Certificate FF503C4D"},
         {"DER", {"TRUST", "<file>"}, der, nullptr, 0, true, "Certificate FF503C4D"},
+        {"PEM after a comment", {"trust", "<file>"}, "\xEF\xBB\xBFMERVO publisher\r\n" + Fixture("publisher.pem"), nullptr, 0, true, "Certificate FF503C4D"},
         {"again: one copy", {"trust", "<file>"}, der, trusted, 0, true, "Certificate FF503C4D"},
         {"file of 65536 bytes", {"trust", "<file>"}, PaddedPem(65536), nullptr, 0, true, "Certificate"},
         {"file of 65537 bytes", {"trust", "<file>"}, PaddedPem(65537), nullptr, 79, false, "<file> is larger"},

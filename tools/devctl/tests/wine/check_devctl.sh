@@ -176,6 +176,9 @@ check "trust: in TrustedPublisher" yes "$(in_store TrustedPublisher "$PUBLISHER"
 check "trust: not in Root" no "$(in_store Root "$PUBLISHER")"
 devctl trust 'C:\stage check\publisher.cer'
 check "trust again (DER)" 0 $?
+{ printf 'MERVO publisher certificate\r\n'; cat "$CERTS/publisher.pem"; } >"$STAGE/commented.pem"
+devctl trust 'C:\stage check\commented.pem'
+check "trust again (PEM after a comment line)" 0 $?
 devctl untrust 'C:\stage check\publisher.cer'
 check "untrust" 0 $?
 check "untrust: gone from TrustedPublisher" no "$(in_store TrustedPublisher "$PUBLISHER")"
