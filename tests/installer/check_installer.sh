@@ -84,7 +84,8 @@ check "failing package's installer built" 0 $?
 make_installer no-version "$WORK/no-version"
 check "refused package's installer built" 0 $?
 
-# The prefix, Windows XP as the stager requires, one program kept alive.
+# The prefix, as Windows 10 (where deployment systems run setup programs
+# today; the stager without a manifest sees 6.2), one program kept alive.
 if [ -x /usr/lib/wine/wineserver64 ]; then
     WINESERVER=/usr/lib/wine/wineserver64
 else
@@ -96,7 +97,7 @@ timed "make the prefix" sh -c "$WINE wineboot -i >/dev/null 2>&1"
 $WINE "$STARTER" hold >/dev/null 2>&1 &
 HOLD=$!
 trap 'kill $HOLD 2>/dev/null; "$WINESERVER" -k' EXIT
-$WINE reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
+$WINE reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1
 
 C="$WINEPREFIX/drive_c"
 PROGRAM="$C/Program Files/MERVO/USB Driver"
