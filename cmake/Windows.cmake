@@ -150,6 +150,11 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_link_options(MERVODriverStagerNotWow64 PRIVATE -static -mwindows -B${MERVO_NO_DEFAULT_MANIFEST_DIR}/)
 endif()
 
+# The example setup program is a 64-bit one, made from the x86_64 build.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  include(cmake/Installer.cmake)
+endif()
+
 # The distribution zip (target dist) is made from the i686 build.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   include(cmake/Dist.cmake)

@@ -4,6 +4,7 @@
 #include "common/BoundedText.h"
 #include "common/HandOffPaths.h"
 #include "log/LogFile.h"
+#include "system/Boxes.h"
 #include "system/Dirs.h"
 
 static int HandOffFailed(HandOffFailure* failure, const char* functionName, const char* text, int box,
@@ -94,7 +95,7 @@ int ReportHandOffFailure(const HandOffFailure* failure)
 {
     WriteLog(kStagerModule, failure->functionName, failure->text);
     if (failure->box == HAND_OFF_TEXT_BOX) {
-        Platform.MessageBoxA(nullptr, failure->text, kStagerErrorCaption, PS_MB_OK);
+        ShowBox(failure->text, kStagerErrorCaption, PS_MB_OK);
     } else if (failure->box == HAND_OFF_SYSTEM_ERROR_BOX) {
         Platform.SetLastError(failure->error);
         ShowLastSystemError();

@@ -6,6 +6,7 @@
 #include "common/BoundedText.h"
 #include "inf/INFManager.h"
 #include "log/LogFile.h"
+#include "system/Boxes.h"
 #include "system/Dirs.h"
 #include "system/GetOSVersion.h"
 
@@ -13,8 +14,7 @@ enum { COMMAND_SIZE = 520 };
 
 void ShowUsage()
 {
-    Platform.MessageBoxA(
-        nullptr,
+    ShowBox(
         "-----------------  MERVODriverStager [Options]  -----------------\n"
         "\n"
         "      Options = {infFilename} {nodisplay} {nolog}                \n"
@@ -29,7 +29,7 @@ void ShowUsage()
 static void ReportError(const char* functionName, const char* text)
 {
     WriteLog(kStagerModule, functionName, text);
-    Platform.MessageBoxA(nullptr, text, kStagerErrorCaption, PS_MB_OK);
+    ShowBox(text, kStagerErrorCaption, PS_MB_OK);
 }
 
 void ShowLastSystemError()
@@ -44,10 +44,10 @@ void ShowLastSystemError()
         // says which error it was.
         char text[LOG_TEXT_SIZE];
         FormatText(text, sizeof text, "System error 0x%08X.", static_cast<unsigned>(code));
-        Platform.MessageBoxA(nullptr, text, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
+        ShowBox(text, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
         return;
     }
-    Platform.MessageBoxA(nullptr, systemText, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
+    ShowBox(systemText, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
     Platform.LocalFree(systemText);
 }
 
@@ -178,7 +178,7 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
 
     char tempFolder[DIRS_PATH_SIZE];
     if (GetTempDirectory(tempFolder) != 0) {
-        Platform.MessageBoxA(nullptr, "Unable to get temp directory path !!", kStagerErrorCaption, PS_MB_OK);
+        ShowBox("Unable to get temp directory path !!", kStagerErrorCaption, PS_MB_OK);
         return EXIT_NO_TEMP_FOLDER;
     }
     if (where == RUN_HAND_OFF_FAILED && failure.afterStart) {
@@ -202,8 +202,7 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
     } else {
         exitCode = Default_Pre_Installer();
         if (exitCode == EXIT_OK && !noDisplay) {
-            Platform.MessageBoxA(nullptr, "Driver Pre-install OK: you can now plug your device.",
-                                 kStagerModule, PS_MB_OK);
+            ShowBox("Driver Pre-install OK: you can now plug your device.", kStagerModule, PS_MB_OK);
         }
     }
     CloseLog();

@@ -96,6 +96,7 @@ enum : uint32_t {
     PS_STILL_ACTIVE = 259,
     PS_MB_OK = 0,
     PS_MB_ICONINFORMATION = 0x40,
+    PS_WSF_VISIBLE = 0x0001,
     PS_KEY_QUERY_VALUE = 0x0001,
     PS_ERROR_SUCCESS = 0,
     PS_ERROR_FILE_NOT_FOUND = 2,
@@ -161,6 +162,9 @@ enum : uint32_t {
     X(FAILABLE, int32_t, CloseHandle, (PsHandle handle))                                        \
     X(FAILABLE, int, MessageBoxA,                                                               \
       (PsHandle owner, const char* text, const char* caption, uint32_t type))                   \
+    /* The flags of the process's window station (PS_WSF_VISIBLE: its boxes can             \
+       be seen and answered); 1 and *flags set when asked, 0 when not. */                   \
+    X(FAILABLE, int32_t, GetWindowStationFlags, (uint32_t * flags))                             \
     X(SURE, uint32_t, GetLastError, (void))                                                     \
     X(SURE, void, SetLastError, (uint32_t code))                                                \
     /* With PS_FORMAT_MESSAGE_ALLOCATE_BUFFER, `buffer` is really a char** that             \

@@ -4,6 +4,7 @@
 
 #include "common/HandOffPaths.h"
 #include "log/LogFile.h"
+#include "system/Boxes.h"
 #include "platform/PlatformServices.h"
 
 int GetModuleDirectory(char* folder)
@@ -35,7 +36,7 @@ int GetTempDirectory(char* folder)
 int ReportLaunchFailure(const char* failureText)
 {
     if (failureText != nullptr) {
-        Platform.MessageBoxA(nullptr, failureText, "Device Install Error", PS_MB_OK);
+        ShowBox(failureText, "Device Install Error", PS_MB_OK);
     }
     return LAUNCH_NOT_STARTED;
 }

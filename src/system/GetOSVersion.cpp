@@ -5,6 +5,7 @@
 #include "common/BoundedText.h"
 #include "common/Names.h"
 #include "log/LogFile.h"
+#include "system/Boxes.h"
 #include "platform/PlatformServices.h"
 
 const char OsNameTable[OS_CODE_COUNT][OS_NAME_SIZE] = {
@@ -135,5 +136,5 @@ void DisplayOSError(OsCode code)
     FormatText(text, sizeof text, "MERVODriverStager can not be run with %s operating system.",
                OsNameTable[code]);
     WriteLog(kModule, "DisplayOSError", text);
-    Platform.MessageBoxA(nullptr, text, kStagerErrorCaption, PS_MB_OK);
+    ShowBox(text, kStagerErrorCaption, PS_MB_OK);
 }

@@ -1016,4 +1016,18 @@ TEST_F(Conformance, RegistryKeys)
     }
 }
 
+// ---------------------------------------------------------------------------
+// The window station: the tests run in an interactive one (WinSta0 under
+// Wine), whose boxes can be seen and answered.
+
+TEST_F(Conformance, WindowStationOfAnInteractiveRunIsVisible)
+{
+    uint32_t flags = 0xFFFF0000;
+    uint32_t error = 0;
+    int32_t asked = Measure(&error, [&] { return Platform.GetWindowStationFlags(&flags); });
+    EXPECT_EQ(1, asked);
+    EXPECT_EQ(Hex(PS_WSF_VISIBLE), Hex(flags));
+    EXPECT_EQ(Hex(kLeftAlone), Hex(error));
+}
+
 }  // namespace

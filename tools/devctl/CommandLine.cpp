@@ -11,6 +11,8 @@ const char* const USAGE[] = {
     "Usage: MERVODevCtl remove \"<INF path>\" <pattern>",
     "       MERVODevCtl rescan",
     "       MERVODevCtl unstage \"<INF path>\" [force]",
+    "       MERVODevCtl trust \"<certificate file>\"",
+    "       MERVODevCtl untrust \"<certificate file>\"",
     "remove: removes every device instance, present or not, whose hardware or",
     "        compatible ids match <pattern> (no case; * any run, ? any one",
     "        character) and which the INF serves: one of its ids begins with a",
@@ -20,6 +22,9 @@ const char* const USAGE[] = {
     "unstage: takes every copy of the INF (found by its content) out of the",
     "        system's INF store and deletes its .pnf; \"force\" also takes out",
     "        a copy still used by a present device.",
+    "trust, untrust: adds the publisher's certificate (DER or PEM; an end-entity",
+    "        certificate for code signing) to the local machine's TrustedPublisher",
+    "        store, or takes it out.",
     "Exit codes: 0 done; 1-63 rescan failed with that configuration manager",
     "code (19 CR_FAILURE); 64 wrong command line; 65 INF cannot be opened;",
     "66 INF names no USB hardware id; 67 INF names too many ids; 68 device",
@@ -29,6 +34,9 @@ const char* const USAGE[] = {
     "force); 75 the system reported a copy removed that is still there; 76 a",
     "copy not removed, its .pnf left, or too many copies; 77 INF store",
     "unreadable (the highest code of all copies is given).",
+    "trust, untrust: 78 file unreadable; 79 not a certificate; 80 a CA",
+    "certificate; 81 not for code signing; 82 store cannot be opened; 83",
+    "store refused the change; 84 untrust: the certificate was not trusted.",
 };
 
 int SameWord(const char* given, const char* word)
@@ -110,6 +118,15 @@ int RunDevCtl(int argc, const char* const* argv)
             return UsageError("The INF path must not be empty.");
         }
         return UnstageInf(words[2], argc == 4);
+    }
+    if (SameWord(words[1], "trust") || SameWord(words[1], "untrust")) {
+        if (argc != 3) {
+            return UsageError("trust and untrust take a certificate file.");
+        }
+        if (words[2][0] == '\0') {
+            return UsageError("The certificate file must not be empty.");
+        }
+        return ChangePublisherTrust(words[2], SameWord(words[1], "trust"));
     }
     if (SameWord(words[1], "rescan")) {
         if (argc != 2) {

@@ -4,6 +4,8 @@
 //   MERVODevCtl remove "<INF path>" <pattern>
 //   MERVODevCtl rescan
 //   MERVODevCtl unstage "<INF path>" [force]
+//   MERVODevCtl trust "<certificate file>"
+//   MERVODevCtl untrust "<certificate file>"
 //
 // Exit codes (also printed by the usage text):
 //   0       done: every matching instance removed (also when none matched),
@@ -27,6 +29,14 @@
 //           deleted, or more copies were found than one run takes
 //   77      the INF store cannot be found or listed
 //   When copies end differently, the highest of these codes is given.
+//   trust and untrust:
+//   78      the certificate file cannot be read
+//   79      the file holds no certificate (or is larger than any certificate)
+//   80      a CA certificate: only a publisher's own certificate is trusted
+//   81      no code-signing extended key usage
+//   82      the local machine's TrustedPublisher store cannot be opened
+//   83      the store refused the change or its commit
+//   84      untrust: the certificate was not in the store (nothing to do)
 #pragma once
 
 #include <cstddef>
@@ -51,6 +61,13 @@ enum {
     DEVCTL_EXIT_LEFT_IN_STORE = 75,
     DEVCTL_EXIT_UNSTAGE_FAILED = 76,
     DEVCTL_EXIT_STORE_UNREADABLE = 77,
+    DEVCTL_EXIT_CERTIFICATE_UNREADABLE = 78,
+    DEVCTL_EXIT_NOT_A_CERTIFICATE = 79,
+    DEVCTL_EXIT_AUTHORITY_CERTIFICATE = 80,
+    DEVCTL_EXIT_NOT_CODE_SIGNING = 81,
+    DEVCTL_EXIT_NO_PUBLISHER_STORE = 82,
+    DEVCTL_EXIT_STORE_REFUSED = 83,
+    DEVCTL_EXIT_NOT_TRUSTED = 84,
 };
 
 enum {
@@ -74,6 +91,13 @@ int RemoveMatchingInstances(const char* infPath, const char* pattern);
 // nonzero, checks that each is gone and deletes a .pnf left beside it.
 // Returns an exit code.
 int UnstageInf(const char* infPath, int force);
+
+// trust (`add` nonzero) and untrust: adds the publisher's certificate in the
+// file at `path` (DER or PEM) to the local machine's TrustedPublisher store,
+// or takes it out. Only an end-entity certificate with the code-signing
+// extended key usage is taken; no other store is ever opened. Returns an
+// exit code.
+int ChangePublisherTrust(const char* path, int add);
 
 // rescan: re-enumerates the device tree from its root. Returns an exit code.
 int RescanDevices(void);

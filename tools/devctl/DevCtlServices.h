@@ -44,6 +44,16 @@ struct DcFindData {
     char alternateFileName[14];
 };
 
+// What the tool needs to know of a certificate, decoded by the system.
+enum { DC_CERTIFICATE_SIZE = 65536 };  // the largest certificate file the tool reads
+struct DcCertificate {
+    int32_t isAuthority;  // the basic constraints say CA
+    int32_t codeSigning;  // the extended key usage names code signing
+    char sha1[41];        // the thumbprint in upper-case hexadecimal
+    uint32_t derSize;
+    uint8_t der[DC_CERTIFICATE_SIZE];  // the certificate's DER bytes
+};
+
 // Values of the Windows API that the logic passes or tests.
 enum : uint32_t {
     DC_DIGCF_ALLCLASSES = 0x04,
@@ -123,6 +133,21 @@ enum : uint32_t {
        handles are shared), waits until it ends and gives its exit code.                         \
        0 done, 1 it could not be started, 2 its exit code could not be read. */                  \
     X(int32_t, RunAndWait, (const char* applicationName, char* commandLine, uint32_t* exitCode)) \
+    /* Decodes one X.509 certificate from DER bytes or from PEM text                             \
+       ("-----BEGIN CERTIFICATE-----"): 1 and *certificate filled, 0 when the                    \
+       bytes hold no certificate. */                                                             \
+    X(int32_t, DecodeCertificate, (const uint8_t* bytes, uint32_t size, DcCertificate* certificate)) \
+    /* A system certificate store of the local machine, by name; null when it                    \
+       cannot be opened. */                                                                      \
+    X(DcHandle, CertOpenLocalMachineStore, (const char* storeName))                              \
+    /* Adds an encoded certificate (an equal one is replaced); nonzero: added. */                \
+    X(int32_t, CertAddEncodedCertificateToStore, (DcHandle store, const uint8_t* der, uint32_t size)) \
+    /* Deletes the store's certificate with exactly these bytes: 0 deleted, 1                    \
+       none there, 2 the store refused. */                                                       \
+    X(int32_t, CertDeleteEncodedCertificate, (DcHandle store, const uint8_t* der, uint32_t size)) \
+    /* Commits the store's changes and closes it (a deletion reaches Wine's                      \
+       registry only through the commit); nonzero: committed. */                                 \
+    X(int32_t, CertCommitAndCloseStore, (DcHandle store))                                        \
     /* The C runtime's fopen. */                                                                 \
     X(FILE*, OpenStream, (const char* path, const char* mode))                                   \
     /* One line of the tool's report on standard output (the newline is added). */               \

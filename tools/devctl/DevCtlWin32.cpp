@@ -2,8 +2,10 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
+#include <wincrypt.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "DevCtlServices.h"
 #include "platform/win32/Wow64Query.h"
@@ -217,6 +219,142 @@ int32_t WinRunAndWait(const char* applicationName, char* commandLine, uint32_t* 
     SetLastError(error);
     *exitCode = code;
     return known ? 0 : 2;
+}
+
+// PEM text to DER through CryptStringToBinaryA, which Windows 2000 lacks: it
+// is looked up at run time, and without it only DER files are taken.
+typedef BOOL(WINAPI* StringToBinaryFunction)(LPCSTR, DWORD, DWORD, BYTE*, DWORD*, DWORD*, DWORD*);
+
+int PemToDer(const uint8_t* bytes, uint32_t size, uint8_t* der, DWORD* derSize)
+{
+    // As OpenSSL's reader does, text before the header (a comment, a byte
+    // order mark) is passed over.
+    static const char kPemStart[] = "-----BEGIN CERTIFICATE-----";
+    const uint32_t startLength = sizeof kPemStart - 1;
+    uint32_t start = 0;
+    while (start + startLength <= size && memcmp(bytes + start, kPemStart, startLength) != 0) {
+        ++start;
+    }
+    if (start + startLength > size) {
+        return 0;
+    }
+    HMODULE crypt32 = GetModuleHandleA("crypt32.dll");
+    StringToBinaryFunction function =
+        crypt32 == nullptr ? nullptr
+                           : reinterpret_cast<StringToBinaryFunction>(reinterpret_cast<void (*)(void)>(
+                                 GetProcAddress(crypt32, "CryptStringToBinaryA")));
+    return function != nullptr && function(reinterpret_cast<LPCSTR>(bytes + start), size - start,
+                                           CRYPT_STRING_BASE64HEADER, der, derSize, nullptr, nullptr);
+}
+
+// Whether the certificate's basic constraints say CA.
+int IsAuthority(PCCERT_CONTEXT context)
+{
+    PCERT_EXTENSION extension = CertFindExtension(szOID_BASIC_CONSTRAINTS2, context->pCertInfo->cExtension,
+                                                  context->pCertInfo->rgExtension);
+    if (extension == nullptr) {
+        return 0;
+    }
+    CERT_BASIC_CONSTRAINTS2_INFO info;
+    DWORD size = sizeof info;
+    // A constraint that cannot be read is taken as the stricter answer.
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS2, extension->Value.pbData,
+                             extension->Value.cbData, 0, nullptr, &info, &size)) {
+        return 1;
+    }
+    return info.fCA ? 1 : 0;
+}
+
+// Whether the certificate's extended key usage extension names code signing.
+int NamesCodeSigning(PCCERT_CONTEXT context)
+{
+    PCERT_EXTENSION extension = CertFindExtension(szOID_ENHANCED_KEY_USAGE, context->pCertInfo->cExtension,
+                                                  context->pCertInfo->rgExtension);
+    if (extension == nullptr) {
+        return 0;
+    }
+    CERT_ENHKEY_USAGE* usage = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ENHANCED_KEY_USAGE, extension->Value.pbData,
+                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &usage, &size)) {
+        return 0;
+    }
+    int found = 0;
+    for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
+        if (strcmp(usage->rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0) {
+            found = 1;
+        }
+    }
+    LocalFree(usage);
+    return found;
+}
+
+int32_t WinDecodeCertificate(const uint8_t* bytes, uint32_t size, DcCertificate* certificate)
+{
+    DWORD derSize = sizeof certificate->der;
+    if (PemToDer(bytes, size, certificate->der, &derSize)) {
+        certificate->derSize = derSize;
+    } else {
+        if (size > sizeof certificate->der) {
+            return 0;
+        }
+        memcpy(certificate->der, bytes, size);
+        certificate->derSize = size;
+    }
+    PCCERT_CONTEXT context =
+        CertCreateCertificateContext(X509_ASN_ENCODING, certificate->der, certificate->derSize);
+    if (context == nullptr) {
+        return 0;
+    }
+    // Bytes after the certificate are not part of it.
+    certificate->derSize = context->cbCertEncoded;
+    certificate->isAuthority = IsAuthority(context);
+    certificate->codeSigning = NamesCodeSigning(context);
+    BYTE hash[20];
+    DWORD hashSize = sizeof hash;
+    certificate->sha1[0] = '\0';
+    if (CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash, &hashSize) &&
+        hashSize == sizeof hash) {
+        for (DWORD i = 0; i < hashSize; ++i) {
+            snprintf(certificate->sha1 + 2 * i, 3, "%02X", hash[i]);
+        }
+    }
+    CertFreeCertificateContext(context);
+    return 1;
+}
+
+DcHandle WinCertOpenLocalMachineStore(const char* storeName)
+{
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, storeName);
+}
+
+int32_t WinCertAddEncodedCertificateToStore(DcHandle store, const uint8_t* der, uint32_t size)
+{
+    return CertAddEncodedCertificateToStore(static_cast<HCERTSTORE>(store), X509_ASN_ENCODING, der, size,
+                                            CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+}
+
+int32_t WinCertDeleteEncodedCertificate(DcHandle store, const uint8_t* der, uint32_t size)
+{
+    PCCERT_CONTEXT wanted = CertCreateCertificateContext(X509_ASN_ENCODING, der, size);
+    if (wanted == nullptr) {
+        return 2;
+    }
+    PCCERT_CONTEXT found = CertFindCertificateInStore(static_cast<HCERTSTORE>(store), X509_ASN_ENCODING, 0,
+                                                      CERT_FIND_EXISTING, wanted, nullptr);
+    CertFreeCertificateContext(wanted);
+    if (found == nullptr) {
+        return 1;
+    }
+    // Frees `found`, also when it fails.
+    return CertDeleteCertificateFromStore(found) ? 0 : 2;
+}
+
+int32_t WinCertCommitAndCloseStore(DcHandle store)
+{
+    BOOL committed = CertControlStore(static_cast<HCERTSTORE>(store), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    CertCloseStore(static_cast<HCERTSTORE>(store), 0);
+    return committed;
 }
 
 FILE* WinOpenStream(const char* path, const char* mode)

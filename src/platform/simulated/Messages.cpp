@@ -46,6 +46,15 @@ int SimMessageBoxA(PsHandle, const char* text, const char* caption, uint32_t typ
     return ID_OK;
 }
 
+int32_t SimGetWindowStationFlags(uint32_t* flags)
+{
+    if (Enter(SIM_GetWindowStationFlags, "GetWindowStationFlags")) {
+        return 0;
+    }
+    *flags = Sim().windowStationFlags;
+    return 1;
+}
+
 uint32_t SimGetLastError()
 {
     return Sim().lastError;

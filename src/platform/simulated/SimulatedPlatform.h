@@ -99,6 +99,10 @@ struct SimWindows {
     bool wow64Known = true;
     bool wow64 = false;
 
+    // The flags of the process's window station: visible, as in an
+    // interactive session; 0 for a service's or a deployment agent's.
+    uint32_t windowStationFlags = PS_WSF_VISIBLE;
+
     // Failure injection.
     bool failAlways[SIM_OPERATION_COUNT] = {};
     uint32_t failError[SIM_OPERATION_COUNT] = {};  // 0: a fitting default code

@@ -72,6 +72,7 @@ static_assert(PS_CREATE_NO_WINDOW == CREATE_NO_WINDOW, "CREATE_NO_WINDOW");
 static_assert(PS_WAIT_TIMEOUT == WAIT_TIMEOUT, "WAIT_TIMEOUT");
 static_assert(PS_FILE_ATTRIBUTE_NORMAL == FILE_ATTRIBUTE_NORMAL, "FILE_ATTRIBUTE_NORMAL");
 static_assert(PS_MB_ICONINFORMATION == MB_ICONINFORMATION, "MB_ICONINFORMATION");
+static_assert(PS_WSF_VISIBLE == WSF_VISIBLE, "WSF_VISIBLE");
 static_assert(PS_FORMAT_MESSAGE_ALLOCATE_BUFFER == FORMAT_MESSAGE_ALLOCATE_BUFFER,
               "FORMAT_MESSAGE_ALLOCATE_BUFFER");
 static_assert(PS_FORMAT_MESSAGE_FROM_SYSTEM == FORMAT_MESSAGE_FROM_SYSTEM, "FORMAT_MESSAGE_FROM_SYSTEM");
@@ -176,6 +177,18 @@ int32_t WinCloseHandle(PsHandle handle)
 int WinMessageBoxA(PsHandle owner, const char* text, const char* caption, uint32_t type)
 {
     return MessageBoxA(static_cast<HWND>(owner), text, caption, type);
+}
+
+int32_t WinGetWindowStationFlags(uint32_t* flags)
+{
+    HWINSTA station = GetProcessWindowStation();
+    USEROBJECTFLAGS objectFlags{};
+    if (station == nullptr ||
+        !GetUserObjectInformationA(station, UOI_FLAGS, &objectFlags, sizeof objectFlags, nullptr)) {
+        return 0;
+    }
+    *flags = objectFlags.dwFlags;
+    return 1;
 }
 
 uint32_t WinGetLastError(void)

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <regex>
+#include <map>
 #include <set>
 
 namespace e2e {
@@ -520,6 +521,29 @@ private:
 
 }  // namespace
 
+std::string InvisibleDesktop(const std::string& station)
+{
+    static std::map<std::string, std::string> made;
+    auto known = made.find(station);
+    if (known != made.end()) {
+        return known->second;
+    }
+    std::string& desktopName = made[station];
+    HWINSTA own = GetProcessWindowStation();
+    // Flags 0: not WSF_VISIBLE.
+    HWINSTA stationHandle = CreateWindowStationA(station.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
+    if (stationHandle == nullptr || !SetProcessWindowStation(stationHandle)) {
+        return desktopName;
+    }
+    HDESK desktop = CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    SetProcessWindowStation(own);
+    // Both stay open for the process's life, so that the station lasts.
+    if (desktop != nullptr) {
+        desktopName = station + "\\Default";
+    }
+    return desktopName;
+}
+
 RunResult RunStager(const RunRequest& request)
 {
     EmptyDriverStore(SystemFolder());
@@ -532,6 +556,11 @@ RunResult RunStager(const RunRequest& request)
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
+    std::vector<char> desktop(request.desktop.begin(), request.desktop.end());
+    desktop.push_back('\0');
+    if (!request.desktop.empty()) {
+        startup.lpDesktop = desktop.data();
+    }
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
     BOOL started;

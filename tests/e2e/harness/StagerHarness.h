@@ -124,7 +124,15 @@ struct RunRequest {
     DWORD limitMs = 20000;  // longer than this: ended and failed
     // Called for each box as it appears, before it is answered (may be null).
     void (*onBox)(const MessageBoxSeen& box) = nullptr;
+    // "<window station>\\<desktop>" to start the stager in (empty: this
+    // program's own); boxes there are neither seen nor answered.
+    std::string desktop{};
 };
+
+// The desktop "Default" of a window station made without WSF_VISIBLE, as a
+// service or a deployment agent runs in: "<station>\\Default", or empty
+// when it cannot be made. Made once per name and kept for the process.
+std::string InvisibleDesktop(const std::string& station);
 
 // Value for RunRequest::environment that removes the variable.
 extern const char* const kUnset;

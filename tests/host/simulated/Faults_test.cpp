@@ -88,6 +88,11 @@ std::function<bool()> SucceedingCall(SimOperation operation)
         };
     case SIM_MessageBoxA:
         return [] { return Platform.MessageBoxA(nullptr, "text", "caption", PS_MB_OK) == 0; };
+    case SIM_GetWindowStationFlags:
+        return [] {
+            uint32_t flags = 0;
+            return Platform.GetWindowStationFlags(&flags) == 0;
+        };
     case SIM_FormatMessageA:
         return [] {
             char* text = nullptr;

@@ -9,6 +9,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
 #include "DevCtl.h"
 
 namespace {
@@ -400,6 +404,95 @@ int32_t SimRunAndWait(const char* applicationName, char* commandLine, uint32_t* 
 FILE* SimOpenStream(const char* path, const char* mode)
 {
     return fopen(SimHostPath(path).c_str(), mode);
+}
+
+// The simulated system decodes certificates with OpenSSL, as the real one
+// does with its own library: DER, or PEM text.
+int32_t SimDecodeCertificate(const uint8_t* bytes, uint32_t size, DcCertificate* certificate)
+{
+    X509* x509 = nullptr;
+    BIO* bio = BIO_new_mem_buf(bytes, static_cast<int>(size));
+    if (bio != nullptr) {
+        x509 = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+        BIO_free(bio);
+    }
+    if (x509 == nullptr) {
+        const unsigned char* cursor = bytes;
+        x509 = d2i_X509(nullptr, &cursor, static_cast<long>(size));
+    }
+    if (x509 == nullptr) {
+        return 0;
+    }
+    uint32_t flags = X509_get_extension_flags(x509);
+    certificate->isAuthority = (flags & EXFLAG_CA) != 0;
+    certificate->codeSigning =
+        (flags & EXFLAG_XKUSAGE) != 0 && (X509_get_extended_key_usage(x509) & XKU_CODE_SIGN) != 0;
+    unsigned char* der = certificate->der;
+    certificate->derSize = static_cast<uint32_t>(i2d_X509(x509, &der));
+    unsigned char hash[20];
+    unsigned int hashSize = 0;
+    X509_digest(x509, EVP_sha1(), hash, &hashSize);
+    for (unsigned i = 0; i < hashSize && i < 20; ++i) {
+        snprintf(certificate->sha1 + 2 * i, 3, "%02X", hash[i]);
+    }
+    X509_free(x509);
+    return 1;
+}
+
+// The open store: its name and its contents with the changes not yet committed.
+std::string openStoreName;
+std::vector<std::string> openStoreContents;
+char storeToken;
+
+DcHandle SimCertOpenLocalMachineStore(const char* storeName)
+{
+    tree.storesOpened.push_back(storeName);
+    if (tree.storeOpenFails) {
+        return nullptr;
+    }
+    ++tree.openStores;
+    openStoreName = storeName;
+    openStoreContents = tree.stores[storeName];
+    return &storeToken;
+}
+
+int32_t SimCertAddEncodedCertificateToStore(DcHandle store, const uint8_t* der, uint32_t size)
+{
+    const std::string bytes(reinterpret_cast<const char*>(der), size);
+    if (store != &storeToken || tree.storeAddFails) {
+        return 0;
+    }
+    if (std::find(openStoreContents.begin(), openStoreContents.end(), bytes) == openStoreContents.end()) {
+        openStoreContents.push_back(bytes);
+    }
+    return 1;
+}
+
+int32_t SimCertDeleteEncodedCertificate(DcHandle store, const uint8_t* der, uint32_t size)
+{
+    const std::string bytes(reinterpret_cast<const char*>(der), size);
+    auto found = std::find(openStoreContents.begin(), openStoreContents.end(), bytes);
+    if (found == openStoreContents.end()) {
+        return 1;
+    }
+    if (store != &storeToken || tree.storeDeleteFails) {
+        return 2;
+    }
+    openStoreContents.erase(found);
+    return 0;
+}
+
+int32_t SimCertCommitAndCloseStore(DcHandle store)
+{
+    if (store != &storeToken) {
+        return 0;
+    }
+    --tree.openStores;
+    if (tree.storeCommitFails) {
+        return 0;
+    }
+    tree.stores[openStoreName] = openStoreContents;
+    return 1;
 }
 
 void SimWriteLine(const char* text)

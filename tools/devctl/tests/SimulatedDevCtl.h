@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,17 @@ struct SimDeviceTree {
     bool findNextFails = false;               // FindNextFileA fails (error 59) after the first entry
     bool deleteFails = false;                 // DeleteFileA fails with access denied
     std::vector<std::string> uninstallCalls;  // "<name> <flags>" per SetupUninstallOEMInfA
+
+    // Certificate stores of the local machine: the DER bytes of each
+    // certificate, by store name. As in Wine's registry, a store's changes
+    // reach it only through the commit; one store is open at a time.
+    std::map<std::string, std::vector<std::string>> stores;
+    bool storeOpenFails = false;
+    bool storeAddFails = false;
+    bool storeDeleteFails = false;
+    bool storeCommitFails = false;
+    std::vector<std::string> storesOpened;  // every name asked for
+    int openStores = 0;
 
     // Records.
     std::vector<std::string> removalSteps;  // "<step> <instance id>" in order

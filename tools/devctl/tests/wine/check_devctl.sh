@@ -154,5 +154,42 @@ check "the package's own INF kept" yes "$(yes_no [ -f "$STAGE/MERVOUSB.inf" ])"
 $WINE "$STAGE/MERVODevCtl.exe" unstage 'C:\stage check\absent.inf'
 check "unstage of an absent INF" 65 $?
 
+# trust and untrust: the publisher's certificate in the local machine's
+# TrustedPublisher store, looked at where the system keeps it (the registry;
+# a deletion gets there only through the store's commit). Root stays untouched.
+CERTS="$ROOT/tools/devctl/tests/certificates"
+cp "$CERTS/publisher.pem" "$CERTS/publisher.cer" "$CERTS/ca.pem" "$STAGE/"
+thumbprint() { openssl x509 -in "$1" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g'; }
+PUBLISHER=$(thumbprint "$CERTS/publisher.pem")
+AUTHORITY=$(thumbprint "$CERTS/ca.pem")
+in_store() {  # in_store STORE THUMBPRINT: yes or no
+    if $WINE reg query "HKLM\\Software\\Microsoft\\SystemCertificates\\$1\\Certificates\\$2" >/dev/null 2>&1; then
+        echo yes
+    else
+        echo no
+    fi
+}
+devctl() { $WINE "$STAGE/MERVODevCtl.exe" "$@" >/dev/null; }
+devctl trust 'C:\stage check\publisher.pem'
+check "trust (PEM)" 0 $?
+check "trust: in TrustedPublisher" yes "$(in_store TrustedPublisher "$PUBLISHER")"
+check "trust: not in Root" no "$(in_store Root "$PUBLISHER")"
+devctl trust 'C:\stage check\publisher.cer'
+check "trust again (DER)" 0 $?
+{ printf 'MERVO publisher certificate\r\n'; cat "$CERTS/publisher.pem"; } >"$STAGE/commented.pem"
+devctl trust 'C:\stage check\commented.pem'
+check "trust again (PEM after a comment line)" 0 $?
+devctl untrust 'C:\stage check\publisher.cer'
+check "untrust" 0 $?
+check "untrust: gone from TrustedPublisher" no "$(in_store TrustedPublisher "$PUBLISHER")"
+devctl untrust 'C:\stage check\publisher.pem'
+check "untrust again: not trusted" 84 $?
+devctl trust 'C:\stage check\ca.pem'
+check "trust of a CA certificate refused" 80 $?
+check "the CA certificate in neither store" "no no" \
+    "$(in_store TrustedPublisher "$AUTHORITY") $(in_store Root "$AUTHORITY")"
+devctl trust 'C:\stage check\MERVOUSB.inf'
+check "trust of a file that is no certificate" 79 $?
+
 [ $FAILED -eq 0 ] && echo "all checks passed"
 exit $FAILED
