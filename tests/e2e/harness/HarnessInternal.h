@@ -12,7 +12,8 @@ inline void Fail(const std::string& message)
     ADD_FAILURE() << message;
 }
 
-// Empties the driver store below a system folder (see Packages.cpp).
+// Empties the driver store below a system folder: every run starts from an
+// empty one (Packages.cpp says why).
 void EmptyDriverStore(const std::string& systemFolder);
 
 // The visible standard message boxes of the process and of every process it
