@@ -1,12 +1,12 @@
 #include "FuzzSupport.h"
 
-#include <ftw.h>
 #include <strings.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+
+#include "SimPackage.h"
+#include "TempFolder.h"
 
 void FuzzCheck(bool condition, const char* text, const char* file, int line)
 {
@@ -16,53 +16,18 @@ void FuzzCheck(bool condition, const char* text, const char* file, int line)
     }
 }
 
-namespace {
-
-std::string machineRoot;
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW* where)
-{
-    // The root itself stays; everything below it goes.
-    return where->level == 0 ? 0 : remove(path);
-}
-
-int RemoveAll(const char* path, const struct stat*, int, struct FTW*)
-{
-    return remove(path);
-}
-
-void RemoveMachineRoot()
-{
-    if (!machineRoot.empty()) {
-        nftw(machineRoot.c_str(), RemoveAll, 16, FTW_DEPTH | FTW_PHYS);
-    }
-}
-
-}  // namespace
-
 void FuzzFreshMachine()
 {
-    if (machineRoot.empty()) {
-        const char* tmp = getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/mervo-fuzz-XXXXXX";
-        char name[512];
-        snprintf(name, sizeof name, "%s", pattern.c_str());
-        FUZZ_CHECK(mkdtemp(name) != nullptr);
-        machineRoot = name;
-        atexit(RemoveMachineRoot);
-    } else {
-        nftw(machineRoot.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-    }
-    SimReset(machineRoot);
+    // One folder for the process, removed at its exit; emptied for each input.
+    static TempFolder machineRoot("mervo-fuzz");
+    FUZZ_CHECK(!machineRoot.path().empty());
+    machineRoot.Empty();
+    SimReset(machineRoot.path());
 }
 
 void FuzzWritePackage(const std::string& inf)
 {
-    SimWriteFile("C:\\pkg\\MERVOUSB.inf", inf);
-    SimWriteFile("C:\\pkg\\mervousb.sys", "USB driver bytes");
-    SimWriteFile("C:\\pkg\\mervoser.sys", "serial driver bytes");
-    SimWriteFile("C:\\pkg\\MERVODevCtl.exe", "tool");
+    WritePackage(inf);
     SimWriteFile("C:\\WINDOWS\\inf\\MERVOUSB.inf", "stale");
     SimWriteFile("C:\\WINDOWS\\inf\\MERVOUSB.pnf", "stale compiled");
     // Bait: a program that could be led outside its folders would touch these.

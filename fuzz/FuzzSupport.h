@@ -17,8 +17,8 @@ void FuzzCheck(bool condition, const char* text, const char* file, int line);
 // it; the first call creates the folder (removed again at exit).
 void FuzzFreshMachine();
 
-// The usual package in C:\pkg (driver files and companion tool), with `inf`
-// as C:\pkg\MERVOUSB.inf, stale copies in C:\WINDOWS\inf, and bait files
+// The host tests' package in C:\pkg (WritePackage: driver files and companion
+// tool) with `inf` as C:\pkg\MERVOUSB.inf, stale copies in C:\WINDOWS\inf, and bait files
 // outside every folder the program may touch.
 void FuzzWritePackage(const std::string& inf);
 

@@ -1,13 +1,10 @@
 // The conformance machine of the host build: the simulated Windows, its C:
 // drive on a fresh host folder of each test.
-#include <ftw.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <vector>
+#include <cstdio>
+#include <memory>
 
 #include "Conformance.h"
+#include "TempFolder.h"
 #include "platform/simulated/SimulatedPlatform.h"
 
 const char kPresentKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
@@ -17,12 +14,7 @@ namespace {
 const char kFolder[] = "C:\\conformance";
 const char kChild[] = "C:\\conformance-child\\child.exe";
 
-std::string hostRoot;
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
-{
-    return remove(path);
-}
+std::unique_ptr<TempFolder> hostRoot;
 
 // The simulator runs no programs: a command line of the child program is
 // played by the script its words name.
@@ -44,16 +36,11 @@ SimProcessScript PlayChild(const std::string& commandLine)
 
 std::string MachineBegin()
 {
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/mervo-conformance-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (mkdtemp(name.data()) == nullptr) {
+    hostRoot.reset(new TempFolder("mervo-conformance"));
+    if (hostRoot->path().empty()) {
         return "";
     }
-    hostRoot = name.data();
-    SimReset(hostRoot);
+    SimReset(hostRoot->path());
     SimMakeFolder(kFolder);
     SimWriteFile(kChild, "MZ");
     Sim().currentDirectory = kFolder;
@@ -64,10 +51,7 @@ std::string MachineBegin()
 
 void MachineEnd()
 {
-    if (!hostRoot.empty()) {
-        nftw(hostRoot.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-        hostRoot.clear();
-    }
+    hostRoot.reset();
 }
 
 bool MachineMakeFolder(const std::string& path)

@@ -58,24 +58,15 @@ TEST_F(DriverFiles, StaleInfAndPnfAreDeletedFirst)
 // Whether `name` lies anywhere under `folder`.
 bool FoundUnder(const std::string& folder, const std::string& name)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(e2e::JoinPath(folder, "*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    bool found = false;
-    do {
-        std::string child = entry.cFileName;
-        if (child == "." || child == "..")
-            continue;
-        if (lstrcmpiA(child.c_str(), name.c_str()) == 0) {
-            found = true;
-        } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                   !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            found = FoundUnder(e2e::JoinPath(folder, child), name);
+    for (const e2e::FolderEntry& entry : e2e::ListFolder(folder)) {
+        if (lstrcmpiA(entry.name.c_str(), name.c_str()) == 0 ||
+            ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+             !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+             FoundUnder(e2e::JoinPath(folder, entry.name), name))) {
+            return true;
         }
-    } while (!found && FindNextFileA(search, &entry));
-    FindClose(search);
-    return found;
+    }
+    return false;
 }
 
 // "..\..\evil.txt" in [SourceDisksFiles] would read from outside the package

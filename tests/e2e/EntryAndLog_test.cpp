@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -27,14 +26,6 @@ using e2e::kLogBanner1;
 using e2e::kLogBanner2;
 using e2e::kLogClosingLine;
 const MessageBoxSeen kSuccessBox{"MERVODriverStager", "Driver Pre-install OK: you can now plug your device."};
-
-std::vector<std::string> Visible(const std::vector<MessageBoxSeen>& boxes)
-{
-    std::vector<std::string> out;
-    for (const auto& box : boxes)
-        out.push_back(box.caption + " | " + e2e::Visible(box.text));
-    return out;
-}
 
 // Every line end of the file is CR LF, and there is no CR anywhere else.
 void ExpectCrLfOnly(const std::string& bytes)
@@ -67,7 +58,7 @@ TEST_P(UsageBox, ShowsTheUsageTextAndLeavesThePreviousLogAlone)
 
     ASSERT_TRUE(run.started);
     EXPECT_EQ(0u, run.exitCode);
-    ASSERT_EQ(1u, run.boxes.size()) << ::testing::PrintToString(Visible(run.boxes));
+    ASSERT_EQ(1u, run.boxes.size()) << ::testing::PrintToString(run.boxes);
     EXPECT_EQ(kUsageCaption, run.boxes[0].caption);
     EXPECT_EQ(e2e::Visible(run.boxes[0].text), e2e::Visible(kUsageText));
     EXPECT_EQ(e2e::ReadFileBytes(e2e::RunLogPath()), previousLog);
@@ -112,7 +103,7 @@ TEST_F(RunLog, NormalRunWritesBannerCreatedLineAndClosingLineWithCrLf)
     long long after = e2e::NowUtcSeconds();
     ASSERT_TRUE(run.started);
     EXPECT_EQ(0u, run.exitCode);
-    EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(Visible(run.boxes));
+    EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(run.boxes);
 
     bool present = false;
     std::string bytes = e2e::ReadFileBytes(e2e::RunLogPath(), &present);
@@ -158,7 +149,7 @@ TEST_F(RunLog, NologCreatesNoLogFile)
         e2e::RunResult run = Run(text);
         ASSERT_TRUE(run.started);
         EXPECT_EQ(0u, run.exitCode) << text;
-        EXPECT_TRUE(run.boxes.empty()) << text << ": " << ::testing::PrintToString(Visible(run.boxes));
+        EXPECT_TRUE(run.boxes.empty()) << text << ": " << ::testing::PrintToString(run.boxes);
         EXPECT_FALSE(e2e::FileExists(e2e::RunLogPath())) << text;
     }
 }

@@ -28,15 +28,6 @@ std::ostream& operator<<(std::ostream& out, const Device& d)
     return out << "{" << d.vid << ", " << d.pid << ", \"" << d.description << "\"}";
 }
 
-// The worked example: two device lines and their strings.
-std::string Example(const std::string& line3 = "%DevDesc%=Install, USB\\VID_0123&PID_4567",
-                    const std::string& line6 = "DevDesc=\"Some Device\"",
-                    const std::string& line7 = "DevDesc2=\"Other Device\"")
-{
-    return "[Version]\n[Models]\n" + line3 +
-           "\n%DevDesc2%=Install, USB\\VID_0123&PID_89AB&MI_00\n[Strings]\n" + line6 + "\n" + line7 + "\n";
-}
-
 class DeviceIdsTest : public SimTest {
 protected:
     std::vector<Device> Read(const std::string& infText, int expectedResult = 0)
@@ -71,29 +62,30 @@ TEST_F(DeviceIdsTest, DevicesAndDescriptionsFollowTheReadingRules)
 {
     // clang-format off
     const std::vector<TableCase> cases = {
-        {"worked example", Example(),
+        {"worked example", TwoDeviceInf(),
          {{"0123", "4567", "Some Device"}, {"0123", "89AB", "Other Device"}}},
-        {"spaced device line", Example("%DevDesc% = Install, USB\\VID_0123&PID_4567"),
+        {"spaced device line", TwoDeviceInf("%DevDesc% = Install, USB\\VID_0123&PID_4567"),
          {{"0123", "4567", "DevDesc%"}, {"0123", "89AB", "Other Device"}}},
         {"spaced device and defining lines",
-         Example("%DevDesc% = Install, USB\\VID_0123&PID_4567", "DevDesc = \"Some Device\""),
+         TwoDeviceInf("%DevDesc% = Install, USB\\VID_0123&PID_4567", "DevDesc = \"Some Device\""),
          {{"0123", "4567", "DevDesc%"}, {"0123", "89AB", "Other Device"}}},
-        {"spaced defining line", Example("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc = \"Some Device\""),
+        {"spaced defining line",
+         TwoDeviceInf("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc = \"Some Device\""),
          {{"0123", "4567", "\"Some Device"}, {"0123", "89AB", "Other Device"}}},
-        {"unquoted value", Example("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc=Some Device"),
+        {"unquoted value", TwoDeviceInf("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc=Some Device"),
          {{"0123", "4567", "ome Device"}, {"0123", "89AB", "Other Device"}}},
         {"unquoted spaced value",
-         Example("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc = Some Device"),
+         TwoDeviceInf("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc = Some Device"),
          {{"0123", "4567", "Some Device"}, {"0123", "89AB", "Other Device"}}},
-        {"one-character value", Example("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc=X"),
+        {"one-character value", TwoDeviceInf("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc=X"),
          {{"0123", "4567", ""}, {"0123", "89AB", "Other Device"}}},
-        {"empty quoted value", Example("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc=\"\""),
+        {"empty quoted value", TwoDeviceInf("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc=\"\""),
          {{"0123", "4567", ""}, {"0123", "89AB", "Other Device"}}},
         {"bare = goes on to the next line",
-         Example("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc="),
+         TwoDeviceInf("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc="),
          {{"0123", "4567", "Other Device"}, {"0123", "89AB", "Other Device"}}},
         {"keys that begin alike",
-         Example("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc2=\"Other Device\"",
+         TwoDeviceInf("%DevDesc%=Install, USB\\VID_0123&PID_4567", "DevDesc2=\"Other Device\"",
                  "DevDesc=\"Some Device\""),
          {{"0123", "4567", "Other Device"}, {"0123", "89AB", "Other Device"}}},
         {"fixed text for = at 1 and for no =",
@@ -106,7 +98,7 @@ TEST_F(DeviceIdsTest, DevicesAndDescriptionsFollowTheReadingRules)
          " %A%=I, USB\\VID_1111&PID_1111\n;%A%=I, USB\\VID_2222&PID_2222\n%Dx%=I, USB\\VID_3333&PID_3333\n",
          {{"3333", "3333", "Dx"}}},
         {"tab beginning keeps the tab as first character",
-         Example("\t%DevDesc%=Install, USB\\VID_0123&PID_4567"),
+         TwoDeviceInf("\t%DevDesc%=Install, USB\\VID_0123&PID_4567"),
          {{"0123", "4567", "nstall, USB\\VID_0123&PID_4567"}, {"0123", "89AB", "Other Device"}}},
         {"the newline counts as a fourth character",
          "%A%=I, USB\\VID_0123&PID_456\n%B%=I, USB\\VID_0124&PID_45\n",
@@ -137,7 +129,7 @@ TEST_F(DeviceIdsTest, DevicesAndDescriptionsFollowTheReadingRules)
 TEST_F(DeviceIdsTest, CarriageReturnLineEndsGiveTheSameTable)
 {
     std::string crlf;
-    for (char ch : Example("%DevDesc%=Install, USB\\VID_0123&PID_456", "DevDesc=Some Device")) {
+    for (char ch : TwoDeviceInf("%DevDesc%=Install, USB\\VID_0123&PID_456", "DevDesc=Some Device")) {
         if (ch == '\n')
             crlf += '\r';
         crlf += ch;
@@ -146,7 +138,8 @@ TEST_F(DeviceIdsTest, CarriageReturnLineEndsGiveTheSameTable)
     // character are both the newline, not a carriage return.
     const std::vector<Device> expected = {{"0123", "456\n", "ome Device"}, {"0123", "89AB", "Other Device"}};
     EXPECT_EQ(expected, Read(crlf));
-    EXPECT_EQ(expected, Read(Example("%DevDesc%=Install, USB\\VID_0123&PID_456", "DevDesc=Some Device")));
+    EXPECT_EQ(expected,
+              Read(TwoDeviceInf("%DevDesc%=Install, USB\\VID_0123&PID_456", "DevDesc=Some Device")));
 }
 
 TEST_F(DeviceIdsTest, TenDeviceLinesFillTheTableAndAnEleventhIsNotStored)
@@ -252,7 +245,7 @@ TEST_F(DeviceIdsTest, MissingPathAndUnreadableFileAreReported)
 
 TEST_F(DeviceIdsTest, SecondOpeningThatFailsGives3WithEarlierEntriesResolved)
 {
-    Write(kInf, Example());
+    Write(kInf, TwoDeviceInf());
     static FILE* (*simulated)(const char*, const char*);
     static int opens;
     ASSERT_EQ(1, OpenLog("C:\\Temp\\log.txt"));

@@ -140,7 +140,7 @@ protected:
         if (outcome.logExists) {
             outcome.lines = LogLines(kLog);
             std::vector<std::string> raw = LogFileLines(kLog);
-            EXPECT_TRUE((logMayStayEmpty && raw.empty()) || (!raw.empty() && raw.back() == kLogClosedLine))
+            EXPECT_TRUE((logMayStayEmpty && raw.empty()) || (!raw.empty() && raw.back() == kLogClosingLine))
                 << "log not closed";
         }
         ++runs;

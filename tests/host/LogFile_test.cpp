@@ -15,7 +15,7 @@ const std::string kBanner =
     "\t\t|       MERVODriverStager Log file      |\r\n"
     "\t\t-----------------------------------------\r\n"
     "\r\n";
-const std::string kClosing = std::string(kLogClosedLine) + "\r\n";
+const std::string kClosing = std::string(kLogClosingLine) + "\r\n";
 
 class LogFileTest : public SimTest {};
 
@@ -85,7 +85,7 @@ TEST_F(LogFileTest, OpeningAgainClosesTheOpenLogFirst)
     CloseLog();
     std::vector<std::string> first = LogFileLines("C:\\Temp\\first.txt");
     ASSERT_EQ(6u, first.size());
-    EXPECT_EQ(kLogClosedLine, first[5]);
+    EXPECT_EQ(kLogClosingLine, first[5]);
     EXPECT_EQ(kBanner + kClosing, Read("C:\\Temp\\second.txt"));
 
     // The same path again: the new file replaces the old content.

@@ -90,7 +90,7 @@ TEST_F(RunTest, TypicalRunOnWindowsXpWithNodisplay)
     std::vector<std::string> raw = LogFileLines(kLog);
     ASSERT_GE(raw.size(), 8u);
     EXPECT_EQ("", raw[7]);
-    EXPECT_EQ(kLogClosedLine, raw.back());
+    EXPECT_EQ(kLogClosingLine, raw.back());
     EXPECT_TRUE(Sim().boxes.empty());
 
     ASSERT_EQ(2u, Sim().launches.size());
@@ -431,7 +431,7 @@ TEST_F(RunTest, UnsupportedSystemIsRefusedWith2)
     EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: MERVODriverStager can not be run with "
                                         "Windows Millenium Edition operating system."}),
               BoxTexts());
-    EXPECT_EQ(kLogClosedLine, LogFileLines(kLog).back());
+    EXPECT_EQ(kLogClosingLine, LogFileLines(kLog).back());
     EXPECT_TRUE(Sim().launches.empty());
 }
 
@@ -604,7 +604,7 @@ TEST_F(RunTest, Wow64FailureAfterTheStartIsAddedToThe64BitBuildsLog)
             const std::string line =
                 "MERVODriverStager -                   WinMain() - "
                 "Error: 64-bit stager ended with 0xC0000005 !!\r\n";
-            const std::string closing = std::string(kLogClosedLine) + "\r\n";
+            const std::string closing = std::string(kLogClosingLine) + "\r\n";
             ASSERT_EQ(earlier.size() + 26 + 5 + line.size() + closing.size(), log.size()) << log;
             EXPECT_EQ(line + closing, log.substr(earlier.size() + 26 + 5));
         }

@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "RunLogFormat.h"
+#include "SimPackage.h"
+#include "TempFolder.h"
 #include "platform/simulated/SimulatedPlatform.h"
 
-// A typical package's INF: one device line (vendor 0123, product 4567), two
-// driver files in [SourceDisksFiles] and a [Strings] section.
-extern const char kTypicalInf[];
-
-// The run log's last line, as LogFileLines gives it (without its line end).
-extern const char kLogClosedLine[];
+using runlog::kLogClosingLine;  // the run log's last line, as LogFileLines gives it
 
 // The parts one after the other, as one list (expected log lines built from
 // pieces).
@@ -25,21 +23,17 @@ size_t CountStartingWith(const std::vector<std::string>& lines, const std::strin
 
 class SimTest : public ::testing::Test {
 protected:
-    // Makes a fresh host folder for C:, resets the machine onto it and closes
-    // a run log that an earlier test left open.
+    // Resets the machine onto the fixture's fresh host folder and closes a run
+    // log that an earlier test left open.
     void SetUp() override;
-    // Closes the run log and removes the host folder.
+    // Closes the run log (the host folder goes with the fixture).
     void TearDown() override;
 
-    std::string root;  // host folder of C:
+    TempFolder hostFolder{"mervo-sim"};
+    std::string root = hostFolder.path();  // host folder of C:
 
     void Write(const std::string& windowsPath, const std::string& bytes);
     std::string Read(const std::string& windowsPath);  // "" when absent
-
-    // Writes a package into `folder`: MERVOUSB.inf with `inf`, the two driver
-    // files of kTypicalInf ("USB driver bytes", "serial driver bytes") and the
-    // companion tool.
-    void WritePackage(const std::string& inf = kTypicalInf, const std::string& folder = "C:\\pkg");
 
     // Runs the stager's entry point on a writable copy of `argumentText` and
     // gives its exit code.
@@ -51,11 +45,9 @@ protected:
     // How many calls of the machine's trace begin with `prefix`.
     size_t TraceCount(const std::string& prefix) const;
 
-    struct LogEntry {
-        std::string stamp;     // the first 26 characters of the line
-        std::string module;    // without its padding blanks
-        std::string function;  // without its padding blanks and "()"
-        std::string text;      // as written
+    // A time-stamped line of the log: its stamp and the parts of its entry.
+    struct LogEntry : runlog::EntryParts {
+        std::string stamp;  // the first 26 characters of the line
     };
 
     // The lines of a log file split on "\r\n"; a '\n' without its '\r' fails the test.

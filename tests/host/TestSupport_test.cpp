@@ -21,7 +21,7 @@ TEST_F(SimulatedPlatformTest, LogEntriesReadWhatTheRunLogWrites)
     EXPECT_EQ(" 5- 3-2007: 9H 4mn 3'' -  " + std::string(5, ' ') + "MERVODriverStager - " +
                   std::string(18, ' ') + "WinMain() - Log created",
               lines[4]);
-    EXPECT_EQ(kLogClosedLine, lines[8]);
+    EXPECT_EQ(kLogClosingLine, lines[8]);
 
     std::vector<LogEntry> entries = LogEntries();
     ASSERT_EQ(3u, entries.size());

@@ -1,5 +1,7 @@
 // Windows-side harness of the end-to-end tests: runs the real
 // MERVODriverStager.exe under Wine and observes what a user and the system see.
+// One file for each job: Paths, Files, Packages, WineVersion, RunStager (with
+// BoxWatcher), RunLog and CompanionDouble.
 //
 // It prepares package folders, sets the Windows version that Wine reports,
 // starts the stager with an exact argument text, reads and answers every
@@ -14,6 +16,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "RunLogFormat.h"
 
 namespace e2e {
 
@@ -58,12 +62,19 @@ bool WriteAndClose(HANDLE file, const std::string& bytes);
 // Deletes a file, clearing a read-only attribute first; true if it is gone.
 bool RemoveFile(const std::string& path);
 bool CopyOneFile(const std::string& from, const std::string& to);
+// An entry of a folder: its name and its attributes.
+struct FolderEntry {
+    std::string name;
+    DWORD attributes;
+};
+// The entries of a folder, without "." and ".."; `found` (if given) says
+// whether the folder could be read.
+std::vector<FolderEntry> ListFolder(const std::string& folder, bool* found = nullptr);
 // Deletes a folder with everything in it; true if it is gone.
 bool RemoveTree(const std::string& folder);
 bool MakeFolders(const std::string& folder);
-// Splits text at "\n", dropping one "\r" before it; a last line without
-// "\n" is kept.
-std::vector<std::string> SplitLines(const std::string& bytes);
+// SplitLines (text at "\n", dropping one "\r" before it) is RunLogFormat's.
+using runlog::SplitLines;
 
 // --- Package folders ------------------------------------------------------------
 
@@ -163,19 +174,11 @@ std::string Visible(const std::string& text);
 
 // --- The run log --------------------------------------------------------------------------
 
-// One line of the run log, split into its time stamp and its entry.
-struct LogLine {
-    bool stamped = false;  // the line starts with a time stamp
-    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
-    std::string entry;  // the rest: "<module> - <function>() - <text>"; the
-                        // whole line when it has no time stamp
-};
-
-LogLine ParseLogLine(const std::string& line);
-
-// The entry part of a log line as the program writes it: the module right-aligned
-// in 22 columns, " - ", the function right-aligned in 25, "() - ", the text.
-std::string Entry(const std::string& module, const std::string& function, const std::string& text);
+// The run log's format, shared with the host tests (RunLogFormat.h): LogLine,
+// ParseLogLine, Entry (module right-aligned in 22 columns, function in 25).
+using runlog::Entry;
+using runlog::LogLine;
+using runlog::ParseLogLine;
 
 // The run log's lines with their time stamps removed (banner, empty lines and
 // the closing line kept as they are). `present` tells whether the log exists.
@@ -186,9 +189,9 @@ std::vector<std::string> RunLogEntries(bool* present = nullptr);
 // does not have that frame.
 std::vector<std::string> RunLogSteps(bool* present = nullptr);
 
-extern const char* const kLogBanner1;
-extern const char* const kLogBanner2;
-extern const char* const kLogClosingLine;
+using runlog::kLogBanner1;
+using runlog::kLogBanner2;
+using runlog::kLogClosingLine;
 
 // Seconds since 2000-01-01 of a UTC date and time, and of now.
 long long UtcSeconds(int year, int month, int day, int hour, int minute, int second);

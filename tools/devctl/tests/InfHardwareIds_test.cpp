@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "InfFixtures.h"
 #include "InfHardwareIds.h"
 #include "SimulatedDevCtl.h"
 #include "TestFiles.h"
@@ -25,17 +26,6 @@ std::vector<std::string> ReadIds(const std::string& text, int* result = nullptr)
         *result = read;
     }
     return IdsOf(table);
-}
-
-// `text` as UTF-16LE with a byte-order mark.
-std::string Utf16(const std::string& text)
-{
-    std::string wide = "\xFF\xFE";
-    for (char c : text) {
-        wide += c;
-        wide += '\0';
-    }
-    return wide;
 }
 
 struct InfCase {

@@ -4,21 +4,16 @@
 #include <vector>
 
 #include "DevCtl.h"
+#include "InfFixtures.h"
 #include "SimulatedDevCtl.h"
 #include "TestFiles.h"
 
 namespace {
 
 // The example package: two products of vendor 0123.
-const char EXAMPLE_INF[] =
-    "[Version]\nSignature=\"$Windows NT$\"\n"
-    "[DeviceList]\n%DESC1%=DriverInstall, USB\\VID_0123&PID_4567\n"
-    "%DESC2%=DriverInstall, USB\\VID_0123&PID_89AB&MI_00\n"
-    "[Strings]\nDESC1=\"Serial\"\nDESC2=\"Composite\"\n";
-
 std::string ExampleInf()
 {
-    return WriteTempFile("example.inf", EXAMPLE_INF);
+    return WriteTempFile("example.inf", TwoDeviceInf());
 }
 
 // Adds the usual tree: two served instances (one only through a longer
@@ -201,7 +196,7 @@ TEST(RemoveCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         {"INF without USB ids", "[Version]\n%A%=I, PCI\\VEN_8086\n", false,
          DEVCTL_EXIT_INF_NO_IDS, "The INF file "},
         {"INF with too many ids", manyIds, false, DEVCTL_EXIT_INF_TOO_MANY_IDS, "The INF file "},
-        {"device list unavailable", EXAMPLE_INF, true, DEVCTL_EXIT_NO_DEVICE_LIST,
+        {"device list unavailable", TwoDeviceInf(), true, DEVCTL_EXIT_NO_DEVICE_LIST,
          "Cannot list the device instances (error 0x00000057)."},
     };
     // clang-format on

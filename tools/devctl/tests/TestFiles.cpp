@@ -3,29 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <vector>
+#include <memory>
+
+#include "TempFolder.h"
 
 namespace {
 
-std::string& CurrentFolder()
+std::unique_ptr<TempFolder>& CurrentFolder()
 {
-    static std::string folder;
+    static std::unique_ptr<TempFolder> folder;
     return folder;
 }
 
 // Removes the folder of each test when it ends, whatever its outcome.
 class FolderRemover : public testing::EmptyTestEventListener {
-    void OnTestEnd(const testing::TestInfo&) override
-    {
-        std::string& folder = CurrentFolder();
-        if (!folder.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-            folder.clear();
-        }
-    }
+    void OnTestEnd(const testing::TestInfo&) override { CurrentFolder().reset(); }
 };
 
 [[maybe_unused]] const bool registered = [] {
@@ -37,17 +29,12 @@ class FolderRemover : public testing::EmptyTestEventListener {
 
 const std::string& TestFolder()
 {
-    std::string& folder = CurrentFolder();
-    if (folder.empty()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "mervo-devctl-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data()) != nullptr) {
-            folder = name.data();
-        }
-        EXPECT_FALSE(folder.empty()) << "cannot create " << pattern;
+    std::unique_ptr<TempFolder>& folder = CurrentFolder();
+    if (folder == nullptr) {
+        folder.reset(new TempFolder("mervo-devctl"));
+        EXPECT_FALSE(folder->path().empty()) << "cannot create a temporary folder";
     }
-    return folder;
+    return folder->path();
 }
 
 std::string WriteTempFile(const std::string& name, const std::string& bytes)

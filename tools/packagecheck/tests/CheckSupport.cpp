@@ -30,25 +30,9 @@ std::string ReadRest(FILE* stream)
 
 }  // namespace
 
-TempPackage::TempPackage()
-{
-    std::string pattern = (fs::temp_directory_path() / "mervo-package-XXXXXX").string();
-    if (mkdtemp(&pattern[0]) != nullptr) {
-        path_ = pattern;
-    }
-}
-
-TempPackage::~TempPackage()
-{
-    std::error_code ignored;
-    if (!path_.empty()) {
-        fs::remove_all(path_, ignored);
-    }
-}
-
 void TempPackage::Write(const std::string& name, const std::string& bytes) const
 {
-    fs::path file = fs::path(path_) / name;
+    fs::path file = fs::path(path()) / name;
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << bytes;
 }
@@ -60,8 +44,8 @@ std::string TempPackage::Read(const std::string& name) const
 
 void TempPackage::CopyFrom(const std::string& folder) const
 {
-    fs::copy(folder, path_, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(path_)) {
+    fs::copy(folder, path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(path())) {
         fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
     }
 }
@@ -244,20 +228,11 @@ std::string CrLf(const std::vector<std::string>& lines)
 
 std::string GoodInf()
 {
-    return CrLf({"[Version]", "Signature=\"$Windows NT$\"", "Class=Ports", "", "[Manufacturer]",
-                 "%Mfg%=Models", "", "[Models]", "%DevDesc%=Install, USB\\VID_0123&PID_4567", "",
-                 "[SourceDisksFiles]", "mervousb.sys=1", "", "[Strings]", "Mfg=\"MERVO\"",
-                 "DevDesc=\"MERVO Test Device\""});
-}
-
-std::string Utf16(const std::string& text)
-{
-    std::string bytes = "\xFF\xFE";
-    for (char c : text) {
-        bytes += c;
-        bytes += '\0';
+    std::string inf;
+    for (char c : Replace(kTypicalInf, "mervoser.sys=1\n", "")) {
+        inf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     }
-    return bytes;
+    return inf;
 }
 
 namespace {

@@ -6,27 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "InfFixtures.h"
 #include "PackageCheck.h"
+#include "TempFolder.h"
 
 // A package folder in the host's temporary folder, removed again at the end.
-class TempPackage {
+class TempPackage : public TempFolder {
 public:
-    TempPackage();
-    ~TempPackage();
-    TempPackage(const TempPackage&) = delete;
-    TempPackage& operator=(const TempPackage&) = delete;
+    TempPackage() : TempFolder("mervo-package") {}
 
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    std::string File(const std::string& name) const { return path() + "/" + name; }
     void Write(const std::string& name, const std::string& bytes) const;
     std::string Read(const std::string& name) const;
     // Copies the files of `folder` (subfolders included) into this one, writable.
     void CopyFrom(const std::string& folder) const;
     // Stand-ins for the companion tool and its 64-bit build.
     void AddCompanionTool() const;
-
-private:
-    std::string path_;
 };
 
 struct CheckRun {
@@ -88,9 +83,7 @@ std::map<std::string, std::string> FolderSnapshot(const std::string& folder);
 // content, item by item (gtest failures on mismatch).
 void ExpectJsonMatchesText(const std::string& json, const std::string& text);
 
-// A plain ASCII INF of one device with one driver file, in CR LF lines.
+// The typical INF with one driver file (mervousb.sys), in CR LF lines.
 std::string GoodInf();
 // The lines of a text joined with CR LF.
 std::string CrLf(const std::vector<std::string>& lines);
-// 8-bit text as UTF-16LE with its byte order mark.
-std::string Utf16(const std::string& text);
