@@ -110,11 +110,15 @@ def compare_unsigned(zips, commit_time):
 
 
 def strip_signature(name, data, folder):
+    """The program without its signature (osslsigncode writes no file that exists)."""
+    folder = tempfile.mkdtemp(dir=folder)
     signed, stripped = os.path.join(folder, "signed-" + name), os.path.join(folder, "stripped-" + name)
     with open(signed, "wb") as f:
         f.write(data)
-    subprocess.run(["osslsigncode", "remove-signature", "-in", signed, "-out", stripped],
-                   check=True, capture_output=True)
+    run = subprocess.run(["osslsigncode", "remove-signature", "-in", signed, "-out", stripped],
+                         capture_output=True, text=True)
+    if run.returncode != 0:
+        return "osslsigncode remove-signature failed: " + run.stdout + run.stderr
     with open(stripped, "rb") as f:
         return f.read()
 
@@ -135,9 +139,13 @@ def compare_signed(signed_zips, unsigned_zip):
                         problems.append("signed build %d: %s differs from the unsigned zip's" % (index + 1, name))
                 elif data == unsigned.get(name):
                     problems.append("signed build %d: %s carries no signature" % (index + 1, name))
-                elif strip_signature(name, data, folder) != unsigned.get(name):
-                    problems.append("signed build %d: %s without its signature differs from the unsigned program"
-                                    % (index + 1, name))
+                else:
+                    stripped = strip_signature(name, data, folder)
+                    if isinstance(stripped, str):
+                        problems.append("signed build %d: %s: %s" % (index + 1, name, stripped))
+                    elif stripped != unsigned.get(name):
+                        problems.append("signed build %d: %s without its signature differs from the unsigned "
+                                        "program" % (index + 1, name))
     return problems
 
 
