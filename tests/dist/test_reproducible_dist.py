@@ -13,8 +13,9 @@ Then:
 - every entry must carry the commit's time;
 - signed with one throw-away certificate, each build's zip differs from the
   other only in the signatures: each program, its signature stripped with
-  osslsigncode remove-signature, is the unsigned program, and every other
-  file is unchanged.
+  osslsigncode remove-signature, is the same in both builds and is the
+  unsigned program (but for the PE checksum and the padding that signing
+  added), and every other file is unchanged.
 Prints the SHA-256 of the zip and of each program. Uncommitted changes of
 --source are not in the builds (it is the commit that must be reproducible).
 The clones are removed when the test passes and kept for a look when not.
@@ -26,6 +27,7 @@ import glob
 import hashlib
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -123,29 +125,52 @@ def strip_signature(name, data, folder):
         return f.read()
 
 
+def unsigned_but_layout(stripped, unsigned):
+    """Whether a stripped program is the unsigned one but for what signing
+    leaves behind: the PE checksum and the zero padding to 8 bytes that
+    came before the certificate table."""
+    checksum = struct.unpack_from("<I", unsigned, 0x3C)[0] + 24 + 64
+    padding = stripped[len(unsigned):]
+    return (len(padding) < 8 and len(stripped) % 8 == 0 and padding.count(0) == len(padding)
+            and stripped[:checksum] == unsigned[:checksum]
+            and stripped[checksum + 4:len(unsigned)] == unsigned[checksum + 4:])
+
+
 def compare_signed(signed_zips, unsigned_zip):
-    """Each signed build is the unsigned zip but for the programs' signatures."""
+    """The signed builds differ only in the programs' signatures: without them
+    each program is the same in both, and is the unsigned program."""
     problems = []
     unsigned = {info.filename: data for info, data in entries(unsigned_zip)}
+    stripped_programs = []
     with tempfile.TemporaryDirectory() as folder:
         for index, signed_zip in enumerate(signed_zips):
+            build = "signed build %d" % (index + 1)
             signed = entries(signed_zip)
+            stripped_programs.append({})
             if [info.filename for info, _ in signed] != list(unsigned):
-                problems.append("signed build %d: other entries than the unsigned zip" % (index + 1))
+                problems.append("%s: other entries than the unsigned zip" % build)
             for info, data in signed:
                 name = info.filename
                 if name not in check_dist.PROGRAMS:
                     if data != unsigned.get(name):
-                        problems.append("signed build %d: %s differs from the unsigned zip's" % (index + 1, name))
-                elif data == unsigned.get(name):
-                    problems.append("signed build %d: %s carries no signature" % (index + 1, name))
-                else:
-                    stripped = strip_signature(name, data, folder)
-                    if isinstance(stripped, str):
-                        problems.append("signed build %d: %s: %s" % (index + 1, name, stripped))
-                    elif stripped != unsigned.get(name):
-                        problems.append("signed build %d: %s without its signature differs from the unsigned "
-                                        "program" % (index + 1, name))
+                        problems.append("%s: %s differs from the unsigned zip's" % (build, name))
+                    continue
+                if data == unsigned.get(name):
+                    problems.append("%s: %s carries no signature" % (build, name))
+                    continue
+                stripped = strip_signature(name, data, folder)
+                if isinstance(stripped, str):
+                    problems.append("%s: %s: %s" % (build, name, stripped))
+                    continue
+                stripped_programs[index][name] = stripped
+                if not unsigned_but_layout(stripped, unsigned.get(name, b"")):
+                    problems.append("%s: %s without its signature is not the unsigned program" % (build, name))
+    first, second = stripped_programs
+    for name in sorted(set(first) & set(second)):
+        if first[name] != second[name]:
+            problems.append("%s differs between the signed builds beyond its signature" % name)
+        else:
+            print("     %s  %s, signature stripped" % (sha256(first[name]), name))
     return problems
 
 
