@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that make Debian roots with mmdebstrap
 # (wow64-root.sh, debian12-root.sh): archive_uri prints the archive that this
 # machine's apt uses, so that no archive host is written into the project.
