@@ -70,7 +70,7 @@ set_tests_properties(dist.contents dist.checker dist.signed PROPERTIES
 # dist.reproducible: two clean builds of this tree's commit, in two folders
 # of different paths under dist-reproducible, give the same zip byte for
 # byte, and two signed builds differ only in the programs' signatures. Builds
-# only the distribution's programs, twice (about 6 minutes on two idle cores,
+# only the distribution's programs, twice (about 3 minutes on two idle cores,
 # 11 on a busy machine). Skipped outside a git clone.
 add_test(NAME dist.reproducible
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/dist/test_reproducible_dist.py
