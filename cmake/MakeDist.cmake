@@ -1,11 +1,13 @@
 # Makes the distribution zip; run by the `dist` target (cmake -P) with
-# SOURCE_DIR, WIN64_BUILD_DIR, STAGER32, DEVCTL32, CHECKER32, README and ZIP
-# set. With SIGN_PKCS12 (a PKCS#12 file) and SIGN_PASSWORD_FILE (the file
-# that holds its password) every program is Authenticode-signed (SHA-256) with
-# osslsigncode, time-stamped by SIGN_TIMESTAMP_URL when that is given. The
-# password is only ever read by osslsigncode from its file: it appears on no
-# command line.
-foreach(name SOURCE_DIR WIN64_BUILD_DIR STAGER32 DEVCTL32 CHECKER32 README ZIP)
+# SOURCE_DIR, WIN64_BUILD_DIR, STAGER32, DEVCTL32, CHECKER32, README, ZIP and
+# PYTHON set. The zip is reproducible: its entries in the order of the list
+# below, each with the time SOURCE_DATE_EPOCH (cmake/SourceDateEpoch.cmake)
+# and mode 0644 (cmake/make_zip.py). With SIGN_PKCS12 (a PKCS#12 file) and
+# SIGN_PASSWORD_FILE (the file that holds its password) every program is
+# Authenticode-signed (SHA-256) with osslsigncode, time-stamped by
+# SIGN_TIMESTAMP_URL when that is given. The password is only ever read by
+# osslsigncode from its file: it appears on no command line.
+foreach(name SOURCE_DIR WIN64_BUILD_DIR STAGER32 DEVCTL32 CHECKER32 README ZIP PYTHON)
   if(NOT DEFINED ${name})
     message(FATAL_ERROR "MakeDist.cmake: ${name} is not set")
   endif()
@@ -94,10 +96,11 @@ if(SIGN_PKCS12)
   endforeach()
 endif()
 
+include(${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake)
+mervo_source_date_epoch(SOURCE_DATE_EPOCH ${SOURCE_DIR})
 file(REMOVE ${ZIP})
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${ZIP} --format=zip ${names}
-  WORKING_DIRECTORY ${staging}
+  COMMAND ${PYTHON} ${SOURCE_DIR}/cmake/make_zip.py --epoch ${SOURCE_DATE_EPOCH} ${ZIP} ${staging} ${names}
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "zipping ${ZIP} failed")

@@ -16,11 +16,15 @@ TREE_PREFIX=${MERVO_TREE_PREFIX:-}
 # the openssl command for the tests' throw-away certificates, the system's
 # certificate store for osslsigncode's verdict on a vendor-signed catalog;
 # mmdebstrap for the Debian 13 root in which the 32-bit programs run
-# (scripts/wow64-root.sh); nsis for the example setup program (examples/installer).
+# (scripts/wow64-root.sh) and the Debian 12 root in which the checker's
+# Debian package is installed (scripts/debian12-root.sh); dpkg-dev for the
+# package's dependencies (dpkg-shlibdeps, run by cpack); git for the
+# clean clones of the reproducible-build test (and the commit's time); nsis
+# for the example setup program (examples/installer).
 PACKAGES=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev
   wine64 xvfb cmake make g++ googletest libgtest-dev python3 nlohmann-json3-dev
-  libssl-dev openssl osslsigncode ca-certificates mmdebstrap nsis
+  libssl-dev openssl osslsigncode ca-certificates mmdebstrap dpkg-dev git nsis
 )
 
 as_root() {

@@ -17,7 +17,12 @@ step_build_win32() { build_win32; }
 step_build_win64() { build_win64; }
 # Every host test runs as a process of its own; eight at once on a two-core
 # machine, ten rounds, shows any two tests that share a file.
-step_test_host() { ctest --test-dir "$HOST_TREE" --output-on-failure -j 8 --repeat until-fail:10; }
+# (The checker's Debian package has a step of its own, test_deb.)
+step_test_host() { ctest --test-dir "$HOST_TREE" --output-on-failure -j 8 --repeat until-fail:10 -LE deb; }
+# The checker's Debian package, installed into a fresh minimal Debian 12 root
+# (scripts/debian12-root.sh; made once per machine, about two minutes; needs
+# root and mmdebstrap) and compared there with the host tree's checker.
+step_test_deb() { ctest --test-dir "$HOST_TREE" --output-on-failure -L deb; }
 step_test_win32() { ctest --test-dir "$WIN32_TREE" --output-on-failure; }
 # The Debian 13 root in which the 32-bit programs run (made once per machine,
 # then only checked), timed on its own, and the run's one probe of whether
@@ -42,6 +47,7 @@ STEPS=(
   build_win32
   build_win64
   test_host
+  test_deb
   wow64_root
   test_win32
   test_win64

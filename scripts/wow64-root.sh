@@ -45,32 +45,8 @@ RECIPE_VERSION=1
 
 die() { echo "wow64-root: $*" >&2; exit 1; }
 
-# The first archive of the machine's apt sources that is not a security
-# archive (deb822 files first, then one-line lists).
-archive_uri() {
-  local file uri
-  for file in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$file" ] || continue
-    uri=$(awk '
-      BEGIN { RS = ""; FS = "\n" }
-      {
-        uris = ""; suites = ""
-        for (i = 1; i <= NF; i++) {
-          if ($i ~ /^URIs:/) { uris = $i; sub(/^URIs:[ \t]*/, "", uris) }
-          if ($i ~ /^Suites:/) { suites = $i }
-        }
-        if (uris != "" && suites !~ /security/) { split(uris, u, /[ \t]+/); print u[1]; exit }
-      }' "$file")
-    if [ -n "$uri" ]; then echo "$uri"; return 0; fi
-  done
-  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$file" ] || continue
-    uri=$(awk '$1 == "deb" && $0 !~ /security/ {
-      for (i = 2; i <= NF; i++) if ($i !~ /^\[/ && $i !~ /\]$/) { print $i; exit } }' "$file")
-    if [ -n "$uri" ]; then echo "$uri"; return 0; fi
-  done
-  return 1
-}
+# shellcheck source=scripts/apt-archive.sh
+. "$ROOT/scripts/apt-archive.sh"
 
 recipe_hash() {
   { echo "$RECIPE_VERSION $SUITE $INCLUDE $I386_PACKAGE $PE_FROM $PE_TO $1"; } | sha256sum | cut -d' ' -f1

@@ -69,7 +69,7 @@ def check_program(name, data, folder):
     if kind == "stager":
         return ["%s: %s" % (name, failure)
                 for failure in check_pe.check(path, arch, "x86_64-w64-mingw32-objdump")]
-    failures = []
+    failures = ["%s: %s" % (name, failure) for failure in check_pe.time_stamp_failures(pe)]
     machine, magic = check_pe.MACHINES[arch]
     if (pe.machine, pe.magic) != (machine, magic):
         failures.append("%s: machine 0x%x / optional header 0x%x, expected %s"
@@ -135,6 +135,23 @@ def check_signature(name, data, folder, certificate):
     return []
 
 
+def check_entry_records(infos):
+    """Failures of what a build could vary in the zip's records: every entry
+    has the same time, Unix mode 0644 and no extra field (owners, access times)."""
+    failures = []
+    times = sorted(set(info.date_time for info in infos))
+    if len(times) != 1:
+        failures.append("the entries carry %d different times: %s" % (len(times), times))
+    for info in infos:
+        mode = info.external_attr >> 16
+        if info.create_system != 3 or mode != 0o100644:
+            failures.append("%s: mode 0%o of system %d, expected 0100644 (Unix)"
+                            % (info.filename, mode, info.create_system))
+        if info.extra:
+            failures.append("%s: carries an extra field of %d bytes" % (info.filename, len(info.extra)))
+    return failures
+
+
 def check(arguments):
     if not os.path.isfile(arguments.zip):
         return ["%s does not exist (build the dist target)" % arguments.zip]
@@ -143,8 +160,8 @@ def check(arguments):
         if bad is not None:
             return ["%s: damaged entry %s" % (arguments.zip, bad)]
         entries = {info.filename: archive.read(info) for info in archive.infolist()}
+        failures = check_entry_records(archive.infolist())
     print("zip entries: " + ", ".join(sorted(entries)))
-    failures = []
     expected = set(PROGRAMS) | set(PACKAGE_FILES) | {README}
     for name in sorted(set(entries) - expected):
         failures.append("unexpected entry %s" % name)

@@ -5,7 +5,8 @@ The shipped program must load on a bare Windows 2000 to Vista: the right
 architecture, the GUI subsystem, an import table naming only DLLs that every
 such system has (the C and C++ runtimes are linked in statically), no
 load-time import of functions that Windows 2000 lacks, a version record of
-2.5.0.0 and exactly one application manifest that declares nothing.
+2.5.0.0, exactly one application manifest that declares nothing, and no
+build time in any time-stamp field (a reproducible build).
 
 Usage: check_pe.py --arch i386|x86_64 [--objdump TOOL] FILE.exe
 Exits 0 when every check holds; prints each failure otherwise.
@@ -44,7 +45,8 @@ class PeFile:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("no PE signature")
-        (self.machine, sections, _, _, _, optional_size, _) = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        (self.machine, sections, self.header_time, _, _, optional_size, _) = struct.unpack_from(
+            "<HHIIIHH", data, pe + 4)
         optional = pe + 24
         self.magic = struct.unpack_from("<H", data, optional)[0]
         self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
@@ -95,6 +97,37 @@ class PeFile:
             entry += 20
         return result
 
+    def time_stamps(self):
+        """[(where, value)] of every time-stamp field: the file header's, the
+        export directory's, each debug directory entry's and each resource
+        directory table's (a reproducible build has 0 in all of them)."""
+        found = [("file header TimeDateStamp", self.header_time)]
+        export_rva, _ = self.directories[0]
+        if export_rva:
+            found.append(("export directory TimeDateStamp",
+                          struct.unpack_from("<I", self.data, self.offset(export_rva) + 4)[0]))
+        debug_rva, debug_size = self.directories[6] if len(self.directories) > 6 else (0, 0)
+        for i in range(debug_size // 28 if debug_rva else 0):
+            found.append(("debug entry %d TimeDateStamp" % i,
+                          struct.unpack_from("<I", self.data, self.offset(debug_rva) + 28 * i + 4)[0]))
+        resource_rva, _ = self.directories[2]
+        if resource_rva:
+            base = self.offset(resource_rva)
+            pending, seen = [0], set()
+            while pending:
+                table = pending.pop()
+                if table in seen:
+                    continue
+                seen.add(table)
+                found.append(("resource table at 0x%x TimeDateStamp" % table,
+                              struct.unpack_from("<I", self.data, base + table + 4)[0]))
+                named, numbered = struct.unpack_from("<HH", self.data, base + table + 12)
+                for i in range(named + numbered):
+                    target = struct.unpack_from("<I", self.data, base + table + 20 + 8 * i)[0]
+                    if target & 0x80000000:
+                        pending.append(target & 0x7FFFFFFF)
+        return found
+
     def resources(self):
         """[(type id, name id, language, bytes)] from the resource directory."""
         rva, size = self.directories[2]
@@ -144,10 +177,16 @@ def objdump_dlls(tool, path):
     return sorted(set(m.lower() for m in re.findall(r"DLL Name: (\S+)", output)))
 
 
+def time_stamp_failures(pe):
+    """A build's time in the image makes it differ from every other build."""
+    return ["%s is 0x%x, expected 0 (no build time)" % (where, value)
+            for where, value in pe.time_stamps() if value != 0]
+
+
 def check(path, arch, objdump):
-    failures = []
     with open(path, "rb") as f:
         pe = PeFile(f.read())
+    failures = time_stamp_failures(pe)
 
     machine, magic = MACHINES[arch]
     if pe.machine != machine or pe.magic != magic:

@@ -7,6 +7,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: MERVOPackageCheck <package folder> [INF name] [--json]\n"
+    "       MERVOPackageCheck --help | --version\n"
     "Checks a driver package as a MERVODriverStager run would read it.\n"
     "Exit code: 0 nothing to warn about, 1 warnings only, 2 the run would fail,\n"
     "3 nothing checked (bad arguments or no such folder).\n";
@@ -23,6 +24,9 @@ int RunPackageCheck(int argumentCount, char** arguments, FILE* out)
             json = true;
         } else if (strcmp(arguments[i], "--help") == 0 || strcmp(arguments[i], "/?") == 0) {
             fputs(kUsage, out);
+            return CHECK_CLEAN;
+        } else if (strcmp(arguments[i], "--version") == 0) {
+            fputs("MERVOPackageCheck " MERVO_VERSION_DOTTED "\n", out);
             return CHECK_CLEAN;
         } else if (positionalCount < 2) {
             positional[positionalCount++] = arguments[i];

@@ -204,6 +204,7 @@ TEST(CommandLine, ExitCodes)
     EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "a.inf", "b.inf"}).exitCode);
     EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path() + "/no-such-folder"}).exitCode);
     EXPECT_EQ(CHECK_CLEAN, RunCheck({"--help"}).exitCode);
+    EXPECT_EQ(CHECK_CLEAN, RunCheck({"--version", package.path(), "a.inf", "b.inf"}).exitCode);
 }
 
 TEST(Json, ParsesAndMatchesTheText)

@@ -1,0 +1,71 @@
+# The Linux checker as a Debian package for device makers' CI (host tree):
+# `cmake --build build/host --target package` makes
+# build/host/mervo-packagecheck_<version>_<arch>.deb with
+#   /usr/bin/mervo-packagecheck
+#   /usr/share/mervo-packagecheck/trust/      Microsoft roots and cross-certificates
+#   /usr/share/doc/mervo-packagecheck/SCHEMA.md
+#   /usr/share/man/man1/mervo-packagecheck.1.gz
+# The checker finds its trust folder as <its folder>/../share/mervo-packagecheck/trust.
+set(MERVO_DEB_COMPONENT packagecheck)
+
+install(PROGRAMS $<TARGET_FILE:MERVOPackageCheck> DESTINATION bin RENAME mervo-packagecheck
+  COMPONENT ${MERVO_DEB_COMPONENT})
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/trust)
+  install(DIRECTORY trust/ DESTINATION share/mervo-packagecheck/trust
+    COMPONENT ${MERVO_DEB_COMPONENT} FILES_MATCHING PATTERN "*.pem")
+endif()
+install(FILES SCHEMA.md DESTINATION share/doc/mervo-packagecheck COMPONENT ${MERVO_DEB_COMPONENT})
+
+# The man page, compressed without a name or time in the gzip header (-n).
+set(MERVO_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/mervo-packagecheck.1.gz)
+add_custom_command(OUTPUT ${MERVO_MAN_PAGE}
+  COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/mervo-packagecheck.1 > ${MERVO_MAN_PAGE}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/mervo-packagecheck.1
+  COMMENT "Compressing the man page of mervo-packagecheck")
+add_custom_target(packagecheck_man_page ALL DEPENDS ${MERVO_MAN_PAGE})
+install(FILES ${MERVO_MAN_PAGE} DESTINATION share/man/man1 COMPONENT ${MERVO_DEB_COMPONENT})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME mervo-packagecheck)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR MERVO)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "checks a USB driver package before MERVODriverStager ships it")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "checks a USB driver package before MERVODriverStager ships it\n\
+Tells from the package folder alone what a MERVODriverStager run would do\n\
+there and what would go wrong: the devices read from the INF, the files\n\
+copied, and the package's catalog signature, checked against the Microsoft\n\
+roots shipped with it. Text or JSON report, exit code for CI gates.")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "MERVO driver tools")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Depends from the libraries the program links (dpkg-shlibdeps, package dpkg-dev).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# Only the checker's files, whatever else the tree installs.
+set(CPACK_COMPONENTS_ALL ${MERVO_DEB_COMPONENT})
+set(CPACK_DEB_COMPONENT_INSTALL OFF)
+set(CPACK_MONOLITHIC_INSTALL OFF)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+include(CPack)
+
+# `ctest -L deb` (scripts/test.sh step test_deb): deb.package makes the
+# package; deb.contents lists it; deb.install installs it into a fresh
+# Debian 12 root and compares the installed checker's reports with this
+# tree's (root and mmdebstrap: skipped without them; the root is made once
+# per machine, about a minute).
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+set(MERVO_DEB_DIR ${CMAKE_BINARY_DIR}/deb)
+add_test(NAME deb.package
+  COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -B ${MERVO_DEB_DIR})
+set_tests_properties(deb.package PROPERTIES FIXTURES_SETUP deb_package LABELS deb TIMEOUT 300)
+set(MERVO_DEB_TEST ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/deb/test_deb.py)
+add_test(NAME deb.contents
+  COMMAND ${MERVO_DEB_TEST} contents --deb-dir ${MERVO_DEB_DIR} --source ${CMAKE_SOURCE_DIR}
+          --version ${PROJECT_VERSION})
+add_test(NAME deb.install
+  COMMAND ${MERVO_DEB_TEST} install --deb-dir ${MERVO_DEB_DIR} --source ${CMAKE_SOURCE_DIR}
+          --version ${PROJECT_VERSION} --checker $<TARGET_FILE:MERVOPackageCheck>)
+set_tests_properties(deb.contents deb.install PROPERTIES
+  FIXTURES_REQUIRED deb_package LABELS deb TIMEOUT 1800 SKIP_RETURN_CODE 77)
