@@ -7,36 +7,8 @@
 //   MERVODevCtl trust "<certificate file>"
 //   MERVODevCtl untrust "<certificate file>"
 //
-// Exit codes (also printed by the usage text):
-//   0       done: every matching instance removed (also when none matched),
-//           or the rescan was accepted
-//   1..63   rescan: the configuration manager's code (19 is CR_FAILURE;
-//           a code above 63 is reported as 63)
-//   64      wrong command line (usage shown)
-//   65      the INF file cannot be opened
-//   66      the INF names no USB hardware id
-//   67      the INF names more hardware ids than the tool holds
-//   68      the list of device instances cannot be read
-//   69      one or more matching instances could not be removed
-//   70      64-bit Windows, and the 64-bit build beside this one is missing
-//   71      the 64-bit build could not be started or gave no exit code
-//   72      the argument text is too long to hand to the 64-bit build
-//   unstage (0 when every copy was removed):
-//   73      nothing staged: no copy of the INF in the INF store
-//   74      a copy is used by a present device and was left (without force)
-//   75      the system reported a copy removed, but it is still there
-//   76      a copy could not be removed (other error), its .pnf could not be
-//           deleted, or more copies were found than one run takes
-//   77      the INF store cannot be found or listed
-//   When copies end differently, the highest of these codes is given.
-//   trust and untrust:
-//   78      the certificate file cannot be read
-//   79      the file holds no certificate (or is larger than any certificate)
-//   80      a CA certificate: only a publisher's own certificate is trusted
-//   81      no code-signing extended key usage
-//   82      the local machine's TrustedPublisher store cannot be opened
-//   83      the store refused the change or its commit
-//   84      untrust: the certificate was not in the store (nothing to do)
+// Exit codes: DEVCTL_EXIT_CODES below, the one list of them. The usage text
+// prints them in short and README.md in full; a host test holds both to it.
 #pragma once
 
 #include <cstddef>
@@ -44,31 +16,49 @@
 #include "DevCtlServices.h"
 #include "common/HandOffPaths.h"
 
-enum {
-    DEVCTL_EXIT_OK = 0,
-    DEVCTL_EXIT_CM_LAST = 63,
-    DEVCTL_EXIT_USAGE = 64,
-    DEVCTL_EXIT_INF_UNREADABLE = 65,
-    DEVCTL_EXIT_INF_NO_IDS = 66,
-    DEVCTL_EXIT_INF_TOO_MANY_IDS = 67,
-    DEVCTL_EXIT_NO_DEVICE_LIST = 68,
-    DEVCTL_EXIT_REMOVE_FAILED = 69,
-    DEVCTL_EXIT_64BIT_MISSING = 70,
-    DEVCTL_EXIT_64BIT_NOT_RUN = 71,
-    DEVCTL_EXIT_ARGUMENTS_TOO_LONG = 72,
-    DEVCTL_EXIT_NOT_STAGED = 73,
-    DEVCTL_EXIT_IN_USE = 74,
-    DEVCTL_EXIT_LEFT_IN_STORE = 75,
-    DEVCTL_EXIT_UNSTAGE_FAILED = 76,
-    DEVCTL_EXIT_STORE_UNREADABLE = 77,
-    DEVCTL_EXIT_CERTIFICATE_UNREADABLE = 78,
-    DEVCTL_EXIT_NOT_A_CERTIFICATE = 79,
-    DEVCTL_EXIT_AUTHORITY_CERTIFICATE = 80,
-    DEVCTL_EXIT_NOT_CODE_SIGNING = 81,
-    DEVCTL_EXIT_NO_PUBLISHER_STORE = 82,
-    DEVCTL_EXIT_STORE_REFUSED = 83,
-    DEVCTL_EXIT_NOT_TRUSTED = 84,
-};
+// Every exit code as X(name, code, meaning).
+// clang-format off
+#define DEVCTL_EXIT_CODES(X)                                                                        \
+    X(DEVCTL_EXIT_OK, 0, "done: every matching instance removed (also when none matched), or the "   \
+      "rescan was accepted")                                                                        \
+    /* 1 to 63: rescan, the configuration manager's code (19 is CR_FAILURE; a code above 63 is     \
+       reported as 63) */                                                                           \
+    X(DEVCTL_EXIT_CM_LAST, 63, "the highest configuration manager code that rescan passes on")      \
+    X(DEVCTL_EXIT_USAGE, 64, "wrong command line (usage shown)")                                    \
+    X(DEVCTL_EXIT_INF_UNREADABLE, 65, "the INF file cannot be opened")                              \
+    X(DEVCTL_EXIT_INF_NO_IDS, 66, "the INF names no USB hardware id")                               \
+    X(DEVCTL_EXIT_INF_TOO_MANY_IDS, 67, "the INF names more hardware ids than the tool holds")      \
+    X(DEVCTL_EXIT_NO_DEVICE_LIST, 68, "the list of device instances cannot be read")                \
+    X(DEVCTL_EXIT_REMOVE_FAILED, 69, "one or more matching instances could not be removed")         \
+    X(DEVCTL_EXIT_64BIT_MISSING, 70, "64-bit Windows, and the 64-bit build beside this one is "     \
+      "missing")                                                                                    \
+    X(DEVCTL_EXIT_64BIT_NOT_RUN, 71, "the 64-bit build could not be started or gave no exit code")  \
+    X(DEVCTL_EXIT_ARGUMENTS_TOO_LONG, 72, "the argument text is too long to hand to the 64-bit "    \
+      "build")                                                                                      \
+    /* unstage (0 when every copy was removed; when copies end differently, the highest of these   \
+       codes is given) */                                                                           \
+    X(DEVCTL_EXIT_NOT_STAGED, 73, "nothing staged: no copy of the INF in the INF store")            \
+    X(DEVCTL_EXIT_IN_USE, 74, "a copy is used by a present device and was left (without force)")    \
+    X(DEVCTL_EXIT_LEFT_IN_STORE, 75, "the system reported a copy removed, but it is still there")   \
+    X(DEVCTL_EXIT_UNSTAGE_FAILED, 76, "a copy could not be removed (other error), its .pnf could "  \
+      "not be deleted, or more copies were found than one run takes")                               \
+    X(DEVCTL_EXIT_STORE_UNREADABLE, 77, "the INF store cannot be found or listed")                  \
+    /* trust and untrust */                                                                         \
+    X(DEVCTL_EXIT_CERTIFICATE_UNREADABLE, 78, "the certificate file cannot be read")                \
+    X(DEVCTL_EXIT_NOT_A_CERTIFICATE, 79, "the file holds no certificate (or is larger than any "    \
+      "certificate)")                                                                               \
+    X(DEVCTL_EXIT_AUTHORITY_CERTIFICATE, 80, "a CA certificate: only a publisher's own "           \
+      "certificate is trusted")                                                                     \
+    X(DEVCTL_EXIT_NOT_CODE_SIGNING, 81, "no code-signing extended key usage")                       \
+    X(DEVCTL_EXIT_NO_PUBLISHER_STORE, 82, "the local machine's TrustedPublisher store cannot be "   \
+      "opened")                                                                                     \
+    X(DEVCTL_EXIT_STORE_REFUSED, 83, "the store refused the change or its commit")                  \
+    X(DEVCTL_EXIT_NOT_TRUSTED, 84, "untrust: the certificate was not in the store (nothing to do)")
+// clang-format on
+
+#define DEVCTL_EXIT_ENUMERATOR(name, code, meaning) name = code,
+enum { DEVCTL_EXIT_CODES(DEVCTL_EXIT_ENUMERATOR) };
+#undef DEVCTL_EXIT_ENUMERATOR
 
 enum {
     DEVCTL_PATH_SIZE = 520,

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -78,15 +80,26 @@ TEST(CommandLine, AbsentArgumentsAreEmptyWords)
     EXPECT_EQ(DEVCTL_EXIT_USAGE, RunDevCtl(2, noCommand));
 }
 
-TEST(CommandLine, UsageNamesEveryExitCode)
+// The usage text and the README name every code of the tool's one list (the
+// configuration manager's range as "1-63").
+TEST(CommandLine, UsageAndReadmeNameEveryExitCode)
 {
     SimTreeReset();
     PrintUsage();
     std::string usage = SimOutputText();
-    for (const char* code : {"0 done", "1-63", "19 CR_FAILURE", "64", "65", "66", "67", "68", "69", "70",
-                             "71", "72", "73", "74", "75", "76", "77"}) {
-        EXPECT_NE(std::string::npos, usage.find(code)) << code;
+    std::ifstream readmeFile(MERVO_DEVCTL_README);
+    std::string readme((std::istreambuf_iterator<char>(readmeFile)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(readme.empty());
+    EXPECT_NE(std::string::npos, usage.find("0 done"));
+    EXPECT_NE(std::string::npos, usage.find("19 CR_FAILURE"));
+#define CHECK_DOCUMENTED(name, code, meaning)                                             \
+    {                                                                                     \
+        std::string number = code == DEVCTL_EXIT_CM_LAST ? "1-63" : std::to_string(code); \
+        EXPECT_NE(std::string::npos, usage.find(number)) << #name;                        \
+        EXPECT_NE(std::string::npos, readme.find("\n| " + number + " | ")) << #name;      \
     }
+    DEVCTL_EXIT_CODES(CHECK_DOCUMENTED)
+#undef CHECK_DOCUMENTED
 }
 
 TEST(CommandLine, RemoveRunsOnTheGivenInfAndPattern)
