@@ -11,9 +11,6 @@ const size_t kCatalogReadLimit = size_t{64} * 1024 * 1024;
 
 namespace {
 
-// The systems the stager accepts by name, as OSAttr gives them.
-const char* const kNamedSystems[] = {"2:5.0", "2:5.1", "2:5.2", "2:6.0"};
-
 // The file name a path ends in, as Windows looks it up: trailing blanks and
 // dots are no part of it.
 std::string BaseName(const std::string& path)
@@ -47,18 +44,6 @@ void AddOnce(std::vector<std::string>* items, const std::string& item)
 bool IsCatalogKey(const std::string& key)
 {
     return EqualsNoCase(key, "CatalogFile") || FindNoCase(key, "CatalogFile.") == 0;
-}
-
-// An OSAttr entry "2:6.1" (platform 2, the NT family) from version 6.1 on.
-bool IsLaterSystem(const std::string& entry)
-{
-    if (entry.compare(0, 2, "2:") != 0) {
-        return false;
-    }
-    char* end = nullptr;
-    long major = strtol(entry.c_str() + 2, &end, 10);
-    long minor = *end == '.' ? strtol(end + 1, nullptr, 10) : 0;
-    return major > 6 || (major == 6 && minor >= 1);
 }
 
 std::vector<std::string> SplitList(const std::string& text)
@@ -178,30 +163,7 @@ void CheckOsVersions(const std::string& infBase, PackageReport* report)
             AddOnce(&catalog.osVersions, entry);
         }
     }
-    if (catalog.osVersions.empty()) {
-        return;  // members without OSAttr are valid on every system
-    }
-    bool named = false;
-    bool later = false;
-    for (const std::string& entry : catalog.osVersions) {
-        for (const char* system : kNamedSystems) {
-            named = named || entry == system;
-        }
-        later = later || IsLaterSystem(entry);
-    }
-    std::string list = LineList(catalog.osVersions);
-    if (!named) {
-        Warn(report, "CATALOG_OS_NOT_COVERED",
-             "The catalog " + Quote(catalog.name) + " covers " + list +
-                 ", none of the systems the stager accepts by name (Windows 2000 2:5.0, XP 2:5.1, "
-                 "Server 2003 2:5.2, Vista 2:6.0): there Windows treats the package as unsigned.");
-    }
-    if (!later) {
-        Warn(report, "CATALOG_OS_NOT_COVERED",
-             "The catalog " + Quote(catalog.name) + " covers " + list +
-                 ", none of the later systems (2:6.1 and up) that the stager treats as Vista: there "
-                 "Windows treats the package as unsigned.");
-    }
+    // Members without OSAttr restrict nothing; the targets are judged by it later.
 }
 
 // A relative path with one kind of separator, for comparing the INF's name
@@ -273,6 +235,32 @@ void CheckMembers(PackageReport* report)
     CheckOsVersions(infBase, report);
 }
 
+// Whom Windows trusts for the intact catalog, with the warnings about it.
+void JudgeTrust(const std::string& der, PackageReport* report)
+{
+    CatalogReport& catalog = report->catalog;
+    JudgeCatalogTrust(der, report->options.trust, &catalog.trust);
+    const CatalogTrust& trust = catalog.trust;
+    if (!trust.judged) {
+        return;
+    }
+    const TimeStampCheck& stamp = trust.timeStamp;
+    if (!stamp.kind.empty() && !stamp.verified) {
+        Warn(report, "CATALOG_TIMESTAMP_INVALID",
+             "The time stamp (" + stamp.kind + ") of the catalog " + Quote(catalog.name) + " does not verify: " +
+                 stamp.problem + ". Windows checks the signature at the current time instead, and it fails once "
+                 "the signer's certificate expires.");
+    }
+    if (trust.kind == TRUST_UNTRUSTED) {
+        Warn(report, "CATALOG_UNTRUSTED",
+             "The catalog " + Quote(catalog.name) + " is signed but not trusted: " + trust.why + ".");
+    }
+    if (!trust.trustedPublisherNote.empty()) {
+        Warn(report, "TRUSTED_PUBLISHER_NOT_SIGNER", "--trusted-publisher does not apply: " +
+                                                         trust.trustedPublisherNote + ".");
+    }
+}
+
 }  // namespace
 
 std::string HexText(const std::string& bytes)
@@ -295,6 +283,7 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
             AddOnce(&catalog.names, entry.value);
         }
     }
+    catalog.trust.judged = true;  // until a catalog is read that this build cannot judge
     if (catalog.names.empty()) {
         Warn(report, "UNSIGNED_PACKAGE",
              "The INF's [Version] section names no CatalogFile: the package is unsigned, and "
@@ -331,6 +320,8 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
     if (!ReadBytes(JoinPath(infFolder, catalog.name), kCatalogReadLimit + 1, &der) ||
         der.size() > kCatalogReadLimit) {
         catalog.readResult = CATALOG_NOT_PKCS7;
+        catalog.trust.kind = TRUST_BROKEN;
+        catalog.trust.why = "it cannot be read";
         catalog.note =
             "the catalog cannot be read or is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
         Warn(report, "CATALOG_UNREADABLE", "The catalog " + Quote(catalog.name) + ": " + catalog.note + ".");
@@ -340,10 +331,13 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
     catalog.readResult = ReadCatalog(der, &catalog.contents, &problem);
     if (catalog.readResult == CATALOG_READER_UNAVAILABLE) {
         catalog.note = problem;
+        catalog.trust.judged = false;
         return;
     }
     if (catalog.readResult != CATALOG_READ_OK) {
         catalog.note = problem;
+        catalog.trust.kind = TRUST_BROKEN;
+        catalog.trust.why = problem;
         Warn(report, "CATALOG_UNREADABLE",
              "The catalog " + Quote(catalog.name) + " is not a signed catalog: " + problem +
                  ". Windows treats the package as unsigned.");
@@ -354,6 +348,11 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
         Warn(report, "CATALOG_SIGNATURE_INVALID",
              "The signature of the catalog " + Quote(catalog.name) + " is broken: " +
                  catalog.contents.signatureProblem + ". Windows treats the package as unsigned.");
+        catalog.trust.kind = TRUST_BROKEN;
+        catalog.trust.why = catalog.contents.signatureProblem;
     }
     CheckMembers(report);
+    if (catalog.contents.signatureIntact) {
+        JudgeTrust(der, report);
+    }
 }
