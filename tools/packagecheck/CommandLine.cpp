@@ -57,12 +57,19 @@ bool SplitTargets(const char* list, std::vector<std::string>* targets)
 
 }  // namespace
 
+CheckOptions DefaultCheckOptions()
+{
+    CheckOptions options;
+    options.trust.trustDir = DefaultTrustDir();
+    options.trust.caBundle = kSystemCaBundle;
+    options.trust.now = time(nullptr);
+    return options;
+}
+
 int RunPackageCheck(int argumentCount, char** arguments, FILE* out)
 {
     bool json = false;
-    CheckOptions options;
-    options.trust.caBundle = kSystemCaBundle;
-    options.trust.now = time(nullptr);
+    CheckOptions options = DefaultCheckOptions();
     const char* positional[2] = {nullptr, nullptr};
     int positionalCount = 0;
     for (int i = 1; i < argumentCount; ++i) {
@@ -105,9 +112,6 @@ int RunPackageCheck(int argumentCount, char** arguments, FILE* out)
     if (positionalCount < 1 || positionalCount > 2) {
         fputs(kUsage, stderr);
         return CHECK_NOT_RUN;
-    }
-    if (options.trust.trustDir.empty()) {
-        options.trust.trustDir = DefaultTrustDir();
     }
     std::string error;
     if (CheckTrustOptions(options.trust, &error) != 0) {

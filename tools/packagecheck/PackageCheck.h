@@ -143,6 +143,9 @@ std::string FormatReportJson(const PackageReport& report);
 // The command line: MERVOPackageCheck <package folder> [INF name] [--json].
 // Writes the report to `out` and returns the exit code.
 int RunPackageCheck(int argumentCount, char** arguments, FILE* out);
+// The command line's defaults: the trust folder found as the program finds
+// it, Debian's CA bundle, every target, judged at the current time.
+CheckOptions DefaultCheckOptions();
 
 // How the package folder is reached; one implementation per platform.
 // Turns the folder named on the command line into the Windows folder the

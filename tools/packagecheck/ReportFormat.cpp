@@ -158,7 +158,7 @@ std::string CatalogText(const CatalogReport& catalog)
     for (const CatalogFileCheck& file : catalog.files) {
         text += CatalogFileLine(file);
     }
-    return text + TrustText(catalog);
+    return text;
 }
 
 std::string Unconfirmed(bool unconfirmed)
@@ -248,7 +248,7 @@ std::string FormatReportText(const PackageReport& report)
     text += ProgramLine("Companion tool ", kCompanionToolName, report.companionToolPresent,
                         kCompanionTool64Name, report.companionTool64Present);
     text += ProgramLine("Stager ", kStagerName, report.stagerPresent, kStager64Name, report.stager64Present);
-    text += CatalogText(report.catalog);
+    text += CatalogText(report.catalog) + TrustText(report.catalog);
     text += TargetsText(report.targets);
 
     text += "Warnings: " + std::to_string(report.warnings.size()) + "\n";

@@ -196,6 +196,11 @@ CheckRun RunCheck(const std::vector<std::string>& arguments)
 
 PackageReport CheckFolder(const std::string& folder, const char* infArgument)
 {
+    return CheckFolder(folder, infArgument, DefaultCheckOptions());
+}
+
+PackageReport CheckFolder(const std::string& folder, const char* infArgument, const CheckOptions& options)
+{
     PackageReport report;
     std::string programFolder;
     std::string error;
@@ -204,7 +209,7 @@ PackageReport CheckFolder(const std::string& folder, const char* infArgument)
         report.failure = error;
         return report;
     }
-    CheckPackage(programFolder.c_str(), infArgument, &report);
+    CheckPackage(programFolder.c_str(), infArgument, options, &report);
     report.packageFolder = folder;
     ClosePackageFolder();
     return report;
@@ -214,7 +219,20 @@ std::vector<std::string> WarningCodes(const PackageReport& report)
 {
     std::vector<std::string> codes;
     for (const PackageWarning& warning : report.warnings) {
-        codes.push_back(warning.code);
+        if (warning.target.empty()) {
+            codes.push_back(warning.code);
+        }
+    }
+    return codes;
+}
+
+std::vector<std::string> TargetWarnings(const PackageReport& report)
+{
+    std::vector<std::string> codes;
+    for (const PackageWarning& warning : report.warnings) {
+        if (!warning.target.empty()) {
+            codes.push_back(warning.target + " " + warning.code);
+        }
     }
     return codes;
 }
@@ -315,7 +333,7 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
 {
     Json document = Json::parse(json, nullptr, false);
     ASSERT_FALSE(document.is_discarded()) << json;
-    EXPECT_EQ(1, document["schemaVersion"]);
+    EXPECT_EQ(2, document["schemaVersion"]);
     std::vector<std::string> lines = Lines(text);
     auto expectLine = [&lines, &text](const std::string& line) {
         EXPECT_TRUE(HasLine(lines, line)) << "missing line: " << line << "\nin:\n" << text;
@@ -382,6 +400,30 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
                    shown(file["algorithm"]) + " " + (file["kind"] == "pe" ? "pe   " : "flat ") +
                    (file["hash"].is_null() ? "(" + shown(file["problem"]) + ")" : shown(file["hash"])) +
                    "  \"" + shown(file["name"]) + "\"");
+    }
+
+    // One table row per target: its name, coverage and staging verdict.
+    for (const Json& target : document["targets"]) {
+        std::string staging = target["staging"].get<std::string>();
+        if (!target["publisher"].is_null()) {
+            staging += " \"" + shown(target["publisher"]) + "\"";
+        }
+        if (!target["code"].is_null()) {
+            staging += " " + shown(target["code"]);
+        }
+        staging += target["unconfirmed"].get<bool>() ? "*" : "";
+        char row[160];
+        snprintf(row, sizeof row, "  %-9s  %-7s  %-39s  ", shown(target["target"]).c_str(),
+                 target["covered"].get<bool>() ? "covers" : "NOT", staging.c_str());
+        bool found = false;
+        for (const std::string& line : lines) {
+            found = found || line.rfind(row, 0) == 0;
+        }
+        EXPECT_TRUE(found) << "no row for target " << target.dump() << "\nin:\n" << text;
+    }
+    if (!catalog["kind"].is_null()) {
+        expectLine("  Kind: " + shown(catalog["kind"]) +
+                   (catalog["kindReason"].is_null() ? std::string() : " (" + shown(catalog["kindReason"]) + ")"));
     }
 
     // The warnings, in order, right after their count.

@@ -77,8 +77,12 @@ CheckRun RunCheck(const std::vector<std::string>& arguments);
 
 // Runs the check on a host folder as the command line does, keeping the report.
 PackageReport CheckFolder(const std::string& folder, const char* infArgument);
+PackageReport CheckFolder(const std::string& folder, const char* infArgument, const CheckOptions& options);
 
+// The codes of the warnings about the whole package, in order.
 std::vector<std::string> WarningCodes(const PackageReport& report);
+// The per-target warnings as "<target> <code>", in order.
+std::vector<std::string> TargetWarnings(const PackageReport& report);
 
 // Every file below `folder` with its bytes and modification time, to show
 // that a check left the folder as it was.
