@@ -451,3 +451,17 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
         EXPECT_NE(result.find(shown(document["failure"])), std::string::npos) << result;
     }
 }
+
+std::string CertificateFrom(const std::string& catalog, const std::string& commonName)
+{
+    CheckRun run = RunCommand("openssl pkcs7 -inform DER -print_certs -in '" + catalog + "'");
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    // Each certificate follows its "subject=" line.
+    size_t subject = run.output.find("CN = " + commonName + "\n");
+    size_t begin = run.output.find("-----BEGIN CERTIFICATE-----", subject);
+    size_t end = run.output.find("-----END CERTIFICATE-----", begin);
+    EXPECT_NE(end, std::string::npos) << commonName << "\n" << run.output;
+    return subject == std::string::npos || end == std::string::npos
+               ? std::string()
+               : run.output.substr(begin, end + 26 - begin);
+}

@@ -69,6 +69,8 @@ CheckRun OsslVerify(const std::string& file, const std::string& certificate);
 // The digest osslsigncode computes of a PE image it has signed
 // ("Calculated message digest"), upper-case hex.
 std::string ReferenceDigest(const TestSigner& signer, const std::string& signedFile);
+// The PEM certificate of that common name among a catalog's certificates.
+std::string CertificateFrom(const std::string& catalog, const std::string& commonName);
 // Upper-case hex of raw bytes.
 std::string HexUpper(const std::string& bytes);
 
