@@ -247,8 +247,9 @@ void JudgeTrust(const std::string& der, PackageReport* report)
     const TimeStampCheck& stamp = trust.timeStamp;
     if (!stamp.kind.empty() && !stamp.verified) {
         Warn(report, "CATALOG_TIMESTAMP_INVALID",
-             "The time stamp (" + stamp.kind + ") of the catalog " + Quote(catalog.name) + " does not verify: " +
-                 stamp.problem + ". Windows checks the signature at the current time instead, and it fails once "
+             "The time stamp (" + stamp.kind + ") of the catalog " + Quote(catalog.name) +
+                 " does not verify: " + stamp.problem +
+                 ". Windows checks the signature at the current time instead, and it fails once "
                  "the signer's certificate expires.");
     }
     if (trust.kind == TRUST_UNTRUSTED) {
@@ -256,8 +257,8 @@ void JudgeTrust(const std::string& der, PackageReport* report)
              "The catalog " + Quote(catalog.name) + " is signed but not trusted: " + trust.why + ".");
     }
     if (!trust.trustedPublisherNote.empty()) {
-        Warn(report, "TRUSTED_PUBLISHER_NOT_SIGNER", "--trusted-publisher does not apply: " +
-                                                         trust.trustedPublisherNote + ".");
+        Warn(report, "TRUSTED_PUBLISHER_NOT_SIGNER",
+             "--trusted-publisher does not apply: " + trust.trustedPublisherNote + ".");
     }
 }
 

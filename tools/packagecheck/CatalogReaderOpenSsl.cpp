@@ -227,7 +227,8 @@ TS_TST_INFO* TokenInfo(const unsigned char* at, long length, CMS_ContentInfo** t
     CMS_ContentInfo* cms = d2i_CMS_ContentInfo(nullptr, &at, length);
     ASN1_OCTET_STRING** content = cms != nullptr ? CMS_get0_content(cms) : nullptr;
     TS_TST_INFO* info = nullptr;
-    if (content != nullptr && *content != nullptr && OBJ_obj2nid(CMS_get0_eContentType(cms)) == NID_id_smime_ct_TSTInfo) {
+    if (content != nullptr && *content != nullptr &&
+        OBJ_obj2nid(CMS_get0_eContentType(cms)) == NID_id_smime_ct_TSTInfo) {
         const unsigned char* value = ASN1_STRING_get0_data(*content);
         info = d2i_TS_TST_INFO(nullptr, &value, ASN1_STRING_length(*content));
     }

@@ -35,7 +35,7 @@ enum TrustKind {
 };
 
 struct CatalogTrust {
-    bool judged = false;             // false: this build cannot judge trust
+    bool judged = false;  // false: this build cannot judge trust
     TrustKind kind = TRUST_NONE;
     std::string why;                 // untrusted or broken: the cause
     std::vector<std::string> chain;  // subjects from the signer to the root (as far as it was built)
@@ -48,9 +48,9 @@ struct CatalogTrust {
     TimeStampCheck timeStamp;
     std::vector<std::string> signerEkus;  // the signer's EKU OIDs; empty: no EKU extension
     time_t signerNotBefore = 0;
-    std::string crossCertificate;  // the recognised cross-certificate's file; empty: none
-    std::string crossProblem;      // a cross-certificate that does not count, and why
-    bool trustedPublisher = false;  // the signer is the trusted publisher's certificate
+    std::string crossCertificate;      // the recognised cross-certificate's file; empty: none
+    std::string crossProblem;          // a cross-certificate that does not count, and why
+    bool trustedPublisher = false;     // the signer is the trusted publisher's certificate
     std::string trustedPublisherNote;  // why the trusted publisher file does not count
 };
 

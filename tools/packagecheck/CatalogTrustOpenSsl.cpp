@@ -74,7 +74,8 @@ struct NamedCertificates {
 bool LoadCertificates(const std::string& path, STACK_OF(X509) * into)
 {
     std::error_code error;
-    if (path.empty() || !fs::is_regular_file(path, error) || fs::file_size(path, error) > kCertificateFileLimit) {
+    if (path.empty() || !fs::is_regular_file(path, error) ||
+        fs::file_size(path, error) > kCertificateFileLimit) {
         return false;
     }
     BIO* bio = BIO_new_file(path.c_str(), "rb");
@@ -197,7 +198,8 @@ std::string TimeOf(time_t when)
 {
     struct tm parts {};
     char text[32];
-    if (gmtime_r(&when, &parts) == nullptr || strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+    if (gmtime_r(&when, &parts) == nullptr ||
+        strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
         return std::string();
     }
     return text;
@@ -263,9 +265,13 @@ std::string AnchorFile(const Chain& chain, const NamedCertificates& anchors)
     return std::string();
 }
 
-bool IssuerMissing(int error)
+// The chain reached no anchor of the store: a missing issuer or a self-signed
+// certificate the store does not hold.
+bool NoAnchor(int error)
 {
-    return error == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT || error == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY;
+    return error == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT ||
+           error == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY ||
+           error == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT || error == X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN;
 }
 
 std::string CommonName(X509* certificate)
@@ -284,17 +290,20 @@ std::string ChainProblem(const Chain& chain, const std::string& at, const std::s
     switch (chain.error) {
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-        return "self-signed: the chain ends at the self-signed " + (top ? Quoted(CommonName(top)) : "certificate") +
+        return "self-signed: the chain ends at the self-signed " +
+               (top ? Quoted(CommonName(top)) : "certificate") +
                ", which neither the Microsoft roots nor the CA bundle " + bundle + " holds";
     case X509_V_ERR_CERT_HAS_EXPIRED:
     case X509_V_ERR_CERT_NOT_YET_VALID:
-        return (atSource == "time stamp" ? "expired at signing time: a certificate of the chain was not valid at "
-                                         : "expired: without a valid time stamp the chain is checked at the "
-                                           "current time, and a certificate of it is not valid at ") +
+        return (atSource == "time stamp"
+                    ? "expired at signing time: a certificate of the chain was not valid at "
+                    : "expired: without a valid time stamp the chain is checked at the "
+                      "current time, and a certificate of it is not valid at ") +
                at;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-        return "no trusted root: the chain ends at " + (top ? Quoted(CommonName(top)) : std::string("the signer")) +
+        return "no trusted root: the chain ends at " +
+               (top ? Quoted(CommonName(top)) : std::string("the signer")) +
                ", whose issuer neither the Microsoft roots nor the CA bundle " + bundle + " holds";
     default:
         return std::string("the chain does not verify: ") + X509_verify_cert_error_string(chain.error);
@@ -312,9 +321,9 @@ Chain VerifyEither(X509* certificate, STACK_OF(X509) * untrusted, const NamedCer
         return first;
     }
     Chain second = Verify(certificate, untrusted, bundle, at);
-    // The chain that got furthest tells the cause best.
-    bool preferSecond = second.ok || (IssuerMissing(first.error) && !IssuerMissing(second.error)) ||
-                        (IssuerMissing(first.error) && IssuerMissing(second.error) &&
+    // The chain that reached an anchor, else the longer one, tells the cause best.
+    bool preferSecond = second.ok || (NoAnchor(first.error) && !NoAnchor(second.error)) ||
+                        (NoAnchor(first.error) && NoAnchor(second.error) &&
                          sk_X509_num(second.certificates.get()) > sk_X509_num(first.certificates.get()));
     *which = preferSecond ? 1 : 0;
     return preferSecond ? std::move(second) : std::move(first);
@@ -346,7 +355,8 @@ void CheckAuthority(X509* authority, STACK_OF(X509) * untrusted, const NamedCert
     bool present = false;
     std::vector<std::string> ekus = Ekus(authority, &present);
     if (!chain.ok) {
-        check->problem = "its authority's chain: " + ChainProblem(chain, check->time, "time stamp", bundleName);
+        check->problem =
+            "its authority's chain: " + ChainProblem(chain, check->time, "time stamp", bundleName);
     } else if (present && !Has(ekus, kTimeStamping) && !Has(ekus, kMicrosoftTimeStamping)) {
         check->problem = "its authority's certificate has no time-stamping EKU";
     } else {
@@ -357,8 +367,9 @@ void CheckAuthority(X509* authority, STACK_OF(X509) * untrusted, const NamedCert
 // An RFC 3161 token: its TSTInfo's time, its signature over the TSTInfo, its
 // imprint (the hash of the catalog signer's signature value), and the
 // authority's chain at that time.
-void CheckToken(const unsigned char* at, long length, PKCS7_SIGNER_INFO* signer, const NamedCertificates& microsoft,
-                STACK_OF(X509) * bundle, const std::string& bundleName, TimeStampCheck* check, time_t* when)
+void CheckToken(const unsigned char* at, long length, PKCS7_SIGNER_INFO* signer,
+                const NamedCertificates& microsoft, STACK_OF(X509) * bundle, const std::string& bundleName,
+                TimeStampCheck* check, time_t* when)
 {
     check->kind = "rfc3161";
     CMS_ContentInfo* token = nullptr;
@@ -367,18 +378,20 @@ void CheckToken(const unsigned char* at, long length, PKCS7_SIGNER_INFO* signer,
     check->time = timed ? TimeText(TS_TST_INFO_get_time(info)) : "";
     if (!timed) {
         check->problem = "the time-stamp token is not a signed TSTInfo";
-    } else if (CMS_verify(token, nullptr, nullptr, nullptr, nullptr, CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) != 1) {
+    } else if (CMS_verify(token, nullptr, nullptr, nullptr, nullptr,
+                          CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) != 1) {
         check->problem = "the time-stamp token's signature does not verify: " + FirstError();
     } else {
         TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info);
         const EVP_MD* md = EVP_get_digestbyobj(TS_MSG_IMPRINT_get_algo(imprint)->algorithm);
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int size = 0;
-        bool imprintOk = md != nullptr &&
-                         EVP_Digest(ASN1_STRING_get0_data(signer->enc_digest),
-                                    static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)), digest, &size, md,
-                                    nullptr) == 1 &&
-                         Bytes(TS_MSG_IMPRINT_get_msg(imprint)) == std::string(reinterpret_cast<char*>(digest), size);
+        bool imprintOk =
+            md != nullptr &&
+            EVP_Digest(ASN1_STRING_get0_data(signer->enc_digest),
+                       static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)), digest, &size, md,
+                       nullptr) == 1 &&
+            Bytes(TS_MSG_IMPRINT_get_msg(imprint)) == std::string(reinterpret_cast<char*>(digest), size);
         STACK_OF(X509)* signers = CMS_get0_signers(token);
         Certificates certificates(CMS_get1_certs(token));
         if (!imprintOk) {
@@ -386,7 +399,8 @@ void CheckToken(const unsigned char* at, long length, PKCS7_SIGNER_INFO* signer,
         } else if (sk_X509_num(signers) != 1) {
             check->problem = "the time-stamp token has not exactly one signer";
         } else {
-            CheckAuthority(sk_X509_value(signers, 0), certificates.get(), microsoft, bundle, bundleName, *when, check);
+            CheckAuthority(sk_X509_value(signers, 0), certificates.get(), microsoft, bundle, bundleName,
+                           *when, check);
         }
         sk_X509_free(signers);
     }
@@ -404,13 +418,15 @@ void CheckCountersignature(const unsigned char* at, long length, PKCS7_SIGNER_IN
 {
     check->kind = "countersignature";
     PKCS7_SIGNER_INFO* counter = d2i_PKCS7_SIGNER_INFO(nullptr, &at, length);
-    ASN1_TYPE* time = counter != nullptr ? PKCS7_get_signed_attribute(counter, NID_pkcs9_signingTime) : nullptr;
+    ASN1_TYPE* time =
+        counter != nullptr ? PKCS7_get_signed_attribute(counter, NID_pkcs9_signingTime) : nullptr;
     bool timed = time != nullptr && (time->type == V_ASN1_UTCTIME || time->type == V_ASN1_GENERALIZEDTIME) &&
                  ToTime(time->value.utctime, when);
     check->time = timed ? TimeText(time->value.utctime) : "";
     X509* authority = SignerCertificate(certificates, counter);
     const EVP_MD* md = counter != nullptr ? EVP_get_digestbyobj(counter->digest_alg->algorithm) : nullptr;
-    ASN1_OCTET_STRING* signedDigest = counter != nullptr ? PKCS7_digest_from_attributes(counter->auth_attr) : nullptr;
+    ASN1_OCTET_STRING* signedDigest =
+        counter != nullptr ? PKCS7_digest_from_attributes(counter->auth_attr) : nullptr;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     bool digestOk = md != nullptr && signedDigest != nullptr &&
@@ -434,8 +450,9 @@ void CheckCountersignature(const unsigned char* at, long length, PKCS7_SIGNER_IN
 }
 
 // The first time stamp of the signer: an RFC 3161 token or a countersignature.
-void CheckTimeStamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certificates, const NamedCertificates& microsoft,
-                    STACK_OF(X509) * bundle, const std::string& bundleName, TimeStampCheck* check, time_t* when)
+void CheckTimeStamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certificates,
+                    const NamedCertificates& microsoft, STACK_OF(X509) * bundle,
+                    const std::string& bundleName, TimeStampCheck* check, time_t* when)
 {
     STACK_OF(X509_ATTRIBUTE)* attributes = PKCS7_get_attributes(signer);
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
@@ -452,7 +469,8 @@ void CheckTimeStamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certificates, co
             return;
         }
         if (OBJ_obj2nid(type) == NID_pkcs9_countersignature) {
-            CheckCountersignature(at, length, signer, certificates, microsoft, bundle, bundleName, check, when);
+            CheckCountersignature(at, length, signer, certificates, microsoft, bundle, bundleName, check,
+                                  when);
             return;
         }
     }
@@ -463,7 +481,8 @@ void CheckTimeStamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certificates, co
 // and the signer's validity. Its own signature cannot be checked (its root is
 // not shipped).
 void CheckCrossCertificate(STACK_OF(X509) * certificates, const Chain& chain, X509* leaf,
-                           const NamedCertificates& known, time_t stampTime, bool stamped, CatalogTrust* trust)
+                           const NamedCertificates& known, time_t stampTime, bool stamped,
+                           CatalogTrust* trust)
 {
     for (int i = 0; i < sk_X509_num(certificates); ++i) {
         X509* cross = sk_X509_value(certificates, i);
@@ -477,8 +496,8 @@ void CheckCrossCertificate(STACK_OF(X509) * certificates, const Chain& chain, X5
             }
         }
         if (file.empty()) {
-            trust->crossProblem = "a certificate issued by Microsoft Code Verification Root (SHA-1 " + Sha1(cross) +
-                                  ") is none of Microsoft's cross-certificates";
+            trust->crossProblem = "a certificate issued by Microsoft Code Verification Root (SHA-1 " +
+                                  Sha1(cross) + ") is none of Microsoft's cross-certificates";
             return;
         }
         bool above = false;
@@ -493,7 +512,8 @@ void CheckCrossCertificate(STACK_OF(X509) * certificates, const Chain& chain, X5
                       X509_cmp_time(X509_get0_notBefore(cross), &stampTime) < 0 &&
                       X509_cmp_time(X509_get0_notAfter(cross), &stampTime) > 0;
         if (!above) {
-            trust->crossProblem = "the cross-certificate " + file + " is not above a CA of the signer's chain";
+            trust->crossProblem =
+                "the cross-certificate " + file + " is not above a CA of the signer's chain";
         } else if (!inTime) {
             trust->crossProblem = "the cross-certificate " + file +
                                   " counts only with a valid time stamp inside its and the signer's validity";
@@ -513,14 +533,15 @@ void CheckTrustedPublisher(const std::string& path, X509* leaf, CatalogTrust* tr
     X509* certificate = sk_X509_value(publisher.get(), 0);
     if (X509_check_ca(certificate) != 0) {
         trust->trustedPublisherNote =
-            "the trusted publisher's certificate is a CA certificate: TrustedPublisher trusts only end-entity "
+            "the trusted publisher's certificate is a CA certificate: TrustedPublisher trusts only "
+            "end-entity "
             "certificates";
         return;
     }
     trust->trustedPublisher = X509_cmp(certificate, leaf) == 0;
     if (!trust->trustedPublisher) {
-        trust->trustedPublisherNote = "the trusted publisher " + Quoted(CommonName(certificate)) +
-                                      " is not the catalog's signer";
+        trust->trustedPublisherNote =
+            "the trusted publisher " + Quoted(CommonName(certificate)) + " is not the catalog's signer";
     }
 }
 
@@ -552,8 +573,10 @@ void JudgeCatalogTrust(const std::string& der, const TrustOptions& options, Cata
     trust->caBundle = options.caBundle;
     const unsigned char* at = reinterpret_cast<const unsigned char*>(der.data());
     Pkcs7 p7(d2i_PKCS7(nullptr, &at, static_cast<long>(der.size())));
-    STACK_OF(PKCS7_SIGNER_INFO)* infos = p7 && PKCS7_type_is_signed(p7.get()) ? PKCS7_get_signer_info(p7.get()) : nullptr;
-    PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_num(infos) > 0 ? sk_PKCS7_SIGNER_INFO_value(infos, 0) : nullptr;
+    STACK_OF(PKCS7_SIGNER_INFO)* infos =
+        p7 && PKCS7_type_is_signed(p7.get()) ? PKCS7_get_signer_info(p7.get()) : nullptr;
+    PKCS7_SIGNER_INFO* signer =
+        sk_PKCS7_SIGNER_INFO_num(infos) > 0 ? sk_PKCS7_SIGNER_INFO_value(infos, 0) : nullptr;
     STACK_OF(X509)* certificates = signer != nullptr ? p7->d.sign->cert : nullptr;
     X509* leaf = SignerCertificate(certificates, signer);
     ERR_clear_error();
@@ -568,7 +591,8 @@ void JudgeCatalogTrust(const std::string& der, const TrustOptions& options, Cata
     LoadCertificates(options.caBundle, bundle.get());
 
     time_t stampTime = 0;
-    CheckTimeStamp(signer, certificates, microsoft, bundle.get(), options.caBundle, &trust->timeStamp, &stampTime);
+    CheckTimeStamp(signer, certificates, microsoft, bundle.get(), options.caBundle, &trust->timeStamp,
+                   &stampTime);
     bool ekuPresent = false;
     trust->signerEkus = Ekus(leaf, &ekuPresent);
     ToTime(X509_get0_notBefore(leaf), &trust->signerNotBefore);
@@ -581,7 +605,8 @@ void JudgeCatalogTrust(const std::string& der, const TrustOptions& options, Cata
     int which = 0;
     Chain chain = VerifyEither(leaf, certificates, microsoft, bundle.get(), when, &which);
     trust->chain = Subjects(chain);
-    CheckCrossCertificate(certificates, chain, leaf, crossCertificates, stampTime, trust->timeStamp.verified, trust);
+    CheckCrossCertificate(certificates, chain, leaf, crossCertificates, stampTime, trust->timeStamp.verified,
+                          trust);
     if (!chain.ok) {
         trust->kind = TRUST_UNTRUSTED;
         trust->why = ChainProblem(chain, trust->checkedAt, trust->checkedAtSource, options.caBundle);

@@ -48,13 +48,14 @@ struct DriverVerdict {
 
 // What one Windows target does with the package.
 struct TargetVerdict {
-    std::string target;       // "7-x64", "10-x64", ...
-    bool covered = true;      // the catalog's OSAttr names its version (or names none)
-    std::string algorithms;   // "supported", "unconfirmed" or "unsupported" (its hash and signature algorithms)
-    std::string staging;      // "silent", "prompt", "refused"; "unknown" when the catalog was not judged
-    std::string publisher;    // prompt: the publisher Windows names; empty: it names none
-    std::string code;         // refused: the code Windows gives, "0xE000022F"; empty otherwise
-    std::string cause;        // why it prompts or refuses (and what a silent verdict rests on)
+    std::string target;   // "7-x64", "10-x64", ...
+    bool covered = true;  // the catalog's OSAttr names its version (or names none)
+    std::string
+        algorithms;         // "supported", "unconfirmed" or "unsupported" (its hash and signature algorithms)
+    std::string staging;    // "silent", "prompt", "refused"; "unknown" when the catalog was not judged
+    std::string publisher;  // prompt: the publisher Windows names; empty: it names none
+    std::string code;       // refused: the code Windows gives, "0xE000022F"; empty otherwise
+    std::string cause;      // why it prompts or refuses (and what a silent verdict rests on)
     bool unconfirmed = false;  // the rules for this verdict are not confirmed
     std::vector<DriverVerdict> drivers;
 };
@@ -85,7 +86,7 @@ struct CatalogReport {
     std::string note;      // why they were not; empty when they were
     int readResult = -1;   // ReadCatalog's result; -1 not called
     CatalogContents contents;
-    CatalogTrust trust;  // whom Windows trusts for it; kind none without a catalog
+    CatalogTrust trust;                       // whom Windows trusts for it; kind none without a catalog
     std::vector<std::string> hashAlgorithms;  // of the members, in order of first use
     std::vector<std::string> osVersions;      // the OSAttr values of the INF's members
     std::vector<CatalogFileCheck> files;      // the INF first, then the other hashed files
@@ -121,7 +122,7 @@ enum {
     CHECK_CLEAN = 0,
     CHECK_WARNINGS = 1,
     CHECK_RUN_FAILS = 2,
-    CHECK_NOT_RUN = 3,  // bad arguments or no such folder: nothing was checked
+    CHECK_NOT_RUN = 3,     // bad arguments or no such folder: nothing was checked
     CHECK_NOT_SILENT = 4,  // --require silent: some chosen target prompts, refuses or loads no driver
 };
 

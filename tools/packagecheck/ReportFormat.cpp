@@ -90,7 +90,8 @@ std::string TimeStampText(const TimeStampCheck& stamp)
     if (stamp.kind.empty()) {
         return "  Time stamp: none\n";
     }
-    return "  Time stamp: " + stamp.kind + " " + (stamp.time.empty() ? std::string("(no time)") : stamp.time) +
+    return "  Time stamp: " + stamp.kind + " " +
+           (stamp.time.empty() ? std::string("(no time)") : stamp.time) +
            (stamp.verified ? ", verified; authority chain: " + Joined(stamp.chain, " -> ")
                            : ", DOES NOT VERIFY (" + stamp.problem + ")") +
            "\n";
@@ -118,7 +119,8 @@ std::string TrustText(const CatalogReport& catalog)
     text += TimeStampText(trust.timeStamp);
     if (!trust.crossCertificate.empty() || !trust.crossProblem.empty()) {
         text += "  Cross-certificate: " +
-                (trust.crossCertificate.empty() ? "does not count: " + trust.crossProblem : trust.crossCertificate) +
+                (trust.crossCertificate.empty() ? "does not count: " + trust.crossProblem
+                                                : trust.crossCertificate) +
                 "\n";
     }
     if (trust.trustedPublisher) {
@@ -257,8 +259,9 @@ std::string FormatReportText(const PackageReport& report)
     }
     if (report.options.requireSilent) {
         text += std::string("Requirement --require silent: ") +
-                (report.requirementMet ? "met" : "NOT MET (a target prompts, refuses, loads no driver or rests "
-                                                 "on an unconfirmed rule)") +
+                (report.requirementMet ? "met"
+                                       : "NOT MET (a target prompts, refuses, loads no driver or rests "
+                                         "on an unconfirmed rule)") +
                 "\n";
     }
     return text + ResultText(report);

@@ -107,8 +107,7 @@ std::string UntrustedCode(const std::string& why)
     return "0x800B010A";
 }
 
-Seen SeenBy(const PackageReport& report, bool covered, const std::string& support,
-            const std::string& note)
+Seen SeenBy(const PackageReport& report, bool covered, const std::string& support, const std::string& note)
 {
     const CatalogReport& catalog = report.catalog;
     const CatalogTrust& trust = catalog.trust;
@@ -145,8 +144,7 @@ Seen SeenBy(const PackageReport& report, bool covered, const std::string& suppor
     }
 }
 
-void Stage(const TargetSpec& target, const Seen& seen, const std::string& signer,
-           TargetVerdict* verdict)
+void Stage(const TargetSpec& target, const Seen& seen, const std::string& signer, TargetVerdict* verdict)
 {
     bool legacy = target.family == FAMILY_LEGACY;
     switch (seen.standing) {
@@ -156,7 +154,8 @@ void Stage(const TargetSpec& target, const Seen& seen, const std::string& signer
         verdict->cause = seen.reason;
         if (legacy) {
             verdict->staging = "prompt";
-            verdict->cause += "; the default driver signing policy (Warn) asks whether to install unsigned software";
+            verdict->cause +=
+                "; the default driver signing policy (Warn) asks whether to install unsigned software";
         } else if (target.family <= FAMILY_7) {
             verdict->staging = "prompt";
             verdict->cause += "; Windows warns in red that it can't verify the publisher";
@@ -173,8 +172,9 @@ void Stage(const TargetSpec& target, const Seen& seen, const std::string& signer
     case VENDOR:
         verdict->staging = "prompt";
         verdict->publisher = signer;
-        verdict->cause = "Authenticode publisher not yet trusted (0xE0000242): Windows asks \"Would you like to "
-                         "install this device software?\"";
+        verdict->cause =
+            "Authenticode publisher not yet trusted (0xE0000242): Windows asks \"Would you like to "
+            "install this device software?\"";
         verdict->unconfirmed = legacy;
         return;
     case TRUSTED_VENDOR:
@@ -204,7 +204,8 @@ const char kNotLoaded1607[] =
 // 2015-07-29T00:00:00Z: cross-signed certificates issued earlier keep loading on 1607+.
 const time_t kCrossSigningCutoff = 1438128000;
 
-DriverVerdict Load(const TargetSpec& target, Standing standing, const CatalogTrust& trust, const Algorithms& used)
+DriverVerdict Load(const TargetSpec& target, Standing standing, const CatalogTrust& trust,
+                   const Algorithms& used)
 {
     DriverVerdict verdict;
     bool cross = (standing == VENDOR || standing == TRUSTED_VENDOR) && !trust.crossCertificate.empty();
@@ -216,8 +217,8 @@ DriverVerdict Load(const TargetSpec& target, Standing standing, const CatalogTru
     if (target.family == FAMILY_10 || target.family == FAMILY_11) {
         if (standing == WHQL || standing == ATTESTED) {
             verdict.unconfirmed = standing == ATTESTED && target.family == FAMILY_11;
-            verdict.cause = verdict.unconfirmed ? "attestation on 11 24H2 and later after April 2026 is unconfirmed"
-                                                : "";
+            verdict.cause =
+                verdict.unconfirmed ? "attestation on 11 24H2 and later after April 2026 is unconfirmed" : "";
             if (!trust.kernelRoot) {
                 verdict.loads = false;
                 verdict.unconfirmed = true;
@@ -225,9 +226,11 @@ DriverVerdict Load(const TargetSpec& target, Standing standing, const CatalogTru
             }
         } else if (cross && trust.signerNotBefore < kCrossSigningCutoff) {
             verdict.unconfirmed = true;
-            verdict.cause = "cross-signed with a certificate issued before 2015-07-29: the exception is disputed";
+            verdict.cause =
+                "cross-signed with a certificate issued before 2015-07-29: the exception is disputed";
             if (target.family == FAMILY_11) {
-                verdict.cause += "; 11 24H2 and later drop cross-signed drivers once the April 2026 policy is enforced";
+                verdict.cause +=
+                    "; 11 24H2 and later drop cross-signed drivers once the April 2026 policy is enforced";
             }
         } else {
             verdict.loads = false;
@@ -238,8 +241,9 @@ DriverVerdict Load(const TargetSpec& target, Standing standing, const CatalogTru
     if (!target.x64) {  // 32-bit 8 and 8.1
         if (standing != WHQL && !cross) {
             verdict.unconfirmed = true;
-            verdict.cause = "loads with Secure Boot off; with it on a driver without a Microsoft or cross-signed "
-                            "signature is expected not to load";
+            verdict.cause =
+                "loads with Secure Boot off; with it on a driver without a Microsoft or cross-signed "
+                "signature is expected not to load";
         }
         return verdict;
     }
@@ -254,8 +258,8 @@ DriverVerdict Load(const TargetSpec& target, Standing standing, const CatalogTru
         return verdict;
     }
     verdict.loads = false;
-    verdict.cause = standing == ATTESTED ? "attestation-signed drivers load on Windows 10 and later only"
-                                         : kNotLoaded64;
+    verdict.cause =
+        standing == ATTESTED ? "attestation-signed drivers load on Windows 10 and later only" : kNotLoaded64;
     return verdict;
 }
 
@@ -265,7 +269,8 @@ std::vector<std::string> DriverFiles(const PackageReport& report)
     std::vector<std::string> files;
     for (const PackageFile& file : report.files) {
         std::string name = Trimmed(file.name);
-        if (file.plain && file.present && name.size() > 4 && EqualsNoCase(name.substr(name.size() - 4), ".sys")) {
+        if (file.plain && file.present && name.size() > 4 &&
+            EqualsNoCase(name.substr(name.size() - 4), ".sys")) {
             files.push_back(name);
         }
     }
@@ -304,24 +309,27 @@ void WarnAbout(const TargetVerdict& verdict, const CatalogReport& catalog, Packa
         WarnFor(report, "CATALOG_OS_NOT_COVERED", verdict.target,
                 "the catalog " + Quote(catalog.name) + " covers " + OsList(catalog.osVersions) +
                     ", not this system: Windows treats the package as unsigned and " +
-                    (verdict.staging == "refused" ? "refuses it with " + verdict.code : "asks before it stages it") +
+                    (verdict.staging == "refused" ? "refuses it with " + verdict.code
+                                                  : "asks before it stages it") +
                     " (unconfirmed).");
     } else if (verdict.staging == "prompt") {
         WarnFor(report, "STAGING_PROMPTS", verdict.target,
-                (verdict.publisher.empty() ? std::string("Windows asks before it stages the package")
-                                           : "Windows asks whether to trust the publisher " + Quote(verdict.publisher)) +
-                    Mark(verdict.unconfirmed) + ": " + verdict.cause + ". An unattended install waits for an answer.");
+                (verdict.publisher.empty()
+                     ? std::string("Windows asks before it stages the package")
+                     : "Windows asks whether to trust the publisher " + Quote(verdict.publisher)) +
+                    Mark(verdict.unconfirmed) + ": " + verdict.cause +
+                    ". An unattended install waits for an answer.");
     } else if (verdict.staging == "refused") {
         WarnFor(report, "STAGING_REFUSED", verdict.target,
                 "Windows refuses to stage the package" +
-                    (verdict.code.empty() ? std::string() : " with " + verdict.code) + Mark(verdict.unconfirmed) +
-                    ": " + verdict.cause + ".");
+                    (verdict.code.empty() ? std::string() : " with " + verdict.code) +
+                    Mark(verdict.unconfirmed) + ": " + verdict.cause + ".");
     }
     for (const DriverVerdict& driver : verdict.drivers) {
         if (!driver.loads) {
             WarnFor(report, "DRIVER_NOT_LOADED", verdict.target,
-                    Quote(driver.file) + " is not loaded (Code 52)" + Mark(driver.unconfirmed) + ": " + driver.cause +
-                        ".");
+                    Quote(driver.file) + " is not loaded (Code 52)" + Mark(driver.unconfirmed) + ": " +
+                        driver.cause + ".");
         }
     }
 }
@@ -361,7 +369,8 @@ void JudgeTargets(PackageReport* report)
     const CatalogReport& catalog = report->catalog;
     const CatalogTrust& trust = catalog.trust;
     Algorithms used;
-    used.sha2Signature = !catalog.contents.signatureDigest.empty() && !IsSha1OrMd5(catalog.contents.signatureDigest);
+    used.sha2Signature =
+        !catalog.contents.signatureDigest.empty() && !IsSha1OrMd5(catalog.contents.signatureDigest);
     for (const std::string& algorithm : catalog.hashAlgorithms) {
         used.sha2Members = used.sha2Members || !IsSha1OrMd5(algorithm);
     }

@@ -125,6 +125,46 @@ bool TestSigner::Sign(const std::string& in, const std::string& out, const std::
     return run.exitCode == 0;
 }
 
+TestPki::TestPki()
+{
+    CheckRun made = RunCommand(
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=MERVO Test Root'"
+        " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign"
+        " -keyout '" +
+        folder_.File("root.key") + "' -out '" + root() + "'");
+    EXPECT_EQ(0, made.exitCode) << made.output;
+}
+
+bool TestPki::Issue(const std::string& name, const std::string& commonName, const std::string& extensions,
+                    int days) const
+{
+    folder_.Write(name + ".ext", extensions + "\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n");
+    CheckRun made = RunCommand(
+        "openssl req -new -newkey rsa:2048 -nodes -subj '/CN=" + commonName + "' -keyout '" +
+        folder_.File(name + ".key") + "' | openssl x509 -req -CA '" + root() + "' -CAkey '" +
+        folder_.File("root.key") + "' -set_serial " + std::to_string(rand() % 1000000 + 2) + " -days " +
+        std::to_string(days) + " -extfile '" + folder_.File(name + ".ext") + "' -out '" + Certificate(name) +
+        "' && cat '" + Certificate(name) + "' '" + root() + "' > '" + folder_.File(name + ".chain") + "'");
+    EXPECT_EQ(0, made.exitCode) << made.output;
+    return made.exitCode == 0;
+}
+
+bool TestPki::Sign(const std::string& signer, const std::string& in, const std::string& out,
+                   const std::string& authority, long long stampTime) const
+{
+    std::error_code ignored;
+    fs::remove(out, ignored);
+    std::string stamp = authority.empty() ? std::string()
+                                          : " -TSA-certs '" + folder_.File(authority + ".chain") +
+                                                "' -TSA-key '" + folder_.File(authority + ".key") +
+                                                "' -TSA-time " + std::to_string(stampTime);
+    CheckRun run = RunCommand("osslsigncode sign -certs '" + folder_.File(signer + ".chain") + "' -key '" +
+                              folder_.File(signer + ".key") + "' -h sha256" + stamp + " -in '" + in +
+                              "' -out '" + out + "'");
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    return run.exitCode == 0;
+}
+
 const TestSigner& SharedSigner()
 {
     static const TestSigner signer;
@@ -422,8 +462,9 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
         EXPECT_TRUE(found) << "no row for target " << target.dump() << "\nin:\n" << text;
     }
     if (!catalog["kind"].is_null()) {
-        expectLine("  Kind: " + shown(catalog["kind"]) +
-                   (catalog["kindReason"].is_null() ? std::string() : " (" + shown(catalog["kindReason"]) + ")"));
+        expectLine(
+            "  Kind: " + shown(catalog["kind"]) +
+            (catalog["kindReason"].is_null() ? std::string() : " (" + shown(catalog["kindReason"]) + ")"));
     }
 
     // The warnings, in order, right after their count.

@@ -61,6 +61,27 @@ private:
     std::string key_;
 };
 
+// A throw-away PKI made with openssl in a folder of its own: a root CA, the
+// certificates it issues, and signing with osslsigncode, whose built-in
+// time-stamp authority makes RFC 3161 tokens from files (no network).
+class TestPki {
+public:
+    TestPki();
+    std::string root() const { return folder_.File("root.pem"); }  // the --ca-bundle of its chains
+    std::string Certificate(const std::string& name) const { return folder_.File(name + ".pem"); }
+    // Issues `name` (CN `commonName`), valid from now for `days` days, with
+    // these openssl extension lines; false when openssl failed.
+    bool Issue(const std::string& name, const std::string& commonName, const std::string& extensions,
+               int days) const;
+    // Signs `in` into `out` as `signer`, with its chain; time-stamped by
+    // `authority` at `stampTime` unless `authority` is empty.
+    bool Sign(const std::string& signer, const std::string& in, const std::string& out,
+              const std::string& authority = "", long long stampTime = 0) const;
+
+private:
+    TempPackage folder_;
+};
+
 // One signer for the whole test process (each test runs in a process of its own).
 const TestSigner& SharedSigner();
 // osslsigncode's verdict on a signed file, against `certificate` (a PEM file)

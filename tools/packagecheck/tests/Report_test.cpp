@@ -211,7 +211,8 @@ TEST(CommandLine, ExitCodes)
     EXPECT_EQ(CHECK_CLEAN, RunCheck(arguments).exitCode);
     EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--target", "12-x64"}).exitCode);
     EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--require", "quiet"}).exitCode);
-    EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--trusted-publisher", package.File("mervousb.sys")}).exitCode);
+    EXPECT_EQ(CHECK_NOT_RUN,
+              RunCheck({package.path(), "--trusted-publisher", package.File("mervousb.sys")}).exitCode);
     EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--ca-bundle", package.File("absent.pem")}).exitCode);
     EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--trust-dir", package.path()}).exitCode);
     EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--target"}).exitCode);
