@@ -10,6 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <openssl/pem.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -505,4 +508,63 @@ std::string CertificateFrom(const std::string& catalog, const std::string& commo
     return subject == std::string::npos || end == std::string::npos
                ? std::string()
                : run.output.substr(begin, end + 26 - begin);
+}
+
+bool AddCountersignature(const std::string& catalog, const std::string& certificate, const std::string& key,
+                         long long when, const std::string& stamped)
+{
+    std::string der = ReadFile(catalog);
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(der.data());
+    PKCS7* p7 = d2i_PKCS7(nullptr, &at, static_cast<long>(der.size()));
+    FILE* certificateFile = fopen(certificate.c_str(), "r");
+    FILE* keyFile = fopen(key.c_str(), "r");
+    X509* authority =
+        certificateFile != nullptr ? PEM_read_X509(certificateFile, nullptr, nullptr, nullptr) : nullptr;
+    EVP_PKEY* privateKey =
+        keyFile != nullptr ? PEM_read_PrivateKey(keyFile, nullptr, nullptr, nullptr) : nullptr;
+    for (FILE* file : {certificateFile, keyFile}) {
+        if (file != nullptr) {
+            fclose(file);
+        }
+    }
+    bool ok = p7 != nullptr && authority != nullptr && privateKey != nullptr;
+    PKCS7_SIGNER_INFO* signer = ok ? sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7), 0) : nullptr;
+    PKCS7_SIGNER_INFO* counter = PKCS7_SIGNER_INFO_new();
+    std::string data =
+        stamped.empty() && signer != nullptr
+            ? std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(signer->enc_digest)),
+                          static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)))
+            : stamped;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    ASN1_OCTET_STRING* digestValue = ASN1_OCTET_STRING_new();
+    ok =
+        ok && signer != nullptr && PKCS7_SIGNER_INFO_set(counter, authority, privateKey, EVP_sha256()) == 1 &&
+        PKCS7_add_signed_attribute(counter, NID_pkcs9_contentType, V_ASN1_OBJECT,
+                                   OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
+        PKCS7_add_signed_attribute(counter, NID_pkcs9_signingTime, V_ASN1_UTCTIME,
+                                   ASN1_UTCTIME_set(nullptr, static_cast<time_t>(when))) == 1 &&
+        EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) == 1 &&
+        ASN1_OCTET_STRING_set(digestValue, digest, static_cast<int>(size)) == 1 &&
+        PKCS7_add_signed_attribute(counter, NID_pkcs9_messageDigest, V_ASN1_OCTET_STRING, digestValue) == 1 &&
+        PKCS7_SIGNER_INFO_sign(counter) == 1;
+    unsigned char* encoded = nullptr;
+    int length = ok ? i2d_PKCS7_SIGNER_INFO(counter, &encoded) : -1;
+    ASN1_STRING* sequence = ASN1_STRING_new();
+    ok = ok && length > 0 && ASN1_STRING_set(sequence, encoded, length) == 1 &&
+         PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE, sequence) == 1 &&
+         PKCS7_add_certificate(p7, authority) == 1;
+    unsigned char* out = nullptr;
+    int outLength = ok ? i2d_PKCS7(p7, &out) : -1;
+    if (outLength > 0) {
+        std::ofstream(catalog, std::ios::binary) << std::string(reinterpret_cast<char*>(out), outLength);
+    }
+    OPENSSL_free(out);
+    OPENSSL_free(encoded);
+    PKCS7_SIGNER_INFO_free(counter);
+    EVP_PKEY_free(privateKey);
+    X509_free(authority);
+    PKCS7_free(p7);
+    EXPECT_GT(outLength, 0);
+    return outLength > 0;
 }

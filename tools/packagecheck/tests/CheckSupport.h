@@ -69,6 +69,7 @@ public:
     TestPki();
     std::string root() const { return folder_.File("root.pem"); }  // the --ca-bundle of its chains
     std::string Certificate(const std::string& name) const { return folder_.File(name + ".pem"); }
+    std::string Key(const std::string& name) const { return folder_.File(name + ".key"); }
     // Issues `name` (CN `commonName`), valid from now for `days` days, with
     // these openssl extension lines; false when openssl failed.
     bool Issue(const std::string& name, const std::string& commonName, const std::string& extensions,
@@ -81,6 +82,13 @@ public:
 private:
     TempPackage folder_;
 };
+
+// Adds an older (PKCS#9) countersignature by `authority` (its certificate and
+// key, PEM files) at `when` to the signer of the catalog file, and the
+// authority's certificate to the catalog. `stamped` is the data whose SHA-256
+// the countersignature holds; empty: the signer's signature value, as it should.
+bool AddCountersignature(const std::string& catalog, const std::string& certificate, const std::string& key,
+                         long long when, const std::string& stamped = "");
 
 // One signer for the whole test process (each test runs in a process of its own).
 const TestSigner& SharedSigner();

@@ -140,6 +140,7 @@ struct MadeCase {
     Verdicts verdicts;
     std::vector<std::string> codes;  // package-level warnings
     const char* base = "pololu";
+    const char* stampKind = nullptr;  // null: "rfc3161" with stampOffset, else none
 };
 
 const char kCodeSigning[] =
@@ -163,6 +164,23 @@ void BreakTimeStamp(const TempPackage& p, const TestPki&)
     std::string der = p.Read("pololu.cat");
     der[der.size() - 10] = static_cast<char>(der[der.size() - 10] ^ 0x01);
     p.Write("pololu.cat", der);
+}
+
+// An older countersignature by the PKI's time-stamp authority, `offset` seconds from now.
+std::function<void(const TempPackage&, const TestPki&)> Countersign(long long offset,
+                                                                    const std::string& stamped = "")
+{
+    return [offset, stamped](const TempPackage& p, const TestPki& pki) {
+        EXPECT_TRUE(AddCountersignature(p.File("pololu.cat"), pki.Certificate("authority"),
+                                        pki.Key("authority"), static_cast<long long>(time(nullptr)) + offset,
+                                        stamped));
+    };
+}
+
+void FiveDaysOn(CheckOptions* options, const TempPackage& p, const TestPki& pki)
+{
+    WithBundle(options, p, pki);
+    options->trust.now += 5 * kDay;
 }
 
 // clang-format off
@@ -205,6 +223,14 @@ const MadeCase kMadeCases[] = {
          o->trust.trustedPublisher = pki.root();
      },
      TRUST_VENDOR, "", {{"10-x64", kVendor}}, {"TRUSTED_PUBLISHER_NOT_SIGNER"}},
+    {"countersigned_while_valid", kCodeSigning, kNoStamp, Countersign(3600), FiveDaysOn, TRUST_VENDOR, "",
+     {{"10-x64", kVendor}}, {}, "pololu", "countersignature"},
+    {"countersigned_after_expiry", kCodeSigning, kNoStamp, Countersign(10 * kDay), WithBundle, TRUST_UNTRUSTED,
+     "expired at signing time", {{"10-x64", "refused 0x800B0101*"}}, {"CATALOG_UNTRUSTED"}, "pololu",
+     "countersignature"},
+    {"countersignature_over_other_data", kCodeSigning, kNoStamp, Countersign(3600, "other data"), FiveDaysOn,
+     TRUST_UNTRUSTED, "expired: without a valid time stamp", {{"10-x64", "refused 0x800B0101*"}},
+     {"CATALOG_TIMESTAMP_INVALID", "CATALOG_UNTRUSTED"}, "pololu", "countersignature"},
     {"sha256_members_on_windows_7", kCodeSigning, kNoStamp, Unchanged, WithBundle, TRUST_VENDOR, "",
      {{"7-x86", "uncovered prompt*"}, {"10-x64", kVendor}},
      {"UNRESOLVED_DESCRIPTION", "UNRESOLVED_DESCRIPTION", "UNRESOLVED_DESCRIPTION"}, "tidepool"},
@@ -243,7 +269,10 @@ TEST_P(MadeCatalogTest, GetsItsKindAndVerdicts)
     const CatalogTrust& trust = report.catalog.trust;
     EXPECT_EQ(c.kind, trust.kind) << trust.why;
     EXPECT_EQ(0u, trust.why.find(c.why)) << trust.why;
-    EXPECT_EQ(c.stampOffset != kNoStamp, !trust.timeStamp.kind.empty());
+    EXPECT_EQ(c.stampKind != nullptr      ? c.stampKind
+              : c.stampOffset != kNoStamp ? "rfc3161"
+                                          : "",
+              trust.timeStamp.kind);
     ExpectVerdicts(report, c.verdicts);
     EXPECT_EQ(c.codes, WarningCodes(report));
     if (tidepool) {
