@@ -152,8 +152,38 @@ bool TestPki::Issue(const std::string& name, const std::string& commonName, cons
     return made.exitCode == 0;
 }
 
+bool TestPki::IssueBetween(const std::string& name, const std::string& subject, const std::string& issuer,
+                           const std::string& extensions, const std::string& from,
+                           const std::string& to) const
+{
+    if (!fs::exists(folder_.File("ca.cnf"))) {
+        folder_.Write("ca.cnf",
+                      "[ca]\ndefault_ca=d\n[d]\ndatabase=" + folder_.File("index.txt") +
+                          "\nserial=" + folder_.File("serial") + "\nnew_certs_dir=" + folder_.path() +
+                          "\ndefault_md=sha256\npolicy=p\nunique_subject=no\n[p]\ncountryName=optional\n"
+                          "organizationName=optional\norganizationalUnitName=optional\n"
+                          "commonName=supplied\n");
+        folder_.Write("index.txt", "");
+        folder_.Write("serial", "1000\n");
+    }
+    folder_.Write(name + ".ext", extensions + "\n");
+    std::string signing = issuer.empty()
+                              ? " -selfsign -keyfile '" + Key(name) + "'"
+                              : " -cert '" + Certificate(issuer) + "' -keyfile '" + Key(issuer) + "'";
+    std::string chain = issuer.empty() ? std::string() : " '" + folder_.File(issuer + ".chain") + "'";
+    CheckRun made =
+        RunCommand("openssl req -new -newkey rsa:2048 -nodes -subj '" + subject + "' -keyout '" + Key(name) +
+                   "' -out '" + folder_.File(name + ".csr") + "' && openssl ca -batch -config '" +
+                   folder_.File("ca.cnf") + "'" + signing + " -in '" + folder_.File(name + ".csr") +
+                   "' -out '" + Certificate(name) + "' -startdate " + from + " -enddate " + to +
+                   " -extfile '" + folder_.File(name + ".ext") + "' -notext -preserveDN && cat '" +
+                   Certificate(name) + "'" + chain + " > '" + folder_.File(name + ".chain") + "'");
+    EXPECT_EQ(0, made.exitCode) << made.output;
+    return made.exitCode == 0;
+}
+
 bool TestPki::Sign(const std::string& signer, const std::string& in, const std::string& out,
-                   const std::string& authority, long long stampTime) const
+                   const std::string& authority, long long stampTime, const std::string& cross) const
 {
     std::error_code ignored;
     fs::remove(out, ignored);
@@ -162,7 +192,8 @@ bool TestPki::Sign(const std::string& signer, const std::string& in, const std::
                                                 "' -TSA-key '" + folder_.File(authority + ".key") +
                                                 "' -TSA-time " + std::to_string(stampTime);
     CheckRun run = RunCommand("osslsigncode sign -certs '" + folder_.File(signer + ".chain") + "' -key '" +
-                              folder_.File(signer + ".key") + "' -h sha256" + stamp + " -in '" + in +
+                              folder_.File(signer + ".key") + "' -h sha256" + stamp +
+                              (cross.empty() ? std::string() : " -ac '" + cross + "'") + " -in '" + in +
                               "' -out '" + out + "'");
     EXPECT_EQ(0, run.exitCode) << run.output;
     return run.exitCode == 0;

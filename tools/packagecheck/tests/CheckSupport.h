@@ -74,10 +74,16 @@ public:
     // these openssl extension lines; false when openssl failed.
     bool Issue(const std::string& name, const std::string& commonName, const std::string& extensions,
                int days) const;
+    // Issues `name` with the whole subject `subject` ("/C=../CN=.."), by the
+    // PKI's `issuer` (empty: self-signed), valid between two dates
+    // (YYYYMMDDHHMMSSZ, past ones too: openssl ca), with these extension lines.
+    bool IssueBetween(const std::string& name, const std::string& subject, const std::string& issuer,
+                      const std::string& extensions, const std::string& from, const std::string& to) const;
     // Signs `in` into `out` as `signer`, with its chain; time-stamped by
     // `authority` at `stampTime` unless `authority` is empty.
     bool Sign(const std::string& signer, const std::string& in, const std::string& out,
-              const std::string& authority = "", long long stampTime = 0) const;
+              const std::string& authority = "", long long stampTime = 0,
+              const std::string& cross = "") const;
 
 private:
     TempPackage folder_;

@@ -305,12 +305,14 @@ std::string Wide(const std::string& text)
 // A package whose INF installs a driver of its own: the vendor catalog's
 // co-installer member renamed to a .sys holding the sample image's hash, the
 // INF naming it, the INF's member holding the changed INF's hash.
-TEST(OwnDriver, VendorSignedIsNotLoadedBy64BitKernels)
+const char kDriver[] = "wdfcoinstaller01009.sys";
+
+// Writes the package into `package`, its catalog unsigned as unsigned.cat.
+void MakeDriverPackage(const TempPackage& package)
 {
-    TempPackage package;
     package.CopyFrom(kPololu);
     package.AddCompanionTool();
-    const std::string driver = "wdfcoinstaller01009.sys";
+    const std::string driver = kDriver;
     std::string image = ReadFile(MERVO_PE_SAMPLES "/sample32.exe");
     package.Write(driver, image);
     std::string inf = package.Read("tic.inf");
@@ -324,14 +326,22 @@ TEST(OwnDriver, VendorSignedIsNotLoadedBy64BitKernels)
     }
     std::vector<ByteRange> ranges;
     std::string problem;
-    ASSERT_EQ(PE_IMAGE_OK, AuthenticodeRanges(image, &ranges, &problem)) << problem;
+    EXPECT_EQ(PE_IMAGE_OK, AuthenticodeRanges(image, &ranges, &problem)) << problem;
     std::string imageHash;
-    ASSERT_TRUE(DigestRanges("sha1", image, ranges, &imageHash));
+    EXPECT_TRUE(DigestRanges("sha1", image, ranges, &imageHash));
     der = Replace(
         der,
         std::string("\x05\x63\x99\xFA\xAC\xB9\xFC\x49\xF3\xCF\x78\xBF\xC3\xD9\xF2\xF4\x63\xE5\x01\x2E", 20),
         imageHash);
     package.Write("unsigned.cat", der);
+}
+
+TEST(OwnDriver, VendorSignedIsNotLoadedBy64BitKernels)
+{
+    TempPackage package;
+    MakeDriverPackage(package);
+    const std::string driver = kDriver;
+    const std::string image = ReadFile(MERVO_PE_SAMPLES "/sample32.exe");
     TestPki pki;
     ASSERT_TRUE(pki.Issue("signer", "MERVO Test Vendor", kCodeSigning, 2));
     ASSERT_TRUE(pki.Sign("signer", package.File("unsigned.cat"), package.File("pololu.cat")));
@@ -359,6 +369,115 @@ TEST(OwnDriver, VendorSignedIsNotLoadedBy64BitKernels)
     PackageReport changedDriver = CheckFolder(package.path(), "tic.inf", options);
     EXPECT_EQ(std::vector<std::string>{notLoaded}, Drivers(changedDriver, "7-x64"));
     EXPECT_EQ(std::vector<std::string>{loads}, Drivers(changedDriver, "7-x86"));
+}
+
+// Cross-signing: a throw-away root with the subject and key id of a vendor
+// root that Microsoft cross-signed, a CA under it, the real cross-certificate
+// embedded (osslsigncode -ac), time-stamped in the past (openssl ca dates).
+// The signature is SHA-256, which 64-bit Windows 7 loads only with KB3033929.
+struct CrossCase {
+    const char* name;
+    const char* signerFrom;
+    const char* signerTo;
+    long long stampTime;
+    const char* crossCertificate;  // recognised file; "" none
+    std::vector<std::pair<std::string, std::string>> drivers;
+};
+
+const char kCrossFile[] = "digicert-assured-id-root-ca.pem";
+const std::string kLoads = std::string(kDriver) + " loads";
+const std::string kNotLoaded = std::string(kDriver) + " NOT LOADED";
+
+// clang-format off
+const CrossCase kCrossCases[] = {
+    // Issued before 2015-07-29: the disputed exception of 10 1607+.
+    {"issued_before_the_cutoff", "20150101000000Z", "20170101000000Z", 1451606400, kCrossFile,
+     {{"vista-x64", kLoads + "*"}, {"7-x64", kNotLoaded}, {"8.1-x64", kLoads}, {"10-x64", kLoads + "*"},
+      {"11-x64", kLoads + "*"}}},
+    {"issued_after_the_cutoff", "20160101000000Z", "20180101000000Z", 1464739200, kCrossFile,
+     {{"7-x64", kNotLoaded}, {"8.1-x64", kLoads}, {"10-x64", kNotLoaded}, {"11-x64", kNotLoaded}}},
+    // Time-stamped after the cross-certificate expired (2021-04-15).
+    {"stamped_after_the_cross_certificate", "20200101000000Z", "20300101000000Z", 1640995200, "",
+     {{"7-x64", kNotLoaded}, {"8.1-x64", kNotLoaded}, {"7-x86", kLoads}}},
+};
+// clang-format on
+
+class CrossSigningTest : public testing::TestWithParam<CrossCase> {};
+
+TEST_P(CrossSigningTest, ChangesOnlyTheLoadVerdicts)
+{
+    const CrossCase& c = GetParam();
+    TempPackage package;
+    MakeDriverPackage(package);
+    TestPki pki;
+    const char kCa[] = "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign";
+    ASSERT_TRUE(pki.IssueBetween(
+        "vendorRoot", "/C=US/O=DigiCert Inc/OU=www.digicert.com/CN=DigiCert Assured ID Root CA", "",
+        std::string(kCa) +
+            "\nsubjectKeyIdentifier=45:EB:A2:AF:F4:92:CB:82:31:2D:51:8B:A7:A7:21:9D:F3:6D:C8:0F",
+        "20100101000000Z", "20350101000000Z"));
+    ASSERT_TRUE(
+        pki.IssueBetween("vendorCa", "/CN=MERVO Test Code Signing CA", "vendorRoot",
+                         std::string(kCa) + "\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid",
+                         "20100101000000Z", "20350101000000Z"));
+    ASSERT_TRUE(pki.IssueBetween("signer", "/CN=MERVO Test Vendor", "vendorCa",
+                                 std::string(kCodeSigning) + "\nauthorityKeyIdentifier=keyid", c.signerFrom,
+                                 c.signerTo));
+    ASSERT_TRUE(pki.IssueBetween("stamper", "/CN=MERVO Test TSA", "vendorRoot",
+                                 "basicConstraints=CA:FALSE\nextendedKeyUsage=critical,timeStamping",
+                                 "20100101000000Z", "20350101000000Z"));
+    ASSERT_TRUE(
+        pki.Sign("signer", package.File("unsigned.cat"), package.File("pololu.cat"), "stamper", c.stampTime,
+                 MERVO_SOURCE_DIR "/tools/packagecheck/trust/cross-certificates/" + std::string(kCrossFile)));
+    fs::remove(package.File("unsigned.cat"));
+    CheckOptions options = DefaultCheckOptions();
+    options.trust.caBundle = pki.Certificate("vendorRoot");
+
+    PackageReport report = CheckFolder(package.path(), "tic.inf", options);
+    const CatalogTrust& trust = report.catalog.trust;
+    ASSERT_EQ(TRUST_VENDOR, trust.kind) << trust.why;
+    EXPECT_TRUE(trust.timeStamp.verified) << trust.timeStamp.problem;
+    EXPECT_EQ(c.crossCertificate, trust.crossCertificate) << trust.crossProblem;
+    EXPECT_EQ(*c.crossCertificate == '\0', !trust.crossProblem.empty()) << trust.crossProblem;
+    EXPECT_EQ("prompt MERVO Test Vendor", Summary(report, "10-x64"));  // staging follows the vendor chain
+    for (const auto& [target, verdict] : c.drivers) {
+        EXPECT_EQ(std::vector<std::string>{verdict}, Drivers(report, target)) << target;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cross, CrossSigningTest, testing::ValuesIn(kCrossCases),
+                         [](const testing::TestParamInfo<CrossCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+// A certificate that claims Microsoft Code Verification Root as its issuer but
+// is none of Microsoft's cross-certificates does not count.
+TEST(CrossSigning, AnUnknownCrossCertificateIsSuspicious)
+{
+    TempPackage package;
+    MakeDriverPackage(package);
+    TestPki pki;
+    ASSERT_TRUE(pki.IssueBetween(
+        "fakeMicrosoft",
+        "/C=US/ST=Washington/L=Redmond/O=Microsoft Corporation/CN=Microsoft Code Verification Root", "",
+        "basicConstraints=critical,CA:TRUE\nsubjectKeyIdentifier=62:FB:0A:21:5B:7F:43:6E:11:DA:09:54:50:6B:"
+        "F5:D2:96:71:F1:9E",
+        "20100101000000Z", "20350101000000Z"));
+    ASSERT_TRUE(pki.IssueBetween("fakeCross", "/CN=MERVO Test Root", "fakeMicrosoft",
+                                 "basicConstraints=critical,CA:TRUE\nauthorityKeyIdentifier=keyid",
+                                 "20100101000000Z", "20350101000000Z"));
+    ASSERT_TRUE(pki.Issue("signer", "MERVO Test Vendor", kCodeSigning, 2));
+    ASSERT_TRUE(pki.Sign("signer", package.File("unsigned.cat"), package.File("pololu.cat"), "", 0,
+                         pki.Certificate("fakeCross")));
+    CheckOptions options = DefaultCheckOptions();
+    options.trust.caBundle = pki.root();
+    PackageReport report = CheckFolder(package.path(), "tic.inf", options);
+    EXPECT_EQ(TRUST_VENDOR, report.catalog.trust.kind) << report.catalog.trust.why;
+    EXPECT_EQ("", report.catalog.trust.crossCertificate);
+    EXPECT_NE(std::string::npos,
+              report.catalog.trust.crossProblem.find("is none of Microsoft's cross-certificates"))
+        << report.catalog.trust.crossProblem;
+    EXPECT_EQ(std::vector<std::string>{kNotLoaded}, Drivers(report, "7-x64"));
 }
 
 // --require silent holds only where every chosen target stages silently for
