@@ -1,10 +1,13 @@
 // The package's signature: the catalog that [Version] names, its signature's
 // integrity, and whether its members hold the hashes of the package's files.
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "CheckParts.h"
 #include "app/MERVODriverStager.h"
 #include "inf/INFManager.h"
+#include "platform/PlatformServices.h"
 
 // A driver package's INF, catalog and files are far smaller.
 const size_t kCatalogReadLimit = size_t{64} * 1024 * 1024;
@@ -72,6 +75,75 @@ struct FileDigest {
     std::string digest;
 };
 
+// The file's hashes, one per distinct member algorithm. A PE image (it starts
+// with "MZ") is read whole for its Authenticode ranges; any other file is
+// hashed as it is read, in one pass for all algorithms, so that large driver
+// files cost little more than reading them.
+bool DigestFile(const std::string& path, const std::vector<std::string>& algorithms, CatalogFileCheck* check,
+                std::vector<std::string>* digests)
+{
+    FILE* file = Platform.OpenStream(path.c_str(), "rb");
+    if (file == nullptr) {
+        check->problem = "it cannot be read";
+        return false;
+    }
+    std::string head(2, '\0');
+    size_t headSize = fread(&head[0], 1, head.size(), file);
+    head.resize(headSize);
+    size_t total = 0;
+    bool tooLarge = false;
+    if (head != "MZ") {
+        DigestChunks(
+            algorithms,
+            [&](char* buffer, size_t size) {
+                size_t got = 0;
+                if (total == 0 && !head.empty()) {
+                    got = head.size();
+                    memcpy(buffer, head.data(), got);
+                } else if (!tooLarge) {
+                    got = fread(buffer, 1, size, file);
+                }
+                total += got;
+                tooLarge = total > kCatalogReadLimit;
+                return tooLarge ? 0 : got;
+            },
+            digests);
+        fclose(file);
+        if (tooLarge) {
+            check->problem = "it is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
+            return false;
+        }
+        return true;
+    }
+    fclose(file);
+    std::string bytes;
+    if (!ReadBytes(path, kCatalogReadLimit + 1, &bytes)) {
+        check->problem = "it cannot be read";
+        return false;
+    }
+    if (bytes.size() > kCatalogReadLimit) {
+        check->problem = "it is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
+        return false;
+    }
+    std::vector<ByteRange> ranges;
+    std::string imageProblem;
+    int image = AuthenticodeRanges(bytes, &ranges, &imageProblem);
+    check->peImage = image != PE_NOT_AN_IMAGE;
+    if (image == PE_BAD_HEADER) {
+        check->problem = "it is not a valid PE image: " + imageProblem;
+        return false;
+    }
+    if (image == PE_NOT_AN_IMAGE) {
+        ranges.assign(1, ByteRange{0, bytes.size()});
+    }
+    digests->clear();
+    for (const std::string& algorithm : algorithms) {
+        std::string digest;
+        digests->push_back(DigestRanges(algorithm, bytes, ranges, &digest) ? digest : std::string());
+    }
+    return true;
+}
+
 // Hashes one file of the package (`path`, shown as `name`) for the members of
 // its name: the Authenticode image hash for a PE image, the flat hash
 // otherwise. Each member is tried with its own algorithm, so a member of an
@@ -82,40 +154,30 @@ CatalogFileCheck HashFile(const std::string& path, const std::string& name,
     CatalogFileCheck check;
     check.name = name;
     check.algorithm = members[0]->algorithm;  // callers pass at least one
-    std::string bytes;
-    if (!ReadBytes(path, kCatalogReadLimit + 1, &bytes)) {
-        check.problem = "it cannot be read";
-        return check;
+    std::vector<std::string> algorithms;
+    for (const CatalogMember* member : members) {
+        if (std::find(algorithms.begin(), algorithms.end(), member->algorithm) == algorithms.end()) {
+            algorithms.push_back(member->algorithm);
+        }
     }
-    if (bytes.size() > kCatalogReadLimit) {
-        check.problem = "it is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
+    std::vector<std::string> made;
+    if (!DigestFile(path, algorithms, &check, &made)) {
         return check;
-    }
-    std::vector<ByteRange> ranges;
-    std::string imageProblem;
-    int image = AuthenticodeRanges(bytes, &ranges, &imageProblem);
-    check.peImage = image != PE_NOT_AN_IMAGE;
-    if (image == PE_BAD_HEADER) {
-        check.problem = "it is not a valid PE image: " + imageProblem;
-        return check;
-    }
-    if (image == PE_NOT_AN_IMAGE) {
-        ranges.assign(1, ByteRange{0, bytes.size()});
     }
     std::vector<FileDigest> digests;
+    for (size_t i = 0; i < algorithms.size(); ++i) {
+        digests.push_back(FileDigest{algorithms[i], !made[i].empty(), made[i]});
+    }
     std::vector<std::string> unknown;
+    for (const FileDigest& digest : digests) {
+        if (!digest.known) {
+            unknown.push_back(digest.algorithm.empty() ? "(none)" : digest.algorithm);
+        }
+    }
     for (const CatalogMember* member : members) {
         size_t at = 0;
-        while (at < digests.size() && digests[at].algorithm != member->algorithm) {
+        while (digests[at].algorithm != member->algorithm) {
             ++at;
-        }
-        if (at == digests.size()) {
-            FileDigest made{member->algorithm, false, std::string()};
-            made.known = DigestRanges(made.algorithm, bytes, ranges, &made.digest);
-            if (!made.known) {
-                unknown.push_back(made.algorithm.empty() ? "(none)" : made.algorithm);
-            }
-            digests.push_back(made);
         }
         const FileDigest& digest = digests[at];
         if (!digest.known) {

@@ -460,3 +460,35 @@ bool DigestRanges(const std::string& algorithm, const std::string& bytes,
     }
     return ok;
 }
+
+void DigestChunks(const std::vector<std::string>& algorithms, const ChunkReader& read,
+                  std::vector<std::string>* digests)
+{
+    std::vector<EVP_MD_CTX*> contexts;
+    for (const std::string& algorithm : algorithms) {
+        const EVP_MD* md = EVP_get_digestbyname(algorithm.c_str());
+        EVP_MD_CTX* context = md != nullptr ? EVP_MD_CTX_new() : nullptr;
+        if (context != nullptr && EVP_DigestInit_ex(context, md, nullptr) != 1) {
+            EVP_MD_CTX_free(context);
+            context = nullptr;
+        }
+        contexts.push_back(context);
+    }
+    std::vector<char> buffer(size_t{1} << 20);
+    for (size_t got; (got = read(buffer.data(), buffer.size())) > 0;) {
+        for (EVP_MD_CTX*& context : contexts) {
+            if (context != nullptr && EVP_DigestUpdate(context, buffer.data(), got) != 1) {
+                EVP_MD_CTX_free(context);
+                context = nullptr;
+            }
+        }
+    }
+    digests->clear();
+    for (EVP_MD_CTX* context : contexts) {
+        unsigned char value[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        bool done = context != nullptr && EVP_DigestFinal_ex(context, value, &size) == 1;
+        digests->push_back(done ? std::string(reinterpret_cast<const char*>(value), size) : std::string());
+        EVP_MD_CTX_free(context);
+    }
+}
