@@ -1,11 +1,45 @@
 // ReadCatalog on arbitrary bytes: a clear result code for anything that is
 // not a signed trust list, problem text exactly when it fails, and for a
 // decoded list a verdict on its signature that always comes with its reason.
+// A decoded catalog then goes through the trust judge (chain building to the
+// shipped roots, the time-stamp reader and verifier), whose verdict must be
+// whole; the time-stamp token reader also gets the raw bytes.
 #include <cstdint>
 #include <string>
 
 #include "CatalogReader.h"
+#include "CatalogTrust.h"
 #include "FuzzSupport.h"
+#include "OpenSslParts.h"
+
+namespace {
+
+void CheckTrust(const std::string& der, size_t size)
+{
+    TrustOptions options;
+    options.trustDir = MERVO_TRUST_DIR;
+    options.caBundle = MERVO_TRUST_DIR "/roots/microsoft-root-certificate-authority-2010.pem";
+    options.now = 1767225600;  // 2026-01-01: the same verdict on every run
+    CatalogTrust trust;
+    JudgeCatalogTrust(der, options, &trust);
+    FUZZ_CHECK(trust.judged);
+    FUZZ_CHECK(trust.kind == TRUST_BROKEN || trust.kind == TRUST_UNTRUSTED || trust.kind == TRUST_VENDOR ||
+               trust.kind == TRUST_ATTESTATION || trust.kind == TRUST_WHQL);
+    FUZZ_CHECK((trust.kind == TRUST_BROKEN || trust.kind == TRUST_UNTRUSTED) == !trust.why.empty());
+    // A trusted kind rests on a chain that holds to one anchor set.
+    FUZZ_CHECK(trust.kind < TRUST_VENDOR || trust.anchor == "microsoft" || trust.anchor == "bundle");
+    FUZZ_CHECK(trust.kind < TRUST_ATTESTATION || trust.anchor == "microsoft");
+    FUZZ_CHECK(trust.kind == TRUST_BROKEN || trust.checkedAtSource == "time stamp" ||
+               trust.checkedAtSource == "current time");
+    const TimeStampCheck& stamp = trust.timeStamp;
+    FUZZ_CHECK(stamp.kind.empty() || stamp.kind == "rfc3161" || stamp.kind == "countersignature");
+    FUZZ_CHECK(!stamp.verified || (stamp.problem.empty() && !stamp.kind.empty() && !stamp.time.empty()));
+    FUZZ_CHECK(stamp.kind.empty() || stamp.verified || !stamp.problem.empty());
+    // A chain never holds more certificates than the input and the anchors could give.
+    FUZZ_CHECK(trust.chain.size() <= size / 16 + 64 && stamp.chain.size() <= size / 16 + 64);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -13,6 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CatalogContents contents;
     std::string problem;
     int result = ReadCatalog(der, &contents, &problem);
+
+    TS_TST_INFO* token = TokenInfo(data, static_cast<long>(size));
+    TS_TST_INFO_free(token);
 
     FUZZ_CHECK(result >= CATALOG_READ_OK && result <= CATALOG_BAD_TRUST_LIST);
     FUZZ_CHECK((result == CATALOG_READ_OK) == problem.empty());
@@ -28,5 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(member.digest.size() <= size && member.file.size() <= size &&
                    member.osAttr.size() <= size);
     }
+    CheckTrust(der, size);
     return 0;
 }

@@ -25,7 +25,7 @@ RELIABILITY_PACKAGES=(clang libclang-rt-14-dev clang-tidy-14 clang-format-14 cpp
 # it (the Win32 platform file needs the Windows headers), with every file of
 # the simulated Windows (src/platform/simulated/*.cpp, added from $ROOT).
 TIDY_SOURCES=(
-  src/app/ArgumentText.cpp src/app/MERVODriverStager.cpp src/common/BoundedText.cpp
+  src/app/ArgumentText.cpp src/app/MERVODriverStager.cpp src/app/SignatureCauses.cpp src/common/BoundedText.cpp
   src/inf/INFManager.cpp
   src/log/LogFile.cpp src/system/Dirs.cpp src/system/GetOSVersion.cpp
 )

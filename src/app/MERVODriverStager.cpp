@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/HandOff.h"
+#include "app/SignatureCauses.h"
 #include "common/BoundedText.h"
 #include "inf/INFManager.h"
 #include "log/LogFile.h"
@@ -41,9 +42,14 @@ void ShowLastSystemError()
         nullptr, code, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&systemText), 0, nullptr);
     if (length == 0 || systemText == nullptr) {
         // Codes such as the Setup API's have no system text; the box still
-        // says which error it was.
+        // says which error it was, and for a signature code its cause.
         char text[LOG_TEXT_SIZE];
-        FormatText(text, sizeof text, "System error 0x%08X.", static_cast<unsigned>(code));
+        const char* cause = SignatureCauseText(code);
+        if (cause != nullptr) {
+            FormatText(text, sizeof text, "%s (0x%08X).", cause, static_cast<unsigned>(code));
+        } else {
+            FormatText(text, sizeof text, "System error 0x%08X.", static_cast<unsigned>(code));
+        }
         ShowBox(text, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
         return;
     }

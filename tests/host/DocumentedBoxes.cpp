@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/SignatureCauses.h"
 #include "system/GetOSVersion.h"
 
 bool IsDocumentedBox(const SimMessageBox& box)
@@ -35,7 +36,18 @@ bool IsDocumentedBox(const SimMessageBox& box)
         const bool named = text.size() == 24 && text.rfind("System error 0x", 0) == 0 && text.back() == '.' &&
                            text.find_first_not_of("0123456789ABCDEF", 15) == 23;
         const bool systemText = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
-        return box.type == 0x40 && (named || systemText);
+        // A signature code without text: "<cause> (0x%08X)."
+        const size_t open = text.rfind(" (0x");
+        const bool codeShape = open != std::string::npos && text.size() == open + 15 &&
+                               text.compare(text.size() - 2, 2, ").") == 0 &&
+                               text.find_first_not_of("0123456789ABCDEF", open + 4) == open + 12;
+        const char* cause =
+            codeShape
+                ? SignatureCauseText(static_cast<uint32_t>(std::stoul(text.substr(open + 4, 8), nullptr, 16)))
+                : nullptr;
+        const bool signature =
+            cause != nullptr && text.compare(0, open, cause) == 0 && open == std::string(cause).size();
+        return box.type == 0x40 && (named || systemText || signature);
     }
     return false;
 }

@@ -385,6 +385,42 @@ TEST_F(RunTest, SystemFolderUnknownOrTooLongEndsWith23)
     }
 }
 
+// A signature code without system text: the box names the cause, the log
+// line stays the same.
+TEST_F(RunTest, RefusedSignatureNamesItsCauseInTheBox)
+{
+    struct Case {
+        uint32_t code;
+        const char* box;
+    };
+    const Case cases[] = {
+        {0xE000022F, "Error: The driver package is not signed (0xE000022F)."},
+        {0x800F022F, "Error: The driver package is not signed (0x800F022F)."},
+        {0xE000024B, "Error: A file of the driver package does not match its signed catalog (0xE000024B)."},
+        {0xE0000242, "Error: The publisher of the driver package is not yet trusted (0xE0000242)."},
+        {0x800B0109,
+         "Error: The driver package's signature ends at a root that is not trusted (0x800B0109)."},
+        {0xE0000230, "Error: System error 0xE0000230."},  // a neighbour without a known cause
+        {0x800F0100, "Error: System error 0x800F0100."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.box);
+        if (&c != cases) {
+            TearDown();
+            SetUp();
+        }
+        WritePackage(kTypicalInf);
+        Sim().onSetupCopyOEMInf = [&c](const char*) {
+            Platform.SetLastError(c.code);
+            return 0;
+        };
+        EXPECT_EQ(22, Run(""));
+        EXPECT_EQ("MERVODriverStager | Default_Pre_Installer | Error while pre-installing driver !!",
+                  Lines().back());
+        EXPECT_EQ((std::vector<std::string>{c.box}), BoxTexts());
+    }
+}
+
 TEST_F(RunTest, RefusedStagingGives22WithTheErrorCodeAndNoRescan)
 {
     WritePackage(std::string(kTypicalInf).substr(std::string(kTypicalInf).find("[Manufacturer]")));

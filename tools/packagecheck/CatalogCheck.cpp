@@ -1,18 +1,18 @@
 // The package's signature: the catalog that [Version] names, its signature's
 // integrity, and whether its members hold the hashes of the package's files.
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "CheckParts.h"
 #include "common/Names.h"
 #include "inf/INFManager.h"
+#include "platform/PlatformServices.h"
 
 // A driver package's INF, catalog and files are far smaller.
 const size_t kCatalogReadLimit = size_t{64} * 1024 * 1024;
 
 namespace {
-
-// The systems the stager accepts by name, as OSAttr gives them.
-const char* const kNamedSystems[] = {"2:5.0", "2:5.1", "2:5.2", "2:6.0"};
 
 // The file name a path ends in, as Windows looks it up: trailing blanks and
 // dots are no part of it.
@@ -49,18 +49,6 @@ bool IsCatalogKey(const std::string& key)
     return EqualsNoCase(key, "CatalogFile") || FindNoCase(key, "CatalogFile.") == 0;
 }
 
-// An OSAttr entry "2:6.1" (platform 2, the NT family) from version 6.1 on.
-bool IsLaterSystem(const std::string& entry)
-{
-    if (entry.compare(0, 2, "2:") != 0) {
-        return false;
-    }
-    char* end = nullptr;
-    long major = strtol(entry.c_str() + 2, &end, 10);
-    long minor = *end == '.' ? strtol(end + 1, nullptr, 10) : 0;
-    return major > 6 || (major == 6 && minor >= 1);
-}
-
 std::vector<std::string> SplitList(const std::string& text)
 {
     std::vector<std::string> items;
@@ -87,6 +75,75 @@ struct FileDigest {
     std::string digest;
 };
 
+// The file's hashes, one per distinct member algorithm. A PE image (it starts
+// with "MZ") is read whole for its Authenticode ranges; any other file is
+// hashed as it is read, in one pass for all algorithms, so that large driver
+// files cost little more than reading them.
+bool DigestFile(const std::string& path, const std::vector<std::string>& algorithms, CatalogFileCheck* check,
+                std::vector<std::string>* digests)
+{
+    FILE* file = Platform.OpenStream(path.c_str(), "rb");
+    if (file == nullptr) {
+        check->problem = "it cannot be read";
+        return false;
+    }
+    std::string head(2, '\0');
+    size_t headSize = fread(&head[0], 1, head.size(), file);
+    head.resize(headSize);
+    size_t total = 0;
+    bool tooLarge = false;
+    if (head != "MZ") {
+        DigestChunks(
+            algorithms,
+            [&](char* buffer, size_t size) {
+                size_t got = 0;
+                if (total == 0 && !head.empty()) {
+                    got = head.size();
+                    memcpy(buffer, head.data(), got);
+                } else if (!tooLarge) {
+                    got = fread(buffer, 1, size, file);
+                }
+                total += got;
+                tooLarge = total > kCatalogReadLimit;
+                return tooLarge ? 0 : got;
+            },
+            digests);
+        fclose(file);
+        if (tooLarge) {
+            check->problem = "it is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
+            return false;
+        }
+        return true;
+    }
+    fclose(file);
+    std::string bytes;
+    if (!ReadBytes(path, kCatalogReadLimit + 1, &bytes)) {
+        check->problem = "it cannot be read";
+        return false;
+    }
+    if (bytes.size() > kCatalogReadLimit) {
+        check->problem = "it is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
+        return false;
+    }
+    std::vector<ByteRange> ranges;
+    std::string imageProblem;
+    int image = AuthenticodeRanges(bytes, &ranges, &imageProblem);
+    check->peImage = image != PE_NOT_AN_IMAGE;
+    if (image == PE_BAD_HEADER) {
+        check->problem = "it is not a valid PE image: " + imageProblem;
+        return false;
+    }
+    if (image == PE_NOT_AN_IMAGE) {
+        ranges.assign(1, ByteRange{0, bytes.size()});
+    }
+    digests->clear();
+    for (const std::string& algorithm : algorithms) {
+        std::string digest;
+        digests->push_back(DigestRanges(algorithm, bytes, ranges, &digest) ? digest : std::string());
+    }
+    return true;
+}
+
 // Hashes one file of the package (`path`, shown as `name`) for the members of
 // its name: the Authenticode image hash for a PE image, the flat hash
 // otherwise. Each member is tried with its own algorithm, so a member of an
@@ -97,40 +154,30 @@ CatalogFileCheck HashFile(const std::string& path, const std::string& name,
     CatalogFileCheck check;
     check.name = name;
     check.algorithm = members[0]->algorithm;  // callers pass at least one
-    std::string bytes;
-    if (!ReadBytes(path, kCatalogReadLimit + 1, &bytes)) {
-        check.problem = "it cannot be read";
-        return check;
+    std::vector<std::string> algorithms;
+    for (const CatalogMember* member : members) {
+        if (std::find(algorithms.begin(), algorithms.end(), member->algorithm) == algorithms.end()) {
+            algorithms.push_back(member->algorithm);
+        }
     }
-    if (bytes.size() > kCatalogReadLimit) {
-        check.problem = "it is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
+    std::vector<std::string> made;
+    if (!DigestFile(path, algorithms, &check, &made)) {
         return check;
-    }
-    std::vector<ByteRange> ranges;
-    std::string imageProblem;
-    int image = AuthenticodeRanges(bytes, &ranges, &imageProblem);
-    check.peImage = image != PE_NOT_AN_IMAGE;
-    if (image == PE_BAD_HEADER) {
-        check.problem = "it is not a valid PE image: " + imageProblem;
-        return check;
-    }
-    if (image == PE_NOT_AN_IMAGE) {
-        ranges.assign(1, ByteRange{0, bytes.size()});
     }
     std::vector<FileDigest> digests;
+    for (size_t i = 0; i < algorithms.size(); ++i) {
+        digests.push_back(FileDigest{algorithms[i], !made[i].empty(), made[i]});
+    }
     std::vector<std::string> unknown;
+    for (const FileDigest& digest : digests) {
+        if (!digest.known) {
+            unknown.push_back(digest.algorithm.empty() ? "(none)" : digest.algorithm);
+        }
+    }
     for (const CatalogMember* member : members) {
         size_t at = 0;
-        while (at < digests.size() && digests[at].algorithm != member->algorithm) {
+        while (digests[at].algorithm != member->algorithm) {
             ++at;
-        }
-        if (at == digests.size()) {
-            FileDigest made{member->algorithm, false, std::string()};
-            made.known = DigestRanges(made.algorithm, bytes, ranges, &made.digest);
-            if (!made.known) {
-                unknown.push_back(made.algorithm.empty() ? "(none)" : made.algorithm);
-            }
-            digests.push_back(made);
         }
         const FileDigest& digest = digests[at];
         if (!digest.known) {
@@ -178,30 +225,7 @@ void CheckOsVersions(const std::string& infBase, PackageReport* report)
             AddOnce(&catalog.osVersions, entry);
         }
     }
-    if (catalog.osVersions.empty()) {
-        return;  // members without OSAttr are valid on every system
-    }
-    bool named = false;
-    bool later = false;
-    for (const std::string& entry : catalog.osVersions) {
-        for (const char* system : kNamedSystems) {
-            named = named || entry == system;
-        }
-        later = later || IsLaterSystem(entry);
-    }
-    std::string list = LineList(catalog.osVersions);
-    if (!named) {
-        Warn(report, "CATALOG_OS_NOT_COVERED",
-             "The catalog " + Quote(catalog.name) + " covers " + list +
-                 ", none of the systems the stager accepts by name (Windows 2000 2:5.0, XP 2:5.1, "
-                 "Server 2003 2:5.2, Vista 2:6.0): there Windows treats the package as unsigned.");
-    }
-    if (!later) {
-        Warn(report, "CATALOG_OS_NOT_COVERED",
-             "The catalog " + Quote(catalog.name) + " covers " + list +
-                 ", none of the later systems (2:6.1 and up) that the stager treats as Vista: there "
-                 "Windows treats the package as unsigned.");
-    }
+    // Members without OSAttr restrict nothing; the targets are judged by it later.
 }
 
 // A relative path with one kind of separator, for comparing the INF's name
@@ -273,6 +297,33 @@ void CheckMembers(PackageReport* report)
     CheckOsVersions(infBase, report);
 }
 
+// Whom Windows trusts for the intact catalog, with the warnings about it.
+void JudgeTrust(const std::string& der, PackageReport* report)
+{
+    CatalogReport& catalog = report->catalog;
+    JudgeCatalogTrust(der, report->options.trust, &catalog.trust);
+    const CatalogTrust& trust = catalog.trust;
+    if (!trust.judged) {
+        return;
+    }
+    const TimeStampCheck& stamp = trust.timeStamp;
+    if (!stamp.kind.empty() && !stamp.verified) {
+        Warn(report, "CATALOG_TIMESTAMP_INVALID",
+             "The time stamp (" + stamp.kind + ") of the catalog " + Quote(catalog.name) +
+                 " does not verify: " + stamp.problem +
+                 ". Windows checks the signature at the current time instead, and it fails once "
+                 "the signer's certificate expires.");
+    }
+    if (trust.kind == TRUST_UNTRUSTED) {
+        Warn(report, "CATALOG_UNTRUSTED",
+             "The catalog " + Quote(catalog.name) + " is signed but not trusted: " + trust.why + ".");
+    }
+    if (!trust.trustedPublisherNote.empty()) {
+        Warn(report, "TRUSTED_PUBLISHER_NOT_SIGNER",
+             "--trusted-publisher does not apply: " + trust.trustedPublisherNote + ".");
+    }
+}
+
 }  // namespace
 
 std::string HexText(const std::string& bytes)
@@ -295,6 +346,7 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
             AddOnce(&catalog.names, entry.value);
         }
     }
+    catalog.trust.judged = true;  // until a catalog is read that this build cannot judge
     if (catalog.names.empty()) {
         Warn(report, "UNSIGNED_PACKAGE",
              "The INF's [Version] section names no CatalogFile: the package is unsigned, and "
@@ -331,6 +383,8 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
     if (!ReadBytes(JoinPath(infFolder, catalog.name), kCatalogReadLimit + 1, &der) ||
         der.size() > kCatalogReadLimit) {
         catalog.readResult = CATALOG_NOT_PKCS7;
+        catalog.trust.kind = TRUST_BROKEN;
+        catalog.trust.why = "it cannot be read";
         catalog.note =
             "the catalog cannot be read or is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
         Warn(report, "CATALOG_UNREADABLE", "The catalog " + Quote(catalog.name) + ": " + catalog.note + ".");
@@ -340,10 +394,13 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
     catalog.readResult = ReadCatalog(der, &catalog.contents, &problem);
     if (catalog.readResult == CATALOG_READER_UNAVAILABLE) {
         catalog.note = problem;
+        catalog.trust.judged = false;
         return;
     }
     if (catalog.readResult != CATALOG_READ_OK) {
         catalog.note = problem;
+        catalog.trust.kind = TRUST_BROKEN;
+        catalog.trust.why = problem;
         Warn(report, "CATALOG_UNREADABLE",
              "The catalog " + Quote(catalog.name) + " is not a signed catalog: " + problem +
                  ". Windows treats the package as unsigned.");
@@ -354,6 +411,11 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
         Warn(report, "CATALOG_SIGNATURE_INVALID",
              "The signature of the catalog " + Quote(catalog.name) + " is broken: " +
                  catalog.contents.signatureProblem + ". Windows treats the package as unsigned.");
+        catalog.trust.kind = TRUST_BROKEN;
+        catalog.trust.why = catalog.contents.signatureProblem;
     }
     CheckMembers(report);
+    if (catalog.contents.signatureIntact) {
+        JudgeTrust(der, report);
+    }
 }

@@ -4,6 +4,7 @@
 // report states plainly that the signature and the hashes were not checked.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,3 +48,10 @@ int ReadCatalog(const std::string& der, CatalogContents* contents, std::string* 
 // algorithm is unknown or the build cannot hash.
 bool DigestRanges(const std::string& algorithm, const std::string& bytes,
                   const std::vector<ByteRange>& ranges, std::string* digest);
+
+// Hashes the bytes `read` delivers (it fills the buffer and gives the count,
+// 0 at the end) with each of `algorithms` in one pass. `digests` gets one entry
+// per algorithm, empty for one the build cannot hash.
+using ChunkReader = std::function<size_t(char* buffer, size_t size)>;
+void DigestChunks(const std::vector<std::string>& algorithms, const ChunkReader& read,
+                  std::vector<std::string>* digests);

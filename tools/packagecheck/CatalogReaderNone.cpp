@@ -14,3 +14,9 @@ bool DigestRanges(const std::string&, const std::string&, const std::vector<Byte
 {
     return false;
 }
+
+void DigestChunks(const std::vector<std::string>& algorithms, const ChunkReader&,
+                  std::vector<std::string>* digests)
+{
+    digests->assign(algorithms.size(), std::string());
+}

@@ -8,6 +8,8 @@
 // covers the trust list's DER value without its outer tag and length, so the
 // digest and the signature over the signed attributes are checked one by one.
 #include <openssl/asn1.h>
+#include <openssl/cms.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
@@ -19,6 +21,7 @@
 #include <memory>
 
 #include "CatalogReader.h"
+#include "OpenSslParts.h"
 
 namespace {
 
@@ -38,12 +41,16 @@ struct Pkcs7Free {
 };
 using Pkcs7 = std::unique_ptr<PKCS7, Pkcs7Free>;
 
+}  // namespace
+
 std::string ObjectText(const ASN1_OBJECT* object)
 {
     char text[128];
     int length = OBJ_obj2txt(text, sizeof text, object, 1);
     return length > 0 && static_cast<size_t>(length) < sizeof text ? std::string(text) : std::string();
 }
+
+namespace {
 
 std::string AlgorithmName(const ASN1_OBJECT* object)
 {
@@ -84,11 +91,15 @@ const ASN1_TYPE* OfType(const ASN1_TYPE* value, int type)
     return value != nullptr && value->type == type ? value : nullptr;
 }
 
+}  // namespace
+
 std::string Bytes(const ASN1_STRING* text)
 {
     return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(text)),
                        static_cast<size_t>(ASN1_STRING_length(text)));
 }
+
+namespace {
 
 // UTF-16LE text up to its first NUL, as 8-bit text (characters above 0xFF
 // become '?': file names and OS lists are ASCII).
@@ -207,6 +218,29 @@ int ReadTrustList(const ASN1_TYPE* list, CatalogContents* contents, std::string*
     return CATALOG_READ_OK;  // a list without members
 }
 
+}  // namespace
+
+// Tokens are CMS SignedData (version 3, with certificate choices PKCS7 does
+// not parse), so they are read with the CMS decoder.
+TS_TST_INFO* TokenInfo(const unsigned char* at, long length, CMS_ContentInfo** token)
+{
+    CMS_ContentInfo* cms = d2i_CMS_ContentInfo(nullptr, &at, length);
+    ASN1_OCTET_STRING** content = cms != nullptr ? CMS_get0_content(cms) : nullptr;
+    TS_TST_INFO* info = nullptr;
+    if (content != nullptr && *content != nullptr &&
+        OBJ_obj2nid(CMS_get0_eContentType(cms)) == NID_id_smime_ct_TSTInfo) {
+        const unsigned char* value = ASN1_STRING_get0_data(*content);
+        info = d2i_TS_TST_INFO(nullptr, &value, ASN1_STRING_length(*content));
+    }
+    if (token != nullptr && info != nullptr) {
+        *token = cms;
+    } else {
+        CMS_ContentInfo_free(cms);
+    }
+    ERR_clear_error();
+    return info;
+}
+
 std::string TimeText(const ASN1_TIME* time)
 {
     struct tm parts;
@@ -220,6 +254,8 @@ std::string TimeText(const ASN1_TIME* time)
     }
     return text;
 }
+
+namespace {
 
 std::string SigningTimeOf(PKCS7_SIGNER_INFO* info)
 {
@@ -245,8 +281,7 @@ void ReadSigningTime(PKCS7_SIGNER_INFO* info, CatalogContents* contents)
         long length = ASN1_STRING_length(value->value.sequence);
         const ASN1_OBJECT* type = X509_ATTRIBUTE_get0_object(attribute);
         if (ObjectText(type) == kTimeStampToken) {
-            Pkcs7 token(d2i_PKCS7(nullptr, &at, length));
-            TS_TST_INFO* stamp = token ? PKCS7_to_TS_TST_INFO(token.get()) : nullptr;
+            TS_TST_INFO* stamp = TokenInfo(at, length);
             std::string text = stamp != nullptr ? TimeText(TS_TST_INFO_get_time(stamp)) : std::string();
             TS_TST_INFO_free(stamp);
             if (!text.empty()) {
@@ -295,6 +330,26 @@ bool Digest(const EVP_MD* md, const unsigned char* data, size_t length, std::str
     return true;
 }
 
+}  // namespace
+
+bool SignedAttributesVerify(PKCS7_SIGNER_INFO* info, X509* certificate, const EVP_MD* md)
+{
+    unsigned char* attributes = nullptr;
+    int attributesLength = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(info->auth_attr), &attributes,
+                                         ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool verified = attributesLength > 0 && context != nullptr && md != nullptr &&
+                    EVP_DigestVerifyInit(context, nullptr, md, nullptr, X509_get0_pubkey(certificate)) == 1 &&
+                    EVP_DigestVerify(context, ASN1_STRING_get0_data(info->enc_digest),
+                                     static_cast<size_t>(ASN1_STRING_length(info->enc_digest)), attributes,
+                                     static_cast<size_t>(attributesLength)) == 1;
+    EVP_MD_CTX_free(context);
+    OPENSSL_free(attributes);
+    return verified;
+}
+
+namespace {
+
 // The signature's integrity: the message digest attribute against the
 // digest of the content's DER value, then the signer's signature over the
 // signed attributes (DER as a SET) with the signer certificate's key.
@@ -331,18 +386,7 @@ void CheckSignature(PKCS7* p7, const unsigned char* content, size_t contentLengt
             "the trust list does not match its signed digest (changed after signing)";
         return;
     }
-    unsigned char* attributes = nullptr;
-    int attributesLength = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(info->auth_attr), &attributes,
-                                         ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    bool verified = attributesLength > 0 && context != nullptr &&
-                    EVP_DigestVerifyInit(context, nullptr, md, nullptr, X509_get0_pubkey(certificate)) == 1 &&
-                    EVP_DigestVerify(context, ASN1_STRING_get0_data(info->enc_digest),
-                                     static_cast<size_t>(ASN1_STRING_length(info->enc_digest)), attributes,
-                                     static_cast<size_t>(attributesLength)) == 1;
-    EVP_MD_CTX_free(context);
-    OPENSSL_free(attributes);
-    if (!verified) {
+    if (!SignedAttributesVerify(info, certificate, md)) {
         contents->signatureProblem =
             "the signature over the signed attributes does not verify with the signer's key";
         return;
@@ -415,4 +459,36 @@ bool DigestRanges(const std::string& algorithm, const std::string& bytes,
         digest->assign(reinterpret_cast<const char*>(value), size);
     }
     return ok;
+}
+
+void DigestChunks(const std::vector<std::string>& algorithms, const ChunkReader& read,
+                  std::vector<std::string>* digests)
+{
+    std::vector<EVP_MD_CTX*> contexts;
+    for (const std::string& algorithm : algorithms) {
+        const EVP_MD* md = EVP_get_digestbyname(algorithm.c_str());
+        EVP_MD_CTX* context = md != nullptr ? EVP_MD_CTX_new() : nullptr;
+        if (context != nullptr && EVP_DigestInit_ex(context, md, nullptr) != 1) {
+            EVP_MD_CTX_free(context);
+            context = nullptr;
+        }
+        contexts.push_back(context);
+    }
+    std::vector<char> buffer(size_t{1} << 20);
+    for (size_t got; (got = read(buffer.data(), buffer.size())) > 0;) {
+        for (EVP_MD_CTX*& context : contexts) {
+            if (context != nullptr && EVP_DigestUpdate(context, buffer.data(), got) != 1) {
+                EVP_MD_CTX_free(context);
+                context = nullptr;
+            }
+        }
+    }
+    digests->clear();
+    for (EVP_MD_CTX* context : contexts) {
+        unsigned char value[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        bool done = context != nullptr && EVP_DigestFinal_ex(context, value, &size) == 1;
+        digests->push_back(done ? std::string(reinterpret_cast<const char*>(value), size) : std::string());
+        EVP_MD_CTX_free(context);
+    }
 }

@@ -138,7 +138,12 @@ std::string FolderOf(const std::string& path)
 
 void Warn(PackageReport* report, const char* code, const std::string& message)
 {
-    report->warnings.push_back(PackageWarning{code, message});
+    report->warnings.push_back(PackageWarning{code, message, std::string()});
+}
+
+void WarnFor(PackageReport* report, const char* code, const std::string& target, const std::string& message)
+{
+    report->warnings.push_back(PackageWarning{code, "On " + target + ": " + message, target});
 }
 
 // The first failure of a run decides its exit code; later ones are not reached.

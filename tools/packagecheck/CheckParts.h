@@ -33,6 +33,7 @@ std::string Quote(const std::string& text);
 std::string LineList(const std::vector<std::string>& items);
 
 void Warn(PackageReport* report, const char* code, const std::string& message);
+void WarnFor(PackageReport* report, const char* code, const std::string& target, const std::string& message);
 // The first failure of a run decides its exit code; later ones are not reached.
 void Fail(PackageReport* report, int stagerExitCode, const std::string& why);
 
@@ -47,6 +48,8 @@ void ListDriverFiles(const std::vector<InfLine>& lines, PackageReport* report);
 void CheckCompanionTool(PackageReport* report);
 void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* report);
 void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report);
+// The verdict of each chosen target, with its warnings; after CheckCatalog.
+void JudgeTargets(PackageReport* report);
 // The INF, catalogs and hashed files larger than this are not read.
 extern const size_t kCatalogReadLimit;
 

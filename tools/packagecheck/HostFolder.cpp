@@ -186,3 +186,16 @@ std::vector<std::string> ListPackageFiles(const std::string&)
     std::sort(names.begin(), names.end());
     return names;
 }
+
+std::string ExecutableFolder()
+{
+    std::error_code failure;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", failure);
+    return failure ? std::string() : program.parent_path().string();
+}
+
+bool IsFolder(const std::string& hostPath)
+{
+    std::error_code failure;
+    return std::filesystem::is_directory(hostPath, failure);
+}

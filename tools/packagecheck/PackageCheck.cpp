@@ -102,7 +102,14 @@ void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* repor
 
 int CheckPackage(const char* programFolder, const char* infArgument, PackageReport* report)
 {
+    return CheckPackage(programFolder, infArgument, CheckOptions(), report);
+}
+
+int CheckPackage(const char* programFolder, const char* infArgument, const CheckOptions& options,
+                 PackageReport* report)
+{
     *report = PackageReport();
+    report->options = options;
     report->programFolder = programFolder;
     report->infArgument = infArgument != nullptr ? infArgument : "";
 
@@ -178,6 +185,7 @@ int CheckPackage(const char* programFolder, const char* infArgument, PackageRepo
     if (readable && (eightBit || devicesRead)) {
         CheckVersionSection(lines, report);
         CheckCatalog(lines, report);
+        JudgeTargets(report);
     } else if (readable) {
         report->catalog.note = "the INF is not readable as 8-bit text";
     } else {
@@ -188,6 +196,9 @@ int CheckPackage(const char* programFolder, const char* infArgument, PackageRepo
         report->exitCode = CHECK_RUN_FAILS;
     } else {
         report->exitCode = report->warnings.empty() ? CHECK_CLEAN : CHECK_WARNINGS;
+    }
+    if (report->exitCode != CHECK_RUN_FAILS && !report->requirementMet) {
+        report->exitCode = CHECK_NOT_SILENT;
     }
     return report->exitCode;
 }

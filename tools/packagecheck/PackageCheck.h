@@ -12,6 +12,7 @@
 
 #include "CatalogReader.h"
 #include "common/Names.h"
+#include "CatalogTrust.h"
 #include "inf/INFManager.h"
 
 // One file that [SourceDisksFiles] names.
@@ -25,6 +26,36 @@ struct PackageFile {
 struct PackageWarning {
     std::string code;     // stable identifier, see SCHEMA.md
     std::string message;  // one English sentence or two
+    std::string target;   // the target system it is about; empty: the whole package
+};
+
+// Whether one target's kernel loads one driver file of the package.
+struct DriverVerdict {
+    std::string file;
+    bool loads = false;
+    std::string cause;  // why not (or under which condition it does); empty when plain
+    bool unconfirmed = false;
+};
+
+// What one Windows target does with the package.
+struct TargetVerdict {
+    std::string target;   // "7-x64", "10-x64", ...
+    bool covered = true;  // the catalog's OSAttr names its version (or names none)
+    std::string
+        algorithms;         // "supported", "unconfirmed" or "unsupported" (its hash and signature algorithms)
+    std::string staging;    // "silent", "prompt", "refused"; "unknown" when the catalog was not judged
+    std::string publisher;  // prompt: the publisher Windows names; empty: it names none
+    std::string code;       // refused: the code Windows gives, "0xE000022F"; empty otherwise
+    std::string cause;      // why it prompts or refuses (and what a silent verdict rests on)
+    bool unconfirmed = false;  // the rules for this verdict are not confirmed
+    std::vector<DriverVerdict> drivers;
+};
+
+// The command line's choices beyond the folder and INF.
+struct CheckOptions {
+    TrustOptions trust;
+    std::vector<std::string> targets;  // empty: every target
+    bool requireSilent = false;
 };
 
 // A file of the package hashed for the catalog.
@@ -46,6 +77,7 @@ struct CatalogReport {
     std::string note;      // why they were not; empty when they were
     int readResult = -1;   // ReadCatalog's result; -1 not called
     CatalogContents contents;
+    CatalogTrust trust;                       // whom Windows trusts for it; kind none without a catalog
     std::vector<std::string> hashAlgorithms;  // of the members, in order of first use
     std::vector<std::string> osVersions;      // the OSAttr values of the INF's members
     std::vector<CatalogFileCheck> files;      // the INF first, then the other hashed files
@@ -68,23 +100,33 @@ struct PackageReport {
     bool stagerPresent = false;           // MERVODriverStager.exe
     bool stager64Present = false;         // MERVODriverStager64.exe
     CatalogReport catalog;
+    CheckOptions options;
+    std::vector<TargetVerdict> targets;  // the chosen targets, in the order of the known ones
+    bool requirementMet = true;          // --require silent holds (true when not asked for)
     std::vector<PackageWarning> warnings;
     int stagerExitCode = 0;  // 0, or the exit code the stager's run would end with
     std::string failure;     // why the run would fail; empty when it would not
-    int exitCode = 0;        // 0 clean, 1 warnings only, 2 the run would fail
+    int exitCode = 0;        // 0 clean, 1 warnings only, 2 the run would fail, 4 --require silent fails
 };
 
 enum {
     CHECK_CLEAN = 0,
     CHECK_WARNINGS = 1,
     CHECK_RUN_FAILS = 2,
-    CHECK_NOT_RUN = 3,  // bad arguments or no such folder: nothing was checked
+    CHECK_NOT_RUN = 3,     // bad arguments or no such folder: nothing was checked
+    CHECK_NOT_SILENT = 4,  // --require silent: some chosen target prompts, refuses or loads no driver
 };
+
+// The targets the check knows, in order; true when `name` is one of them.
+const std::vector<std::string>& KnownTargets();
+bool IsKnownTarget(const std::string& name);
 
 // Checks the package in `programFolder` (a Windows path without trailing
 // separator) for the argument text `infArgument` (null or empty: the default
 // INF). Fills `report` and returns its exit code.
 int CheckPackage(const char* programFolder, const char* infArgument, PackageReport* report);
+int CheckPackage(const char* programFolder, const char* infArgument, const CheckOptions& options,
+                 PackageReport* report);
 
 // The report as text, and as one JSON document (schema in SCHEMA.md).
 std::string FormatReportText(const PackageReport& report);
@@ -93,12 +135,19 @@ std::string FormatReportJson(const PackageReport& report);
 // The command line: MERVOPackageCheck <package folder> [INF name] [--json].
 // Writes the report to `out` and returns the exit code.
 int RunPackageCheck(int argumentCount, char** arguments, FILE* out);
+// The command line's defaults: the trust folder found as the program finds
+// it, Debian's CA bundle, every target, judged at the current time.
+CheckOptions DefaultCheckOptions();
 
 // How the package folder is reached; one implementation per platform.
 // Turns the folder named on the command line into the Windows folder the
 // readers run on; returns 0, or 1 with `error` set.
 int OpenPackageFolder(const char* folder, std::string* programFolder, std::string* error);
 void ClosePackageFolder();
+// The folder of the running program on the host, for the installed trust
+// folder beside it; empty when unknown (and on Windows, which judges no trust).
+std::string ExecutableFolder();
+bool IsFolder(const std::string& hostPath);
 // Every file below the package folder (subfolders included), as paths
 // relative to it with backslashes, in a stable order.
 std::vector<std::string> ListPackageFiles(const std::string& programFolder);

@@ -85,6 +85,50 @@ std::string CatalogFileLine(const CatalogFileCheck& file)
            Quoted(file.name) + "\n";
 }
 
+std::string TimeStampText(const TimeStampCheck& stamp)
+{
+    if (stamp.kind.empty()) {
+        return "  Time stamp: none\n";
+    }
+    return "  Time stamp: " + stamp.kind + " " +
+           (stamp.time.empty() ? std::string("(no time)") : stamp.time) +
+           (stamp.verified ? ", verified; authority chain: " + Joined(stamp.chain, " -> ")
+                           : ", DOES NOT VERIFY (" + stamp.problem + ")") +
+           "\n";
+}
+
+// The catalog's kind and the chain behind it.
+std::string TrustText(const CatalogReport& catalog)
+{
+    const CatalogTrust& trust = catalog.trust;
+    if (!trust.judged) {
+        return "  Kind: not judged by this build\n";
+    }
+    std::string text = "  Kind: " + std::string(TrustKindName(trust.kind));
+    if (!trust.why.empty()) {
+        text += " (" + trust.why + ")";
+    }
+    text += "\n";
+    if (trust.checkedAt.empty()) {
+        return text;
+    }
+    text += "  Chain (checked at " + trust.checkedAt + ", " + trust.checkedAtSource + "; " +
+            (trust.anchor == "microsoft" ? "Microsoft root " + trust.microsoftRoot
+                                         : "CA bundle " + trust.caBundle) +
+            "): " + Joined(trust.chain, " -> ") + "\n";
+    text += TimeStampText(trust.timeStamp);
+    if (!trust.crossCertificate.empty() || !trust.crossProblem.empty()) {
+        text += "  Cross-certificate: " +
+                (trust.crossCertificate.empty() ? "does not count: " + trust.crossProblem
+                                                : trust.crossCertificate) +
+                "\n";
+    }
+    if (trust.trustedPublisher) {
+        text += "  Trusted publisher: the signer\n";
+    }
+    return text;
+}
+
 std::string CatalogText(const CatalogReport& catalog)
 {
     if (catalog.names.empty()) {
@@ -115,6 +159,56 @@ std::string CatalogText(const CatalogReport& catalog)
             "\n";
     for (const CatalogFileCheck& file : catalog.files) {
         text += CatalogFileLine(file);
+    }
+    return text;
+}
+
+std::string Unconfirmed(bool unconfirmed)
+{
+    return unconfirmed ? "*" : "";
+}
+
+std::string DriversText(const TargetVerdict& verdict)
+{
+    if (verdict.staging == "unknown" || verdict.staging.empty()) {
+        return "-";
+    }
+    if (verdict.drivers.empty()) {
+        return "(none of its own)";
+    }
+    std::string text;
+    for (const DriverVerdict& driver : verdict.drivers) {
+        text += (text.empty() ? "" : "; ") + Visible(driver.file) +
+                (driver.loads ? " loads" : " NOT LOADED") + Unconfirmed(driver.unconfirmed);
+    }
+    return text;
+}
+
+std::string StagingText(const TargetVerdict& verdict)
+{
+    std::string text = verdict.staging;
+    if (!verdict.publisher.empty()) {
+        text += " " + Quoted(verdict.publisher);
+    }
+    if (!verdict.code.empty()) {
+        text += " " + verdict.code;
+    }
+    return text + Unconfirmed(verdict.unconfirmed);
+}
+
+// One row per target: its OSAttr coverage, its staging verdict and its drivers.
+std::string TargetsText(const std::vector<TargetVerdict>& targets)
+{
+    if (targets.empty()) {
+        return "Targets: not judged (the run ends before staging)\n";
+    }
+    std::string text = "Targets: " + std::to_string(targets.size()) + " (* unconfirmed)\n";
+    text += "  target     OSAttr   staging                                  drivers\n";
+    for (const TargetVerdict& verdict : targets) {
+        char row[160];
+        FormatText(row, sizeof row, "  %-9s  %-7s  %-39s  ", verdict.target.c_str(),
+                   verdict.covered ? "covers" : "NOT", StagingText(verdict).c_str());
+        text += row + DriversText(verdict) + "\n";
     }
     return text;
 }
@@ -156,11 +250,19 @@ std::string FormatReportText(const PackageReport& report)
     text += ProgramLine("Companion tool ", kCompanionToolName, report.companionToolPresent,
                         kCompanionTool64Name, report.companionTool64Present);
     text += ProgramLine("Stager ", kStagerName, report.stagerPresent, kStager64Name, report.stager64Present);
-    text += CatalogText(report.catalog);
+    text += CatalogText(report.catalog) + TrustText(report.catalog);
+    text += TargetsText(report.targets);
 
     text += "Warnings: " + std::to_string(report.warnings.size()) + "\n";
     for (const PackageWarning& warning : report.warnings) {
         text += "  " + warning.code + ": " + Visible(warning.message) + "\n";
+    }
+    if (report.options.requireSilent) {
+        text += std::string("Requirement --require silent: ") +
+                (report.requirementMet ? "met"
+                                       : "NOT MET (a target prompts, refuses, loads no driver or rests "
+                                         "on an unconfirmed rule)") +
+                "\n";
     }
     return text + ResultText(report);
 }
@@ -172,6 +274,18 @@ using Json = nlohmann::ordered_json;
 Json TextOrNull(const std::string& text)
 {
     return text.empty() ? Json(nullptr) : Json(text);
+}
+
+Json TimeStampJson(const TimeStampCheck& stamp)
+{
+    if (stamp.kind.empty()) {
+        return Json(nullptr);
+    }
+    return {{"kind", stamp.kind},
+            {"time", TextOrNull(stamp.time)},
+            {"verified", stamp.verified},
+            {"problem", TextOrNull(stamp.problem)},
+            {"chain", stamp.chain}};
 }
 
 Json CatalogJson(const CatalogReport& catalog)
@@ -204,7 +318,44 @@ Json CatalogJson(const CatalogReport& catalog)
         {"members", catalog.checked ? Json(contents.members.size()) : Json(nullptr)},
         {"osVersions", catalog.osVersions},
         {"files", files},
+        {"kind", catalog.trust.judged ? Json(TrustKindName(catalog.trust.kind)) : Json(nullptr)},
+        {"kindReason", TextOrNull(catalog.trust.why)},
+        {"chain", catalog.trust.chain},
+        {"anchor", TextOrNull(catalog.trust.anchor)},
+        {"microsoftRoot", TextOrNull(catalog.trust.microsoftRoot)},
+        {"caBundle", TextOrNull(catalog.trust.caBundle)},
+        {"checkedAt", TextOrNull(catalog.trust.checkedAt)},
+        {"checkedAtSource", TextOrNull(catalog.trust.checkedAtSource)},
+        {"signerEkus", catalog.trust.signerEkus},
+        {"timeStamp", TimeStampJson(catalog.trust.timeStamp)},
+        {"crossCertificate", TextOrNull(catalog.trust.crossCertificate)},
+        {"crossProblem", TextOrNull(catalog.trust.crossProblem)},
+        {"trustedPublisher", catalog.trust.trustedPublisher},
     };
+}
+
+Json TargetsJson(const std::vector<TargetVerdict>& targets)
+{
+    Json list = Json::array();
+    for (const TargetVerdict& verdict : targets) {
+        Json drivers = Json::array();
+        for (const DriverVerdict& driver : verdict.drivers) {
+            drivers.push_back({{"file", driver.file},
+                               {"loads", driver.loads},
+                               {"cause", TextOrNull(driver.cause)},
+                               {"unconfirmed", driver.unconfirmed}});
+        }
+        list.push_back({{"target", verdict.target},
+                        {"covered", verdict.covered},
+                        {"algorithms", verdict.algorithms},
+                        {"staging", verdict.staging},
+                        {"publisher", TextOrNull(verdict.publisher)},
+                        {"code", TextOrNull(verdict.code)},
+                        {"cause", TextOrNull(verdict.cause)},
+                        {"unconfirmed", verdict.unconfirmed},
+                        {"drivers", drivers}});
+    }
+    return list;
 }
 
 }  // namespace
@@ -212,7 +363,7 @@ Json CatalogJson(const CatalogReport& catalog)
 std::string FormatReportJson(const PackageReport& report)
 {
     Json document;
-    document["schemaVersion"] = 1;
+    document["schemaVersion"] = 2;
     document["packageFolder"] = report.packageFolder;
     document["programFolder"] = report.programFolder;
     document["inf"] = {
@@ -251,9 +402,12 @@ std::string FormatReportJson(const PackageReport& report)
                           {"name64", std::string(kStager64Name)},
                           {"present64", report.stager64Present}};
     document["catalog"] = CatalogJson(report.catalog);
+    document["targets"] = TargetsJson(report.targets);
+    document["requireSilent"] = report.options.requireSilent ? Json(report.requirementMet) : Json(nullptr);
     Json warnings = Json::array();
     for (const PackageWarning& warning : report.warnings) {
-        warnings.push_back({{"code", warning.code}, {"message", warning.message}});
+        warnings.push_back(
+            {{"code", warning.code}, {"message", warning.message}, {"target", TextOrNull(warning.target)}});
     }
     document["warnings"] = warnings;
     document["stagerExitCode"] = report.stagerExitCode;

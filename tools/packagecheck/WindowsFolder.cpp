@@ -120,3 +120,13 @@ std::vector<std::string> ListPackageFiles(const std::string& programFolder)
     std::sort(names.begin(), names.end());
     return names;
 }
+
+std::string ExecutableFolder()
+{
+    return std::string();
+}
+
+bool IsFolder(const std::string&)
+{
+    return false;
+}

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <openssl/pem.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -109,6 +112,77 @@ bool TestSigner::Sign(const std::string& in, const std::string& out, const std::
     return run.exitCode == 0;
 }
 
+TestPki::TestPki()
+{
+    CheckRun made = RunCommand(
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=MERVO Test Root'"
+        " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign"
+        " -keyout '" +
+        folder_.File("root.key") + "' -out '" + root() + "'");
+    EXPECT_EQ(0, made.exitCode) << made.output;
+}
+
+bool TestPki::Issue(const std::string& name, const std::string& commonName, const std::string& extensions,
+                    int days) const
+{
+    folder_.Write(name + ".ext", extensions + "\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n");
+    CheckRun made = RunCommand(
+        "openssl req -new -newkey rsa:2048 -nodes -subj '/CN=" + commonName + "' -keyout '" +
+        folder_.File(name + ".key") + "' | openssl x509 -req -CA '" + root() + "' -CAkey '" +
+        folder_.File("root.key") + "' -set_serial " + std::to_string(rand() % 1000000 + 2) + " -days " +
+        std::to_string(days) + " -extfile '" + folder_.File(name + ".ext") + "' -out '" + Certificate(name) +
+        "' && cat '" + Certificate(name) + "' '" + root() + "' > '" + folder_.File(name + ".chain") + "'");
+    EXPECT_EQ(0, made.exitCode) << made.output;
+    return made.exitCode == 0;
+}
+
+bool TestPki::IssueBetween(const std::string& name, const std::string& subject, const std::string& issuer,
+                           const std::string& extensions, const std::string& from,
+                           const std::string& to) const
+{
+    if (!fs::exists(folder_.File("ca.cnf"))) {
+        folder_.Write("ca.cnf",
+                      "[ca]\ndefault_ca=d\n[d]\ndatabase=" + folder_.File("index.txt") +
+                          "\nserial=" + folder_.File("serial") + "\nnew_certs_dir=" + folder_.path() +
+                          "\ndefault_md=sha256\npolicy=p\nunique_subject=no\n[p]\ncountryName=optional\n"
+                          "organizationName=optional\norganizationalUnitName=optional\n"
+                          "commonName=supplied\n");
+        folder_.Write("index.txt", "");
+        folder_.Write("serial", "1000\n");
+    }
+    folder_.Write(name + ".ext", extensions + "\n");
+    std::string signing = issuer.empty()
+                              ? " -selfsign -keyfile '" + Key(name) + "'"
+                              : " -cert '" + Certificate(issuer) + "' -keyfile '" + Key(issuer) + "'";
+    std::string chain = issuer.empty() ? std::string() : " '" + folder_.File(issuer + ".chain") + "'";
+    CheckRun made =
+        RunCommand("openssl req -new -newkey rsa:2048 -nodes -subj '" + subject + "' -keyout '" + Key(name) +
+                   "' -out '" + folder_.File(name + ".csr") + "' && openssl ca -batch -config '" +
+                   folder_.File("ca.cnf") + "'" + signing + " -in '" + folder_.File(name + ".csr") +
+                   "' -out '" + Certificate(name) + "' -startdate " + from + " -enddate " + to +
+                   " -extfile '" + folder_.File(name + ".ext") + "' -notext -preserveDN && cat '" +
+                   Certificate(name) + "'" + chain + " > '" + folder_.File(name + ".chain") + "'");
+    EXPECT_EQ(0, made.exitCode) << made.output;
+    return made.exitCode == 0;
+}
+
+bool TestPki::Sign(const std::string& signer, const std::string& in, const std::string& out,
+                   const std::string& authority, long long stampTime, const std::string& cross) const
+{
+    std::error_code ignored;
+    fs::remove(out, ignored);
+    std::string stamp = authority.empty() ? std::string()
+                                          : " -TSA-certs '" + folder_.File(authority + ".chain") +
+                                                "' -TSA-key '" + folder_.File(authority + ".key") +
+                                                "' -TSA-time " + std::to_string(stampTime);
+    CheckRun run = RunCommand("osslsigncode sign -certs '" + folder_.File(signer + ".chain") + "' -key '" +
+                              folder_.File(signer + ".key") + "' -h sha256" + stamp +
+                              (cross.empty() ? std::string() : " -ac '" + cross + "'") + " -in '" + in +
+                              "' -out '" + out + "'");
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    return run.exitCode == 0;
+}
+
 const TestSigner& SharedSigner()
 {
     static const TestSigner signer;
@@ -180,6 +254,11 @@ CheckRun RunCheck(const std::vector<std::string>& arguments)
 
 PackageReport CheckFolder(const std::string& folder, const char* infArgument)
 {
+    return CheckFolder(folder, infArgument, DefaultCheckOptions());
+}
+
+PackageReport CheckFolder(const std::string& folder, const char* infArgument, const CheckOptions& options)
+{
     PackageReport report;
     std::string programFolder;
     std::string error;
@@ -188,7 +267,7 @@ PackageReport CheckFolder(const std::string& folder, const char* infArgument)
         report.failure = error;
         return report;
     }
-    CheckPackage(programFolder.c_str(), infArgument, &report);
+    CheckPackage(programFolder.c_str(), infArgument, options, &report);
     report.packageFolder = folder;
     ClosePackageFolder();
     return report;
@@ -198,7 +277,20 @@ std::vector<std::string> WarningCodes(const PackageReport& report)
 {
     std::vector<std::string> codes;
     for (const PackageWarning& warning : report.warnings) {
-        codes.push_back(warning.code);
+        if (warning.target.empty()) {
+            codes.push_back(warning.code);
+        }
+    }
+    return codes;
+}
+
+std::vector<std::string> TargetWarnings(const PackageReport& report)
+{
+    std::vector<std::string> codes;
+    for (const PackageWarning& warning : report.warnings) {
+        if (!warning.target.empty()) {
+            codes.push_back(warning.target + " " + warning.code);
+        }
     }
     return codes;
 }
@@ -290,7 +382,7 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
 {
     Json document = Json::parse(json, nullptr, false);
     ASSERT_FALSE(document.is_discarded()) << json;
-    EXPECT_EQ(1, document["schemaVersion"]);
+    EXPECT_EQ(2, document["schemaVersion"]);
     std::vector<std::string> lines = Lines(text);
     auto expectLine = [&lines, &text](const std::string& line) {
         EXPECT_TRUE(HasLine(lines, line)) << "missing line: " << line << "\nin:\n" << text;
@@ -359,6 +451,31 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
                    "  \"" + shown(file["name"]) + "\"");
     }
 
+    // One table row per target: its name, coverage and staging verdict.
+    for (const Json& target : document["targets"]) {
+        std::string staging = target["staging"].get<std::string>();
+        if (!target["publisher"].is_null()) {
+            staging += " \"" + shown(target["publisher"]) + "\"";
+        }
+        if (!target["code"].is_null()) {
+            staging += " " + shown(target["code"]);
+        }
+        staging += target["unconfirmed"].get<bool>() ? "*" : "";
+        char row[160];
+        snprintf(row, sizeof row, "  %-9s  %-7s  %-39s  ", shown(target["target"]).c_str(),
+                 target["covered"].get<bool>() ? "covers" : "NOT", staging.c_str());
+        bool found = false;
+        for (const std::string& line : lines) {
+            found = found || line.rfind(row, 0) == 0;
+        }
+        EXPECT_TRUE(found) << "no row for target " << target.dump() << "\nin:\n" << text;
+    }
+    if (!catalog["kind"].is_null()) {
+        expectLine(
+            "  Kind: " + shown(catalog["kind"]) +
+            (catalog["kindReason"].is_null() ? std::string() : " (" + shown(catalog["kindReason"]) + ")"));
+    }
+
     // The warnings, in order, right after their count.
     size_t at = 0;
     std::string count = "Warnings: " + std::to_string(document["warnings"].size());
@@ -383,4 +500,77 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
     if (!document["failure"].is_null()) {
         EXPECT_NE(result.find(shown(document["failure"])), std::string::npos) << result;
     }
+}
+
+std::string CertificateFrom(const std::string& catalog, const std::string& commonName)
+{
+    CheckRun run = RunCommand("openssl pkcs7 -inform DER -print_certs -in '" + catalog + "'");
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    // Each certificate follows its "subject=" line.
+    size_t subject = run.output.find("CN = " + commonName + "\n");
+    size_t begin = run.output.find("-----BEGIN CERTIFICATE-----", subject);
+    size_t end = run.output.find("-----END CERTIFICATE-----", begin);
+    EXPECT_NE(end, std::string::npos) << commonName << "\n" << run.output;
+    return subject == std::string::npos || end == std::string::npos
+               ? std::string()
+               : run.output.substr(begin, end + 26 - begin);
+}
+
+bool AddCountersignature(const std::string& catalog, const std::string& certificate, const std::string& key,
+                         long long when, const std::string& stamped)
+{
+    std::string der = ReadFile(catalog);
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(der.data());
+    PKCS7* p7 = d2i_PKCS7(nullptr, &at, static_cast<long>(der.size()));
+    FILE* certificateFile = fopen(certificate.c_str(), "r");
+    FILE* keyFile = fopen(key.c_str(), "r");
+    X509* authority =
+        certificateFile != nullptr ? PEM_read_X509(certificateFile, nullptr, nullptr, nullptr) : nullptr;
+    EVP_PKEY* privateKey =
+        keyFile != nullptr ? PEM_read_PrivateKey(keyFile, nullptr, nullptr, nullptr) : nullptr;
+    for (FILE* file : {certificateFile, keyFile}) {
+        if (file != nullptr) {
+            fclose(file);
+        }
+    }
+    bool ok = p7 != nullptr && authority != nullptr && privateKey != nullptr;
+    PKCS7_SIGNER_INFO* signer = ok ? sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7), 0) : nullptr;
+    PKCS7_SIGNER_INFO* counter = PKCS7_SIGNER_INFO_new();
+    std::string data =
+        stamped.empty() && signer != nullptr
+            ? std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(signer->enc_digest)),
+                          static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)))
+            : stamped;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    ASN1_OCTET_STRING* digestValue = ASN1_OCTET_STRING_new();
+    ok =
+        ok && signer != nullptr && PKCS7_SIGNER_INFO_set(counter, authority, privateKey, EVP_sha256()) == 1 &&
+        PKCS7_add_signed_attribute(counter, NID_pkcs9_contentType, V_ASN1_OBJECT,
+                                   OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
+        PKCS7_add_signed_attribute(counter, NID_pkcs9_signingTime, V_ASN1_UTCTIME,
+                                   ASN1_UTCTIME_set(nullptr, static_cast<time_t>(when))) == 1 &&
+        EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) == 1 &&
+        ASN1_OCTET_STRING_set(digestValue, digest, static_cast<int>(size)) == 1 &&
+        PKCS7_add_signed_attribute(counter, NID_pkcs9_messageDigest, V_ASN1_OCTET_STRING, digestValue) == 1 &&
+        PKCS7_SIGNER_INFO_sign(counter) == 1;
+    unsigned char* encoded = nullptr;
+    int length = ok ? i2d_PKCS7_SIGNER_INFO(counter, &encoded) : -1;
+    ASN1_STRING* sequence = ASN1_STRING_new();
+    ok = ok && length > 0 && ASN1_STRING_set(sequence, encoded, length) == 1 &&
+         PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE, sequence) == 1 &&
+         PKCS7_add_certificate(p7, authority) == 1;
+    unsigned char* out = nullptr;
+    int outLength = ok ? i2d_PKCS7(p7, &out) : -1;
+    if (outLength > 0) {
+        std::ofstream(catalog, std::ios::binary) << std::string(reinterpret_cast<char*>(out), outLength);
+    }
+    OPENSSL_free(out);
+    OPENSSL_free(encoded);
+    PKCS7_SIGNER_INFO_free(counter);
+    EVP_PKEY_free(privateKey);
+    X509_free(authority);
+    PKCS7_free(p7);
+    EXPECT_GT(outLength, 0);
+    return outLength > 0;
 }

@@ -193,12 +193,29 @@ TEST(CommandLine, ExitCodes)
     package.AddCompanionTool();
     EXPECT_EQ(CHECK_WARNINGS, RunCheck({package.path()}).exitCode);  // no catalog
     EXPECT_EQ(CHECK_WARNINGS, RunCheck({"--json", package.path()}).exitCode);
-    // A signed package with the companion tool: nothing to warn about.
+    // A vendor-signed package with the companion tool: it prompts on every
+    // target, and on none once its publisher is trusted there.
     TempPackage signedPackage;
     signedPackage.CopyFrom(MERVO_SIGNED_PACKAGES "/pololu-tic");
     signedPackage.AddCompanionTool();
-    EXPECT_EQ(CHECK_CLEAN, RunCheck({signedPackage.path(), "tic.inf"}).exitCode);
-    EXPECT_EQ(CHECK_CLEAN, RunCheck({"--json", signedPackage.path(), "tic.inf"}).exitCode);
+    signedPackage.Write("publisher.pem",
+                        CertificateFrom(signedPackage.File("pololu.cat"), "Pololu Corporation"));
+    const std::vector<std::string> trusted = {"--target", "10-x64,11-x64", "--trusted-publisher",
+                                              signedPackage.File("publisher.pem")};
+    std::vector<std::string> arguments = {signedPackage.path(), "tic.inf"};
+    arguments.insert(arguments.end(), trusted.begin(), trusted.end());
+    EXPECT_EQ(CHECK_WARNINGS, RunCheck({signedPackage.path(), "tic.inf"}).exitCode);
+    EXPECT_EQ(CHECK_NOT_SILENT, RunCheck({signedPackage.path(), "tic.inf", "--require", "silent"}).exitCode);
+    EXPECT_EQ(CHECK_CLEAN, RunCheck(arguments).exitCode);
+    arguments.insert(arguments.end(), {"--require", "silent", "--json"});
+    EXPECT_EQ(CHECK_CLEAN, RunCheck(arguments).exitCode);
+    EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--target", "12-x64"}).exitCode);
+    EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--require", "quiet"}).exitCode);
+    EXPECT_EQ(CHECK_NOT_RUN,
+              RunCheck({package.path(), "--trusted-publisher", package.File("mervousb.sys")}).exitCode);
+    EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--ca-bundle", package.File("absent.pem")}).exitCode);
+    EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--trust-dir", package.path()}).exitCode);
+    EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "--target"}).exitCode);
     EXPECT_EQ(CHECK_RUN_FAILS, RunCheck({package.path(), "absent.inf"}).exitCode);
     EXPECT_EQ(CHECK_NOT_RUN, RunCheck({}).exitCode);
     EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path(), "a.inf", "b.inf"}).exitCode);
