@@ -45,43 +45,21 @@ recipe_hash() {
   echo "$RECIPE_VERSION $SUITE $VARIANT $DOWNLOAD $1" | sha256sum | cut -d' ' -f1
 }
 
-make_root() {
-  local uri=$1 hash=$2
-  local work
-  work=$(mktemp -d "$(dirname "$CACHE_ROOT")/.debian12-make.XXXXXX")
-  # The half-made root goes on a failure or an interruption.
-  trap 'rm -rf --one-file-system "$work"' EXIT
-  echo "debian12-root: making $CACHE_ROOT from $SUITE (about a minute)" >&2
-  local started=$SECONDS
+# The root in $2/root (about a minute).
+build_root() {
+  local uri=$1 work=$2
   mmdebstrap --quiet --mode=root --variant="$VARIANT" --architectures="$(dpkg --print-architecture)" \
     --skip=cleanup/apt \
     --customize-hook="chroot \"\$1\" sh -c 'apt-get clean && apt-get install --download-only -y -q $DOWNLOAD'" \
     "$SUITE" "$work/root" "$uri" >&2
   [ -x "$work/root/usr/bin/apt-get" ] || die "the root has no apt-get"
-  echo "$hash" >"$work/root/.mervo-recipe"
-  rm -rf --one-file-system "$CACHE_ROOT"
-  mv "$work/root" "$CACHE_ROOT"
-  rm -rf --one-file-system "$work"
-  trap - EXIT
-  echo "debian12-root: made in $((SECONDS - started)) s ($(du -sh "$CACHE_ROOT" | cut -f1))" >&2
 }
 
 # Makes the root when missing or stale; one maker at a time (others wait).
 ensure_root() {
   [ "$(id -u)" -eq 0 ] || die "needs root (mmdebstrap, chroot)"
   command -v mmdebstrap >/dev/null || die "needs mmdebstrap (Debian package mmdebstrap)"
-  local uri hash
-  uri=$(archive_uri) || die "no archive in the machine's apt sources"
-  hash=$(recipe_hash "$uri")
-  if [ "$(cat "$CACHE_ROOT/.mervo-recipe" 2>/dev/null)" = "$hash" ]; then return 0; fi
-  mkdir -p "$(dirname "$CACHE_ROOT")"
-  exec 9>"$CACHE_ROOT.lock"
-  flock 9
-  if [ "$(cat "$CACHE_ROOT/.mervo-recipe" 2>/dev/null)" != "$hash" ]; then
-    make_root "$uri" "$hash"
-  fi
-  flock -u 9
-  exec 9>&-
+  ensure_cached_root debian12-root
 }
 
 # Inside the new mount namespace: the overlay, binds, then chroot.

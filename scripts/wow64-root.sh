@@ -82,46 +82,21 @@ EOF
   [ -d "$into/$PE_FROM" ] || die "$I386_PACKAGE holds no $PE_FROM"
 }
 
-make_root() {
-  local uri=$1 hash=$2
-  local parent
-  parent=$(dirname "$CACHE_ROOT")
-  mkdir -p "$parent"
-  local work
-  work=$(mktemp -d "$parent/.wow64-make.XXXXXX")
-  # The half-made root goes on a failure or an interruption.
-  trap 'rm -rf --one-file-system "$work"' EXIT
-  echo "wow64-root: making $CACHE_ROOT from $SUITE (about 80 s)" >&2
-  local started=$SECONDS
+# The root in $2/root (about 80 s).
+build_root() {
+  local uri=$1 work=$2
   fetch_i386_dlls "$uri" "$work/i386" "$work/apt"
   mmdebstrap --quiet --mode=root --variant=apt --architectures=amd64 \
     --include="$INCLUDE" \
     --customize-hook="mkdir -p \"\$1/$PE_TO\" && cp -a \"$work/i386/$PE_FROM/.\" \"\$1/$PE_TO/\"" \
     "$SUITE" "$work/root" "$uri" >&2
   [ -x "$work/root/usr/lib/wine/wine64" ] || die "the root has no /usr/lib/wine/wine64"
-  echo "$hash" >"$work/root/.mervo-recipe"
-  rm -rf --one-file-system "$CACHE_ROOT"
-  mv "$work/root" "$CACHE_ROOT"
-  rm -rf --one-file-system "$work"
-  trap - EXIT
-  echo "wow64-root: made in $((SECONDS - started)) s" >&2
 }
 
 # Makes the root when missing or stale; one maker at a time (others wait).
 ensure_root() {
   [ "$(id -u)" -eq 0 ] || die "needs root (mmdebstrap, chroot)"
-  local uri hash
-  uri=$(archive_uri) || die "no archive in the machine's apt sources"
-  hash=$(recipe_hash "$uri")
-  if [ "$(cat "$CACHE_ROOT/.mervo-recipe" 2>/dev/null)" = "$hash" ]; then return 0; fi
-  mkdir -p "$(dirname "$CACHE_ROOT")"
-  exec 9>"$CACHE_ROOT.lock"
-  flock 9
-  if [ "$(cat "$CACHE_ROOT/.mervo-recipe" 2>/dev/null)" != "$hash" ]; then
-    make_root "$uri" "$hash"
-  fi
-  flock -u 9
-  exec 9>&-
+  ensure_cached_root wow64-root
 }
 
 # Inside the new mount namespace: binds, then chroot.
