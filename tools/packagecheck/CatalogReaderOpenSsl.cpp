@@ -43,6 +43,26 @@ using Pkcs7 = std::unique_ptr<PKCS7, Pkcs7Free>;
 
 }  // namespace
 
+void VisitTimeStamps(PKCS7_SIGNER_INFO* signer,
+                     const std::function<bool(bool token, const unsigned char* at, long length)>& visit)
+{
+    STACK_OF(X509_ATTRIBUTE)* attributes = PKCS7_get_attributes(signer);
+    for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
+        X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(attributes, i);
+        ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+        if (value == nullptr || value->type != V_ASN1_SEQUENCE) {
+            continue;
+        }
+        const unsigned char* at = ASN1_STRING_get0_data(value->value.sequence);
+        long length = ASN1_STRING_length(value->value.sequence);
+        const ASN1_OBJECT* type = X509_ATTRIBUTE_get0_object(attribute);
+        bool token = ObjectText(type) == kTimeStampToken;
+        if ((token || OBJ_obj2nid(type) == NID_pkcs9_countersignature) && visit(token, at, length)) {
+            return;
+        }
+    }
+}
+
 std::string ObjectText(const ASN1_OBJECT* object)
 {
     char text[128];
@@ -270,35 +290,28 @@ std::string SigningTimeOf(PKCS7_SIGNER_INFO* info)
 // countersignature's signing time, else the signer's own signing time.
 void ReadSigningTime(PKCS7_SIGNER_INFO* info, CatalogContents* contents)
 {
-    STACK_OF(X509_ATTRIBUTE)* unsignedAttributes = PKCS7_get_attributes(info);
-    for (int i = 0; i < sk_X509_ATTRIBUTE_num(unsignedAttributes); ++i) {
-        X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(unsignedAttributes, i);
-        ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
-        if (value == nullptr || value->type != V_ASN1_SEQUENCE) {
-            continue;
-        }
-        const unsigned char* at = ASN1_STRING_get0_data(value->value.sequence);
-        long length = ASN1_STRING_length(value->value.sequence);
-        const ASN1_OBJECT* type = X509_ATTRIBUTE_get0_object(attribute);
-        if (ObjectText(type) == kTimeStampToken) {
+    bool stamped = false;
+    VisitTimeStamps(info, [contents, &stamped](bool token, const unsigned char* at, long length) {
+        std::string text;
+        if (token) {
             TS_TST_INFO* stamp = TokenInfo(at, length);
-            std::string text = stamp != nullptr ? TimeText(TS_TST_INFO_get_time(stamp)) : std::string();
+            text = stamp != nullptr ? TimeText(TS_TST_INFO_get_time(stamp)) : std::string();
             TS_TST_INFO_free(stamp);
-            if (!text.empty()) {
-                contents->signingTime = text;
-                contents->signingTimeSource = "time stamp";
-                return;
-            }
-        } else if (OBJ_obj2nid(type) == NID_pkcs9_countersignature) {
+        } else {
             PKCS7_SIGNER_INFO* counter = d2i_PKCS7_SIGNER_INFO(nullptr, &at, length);
-            std::string text = counter != nullptr ? SigningTimeOf(counter) : std::string();
+            text = counter != nullptr ? SigningTimeOf(counter) : std::string();
             PKCS7_SIGNER_INFO_free(counter);
-            if (!text.empty()) {
-                contents->signingTime = text;
-                contents->signingTimeSource = "countersignature";
-                return;
-            }
         }
+        if (text.empty()) {
+            return false;
+        }
+        contents->signingTime = text;
+        contents->signingTimeSource = token ? "time stamp" : "countersignature";
+        stamped = true;
+        return true;
+    });
+    if (stamped) {
+        return;
     }
     contents->signingTime = SigningTimeOf(info);
     contents->signingTimeSource = contents->signingTime.empty() ? "" : "signing time";

@@ -29,7 +29,6 @@ const char kAttestationEku[] = "1.3.6.1.4.1.311.10.3.5.1";
 const char kLifetimeSigning[] = "1.3.6.1.4.1.311.10.3.13";
 const char kTimeStamping[] = "1.3.6.1.5.5.7.3.8";
 const char kMicrosoftTimeStamping[] = "1.3.6.1.4.1.311.10.3.2";
-const char kTimeStampToken[] = "1.3.6.1.4.1.311.3.3.1";
 const char kCodeVerificationRoot[] =
     "/C=US/ST=Washington/L=Redmond/O=Microsoft Corporation/CN=Microsoft Code Verification Root";
 const char kCodeVerificationKeyId[] = "62fb0a215b7f436e11da0954506bf5d29671f19e";
@@ -454,26 +453,15 @@ void CheckTimeStamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certificates,
                     const NamedCertificates& microsoft, STACK_OF(X509) * bundle,
                     const std::string& bundleName, TimeStampCheck* check, time_t* when)
 {
-    STACK_OF(X509_ATTRIBUTE)* attributes = PKCS7_get_attributes(signer);
-    for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
-        X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(attributes, i);
-        ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
-        if (value == nullptr || value->type != V_ASN1_SEQUENCE) {
-            continue;
-        }
-        const unsigned char* at = ASN1_STRING_get0_data(value->value.sequence);
-        long length = ASN1_STRING_length(value->value.sequence);
-        const ASN1_OBJECT* type = X509_ATTRIBUTE_get0_object(attribute);
-        if (ObjectText(type) == kTimeStampToken) {
+    VisitTimeStamps(signer, [&](bool token, const unsigned char* at, long length) {
+        if (token) {
             CheckToken(at, length, signer, microsoft, bundle, bundleName, check, when);
-            return;
-        }
-        if (OBJ_obj2nid(type) == NID_pkcs9_countersignature) {
+        } else {
             CheckCountersignature(at, length, signer, certificates, microsoft, bundle, bundleName, check,
                                   when);
-            return;
         }
-    }
+        return true;
+    });
 }
 
 // A Microsoft cross-certificate among the catalog's certificates: known by its
