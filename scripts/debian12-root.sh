@@ -15,7 +15,8 @@
 # Making it takes about two minutes and 250 MB. The archive is the one this
 # machine's apt uses (scripts/apt-archive.sh). The root keeps its package
 # lists and, in apt's cache, the packages of $DOWNLOAD (downloaded, not
-# installed: the libraries that the checker links besides those of apt), so
+# installed: the libraries that the checker links besides those of apt, and
+# the CA bundle it reads by default), so
 # that `apt-get install ./x.deb` in it resolves the package's dependencies
 # without the network as long as they stay the same.
 #
@@ -31,7 +32,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CACHE_ROOT=${MERVO_DEBIAN12_ROOT:-/var/cache/mervo/debian12-root}
 SUITE=bookworm
 VARIANT=apt
-DOWNLOAD=libssl3
+DOWNLOAD="libssl3 ca-certificates"
 # Everything the root is made from; its hash is kept in the root and a
 # change of any of it makes the root again.
 RECIPE_VERSION=2

@@ -76,7 +76,7 @@ def check_contents(arguments):
         problems.append("package %s %s, expected mervo-packagecheck %s"
                         % (fields["Package"], fields["Version"], arguments.version))
     depends = [d.split()[0] for d in fields["Depends"].split(",") if d.strip()]
-    for library in ("libssl3", "libc6", "libstdc++6"):
+    for library in ("libssl3", "libc6", "libstdc++6", "ca-certificates"):
         if library not in depends:
             problems.append("Depends lacks %s: %s" % (library, fields["Depends"]))
     return problems

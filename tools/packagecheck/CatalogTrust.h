@@ -11,8 +11,9 @@
 
 // Where the anchors come from.
 struct TrustOptions {
-    std::string trustDir;          // holds roots/*.pem and cross-certificates/*.pem
-    std::string caBundle;          // PEM bundle for vendor chains
+    std::string trustDir;        // holds roots/*.pem and cross-certificates/*.pem
+    std::string caBundle;        // PEM bundle for vendor chains
+    bool caBundleGiven = false;  // named with --ca-bundle: it must be readable (the system's may be missing)
     std::string trustedPublisher;  // a certificate (DER or PEM) in TrustedPublisher; empty: none
     time_t now = 0;                // the time to judge a signature without a valid time stamp at
 };

@@ -280,7 +280,8 @@ std::string CommonName(X509* certificate)
     return at == std::string::npos ? subject : subject.substr(at + 4);
 }
 
-// Why a chain failed, for people.
+// Why a chain failed, for people; `bundle` names the CA bundle that was
+// consulted ("the CA bundle <path>", or that none could be read).
 std::string ChainProblem(const Chain& chain, const std::string& at, const std::string& atSource,
                          const std::string& bundle)
 {
@@ -290,8 +291,8 @@ std::string ChainProblem(const Chain& chain, const std::string& at, const std::s
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
         return "self-signed: the chain ends at the self-signed " +
-               (top ? Quoted(CommonName(top)) : "certificate") +
-               ", which neither the Microsoft roots nor the CA bundle " + bundle + " holds";
+               (top ? Quoted(CommonName(top)) : "certificate") + ", which neither the Microsoft roots nor " +
+               bundle + " holds";
     case X509_V_ERR_CERT_HAS_EXPIRED:
     case X509_V_ERR_CERT_NOT_YET_VALID:
         return (atSource == "time stamp"
@@ -303,7 +304,7 @@ std::string ChainProblem(const Chain& chain, const std::string& at, const std::s
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
         return "no trusted root: the chain ends at " +
                (top ? Quoted(CommonName(top)) : std::string("the signer")) +
-               ", whose issuer neither the Microsoft roots nor the CA bundle " + bundle + " holds";
+               ", whose issuer neither the Microsoft roots nor " + bundle + " holds";
     default:
         return std::string("the chain does not verify: ") + X509_verify_cert_error_string(chain.error);
     }
@@ -542,7 +543,10 @@ int CheckTrustOptions(const TrustOptions& options, std::string* error)
         return 1;
     }
     Certificates bundle = NewStack();
-    if (!LoadCertificates(options.caBundle, bundle.get())) {
+    // A bundle named with --ca-bundle must hold certificates; the system's
+    // may be missing (no package of CAs installed): vendor chains then have
+    // no anchor, and the report says so.
+    if (!LoadCertificates(options.caBundle, bundle.get()) && options.caBundleGiven) {
         *error = "no certificate in the CA bundle " + options.caBundle + " (--ca-bundle)";
         return 1;
     }
@@ -558,7 +562,11 @@ void JudgeCatalogTrust(const std::string& der, const TrustOptions& options, Cata
 {
     *trust = CatalogTrust();
     trust->judged = true;
-    trust->caBundle = options.caBundle;
+    Certificates bundle = NewStack();
+    bool bundleRead = LoadCertificates(options.caBundle, bundle.get());
+    trust->caBundle = bundleRead ? options.caBundle : "";
+    const std::string bundleName = bundleRead ? "the CA bundle " + options.caBundle
+                                              : "a CA bundle (" + options.caBundle + " cannot be read)";
     const unsigned char* at = reinterpret_cast<const unsigned char*>(der.data());
     Pkcs7 p7(d2i_PKCS7(nullptr, &at, static_cast<long>(der.size())));
     STACK_OF(PKCS7_SIGNER_INFO)* infos =
@@ -575,12 +583,9 @@ void JudgeCatalogTrust(const std::string& der, const TrustOptions& options, Cata
     }
     NamedCertificates microsoft = LoadFolder(options.trustDir + "/roots");
     NamedCertificates crossCertificates = LoadFolder(options.trustDir + "/cross-certificates");
-    Certificates bundle = NewStack();
-    LoadCertificates(options.caBundle, bundle.get());
 
     time_t stampTime = 0;
-    CheckTimeStamp(signer, certificates, microsoft, bundle.get(), options.caBundle, &trust->timeStamp,
-                   &stampTime);
+    CheckTimeStamp(signer, certificates, microsoft, bundle.get(), bundleName, &trust->timeStamp, &stampTime);
     bool ekuPresent = false;
     trust->signerEkus = Ekus(leaf, &ekuPresent);
     ToTime(X509_get0_notBefore(leaf), &trust->signerNotBefore);
@@ -597,7 +602,7 @@ void JudgeCatalogTrust(const std::string& der, const TrustOptions& options, Cata
                           trust);
     if (!chain.ok) {
         trust->kind = TRUST_UNTRUSTED;
-        trust->why = ChainProblem(chain, trust->checkedAt, trust->checkedAtSource, options.caBundle);
+        trust->why = ChainProblem(chain, trust->checkedAt, trust->checkedAtSource, bundleName);
         return;
     }
     trust->anchor = which == 0 ? "microsoft" : "bundle";

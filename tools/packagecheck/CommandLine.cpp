@@ -103,6 +103,7 @@ int RunPackageCheck(int argumentCount, char** arguments, FILE* out)
             options.requireSilent = true;
         } else if (strcmp(argument, "--ca-bundle") == 0) {
             options.trust.caBundle = value;
+            options.trust.caBundleGiven = true;
         } else if (strcmp(argument, "--trusted-publisher") == 0) {
             options.trust.trustedPublisher = value;
         } else if (strcmp(argument, "--trust-dir") == 0) {

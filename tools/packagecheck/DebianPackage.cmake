@@ -39,7 +39,9 @@ roots shipped with it. Text or JSON report, exit code for CI gates.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "MERVO driver tools")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# Depends from the libraries the program links (dpkg-shlibdeps, package dpkg-dev).
+# Depends from the libraries the program links (dpkg-shlibdeps, package dpkg-dev),
+# and the system's CA bundle, which vendor chains are checked against by default.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS ca-certificates)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -128,6 +128,28 @@ TEST(RealPackage, EachChainNeedsItsOwnAnchors)
     EXPECT_FALSE(vendor.catalog.trust.timeStamp.verified);  // its authority chains to USERTrust too
 }
 
+// The system's CA bundle may be missing (no package of CAs installed): the
+// check still runs, and says that vendor chains had no bundle to end in. A
+// bundle named with --ca-bundle must be readable.
+TEST(RealPackage, AMissingSystemBundleLeavesVendorChainsWithoutAnchor)
+{
+    CheckOptions options = DefaultCheckOptions();
+    TempPackage empty;
+    options.trust.caBundle = empty.File("ca-certificates.crt");
+    std::string error;
+    EXPECT_EQ(0, CheckTrustOptions(options.trust, &error)) << error;
+    PackageReport vendor = CheckFolder(kPololu, "tic.inf", options);
+    EXPECT_EQ(TRUST_UNTRUSTED, vendor.catalog.trust.kind);
+    EXPECT_EQ("", vendor.catalog.trust.caBundle);
+    EXPECT_NE(std::string::npos,
+              vendor.catalog.trust.why.find("a CA bundle (" + options.trust.caBundle + " cannot be read)"))
+        << vendor.catalog.trust.why;
+    EXPECT_EQ(TRUST_WHQL, CheckFolder(kTidepool, "webusb.inf", options).catalog.trust.kind);
+
+    options.trust.caBundleGiven = true;
+    EXPECT_EQ(1, CheckTrustOptions(options.trust, &error));
+}
+
 // Catalogs signed at test time: the real package's members with another signature.
 struct MadeCase {
     const char* name;
