@@ -1,6 +1,7 @@
 #include "system/Boxes.h"
 
 #include "common/BoundedText.h"
+#include "common/Names.h"
 #include "log/LogFile.h"
 #include "platform/PlatformServices.h"
 
@@ -20,8 +21,8 @@ static int BoxCanBeAnswered()
 static void LogUnshownBox(const char* text, const char* caption)
 {
     char line[LOG_TEXT_SIZE];
-    FormatText(line, sizeof line, "%s%s: %s", kBoxNotShown, caption != nullptr ? caption : "Error",
-               text != nullptr ? text : "");
+    FormatText(line, sizeof line, "%s%s: %s", kBoxNotShown,
+               caption != nullptr ? caption : kSystemErrorCaption, text != nullptr ? text : "");
     int end = 0;
     for (int i = 0; line[i] != '\0'; ++i) {
         if (line[i] == '\r' || line[i] == '\n' || line[i] == '\t') {
