@@ -37,6 +37,17 @@ std::string PreparePackage(const std::string& name, const PackageOptions& option
     return PreparePackageAt(JoinPath(TestFolder(), name), options);
 }
 
+std::string ExampleInfWithoutVersionSection()
+{
+    std::string inf = ReadFileBytes(JoinPath(ExamplePackage(), "MERVOUSB.inf"));
+    size_t from = inf.find("[Version]");
+    size_t to = inf.find("[Manufacturer]");
+    if (from == std::string::npos || to == std::string::npos || to < from) {
+        return "";
+    }
+    return inf.erase(from, to - from);
+}
+
 std::string PreparePackageAt(const std::string& folder, const PackageOptions& options)
 {
     if (!RemoveTree(folder))

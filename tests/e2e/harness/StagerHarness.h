@@ -92,6 +92,11 @@ std::string PreparePackage(const std::string& name, const PackageOptions& option
 // The same in the given folder (a test that needs a short program folder
 // makes one on C:); returns the folder.
 std::string PreparePackageAt(const std::string& folder, const PackageOptions& options = {});
+
+// The example package's INF without its [Version] section (which the Setup
+// API refuses with a code that has no system text); empty when the example
+// has no [Version] or [Manufacturer] section.
+std::string ExampleInfWithoutVersionSection();
 // The folder of the current test under the work root (created if missing).
 std::string TestFolder();
 
