@@ -68,10 +68,10 @@ struct DriverFacts {
 };
 
 struct TargetFacts {
-    bool catalogNamed = false;  // the INF names a catalog for the target
-    CatalogTrust trust;         // that catalog's; trust.judged false: this build did not judge it
-    std::string publisher;      // the signer's name, as the publisher prompt shows it
-    bool catalogRead = false;   // its members were read: the fields below are known
+    bool catalogNamed = false;        // the INF names a catalog for the target
+    CatalogTrust trust;               // that catalog's; trust.judged false: this build did not judge it
+    std::string publisher;            // the signer's name, as the publisher prompt shows it
+    bool catalogRead = false;         // its members were read: the fields below are known
     std::vector<std::string> osAttr;  // the OSAttr values of the INF's members; empty: not restricted
     bool sha2Signature = false;
     bool sha2Members = false;
@@ -91,7 +91,7 @@ struct DriverVerdict {
 
 // What one Windows target does with the package.
 struct TargetVerdict {
-    std::string target;  // "7-x64", "10-x64", ...
+    std::string target;   // "7-x64", "10-x64", ...
     bool covered = true;  // the catalog's OSAttr names its version (or names none)
     AlgorithmSupport algorithms = AlgorithmSupport::Supported;
     Staging staging = Staging::Unknown;

@@ -198,10 +198,8 @@ TEST(CommandLine, ExitCodes)
     TempPackage signedPackage;
     signedPackage.CopyFrom(MERVO_SIGNED_PACKAGES "/pololu-tic");
     signedPackage.AddCompanionTool();
-    signedPackage.Write("publisher.pem",
-                        CertificateFrom(signedPackage.File("pololu.cat"), "Pololu Corporation"));
     const std::vector<std::string> trusted = {"--target", "10-x64,11-x64", "--trusted-publisher",
-                                              signedPackage.File("publisher.pem")};
+                                              PkiFile("pololu-publisher.pem")};
     std::vector<std::string> arguments = {signedPackage.path(), "tic.inf"};
     arguments.insert(arguments.end(), trusted.begin(), trusted.end());
     EXPECT_EQ(CHECK_WARNINGS, RunCheck({signedPackage.path(), "tic.inf"}).exitCode);
