@@ -200,8 +200,10 @@ std::string DriversText(const TargetVerdict& verdict, bool judged)
     }
     std::string text;
     for (const DriverVerdict& driver : verdict.drivers) {
-        text += (text.empty() ? "" : "; ") + Visible(driver.file) +
-                (driver.loads ? " loads" : " NOT LOADED") + Unconfirmed(driver.unconfirmed);
+        const char* load = verdict.staging == Staging::Refused ? " not staged"
+                           : driver.loads                      ? " loads"
+                                                               : " NOT LOADED";
+        text += (text.empty() ? "" : "; ") + Visible(driver.file) + load + Unconfirmed(driver.unconfirmed);
     }
     return text;
 }

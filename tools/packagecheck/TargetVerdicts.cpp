@@ -84,9 +84,7 @@ void WarnAbout(const TargetVerdict& verdict, const CatalogReport& catalog, Packa
                     " (unconfirmed).");
     } else if (verdict.staging == Staging::Prompt || verdict.staging == Staging::Warn) {
         WarnFor(report, "STAGING_PROMPTS", verdict.target,
-                (verdict.staging == Staging::Warn
-                     ? std::string(
-                           "Windows warns that it can't verify the publisher before it stages the package")
+                (verdict.staging == Staging::Warn ? std::string("Windows warns before it stages the package")
                  : verdict.publisher.empty()
                      ? std::string("Windows asks before it stages the package")
                      : "Windows asks whether to trust the publisher " + Quote(verdict.publisher)) +
