@@ -3,7 +3,8 @@
 // decoded list a verdict on its signature that always comes with its reason.
 // A decoded catalog then goes through the trust judge (chain building to the
 // shipped roots, the time-stamp reader and verifier), whose verdict must be
-// whole; the time-stamp token reader also gets the raw bytes.
+// whole, and the signing policy judges every target by it; the time-stamp
+// token reader also gets the raw bytes.
 #include <cstdint>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "CatalogTrust.h"
 #include "FuzzSupport.h"
 #include "OpenSslParts.h"
+#include "SigningPolicy.h"
 
 namespace {
 
@@ -39,6 +41,16 @@ void CheckTrust(const std::string& der, size_t size)
     FUZZ_CHECK(none || stamp.verified || !stamp.problem.empty());
     // A chain never holds more certificates than the input and the anchors could give.
     FUZZ_CHECK(trust.chain.size() <= size / 16 + 64 && stamp.chain.size() <= size / 16 + 64);
+    // The signing policy gives every target a whole verdict for whatever trust was found.
+    TargetFacts facts;
+    facts.catalogNamed = true;
+    facts.trust = trust;
+    facts.drivers.push_back(DriverFacts{"x.sys", true, 0});
+    for (const WindowsTarget& target : WindowsTargets()) {
+        TargetVerdict verdict = JudgeWindowsTarget(target, facts);
+        FUZZ_CHECK(verdict.drivers.size() == 1 && !verdict.cause.empty());
+        FUZZ_CHECK(verdict.code == 0 || verdict.staging == Staging::Refused);
+    }
 }
 
 }  // namespace

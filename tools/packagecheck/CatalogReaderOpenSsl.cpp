@@ -109,6 +109,14 @@ const ASN1_TYPE* OfType(const ASN1_TYPE* value, int type)
 
 }  // namespace
 
+std::string NameText(const X509_NAME* name)
+{
+    char* line = X509_NAME_oneline(name, nullptr, 0);
+    std::string text = line != nullptr ? line : "";
+    OPENSSL_free(line);
+    return text;
+}
+
 std::string Bytes(const ASN1_STRING* text)
 {
     return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(text)),
@@ -329,9 +337,7 @@ void ReadSigningTime(PKCS7_SIGNER_INFO* info, CatalogContents* contents)
 void ReadSigner(X509* certificate, CatalogContents* contents)
 {
     X509_NAME* subject = X509_get_subject_name(certificate);
-    char* line = X509_NAME_oneline(subject, nullptr, 0);
-    contents->signerSubject = line != nullptr ? line : "";
-    OPENSSL_free(line);
+    contents->signerSubject = NameText(subject);
     int at = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
     X509_NAME_ENTRY* entry = at >= 0 ? X509_NAME_get_entry(subject, at) : nullptr;
     unsigned char* name = nullptr;

@@ -2,8 +2,6 @@
 // and the names of the trust vocabulary in reports.
 #include "CatalogTrust.h"
 
-#include <algorithm>
-
 #include "CheckText.h"
 
 namespace {
@@ -11,11 +9,6 @@ namespace {
 const char kCodeSigning[] = "1.3.6.1.5.5.7.3.3";
 const char kWhqlEku[] = "1.3.6.1.4.1.311.10.3.5";
 const char kAttestationEku[] = "1.3.6.1.4.1.311.10.3.5.1";
-
-bool Has(const std::vector<std::string>& items, const char* item)
-{
-    return std::find(items.begin(), items.end(), item) != items.end();
-}
 
 }  // namespace
 
@@ -25,11 +18,11 @@ void ClassifyTrust(CatalogTrust* trust)
     if (trust->failure != ChainFailure::None || trust->anchor == Anchor::None) {
         trust->kind = TRUST_UNTRUSTED;
         trust->failure = trust->failure == ChainFailure::None ? ChainFailure::Other : trust->failure;
-    } else if (microsoft && Has(trust->signerEkus, kWhqlEku)) {
+    } else if (microsoft && Contains(trust->signerEkus, kWhqlEku)) {
         trust->kind = TRUST_WHQL;
-    } else if (microsoft && Has(trust->signerEkus, kAttestationEku)) {
+    } else if (microsoft && Contains(trust->signerEkus, kAttestationEku)) {
         trust->kind = TRUST_ATTESTATION;
-    } else if (!trust->signerEkuPresent || Has(trust->signerEkus, kCodeSigning)) {
+    } else if (!trust->signerEkuPresent || Contains(trust->signerEkus, kCodeSigning)) {
         // A certificate without the EKU extension is good for every use.
         trust->kind = TRUST_VENDOR;
     } else {

@@ -104,18 +104,12 @@ NamedCertificates LoadFolder(const std::string& folder)
 
 std::string Subject(X509* certificate)
 {
-    char* line = X509_NAME_oneline(X509_get_subject_name(certificate), nullptr, 0);
-    std::string text = line != nullptr ? line : "";
-    OPENSSL_free(line);
-    return text;
+    return NameText(X509_get_subject_name(certificate));
 }
 
 std::string IssuerOf(X509* certificate)
 {
-    char* line = X509_NAME_oneline(X509_get_issuer_name(certificate), nullptr, 0);
-    std::string text = line != nullptr ? line : "";
-    OPENSSL_free(line);
-    return text;
+    return NameText(X509_get_issuer_name(certificate));
 }
 
 std::string KeyIdText(const ASN1_OCTET_STRING* id)
@@ -151,11 +145,6 @@ std::vector<std::string> Ekus(X509* certificate, bool* present)
     EXTENDED_KEY_USAGE_free(usage);
     ERR_clear_error();
     return oids;
-}
-
-bool Has(const std::vector<std::string>& items, const char* item)
-{
-    return std::find(items.begin(), items.end(), item) != items.end();
 }
 
 // A store of exactly these anchors, checking at `at`.
@@ -198,8 +187,10 @@ Chain Verify(X509* leaf, STACK_OF(X509) * untrusted, STACK_OF(X509) * anchors, t
 
 std::vector<std::string> Subjects(const Chain& chain)
 {
+    int count = sk_X509_num(chain.certificates.get());
     std::vector<std::string> subjects;
-    for (int i = 0; i < sk_X509_num(chain.certificates.get()); ++i) {
+    subjects.reserve(count > 0 ? static_cast<size_t>(count) : 0);
+    for (int i = 0; i < count; ++i) {
         subjects.push_back(Subject(sk_X509_value(chain.certificates.get(), i)));
     }
     return subjects;
@@ -341,7 +332,7 @@ void CheckAuthority(X509* authority, STACK_OF(X509) * untrusted, const Anchors& 
     if (!chain.ok) {
         check->problem =
             "its authority's chain: " + ChainProblem(chain, check->time, CheckedAt::TimeStamp, anchors);
-    } else if (present && !Has(ekus, kTimeStamping) && !Has(ekus, kMicrosoftTimeStamping)) {
+    } else if (present && !Contains(ekus, kTimeStamping) && !Contains(ekus, kMicrosoftTimeStamping)) {
         check->problem = "its authority's certificate has no time-stamping EKU";
     } else {
         check->verified = true;
@@ -612,7 +603,7 @@ void JudgeCatalogTrust(const std::string& der, const TrustOptions& options, Cata
     trust->signerEkus = Ekus(leaf, &trust->signerEkuPresent);
     ToTime(X509_get0_notBefore(leaf), &trust->signerNotBefore);
     // Lifetime Signing: the signature expires with the certificate, time stamp or not.
-    bool stamped = trust->timeStamp.verified && !Has(trust->signerEkus, kLifetimeSigning);
+    bool stamped = trust->timeStamp.verified && !Contains(trust->signerEkus, kLifetimeSigning);
     time_t when = stamped ? stampTime : options.now;
     trust->checkedAt = IsoTime(when);
     trust->checkedAtSource = stamped ? CheckedAt::TimeStamp : CheckedAt::CurrentTime;

@@ -1,4 +1,5 @@
 // Reading the INF and the package's files, and the report's small helpers.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -187,6 +188,11 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
         text += (i == 0 ? "" : separator) + items[i];
     }
     return text;
+}
+
+bool Contains(const std::vector<std::string>& items, const std::string& item)
+{
+    return std::find(items.begin(), items.end(), item) != items.end();
 }
 
 std::vector<std::string> SplitList(const std::string& text)

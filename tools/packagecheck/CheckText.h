@@ -9,5 +9,6 @@ std::string Trimmed(const std::string& text);   // blanks, tabs and line ends dr
 std::string HexText(const std::string& bytes);  // lower-case hex of raw bytes
 // The items joined with `separator` between them.
 std::string Joined(const std::vector<std::string>& items, const char* separator);
+bool Contains(const std::vector<std::string>& items, const std::string& item);
 // The pieces of a comma-separated list, as they are (blank and empty ones too).
 std::vector<std::string> SplitList(const std::string& text);

@@ -47,7 +47,7 @@ enum : unsigned { SURE = 0, STAGING_UNSURE = 1, LOAD_UNSURE = 2, BOTH_UNSURE = 3
 struct Cell {
     Staging staging;
     Load load;
-    uint32_t code;         // refused: the code
+    uint32_t code;         // refused: the code; prompt: the code Windows logs before it asks
     unsigned unconfirmed;  // STAGING_UNSURE, LOAD_UNSURE
     const char* cause;     // what the staging verdict rests on; empty when plain
     const char* loadCause;
@@ -60,9 +60,10 @@ const char kUnsignedRed[] = "Windows warns in red that it can't verify the publi
 const char kUnsigned32[] = "32-bit Windows 8 and later are expected to warn (unconfirmed)";
 const char kVendorXp[] =
     "Windows before Vista is expected to treat an Authenticode signature as unsigned and warn";
+// %s: the code the cell gives, the one Windows logs before the prompt.
 const char kVendor[] =
-    "Authenticode publisher not yet trusted (0xE0000242): Windows asks \"Would you like to install this "
-    "device software?\"";
+    "Authenticode publisher not yet trusted (%s): Windows asks \"Would you like to install this device "
+    "software?\"";
 const char kTrustedXp[] = "the signer is in TrustedPublisher, which Microsoft advises for Windows XP";
 const char kTrusted[] = "the signer is in TrustedPublisher";
 const char kWhqlXp[] = "WHQL signature; it counts only when the INF's class is in Certclas.inf";
@@ -90,6 +91,7 @@ constexpr Staging U = Staging::Unknown;  // the table gives no outcome
 constexpr Load L = Load::Loads;
 constexpr Load C52 = Load::NotLoaded;
 constexpr uint32_t NO_CATALOG = SIGNATURE_NO_CATALOG_FOR_OEM_INF;
+constexpr uint32_t NOT_YET_TRUSTED = SIGNATURE_TRUST_NOT_ESTABLISHED;
 
 // The outcome table, row by row: per column none, vendor, vendor with the
 // signer in TrustedPublisher, cross-signed, WHQL, attestation. A refused
@@ -99,52 +101,52 @@ constexpr uint32_t NO_CATALOG = SIGNATURE_NO_CATALOG_FOR_OEM_INF;
 // clang-format off
 const Cell kGrid[][6] = {
     // 2000/XP/2003
-    {{W, L, 0, SURE, kUnsignedXp, kNoCheck},
-     {W, L, 0, STAGING_UNSURE, kVendorXp, kNoCheck},
-     {S, L, 0, STAGING_UNSURE, kTrustedXp, kNoCheck},
-     {W, L, 0, STAGING_UNSURE, kVendorXp, kNoCheck},
-     {S, L, 0, STAGING_UNSURE, kWhqlXp, kNoCheck},
-     {U, L, 0, STAGING_UNSURE, kAttestationEarly, kNoCheck}},
+    {{W, L, 0, SURE, kUnsignedXp, kNoCheck},                  // none
+     {W, L, 0, STAGING_UNSURE, kVendorXp, kNoCheck},          // vendor (likely W)
+     {S, L, 0, STAGING_UNSURE, kTrustedXp, kNoCheck},         // +TrustedPublisher
+     {W, L, 0, STAGING_UNSURE, kVendorXp, kNoCheck},          // cross-signed: as vendor
+     {S, L, 0, STAGING_UNSURE, kWhqlXp, kNoCheck},            // WHQL (else W)
+     {U, L, 0, STAGING_UNSURE, kAttestationEarly, kNoCheck}}, // attestation
     // Vista/7 x86
     {{W, L, 0, SURE, kUnsignedRed, kNoCheck},
-     {P, L, 0, SURE, kVendor, kNoCheck},
+     {P, L, NOT_YET_TRUSTED, SURE, kVendor, kNoCheck},
      {S, L, 0, SURE, kTrusted, kNoCheck},
-     {P, L, 0, SURE, kVendor, kNoCheck},
+     {P, L, NOT_YET_TRUSTED, SURE, kVendor, kNoCheck},
      {S, L, 0, SURE, kWhql, kNoCheck},
      {U, L, 0, STAGING_UNSURE, kAttestationEarly, kNoCheck}},
     // Vista/7 x64
     {{W, C52, 0, SURE, kUnsignedRed, kNotLoaded64},
-     {P, C52, 0, SURE, kVendor, kNotLoaded64},
+     {P, C52, NOT_YET_TRUSTED, SURE, kVendor, kNotLoaded64},
      {S, C52, 0, SURE, kTrusted, kNotLoaded64},
-     {P, L, 0, SURE, kVendor, kNoCheck},
+     {P, L, NOT_YET_TRUSTED, SURE, kVendor, kNoCheck},
      {S, L, 0, SURE, kWhql, kNoCheck},
      {U, C52, 0, STAGING_UNSURE, kAttestationEarly, kAttestationLoad}},
     // 8/8.1 x86
     {{W, L, 0, BOTH_UNSURE, kUnsigned32, kSecureBoot8},
-     {P, L, 0, LOAD_UNSURE, kVendor, kSecureBoot8},
+     {P, L, NOT_YET_TRUSTED, LOAD_UNSURE, kVendor, kSecureBoot8},
      {S, L, 0, LOAD_UNSURE, kTrusted, kSecureBoot8},
-     {P, L, 0, SURE, kVendor, kNoCheck},
+     {P, L, NOT_YET_TRUSTED, SURE, kVendor, kNoCheck},
      {S, L, 0, SURE, kWhql, kNoCheck},
      {U, L, 0, BOTH_UNSURE, kAttestationEarly, kSecureBoot8}},
     // 8/8.1 x64
     {{R, C52, NO_CATALOG, SURE, "", kNotLoaded64},
-     {P, C52, 0, SURE, kVendor, kNotLoaded64},
+     {P, C52, NOT_YET_TRUSTED, SURE, kVendor, kNotLoaded64},
      {S, C52, 0, SURE, kTrusted, kNotLoaded64},
-     {P, L, 0, SURE, kVendor, kNoCheck},
+     {P, L, NOT_YET_TRUSTED, SURE, kVendor, kNoCheck},
      {S, L, 0, SURE, kWhql, kNoCheck},
      {U, C52, 0, STAGING_UNSURE, kAttestationEarly, kAttestationLoad}},
     // 10 1607+ and 11 with Secure Boot, x86
     {{W, C52, 0, STAGING_UNSURE, kUnsigned32, kNotLoaded1607},
-     {P, C52, 0, SURE, kVendor, kNotLoaded1607},
+     {P, C52, NOT_YET_TRUSTED, SURE, kVendor, kNotLoaded1607},
      {S, C52, 0, SURE, kTrusted, kNotLoaded1607},
-     {P, C52, 0, SURE, kVendor, kNotLoaded1607},
+     {P, C52, NOT_YET_TRUSTED, SURE, kVendor, kNotLoaded1607},
      {S, L, 0, SURE, kWhql, kNoCheck},
      {S, L, 0, SURE, kAttestation, kNoCheck}},
     // 10 1607+ and 11 with Secure Boot, x64
     {{R, C52, NO_CATALOG, SURE, "", kNotLoaded1607},
-     {P, C52, 0, SURE, kVendor, kNotLoaded1607},
+     {P, C52, NOT_YET_TRUSTED, SURE, kVendor, kNotLoaded1607},
      {S, C52, 0, SURE, kTrusted, kNotLoaded1607},
-     {P, C52, 0, SURE, kVendor, kNotLoaded1607},
+     {P, C52, NOT_YET_TRUSTED, SURE, kVendor, kNotLoaded1607},
      {S, L, 0, SURE, kWhql, kNoCheck},
      {S, L, 0, SURE, kAttestation, kNoCheck}},
     // 10 and 11 on ARM64: Windows-signed catalogs only; no code is documented
@@ -160,6 +162,14 @@ const Cell kGrid[][6] = {
 const Cell& CellOf(const WindowsTarget& target, SignatureColumn column)
 {
     return kGrid[static_cast<int>(target.row)][static_cast<int>(column)];
+}
+
+// The cell's staging cause, with its code in place of a "%s".
+std::string CauseOf(const Cell& cell)
+{
+    std::string cause = cell.cause;
+    size_t mark = cause.find("%s");
+    return mark == std::string::npos ? cause : cause.replace(mark, 2, CodeText(cell.code));
 }
 
 // The modifiers.
@@ -291,11 +301,6 @@ Seen SeenBy(const TargetFacts& facts, bool covered, AlgorithmSupport support, co
     }
 }
 
-std::string Joined(const char* first, const std::string& second)
-{
-    return *first == '\0' ? second : second.empty() ? first : std::string(first) + "; " + second;
-}
-
 bool IsKernelRoot(const std::string& thumbprint)
 {
     for (const char* root : kKernelRoots) {
@@ -425,10 +430,8 @@ TargetVerdict JudgeWindowsTarget(const WindowsTarget& target, const TargetFacts&
     Seen seen = SeenBy(facts, verdict.covered, verdict.algorithms, note);
     const Cell& cell = CellOf(target, seen.staging);
     verdict.staging = cell.staging;
-    verdict.cause = Joined(cell.cause, seen.reason);
-    if (!seen.reason.empty() && *cell.cause != '\0') {
-        verdict.cause = seen.reason + "; " + cell.cause;
-    }
+    std::string cause = CauseOf(cell);
+    verdict.cause = seen.reason.empty() ? cause : cause.empty() ? seen.reason : seen.reason + "; " + cause;
     verdict.code = cell.staging != Staging::Refused ? 0 : seen.code != 0 ? seen.code : cell.code;
     verdict.unconfirmed = (cell.unconfirmed & STAGING_UNSURE) != 0 || seen.unconfirmed;
     if (cell.staging == Staging::Prompt) {

@@ -278,10 +278,7 @@ TEST_P(CatalogTest, WarnsAsTheChangeDeserves)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Pololu, CatalogTest, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<CatalogCase>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Pololu, CatalogTest, testing::ValuesIn(kCases), CaseName());
 
 // What the catalog says, against the package's README and osslsigncode.
 TEST(PololuCatalog, ReportsSignerTimeVersionsAndHashes)

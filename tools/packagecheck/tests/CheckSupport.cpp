@@ -426,24 +426,16 @@ std::string CertificateFrom(const std::string& catalog, const std::string& commo
 
 namespace {
 
-X509* ReadCertificate(const std::string& path)
+// A PEM object of a made file, read with `read` (PEM_read_X509, PEM_read_PrivateKey).
+template <typename T>
+T* ReadPem(const std::string& path, T* (*read)(FILE*, T**, pem_password_cb*, void*))
 {
     FILE* file = fopen(path.c_str(), "r");
-    X509* certificate = file != nullptr ? PEM_read_X509(file, nullptr, nullptr, nullptr) : nullptr;
+    T* object = file != nullptr ? read(file, nullptr, nullptr, nullptr) : nullptr;
     if (file != nullptr) {
         fclose(file);
     }
-    return certificate;
-}
-
-EVP_PKEY* ReadKey(const std::string& path)
-{
-    FILE* file = fopen(path.c_str(), "r");
-    EVP_PKEY* key = file != nullptr ? PEM_read_PrivateKey(file, nullptr, nullptr, nullptr) : nullptr;
-    if (file != nullptr) {
-        fclose(file);
-    }
-    return key;
+    return object;
 }
 
 // Signs the counter signer's attributes with a PKCS#1 v1.5 block that holds
@@ -478,9 +470,10 @@ bool AddCountersignature(const std::string& catalog, const Countersignature& how
     std::string der = ReadFile(catalog);
     const unsigned char* at = reinterpret_cast<const unsigned char*>(der.data());
     PKCS7* p7 = d2i_PKCS7(nullptr, &at, static_cast<long>(der.size()));
-    X509* authority = ReadCertificate(PkiFile(how.authority + ".pem"));
-    EVP_PKEY* privateKey = ReadKey(PkiFile(how.authority + ".key"));
-    EVP_PKEY* signingKey = how.signingKey.empty() ? nullptr : ReadKey(PkiFile(how.signingKey + ".key"));
+    X509* authority = ReadPem(PkiFile(how.authority + ".pem"), PEM_read_X509);
+    EVP_PKEY* privateKey = ReadPem(PkiFile(how.authority + ".key"), PEM_read_PrivateKey);
+    EVP_PKEY* signingKey =
+        how.signingKey.empty() ? nullptr : ReadPem(PkiFile(how.signingKey + ".key"), PEM_read_PrivateKey);
     const EVP_MD* md = how.bareDigest ? EVP_sha1() : EVP_sha256();
     bool ok = p7 != nullptr && authority != nullptr && privateKey != nullptr;
     PKCS7_SIGNER_INFO* signer = ok ? sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7), 0) : nullptr;

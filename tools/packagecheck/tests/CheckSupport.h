@@ -2,6 +2,8 @@
 // of the command line with its output captured.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +25,15 @@ public:
     void CopyFrom(const std::string& folder) const;
     // Stand-ins for the companion tool and its 64-bit build.
     void AddCompanionTool() const;
+};
+
+// Names a parameterised test after its case's `name`.
+struct CaseName {
+    template <typename Case>
+    std::string operator()(const testing::TestParamInfo<Case>& info) const
+    {
+        return info.param.name;
+    }
 };
 
 struct CheckRun {

@@ -119,10 +119,7 @@ TEST_P(RangeTest, CoverTheImageLessChecksumEntryAndTable)
     EXPECT_EQ(c.ranges, got);
 }
 
-INSTANTIATE_TEST_SUITE_P(Headers, RangeTest, testing::ValuesIn(kRangeCases),
-                         [](const testing::TestParamInfo<RangeCase>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Headers, RangeTest, testing::ValuesIn(kRangeCases), CaseName());
 
 TEST(PeImage, TextIsNoImage)
 {

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "CheckSupport.h"
 #include "PeImage.h"
 #include "SigningPolicy.h"
 
@@ -221,9 +222,6 @@ TEST_P(ModifierTest, ChangesTheCellAsTheRuleSays)
     EXPECT_NE(std::string::npos, causes.find(row.cause)) << causes;
 }
 
-INSTANTIATE_TEST_SUITE_P(Modifiers, ModifierTest, testing::ValuesIn(kModifiers),
-                         [](const testing::TestParamInfo<ModifierRow>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Modifiers, ModifierTest, testing::ValuesIn(kModifiers), CaseName());
 
 }  // namespace

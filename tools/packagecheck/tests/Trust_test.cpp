@@ -89,10 +89,7 @@ TEST_P(RealPackageTest, GetsItsKindChainAndVerdicts)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Real, RealPackageTest, testing::ValuesIn(kRealCases),
-                         [](const testing::TestParamInfo<RealCase>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Real, RealPackageTest, testing::ValuesIn(kRealCases), CaseName());
 
 // The Microsoft roots alone do not hold a vendor chain, and the CA bundle
 // alone does not hold a WHQL chain: the two anchor sets stay apart.
@@ -255,10 +252,7 @@ TEST_P(MadeCatalogTest, GetsItsKindAndVerdicts)
     EXPECT_EQ(c.codes, WarningCodes(report));
 }
 
-INSTANTIATE_TEST_SUITE_P(Made, MadeCatalogTest, testing::ValuesIn(kMadeCases),
-                         [](const testing::TestParamInfo<MadeCase>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Made, MadeCatalogTest, testing::ValuesIn(kMadeCases), CaseName());
 
 // SHA-256 member hashes: not confirmed on Windows 7, nor SHA-2 on Vista; no SHA-2 on 2000.
 TEST(MadeCatalog, Sha256MembersAreJudgedPerTarget)
@@ -373,10 +367,7 @@ TEST_P(CrossSigningTest, ChangesOnlyTheLoadVerdicts)
     ExpectVerdicts(report, c.verdicts);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cross, CrossSigningTest, testing::ValuesIn(kCrossCases),
-                         [](const testing::TestParamInfo<CrossCase>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Cross, CrossSigningTest, testing::ValuesIn(kCrossCases), CaseName());
 
 // A certificate that claims Microsoft Code Verification Root as its issuer but
 // is none of Microsoft's cross-certificates does not count.
