@@ -117,6 +117,19 @@ std::string NameText(const X509_NAME* name)
     return text;
 }
 
+std::string CommonName(X509* certificate)
+{
+    X509_NAME* subject = X509_get_subject_name(certificate);
+    int at = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+    X509_NAME_ENTRY* entry = at >= 0 ? X509_NAME_get_entry(subject, at) : nullptr;
+    unsigned char* name = nullptr;
+    int length = entry != nullptr ? ASN1_STRING_to_UTF8(&name, X509_NAME_ENTRY_get_data(entry)) : -1;
+    std::string text = length >= 0 ? std::string(reinterpret_cast<char*>(name), static_cast<size_t>(length))
+                                   : NameText(subject);
+    OPENSSL_free(name);
+    return text;
+}
+
 std::string Bytes(const ASN1_STRING* text)
 {
     return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(text)),
@@ -336,15 +349,8 @@ void ReadSigningTime(PKCS7_SIGNER_INFO* info, CatalogContents* contents)
 
 void ReadSigner(X509* certificate, CatalogContents* contents)
 {
-    X509_NAME* subject = X509_get_subject_name(certificate);
-    contents->signerSubject = NameText(subject);
-    int at = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
-    X509_NAME_ENTRY* entry = at >= 0 ? X509_NAME_get_entry(subject, at) : nullptr;
-    unsigned char* name = nullptr;
-    int length = entry != nullptr ? ASN1_STRING_to_UTF8(&name, X509_NAME_ENTRY_get_data(entry)) : -1;
-    contents->signer = length >= 0 ? std::string(reinterpret_cast<char*>(name), static_cast<size_t>(length))
-                                   : contents->signerSubject;
-    OPENSSL_free(name);
+    contents->signerSubject = NameText(X509_get_subject_name(certificate));
+    contents->signer = CommonName(certificate);
 }
 
 bool Digest(const EVP_MD* md, const unsigned char* data, size_t length, std::string* digest)

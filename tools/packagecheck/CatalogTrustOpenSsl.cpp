@@ -218,13 +218,6 @@ bool NoAnchor(int error)
            error == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT || error == X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN;
 }
 
-std::string CommonName(X509* certificate)
-{
-    std::string subject = Subject(certificate);
-    size_t at = subject.rfind("/CN=");
-    return at == std::string::npos ? subject : subject.substr(at + 4);
-}
-
 // The two anchor sets, never merged: the Microsoft roots and the CA bundle.
 struct Anchors {
     NamedCertificates microsoft;

@@ -21,6 +21,7 @@ using Pkcs7 = std::unique_ptr<PKCS7, Pkcs7Free>;
 std::string ObjectText(const ASN1_OBJECT* object);  // dotted form; empty when too long
 std::string Bytes(const ASN1_STRING* text);
 std::string NameText(const X509_NAME* name);       // "/C=../O=../CN=.."
+std::string CommonName(X509* certificate);         // its subject's common name, else the whole subject
 bool ToTime(const ASN1_TIME* time, time_t* when);  // false when unreadable
 std::string IsoTime(time_t when);                  // "YYYY-MM-DDThh:mm:ssZ"; empty when out of range
 std::string TimeText(const ASN1_TIME* time);       // IsoTime of it; empty when unreadable

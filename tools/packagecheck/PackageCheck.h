@@ -60,7 +60,7 @@ struct CatalogReport {
     CatalogTrust trust;                       // whom Windows trusts for it; kind none without a catalog
     std::vector<std::string> hashAlgorithms;  // of the members, in order of first use
     std::vector<std::string> osVersions;      // the OSAttr values of the INF's members
-    std::vector<CatalogFileCheck> files;      // the INF first, then the other hashed files
+    std::vector<CatalogFileCheck> files;      // the hashed files: the INF (when a member names it) first
 };
 
 struct PackageReport {

@@ -154,8 +154,9 @@ std::string CatalogText(const CatalogReport& catalog)
 {
     if (catalog.names.empty()) {
         return "Catalog: none named in [Version]" +
-               (catalog.note.empty() || catalog.note == "no catalog named" ? std::string()
-                                                                           : " (" + catalog.note + ")") +
+               // The catalog check judges a package without a catalog; where it did not run,
+               // the note says why (the INF was not read).
+               (catalog.trust.judged || catalog.note.empty() ? std::string() : " (" + catalog.note + ")") +
                "\n";
     }
     std::string text =
