@@ -16,7 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kPololu = MERVO_SIGNED_PACKAGES "/pololu-tic";
-const std::string kTidepool = MERVO_SIGNED_PACKAGES "/tidepool-webusb";
 // Made beside the final folder, and put in its place when all is made.
 const std::string kMaking = MERVO_TEST_PKI ".new";
 
@@ -186,7 +185,7 @@ struct CatalogSpec {
 };
 
 const std::string kRealCross =
-    MERVO_PACKAGECHECK_TRUST_SOURCE_DIR "/cross-certificates/" + std::string(kCrossFile);
+    std::string(MERVO_PACKAGECHECK_TRUST_SOURCE_DIR) + "/" + kTrustCrossCertificatesFolder + "/" + kCrossFile;
 
 // clang-format off
 const CatalogSpec kCatalogs[] = {
@@ -196,8 +195,7 @@ const CatalogSpec kCatalogs[] = {
     {"pololu-vendor-stamped-late", Pololu, {"vendor", "root"}, "tsa", kStampLate, ""},
     {"pololu-server", Pololu, {"server", "root"}, "", 0, ""},
     {"pololu-fake-cross", Pololu, {"vendor", "root"}, "", 0, Made("fakeCross.pem")},
-    {"tidepool-vendor", [] { return ReadFile(kTidepool + "/winusbinstallation.cat"); }, {"vendor", "root"}, "", 0, ""},
-    {"pololu-no-stager-system",
+        {"pololu-no-stager-system",
      [] { return ReplaceAll(ReplaceAll(Pololu(), Wide("2:5.1,"), Wide("2:9.1,")), Wide("2:6.0,"), Wide("2:9.0,")); },
      {"self"}, "", 0, ""},
     {"pololu-no-later-system",
