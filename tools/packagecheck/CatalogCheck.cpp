@@ -49,25 +49,6 @@ bool IsCatalogKey(const std::string& key)
     return EqualsNoCase(key, "CatalogFile") || FindNoCase(key, "CatalogFile.") == 0;
 }
 
-std::vector<std::string> SplitList(const std::string& text)
-{
-    std::vector<std::string> items;
-    size_t from = 0;
-    while (from <= text.size()) {
-        size_t comma = text.find(',', from);
-        std::string item =
-            Trimmed(text.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
-        if (!item.empty()) {
-            items.push_back(item);
-        }
-        if (comma == std::string::npos) {
-            break;
-        }
-        from = comma + 1;
-    }
-    return items;
-}
-
 // One hash of a file, made once per algorithm.
 struct FileDigest {
     std::string algorithm;
@@ -222,7 +203,7 @@ void CheckOsVersions(const std::string& infBase, PackageReport* report)
     }
     for (const CatalogMember* member : members) {
         for (const std::string& entry : SplitList(member->osAttr)) {
-            AddOnce(&catalog.osVersions, entry);
+            AddOnce(&catalog.osVersions, Trimmed(entry));
         }
     }
     // Members without OSAttr restrict nothing; the targets are judged by it later.
@@ -307,10 +288,10 @@ void JudgeTrust(const std::string& der, PackageReport* report)
         return;
     }
     const TimeStampCheck& stamp = trust.timeStamp;
-    if (!stamp.kind.empty() && !stamp.verified) {
+    if (stamp.kind != TimeStampKind::None && !stamp.verified) {
         Warn(report, "CATALOG_TIMESTAMP_INVALID",
-             "The time stamp (" + stamp.kind + ") of the catalog " + Quote(catalog.name) +
-                 " does not verify: " + stamp.problem +
+             "The time stamp (" + std::string(TimeStampKindName(stamp.kind)) + ") of the catalog " +
+                 Quote(catalog.name) + " does not verify: " + stamp.problem +
                  ". Windows checks the signature at the current time instead, and it fails once "
                  "the signer's certificate expires.");
     }
@@ -325,17 +306,6 @@ void JudgeTrust(const std::string& der, PackageReport* report)
 }
 
 }  // namespace
-
-std::string HexText(const std::string& bytes)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
-    return text;
-}
 
 void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
 {
@@ -408,10 +378,13 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
     }
     catalog.checked = true;
     if (!catalog.contents.signatureIntact) {
+        // A catalog without a signer is an unsigned one; any other fault breaks it.
+        bool noSigner = catalog.contents.signatureFailure == SignatureFailure::NoSigner;
         Warn(report, "CATALOG_SIGNATURE_INVALID",
-             "The signature of the catalog " + Quote(catalog.name) + " is broken: " +
-                 catalog.contents.signatureProblem + ". Windows treats the package as unsigned.");
-        catalog.trust.kind = TRUST_BROKEN;
+             "The signature of the catalog " + Quote(catalog.name) +
+                 (noSigner ? " is missing: " : " is broken: ") + catalog.contents.signatureProblem +
+                 ". Windows treats the package as unsigned.");
+        catalog.trust.kind = noSigner ? TRUST_NONE : TRUST_BROKEN;
         catalog.trust.why = catalog.contents.signatureProblem;
     }
     CheckMembers(report);

@@ -19,9 +19,22 @@ struct CatalogMember {
     std::string osAttr;     // its "OSAttr" attribute, e.g. "2:5.1,2:6.0"; empty when none
 };
 
+// Why a catalog's signature does not hold.
+enum class SignatureFailure {
+    None,
+    NotChecked,      // the catalog was not decoded that far
+    NoSigner,        // it carries no signer at all: an unsigned catalog
+    NoCertificate,   // the signer's certificate is not in it
+    UnknownDigest,   // the signer's digest algorithm is unknown
+    NoDigest,        // the signer has no message digest attribute
+    ContentChanged,  // the trust list does not match its signed digest
+    BadSignature,    // the signature over the signed attributes does not verify
+};
+
 struct CatalogContents {
     bool signatureIntact = false;
-    std::string signatureProblem;   // why the signature does not hold; empty when it does
+    SignatureFailure signatureFailure = SignatureFailure::NotChecked;
+    std::string signatureProblem;   // why the signature does not hold, for people; empty when it does
     std::string signer;             // the signer certificate's common name (else its subject)
     std::string signerSubject;      // the whole subject, "/C=../O=../CN=.."
     std::string signatureDigest;    // the signature's digest algorithm

@@ -13,6 +13,7 @@
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
+#include <openssl/rsa.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 
@@ -35,11 +36,6 @@ struct TypeStackFree {
     void operator()(STACK_OF(ASN1_TYPE) * stack) const { sk_ASN1_TYPE_pop_free(stack, ASN1_TYPE_free); }
 };
 using TypeStack = std::unique_ptr<STACK_OF(ASN1_TYPE), TypeStackFree>;
-
-struct Pkcs7Free {
-    void operator()(PKCS7* p7) const { PKCS7_free(p7); }
-};
-using Pkcs7 = std::unique_ptr<PKCS7, Pkcs7Free>;
 
 }  // namespace
 
@@ -112,6 +108,27 @@ const ASN1_TYPE* OfType(const ASN1_TYPE* value, int type)
 }
 
 }  // namespace
+
+std::string NameText(const X509_NAME* name)
+{
+    char* line = X509_NAME_oneline(name, nullptr, 0);
+    std::string text = line != nullptr ? line : "";
+    OPENSSL_free(line);
+    return text;
+}
+
+std::string CommonName(X509* certificate)
+{
+    X509_NAME* subject = X509_get_subject_name(certificate);
+    int at = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+    X509_NAME_ENTRY* entry = at >= 0 ? X509_NAME_get_entry(subject, at) : nullptr;
+    unsigned char* name = nullptr;
+    int length = entry != nullptr ? ASN1_STRING_to_UTF8(&name, X509_NAME_ENTRY_get_data(entry)) : -1;
+    std::string text = length >= 0 ? std::string(reinterpret_cast<char*>(name), static_cast<size_t>(length))
+                                   : NameText(subject);
+    OPENSSL_free(name);
+    return text;
+}
 
 std::string Bytes(const ASN1_STRING* text)
 {
@@ -261,18 +278,31 @@ TS_TST_INFO* TokenInfo(const unsigned char* at, long length, CMS_ContentInfo** t
     return info;
 }
 
-std::string TimeText(const ASN1_TIME* time)
+bool ToTime(const ASN1_TIME* time, time_t* when)
 {
-    struct tm parts;
-    memset(&parts, 0, sizeof parts);
+    struct tm parts {};
     if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) {
-        return std::string();
+        return false;
     }
+    *when = timegm(&parts);
+    return true;
+}
+
+std::string IsoTime(time_t when)
+{
+    struct tm parts {};
     char text[32];
-    if (strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+    if (gmtime_r(&when, &parts) == nullptr ||
+        strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
         return std::string();
     }
     return text;
+}
+
+std::string TimeText(const ASN1_TIME* time)
+{
+    time_t when = 0;
+    return ToTime(time, &when) ? IsoTime(when) : std::string();
 }
 
 namespace {
@@ -319,17 +349,8 @@ void ReadSigningTime(PKCS7_SIGNER_INFO* info, CatalogContents* contents)
 
 void ReadSigner(X509* certificate, CatalogContents* contents)
 {
-    X509_NAME* subject = X509_get_subject_name(certificate);
-    char* line = X509_NAME_oneline(subject, nullptr, 0);
-    contents->signerSubject = line != nullptr ? line : "";
-    OPENSSL_free(line);
-    int at = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
-    X509_NAME_ENTRY* entry = at >= 0 ? X509_NAME_get_entry(subject, at) : nullptr;
-    unsigned char* name = nullptr;
-    int length = entry != nullptr ? ASN1_STRING_to_UTF8(&name, X509_NAME_ENTRY_get_data(entry)) : -1;
-    contents->signer = length >= 0 ? std::string(reinterpret_cast<char*>(name), static_cast<size_t>(length))
-                                   : contents->signerSubject;
-    OPENSSL_free(name);
+    contents->signerSubject = NameText(X509_get_subject_name(certificate));
+    contents->signer = CommonName(certificate);
 }
 
 bool Digest(const EVP_MD* md, const unsigned char* data, size_t length, std::string* digest)
@@ -345,19 +366,47 @@ bool Digest(const EVP_MD* md, const unsigned char* data, size_t length, std::str
 
 }  // namespace
 
-bool SignedAttributesVerify(PKCS7_SIGNER_INFO* info, X509* certificate, const EVP_MD* md)
+namespace {
+
+// A PKCS#1 v1.5 RSA signature whose padded block holds the bare digest of
+// `data`, with no DigestInfo around it.
+bool BareDigestVerifies(const unsigned char* data, size_t length, const ASN1_OCTET_STRING* signature,
+                        X509* certificate, const EVP_MD* md)
+{
+    std::string digest;
+    EVP_PKEY* key = X509_get0_pubkey(certificate);
+    EVP_PKEY_CTX* context =
+        key != nullptr && EVP_PKEY_base_id(key) == EVP_PKEY_RSA ? EVP_PKEY_CTX_new(key, nullptr) : nullptr;
+    bool verified =
+        context != nullptr && Digest(md, data, length, &digest) && EVP_PKEY_verify_init(context) == 1 &&
+        EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING) == 1 &&
+        EVP_PKEY_verify(context, ASN1_STRING_get0_data(signature),
+                        static_cast<size_t>(ASN1_STRING_length(signature)),
+                        reinterpret_cast<const unsigned char*>(digest.data()), digest.size()) == 1;
+    EVP_PKEY_CTX_free(context);
+    return verified;
+}
+
+}  // namespace
+
+bool SignedAttributesVerify(PKCS7_SIGNER_INFO* info, X509* certificate, const EVP_MD* md, SignatureForm form)
 {
     unsigned char* attributes = nullptr;
     int attributesLength = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(info->auth_attr), &attributes,
                                          ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+    size_t length = attributesLength > 0 ? static_cast<size_t>(attributesLength) : 0;
     EVP_MD_CTX* context = EVP_MD_CTX_new();
-    bool verified = attributesLength > 0 && context != nullptr && md != nullptr &&
-                    EVP_DigestVerifyInit(context, nullptr, md, nullptr, X509_get0_pubkey(certificate)) == 1 &&
-                    EVP_DigestVerify(context, ASN1_STRING_get0_data(info->enc_digest),
-                                     static_cast<size_t>(ASN1_STRING_length(info->enc_digest)), attributes,
-                                     static_cast<size_t>(attributesLength)) == 1;
+    bool verified =
+        length > 0 && context != nullptr && md != nullptr &&
+        EVP_DigestVerifyInit(context, nullptr, md, nullptr, X509_get0_pubkey(certificate)) == 1 &&
+        EVP_DigestVerify(context, ASN1_STRING_get0_data(info->enc_digest),
+                         static_cast<size_t>(ASN1_STRING_length(info->enc_digest)), attributes, length) == 1;
     EVP_MD_CTX_free(context);
+    ERR_clear_error();
+    verified = verified || (form == SignatureForm::BareDigestToo && length > 0 && md != nullptr &&
+                            BareDigestVerifies(attributes, length, info->enc_digest, certificate, md));
     OPENSSL_free(attributes);
+    ERR_clear_error();
     return verified;
 }
 
@@ -371,6 +420,7 @@ void CheckSignature(PKCS7* p7, const unsigned char* content, size_t contentLengt
     STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7);
     if (sk_PKCS7_SIGNER_INFO_num(infos) < 1) {
         contents->signatureProblem = "the catalog has no signer";
+        contents->signatureFailure = SignatureFailure::NoSigner;
         return;
     }
     PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(infos, 0);
@@ -379,6 +429,7 @@ void CheckSignature(PKCS7* p7, const unsigned char* content, size_t contentLengt
                                                        info->issuer_and_serial->serial);
     if (certificate == nullptr) {
         contents->signatureProblem = "the signer's certificate is not in the catalog";
+        contents->signatureFailure = SignatureFailure::NoCertificate;
         return;
     }
     ReadSigner(certificate, contents);
@@ -387,24 +438,29 @@ void CheckSignature(PKCS7* p7, const unsigned char* content, size_t contentLengt
     std::string computed;
     if (!Digest(md, content, contentLength, &computed)) {
         contents->signatureProblem = "unknown digest algorithm " + contents->signatureDigest;
+        contents->signatureFailure = SignatureFailure::UnknownDigest;
         return;
     }
     ASN1_OCTET_STRING* signedDigest = PKCS7_digest_from_attributes(info->auth_attr);
     if (signedDigest == nullptr) {
         contents->signatureProblem = "the signer has no message digest attribute";
+        contents->signatureFailure = SignatureFailure::NoDigest;
         return;
     }
     if (Bytes(signedDigest) != computed) {
         contents->signatureProblem =
             "the trust list does not match its signed digest (changed after signing)";
+        contents->signatureFailure = SignatureFailure::ContentChanged;
         return;
     }
     if (!SignedAttributesVerify(info, certificate, md)) {
         contents->signatureProblem =
             "the signature over the signed attributes does not verify with the signer's key";
+        contents->signatureFailure = SignatureFailure::BadSignature;
         return;
     }
     contents->signatureIntact = true;
+    contents->signatureFailure = SignatureFailure::None;
 }
 
 }  // namespace

@@ -17,25 +17,19 @@
 #include <memory>
 
 #include "CatalogTrust.h"
+#include "CheckText.h"
 #include "OpenSslParts.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const char kCodeSigning[] = "1.3.6.1.5.5.7.3.3";
-const char kWhqlEku[] = "1.3.6.1.4.1.311.10.3.5";
-const char kAttestationEku[] = "1.3.6.1.4.1.311.10.3.5.1";
 const char kLifetimeSigning[] = "1.3.6.1.4.1.311.10.3.13";
 const char kTimeStamping[] = "1.3.6.1.5.5.7.3.8";
 const char kMicrosoftTimeStamping[] = "1.3.6.1.4.1.311.10.3.2";
 const char kCodeVerificationRoot[] =
     "/C=US/ST=Washington/L=Redmond/O=Microsoft Corporation/CN=Microsoft Code Verification Root";
 const char kCodeVerificationKeyId[] = "62fb0a215b7f436e11da0954506bf5d29671f19e";
-// The roots Windows 10 1607 and later accepts for kernel drivers.
-const char* const kKernelRoots[] = {"microsoft-root-certificate-authority-2010.pem",
-                                    "microsoft-root-certificate-authority-2001.pem",
-                                    "microsoft-root-authority-1997.pem"};
 // No certificate file of a trust folder or bundle is anywhere near this size.
 const uintmax_t kCertificateFileLimit = uintmax_t{16} * 1024 * 1024;
 
@@ -47,15 +41,6 @@ struct StackFree {
     void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
 };
 using Certificates = std::unique_ptr<STACK_OF(X509), StackFree>;
-struct Pkcs7Free {
-    void operator()(PKCS7* p7) const { PKCS7_free(p7); }
-};
-using Pkcs7 = std::unique_ptr<PKCS7, Pkcs7Free>;
-
-std::string Quoted(const std::string& text)
-{
-    return "\"" + text + "\"";
-}
 
 Certificates NewStack()
 {
@@ -119,35 +104,17 @@ NamedCertificates LoadFolder(const std::string& folder)
 
 std::string Subject(X509* certificate)
 {
-    char* line = X509_NAME_oneline(X509_get_subject_name(certificate), nullptr, 0);
-    std::string text = line != nullptr ? line : "";
-    OPENSSL_free(line);
-    return text;
+    return NameText(X509_get_subject_name(certificate));
 }
 
 std::string IssuerOf(X509* certificate)
 {
-    char* line = X509_NAME_oneline(X509_get_issuer_name(certificate), nullptr, 0);
-    std::string text = line != nullptr ? line : "";
-    OPENSSL_free(line);
-    return text;
-}
-
-std::string Hex(const unsigned char* bytes, size_t size)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < size; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0x0F];
-    }
-    return text;
+    return NameText(X509_get_issuer_name(certificate));
 }
 
 std::string KeyIdText(const ASN1_OCTET_STRING* id)
 {
-    return id != nullptr ? Hex(ASN1_STRING_get0_data(id), static_cast<size_t>(ASN1_STRING_length(id)))
-                         : std::string();
+    return id != nullptr ? HexText(Bytes(id)) : std::string();
 }
 
 std::string AuthorityKeyId(X509* certificate)
@@ -159,7 +126,9 @@ std::string Sha1(X509* certificate)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    return X509_digest(certificate, EVP_sha1(), digest, &size) == 1 ? Hex(digest, size) : std::string();
+    return X509_digest(certificate, EVP_sha1(), digest, &size) == 1
+               ? HexText(std::string(reinterpret_cast<char*>(digest), size))
+               : std::string();
 }
 
 // The EKU OIDs; `present` tells whether the certificate has the extension at all.
@@ -176,32 +145,6 @@ std::vector<std::string> Ekus(X509* certificate, bool* present)
     EXTENDED_KEY_USAGE_free(usage);
     ERR_clear_error();
     return oids;
-}
-
-bool Has(const std::vector<std::string>& items, const char* item)
-{
-    return std::find(items.begin(), items.end(), item) != items.end();
-}
-
-bool ToTime(const ASN1_TIME* time, time_t* when)
-{
-    struct tm parts {};
-    if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) {
-        return false;
-    }
-    *when = timegm(&parts);
-    return true;
-}
-
-std::string TimeOf(time_t when)
-{
-    struct tm parts {};
-    char text[32];
-    if (gmtime_r(&when, &parts) == nullptr ||
-        strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
-        return std::string();
-    }
-    return text;
 }
 
 // A store of exactly these anchors, checking at `at`.
@@ -244,8 +187,10 @@ Chain Verify(X509* leaf, STACK_OF(X509) * untrusted, STACK_OF(X509) * anchors, t
 
 std::vector<std::string> Subjects(const Chain& chain)
 {
+    int count = sk_X509_num(chain.certificates.get());
     std::vector<std::string> subjects;
-    for (int i = 0; i < sk_X509_num(chain.certificates.get()); ++i) {
+    subjects.reserve(count > 0 ? static_cast<size_t>(count) : 0);
+    for (int i = 0; i < count; ++i) {
         subjects.push_back(Subject(sk_X509_value(chain.certificates.get(), i)));
     }
     return subjects;
@@ -273,59 +218,82 @@ bool NoAnchor(int error)
            error == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT || error == X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN;
 }
 
-std::string CommonName(X509* certificate)
+// The two anchor sets, never merged: the Microsoft roots and the CA bundle.
+struct Anchors {
+    NamedCertificates microsoft;
+    Certificates bundle = NewStack();
+    std::string bundleName;     // "the CA bundle <path>", or that none could be read
+    bool systemBundle = false;  // the system's bundle, not one named with --ca-bundle
+};
+
+ChainFailure FailureOf(int error)
 {
-    std::string subject = Subject(certificate);
-    size_t at = subject.rfind("/CN=");
-    return at == std::string::npos ? subject : subject.substr(at + 4);
+    switch (error) {
+    case X509_V_OK:
+        return ChainFailure::None;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        return ChainFailure::SelfSigned;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        return ChainFailure::NoIssuer;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return ChainFailure::Expired;
+    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+        return ChainFailure::BadSignature;
+    default:
+        return ChainFailure::Other;
+    }
 }
 
-// Why a chain failed, for people; `bundle` names the CA bundle that was
-// consulted ("the CA bundle <path>", or that none could be read).
-std::string ChainProblem(const Chain& chain, const std::string& at, const std::string& atSource,
-                         const std::string& bundle)
+// Why a chain failed, for people.
+std::string ChainProblem(const Chain& chain, const std::string& at, CheckedAt source, const Anchors& anchors)
 {
     int count = sk_X509_num(chain.certificates.get());
     X509* top = count > 0 ? sk_X509_value(chain.certificates.get(), count - 1) : nullptr;
-    switch (chain.error) {
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    // Debian's bundle is Mozilla's list for TLS, not Windows' list of code-signing roots.
+    std::string tlsBundle =
+        anchors.systemBundle
+            ? "; that bundle is built for TLS, not from Windows' list of code-signing roots: if "
+              "Windows trusts the root for code signing, name a bundle that holds it with "
+              "--ca-bundle"
+            : "";
+    switch (FailureOf(chain.error)) {
+    case ChainFailure::SelfSigned:
         return "self-signed: the chain ends at the self-signed " +
-               (top ? Quoted(CommonName(top)) : "certificate") + ", which neither the Microsoft roots nor " +
-               bundle + " holds";
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-        return (atSource == "time stamp"
+               (top ? Quote(CommonName(top)) : "certificate") + ", which neither the Microsoft roots nor " +
+               anchors.bundleName + " holds" + tlsBundle;
+    case ChainFailure::Expired:
+        return (source == CheckedAt::TimeStamp
                     ? "expired at signing time: a certificate of the chain was not valid at "
                     : "expired: without a valid time stamp the chain is checked at the "
                       "current time, and a certificate of it is not valid at ") +
                at;
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case ChainFailure::NoIssuer:
         return "no trusted root: the chain ends at " +
-               (top ? Quoted(CommonName(top)) : std::string("the signer")) +
-               ", whose issuer neither the Microsoft roots nor " + bundle + " holds";
+               (top ? Quote(CommonName(top)) : std::string("the signer")) +
+               ", whose issuer neither the Microsoft roots nor " + anchors.bundleName + " holds" + tlsBundle;
     default:
         return std::string("the chain does not verify: ") + X509_verify_cert_error_string(chain.error);
     }
 }
 
-// Builds the chain of `certificate` to the Microsoft roots, else to the
-// bundle; `which` is 0 when the Microsoft roots held, 1 for the bundle.
-Chain VerifyEither(X509* certificate, STACK_OF(X509) * untrusted, const NamedCertificates& microsoft,
-                   STACK_OF(X509) * bundle, time_t at, int* which)
+// Builds the chain of `certificate` to the Microsoft roots, else to the bundle.
+Chain VerifyEither(X509* certificate, STACK_OF(X509) * untrusted, const Anchors& anchors, time_t at,
+                   Anchor* which)
 {
-    Chain first = Verify(certificate, untrusted, microsoft.certificates.get(), at);
-    *which = 0;
+    Chain first = Verify(certificate, untrusted, anchors.microsoft.certificates.get(), at);
+    *which = Anchor::Microsoft;
     if (first.ok) {
         return first;
     }
-    Chain second = Verify(certificate, untrusted, bundle, at);
+    Chain second = Verify(certificate, untrusted, anchors.bundle.get(), at);
     // The chain that reached an anchor, else the longer one, tells the cause best.
     bool preferSecond = second.ok || (NoAnchor(first.error) && !NoAnchor(second.error)) ||
                         (NoAnchor(first.error) && NoAnchor(second.error) &&
                          sk_X509_num(second.certificates.get()) > sk_X509_num(first.certificates.get()));
-    *which = preferSecond ? 1 : 0;
+    *which = preferSecond ? Anchor::Bundle : Anchor::Microsoft;
     return preferSecond ? std::move(second) : std::move(first);
 }
 
@@ -346,32 +314,43 @@ X509* SignerCertificate(STACK_OF(X509) * certificates, PKCS7_SIGNER_INFO* info)
 }
 
 // The time-stamp authority's chain at the stamp's time, with its EKU.
-void CheckAuthority(X509* authority, STACK_OF(X509) * untrusted, const NamedCertificates& microsoft,
-                    STACK_OF(X509) * bundle, const std::string& bundleName, time_t at, TimeStampCheck* check)
+void CheckAuthority(X509* authority, STACK_OF(X509) * untrusted, const Anchors& anchors, time_t at,
+                    TimeStampCheck* check)
 {
-    int which = 0;
-    Chain chain = VerifyEither(authority, untrusted, microsoft, bundle, at, &which);
+    Anchor which = Anchor::None;
+    Chain chain = VerifyEither(authority, untrusted, anchors, at, &which);
     check->chain = Subjects(chain);
     bool present = false;
     std::vector<std::string> ekus = Ekus(authority, &present);
     if (!chain.ok) {
         check->problem =
-            "its authority's chain: " + ChainProblem(chain, check->time, "time stamp", bundleName);
-    } else if (present && !Has(ekus, kTimeStamping) && !Has(ekus, kMicrosoftTimeStamping)) {
+            "its authority's chain: " + ChainProblem(chain, check->time, CheckedAt::TimeStamp, anchors);
+    } else if (present && !Contains(ekus, kTimeStamping) && !Contains(ekus, kMicrosoftTimeStamping)) {
         check->problem = "its authority's certificate has no time-stamping EKU";
     } else {
         check->verified = true;
     }
 }
 
+// The digest of the catalog signer's signature value with `md` equals `expected`.
+bool StampsTheSignature(PKCS7_SIGNER_INFO* signer, const EVP_MD* md, const std::string& expected)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    return md != nullptr &&
+           EVP_Digest(ASN1_STRING_get0_data(signer->enc_digest),
+                      static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)), digest, &size, md,
+                      nullptr) == 1 &&
+           expected == std::string(reinterpret_cast<char*>(digest), size);
+}
+
 // An RFC 3161 token: its TSTInfo's time, its signature over the TSTInfo, its
 // imprint (the hash of the catalog signer's signature value), and the
 // authority's chain at that time.
-void CheckToken(const unsigned char* at, long length, PKCS7_SIGNER_INFO* signer,
-                const NamedCertificates& microsoft, STACK_OF(X509) * bundle, const std::string& bundleName,
+void CheckToken(const unsigned char* at, long length, PKCS7_SIGNER_INFO* signer, const Anchors& anchors,
                 TimeStampCheck* check, time_t* when)
 {
-    check->kind = "rfc3161";
+    check->kind = TimeStampKind::Rfc3161;
     CMS_ContentInfo* token = nullptr;
     TS_TST_INFO* info = TokenInfo(at, length, &token);
     bool timed = info != nullptr && ToTime(TS_TST_INFO_get_time(info), when);
@@ -383,15 +362,9 @@ void CheckToken(const unsigned char* at, long length, PKCS7_SIGNER_INFO* signer,
         check->problem = "the time-stamp token's signature does not verify: " + FirstError();
     } else {
         TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info);
-        const EVP_MD* md = EVP_get_digestbyobj(TS_MSG_IMPRINT_get_algo(imprint)->algorithm);
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int size = 0;
         bool imprintOk =
-            md != nullptr &&
-            EVP_Digest(ASN1_STRING_get0_data(signer->enc_digest),
-                       static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)), digest, &size, md,
-                       nullptr) == 1 &&
-            Bytes(TS_MSG_IMPRINT_get_msg(imprint)) == std::string(reinterpret_cast<char*>(digest), size);
+            StampsTheSignature(signer, EVP_get_digestbyobj(TS_MSG_IMPRINT_get_algo(imprint)->algorithm),
+                               Bytes(TS_MSG_IMPRINT_get_msg(imprint)));
         STACK_OF(X509)* signers = CMS_get0_signers(token);
         Certificates certificates(CMS_get1_certs(token));
         if (!imprintOk) {
@@ -399,8 +372,7 @@ void CheckToken(const unsigned char* at, long length, PKCS7_SIGNER_INFO* signer,
         } else if (sk_X509_num(signers) != 1) {
             check->problem = "the time-stamp token has not exactly one signer";
         } else {
-            CheckAuthority(sk_X509_value(signers, 0), certificates.get(), microsoft, bundle, bundleName,
-                           *when, check);
+            CheckAuthority(sk_X509_value(signers, 0), certificates.get(), anchors, *when, check);
         }
         sk_X509_free(signers);
     }
@@ -410,13 +382,13 @@ void CheckToken(const unsigned char* at, long length, PKCS7_SIGNER_INFO* signer,
 }
 
 // The older countersignature: a signer info over the catalog signer's
-// signature value, with its own signing time.
+// signature value, with its own signing time. Time-stamping services of its
+// day signed the bare digest of its attributes, without a DigestInfo.
 void CheckCountersignature(const unsigned char* at, long length, PKCS7_SIGNER_INFO* signer,
-                           STACK_OF(X509) * certificates, const NamedCertificates& microsoft,
-                           STACK_OF(X509) * bundle, const std::string& bundleName, TimeStampCheck* check,
+                           STACK_OF(X509) * certificates, const Anchors& anchors, TimeStampCheck* check,
                            time_t* when)
 {
-    check->kind = "countersignature";
+    check->kind = TimeStampKind::Countersignature;
     PKCS7_SIGNER_INFO* counter = d2i_PKCS7_SIGNER_INFO(nullptr, &at, length);
     ASN1_TYPE* time =
         counter != nullptr ? PKCS7_get_signed_attribute(counter, NID_pkcs9_signingTime) : nullptr;
@@ -427,51 +399,84 @@ void CheckCountersignature(const unsigned char* at, long length, PKCS7_SIGNER_IN
     const EVP_MD* md = counter != nullptr ? EVP_get_digestbyobj(counter->digest_alg->algorithm) : nullptr;
     ASN1_OCTET_STRING* signedDigest =
         counter != nullptr ? PKCS7_digest_from_attributes(counter->auth_attr) : nullptr;
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    bool digestOk = md != nullptr && signedDigest != nullptr &&
-                    EVP_Digest(ASN1_STRING_get0_data(signer->enc_digest),
-                               static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)), digest, &size, md,
-                               nullptr) == 1 &&
-                    Bytes(signedDigest) == std::string(reinterpret_cast<char*>(digest), size);
     if (!timed) {
         check->problem = "the countersignature has no signing time";
     } else if (authority == nullptr) {
         check->problem = "the countersigner's certificate is not in the catalog";
-    } else if (!digestOk) {
+    } else if (signedDigest == nullptr || !StampsTheSignature(signer, md, Bytes(signedDigest))) {
         check->problem = "the countersignature does not match the signature it stamps";
-    } else if (!SignedAttributesVerify(counter, authority, md)) {
+    } else if (!SignedAttributesVerify(counter, authority, md, SignatureForm::BareDigestToo)) {
         check->problem = "the countersignature does not verify with its signer's key";
     } else {
-        CheckAuthority(authority, certificates, microsoft, bundle, bundleName, *when, check);
+        CheckAuthority(authority, certificates, anchors, *when, check);
     }
     PKCS7_SIGNER_INFO_free(counter);
     ERR_clear_error();
 }
 
 // The first time stamp of the signer: an RFC 3161 token or a countersignature.
-void CheckTimeStamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certificates,
-                    const NamedCertificates& microsoft, STACK_OF(X509) * bundle,
-                    const std::string& bundleName, TimeStampCheck* check, time_t* when)
+void CheckTimeStamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certificates, const Anchors& anchors,
+                    TimeStampCheck* check, time_t* when)
 {
     VisitTimeStamps(signer, [&](bool token, const unsigned char* at, long length) {
         if (token) {
-            CheckToken(at, length, signer, microsoft, bundle, bundleName, check, when);
+            CheckToken(at, length, signer, anchors, check, when);
         } else {
-            CheckCountersignature(at, length, signer, certificates, microsoft, bundle, bundleName, check,
-                                  when);
+            CheckCountersignature(at, length, signer, certificates, anchors, check, when);
         }
         return true;
     });
 }
 
+bool ValidAt(X509* certificate, time_t when)
+{
+    return X509_cmp_time(X509_get0_notBefore(certificate), &when) < 0 &&
+           X509_cmp_time(X509_get0_notAfter(certificate), &when) > 0;
+}
+
+// `issuer` issued `certificate`: by name, key id and signature.
+bool Issued(X509* issuer, X509* certificate)
+{
+    std::string keyId = AuthorityKeyId(certificate);
+    bool issued = X509_NAME_cmp(X509_get_issuer_name(certificate), X509_get_subject_name(issuer)) == 0 &&
+                  (keyId.empty() || keyId == KeyIdText(X509_get0_subject_key_id(issuer))) &&
+                  X509_verify(certificate, X509_get0_pubkey(issuer)) == 1;
+    ERR_clear_error();
+    return issued;
+}
+
+// The CAs above the signer that the catalog's certificates (and the
+// signer's verified chain) allow at `when`: every chain, not only the one
+// the verifier built, so that a root cross-signed by an older root leads to
+// that older root's cross-certificate.
+std::vector<X509*> CasAbove(X509* leaf, const Chain& chain, STACK_OF(X509) * certificates, time_t when)
+{
+    std::vector<X509*> reached = {leaf};
+    for (int i = 1; i < sk_X509_num(chain.certificates.get()); ++i) {
+        reached.push_back(sk_X509_value(chain.certificates.get(), i));
+    }
+    for (size_t next = 0; next < reached.size(); ++next) {
+        for (int i = 0; i < sk_X509_num(certificates); ++i) {
+            X509* candidate = sk_X509_value(certificates, i);
+            bool known = std::find_if(reached.begin(), reached.end(), [candidate](X509* seen) {
+                             return X509_cmp(seen, candidate) == 0;
+                         }) != reached.end();
+            if (!known && X509_check_ca(candidate) != 0 && ValidAt(candidate, when) &&
+                Issued(candidate, reached[next])) {
+                reached.push_back(candidate);
+            }
+        }
+    }
+    return reached;
+}
+
 // A Microsoft cross-certificate among the catalog's certificates: known by its
-// SHA-1, above a CA of the signer's chain, and the time stamp inside both its
-// and the signer's validity. Its own signature cannot be checked (its root is
-// not shipped).
+// SHA-1, the issuer (by name and key id) of a CA that the catalog's
+// certificates lead to from the signer, and the time stamp inside both its
+// and the signer's validity. Its own signature cannot be checked (its root
+// is not shipped), nor, with it, the signature of the CA below it.
 void CheckCrossCertificate(STACK_OF(X509) * certificates, const Chain& chain, X509* leaf,
-                           const NamedCertificates& known, time_t stampTime, bool stamped,
-                           CatalogTrust* trust)
+                           const NamedCertificates& known, time_t when, bool stamped, CatalogTrust* trust)
 {
     for (int i = 0; i < sk_X509_num(certificates); ++i) {
         X509* cross = sk_X509_value(certificates, i);
@@ -491,18 +496,14 @@ void CheckCrossCertificate(STACK_OF(X509) * certificates, const Chain& chain, X5
         }
         bool above = false;
         std::string crossKeyId = KeyIdText(X509_get0_subject_key_id(cross));
-        for (int k = 0; k < sk_X509_num(chain.certificates.get()); ++k) {
-            X509* below = sk_X509_value(chain.certificates.get(), k);
+        for (X509* below : CasAbove(leaf, chain, certificates, when)) {
             above = above || (X509_NAME_cmp(X509_get_issuer_name(below), X509_get_subject_name(cross)) == 0 &&
                               AuthorityKeyId(below) == crossKeyId && below != cross);
         }
-        bool inTime = stamped && X509_cmp_time(X509_get0_notBefore(leaf), &stampTime) < 0 &&
-                      X509_cmp_time(X509_get0_notAfter(leaf), &stampTime) > 0 &&
-                      X509_cmp_time(X509_get0_notBefore(cross), &stampTime) < 0 &&
-                      X509_cmp_time(X509_get0_notAfter(cross), &stampTime) > 0;
+        bool inTime = stamped && ValidAt(leaf, when) && ValidAt(cross, when);
         if (!above) {
             trust->crossProblem =
-                "the cross-certificate " + file + " is not above a CA of the signer's chain";
+                "the cross-certificate " + file + " is not above a CA that the signer's certificates lead to";
         } else if (!inTime) {
             trust->crossProblem = "the cross-certificate " + file +
                                   " counts only with a valid time stamp inside its and the signer's validity";
@@ -530,16 +531,21 @@ void CheckTrustedPublisher(const std::string& path, X509* leaf, CatalogTrust* tr
     trust->trustedPublisher = X509_cmp(certificate, leaf) == 0;
     if (!trust->trustedPublisher) {
         trust->trustedPublisherNote =
-            "the trusted publisher " + Quoted(CommonName(certificate)) + " is not the catalog's signer";
+            "the trusted publisher " + Quote(CommonName(certificate)) + " is not the catalog's signer";
     }
+}
+
+std::string RootsFolder(const TrustOptions& options)
+{
+    return options.trustDir + "/" + kTrustRootsFolder;
 }
 
 }  // namespace
 
 int CheckTrustOptions(const TrustOptions& options, std::string* error)
 {
-    if (sk_X509_num(LoadFolder(options.trustDir + "/roots").certificates.get()) == 0) {
-        *error = "no root certificate in " + options.trustDir + "/roots (--trust-dir)";
+    if (sk_X509_num(LoadFolder(RootsFolder(options)).certificates.get()) == 0) {
+        *error = "no root certificate in " + RootsFolder(options) + " (--trust-dir)";
         return 1;
     }
     Certificates bundle = NewStack();
@@ -562,11 +568,12 @@ void JudgeCatalogTrust(const std::string& der, const TrustOptions& options, Cata
 {
     *trust = CatalogTrust();
     trust->judged = true;
-    Certificates bundle = NewStack();
-    bool bundleRead = LoadCertificates(options.caBundle, bundle.get());
+    Anchors anchors;
+    bool bundleRead = LoadCertificates(options.caBundle, anchors.bundle.get());
     trust->caBundle = bundleRead ? options.caBundle : "";
-    const std::string bundleName = bundleRead ? "the CA bundle " + options.caBundle
-                                              : "a CA bundle (" + options.caBundle + " cannot be read)";
+    anchors.bundleName = bundleRead ? "the CA bundle " + options.caBundle
+                                    : "a CA bundle (" + options.caBundle + " cannot be read)";
+    anchors.systemBundle = bundleRead && !options.caBundleGiven;
     const unsigned char* at = reinterpret_cast<const unsigned char*>(der.data());
     Pkcs7 p7(d2i_PKCS7(nullptr, &at, static_cast<long>(der.size())));
     STACK_OF(PKCS7_SIGNER_INFO)* infos =
@@ -581,51 +588,34 @@ void JudgeCatalogTrust(const std::string& der, const TrustOptions& options, Cata
         trust->why = "the signer's certificate is not in the catalog";
         return;
     }
-    NamedCertificates microsoft = LoadFolder(options.trustDir + "/roots");
-    NamedCertificates crossCertificates = LoadFolder(options.trustDir + "/cross-certificates");
+    anchors.microsoft = LoadFolder(RootsFolder(options));
+    NamedCertificates crossCertificates = LoadFolder(options.trustDir + "/" + kTrustCrossCertificatesFolder);
 
     time_t stampTime = 0;
-    CheckTimeStamp(signer, certificates, microsoft, bundle.get(), bundleName, &trust->timeStamp, &stampTime);
-    bool ekuPresent = false;
-    trust->signerEkus = Ekus(leaf, &ekuPresent);
+    CheckTimeStamp(signer, certificates, anchors, &trust->timeStamp, &stampTime);
+    trust->signerEkus = Ekus(leaf, &trust->signerEkuPresent);
     ToTime(X509_get0_notBefore(leaf), &trust->signerNotBefore);
     // Lifetime Signing: the signature expires with the certificate, time stamp or not.
-    bool stamped = trust->timeStamp.verified && !Has(trust->signerEkus, kLifetimeSigning);
+    bool stamped = trust->timeStamp.verified && !Contains(trust->signerEkus, kLifetimeSigning);
     time_t when = stamped ? stampTime : options.now;
-    trust->checkedAt = TimeOf(when);
-    trust->checkedAtSource = stamped ? "time stamp" : "current time";
+    trust->checkedAt = IsoTime(when);
+    trust->checkedAtSource = stamped ? CheckedAt::TimeStamp : CheckedAt::CurrentTime;
 
-    int which = 0;
-    Chain chain = VerifyEither(leaf, certificates, microsoft, bundle.get(), when, &which);
+    Anchor which = Anchor::None;
+    Chain chain = VerifyEither(leaf, certificates, anchors, when, &which);
     trust->chain = Subjects(chain);
-    CheckCrossCertificate(certificates, chain, leaf, crossCertificates, stampTime, trust->timeStamp.verified,
-                          trust);
+    CheckCrossCertificate(certificates, chain, leaf, crossCertificates,
+                          trust->timeStamp.verified ? stampTime : when, trust->timeStamp.verified, trust);
+    int count = sk_X509_num(chain.certificates.get());
+    trust->rootThumbprint = count > 0 ? Sha1(sk_X509_value(chain.certificates.get(), count - 1)) : "";
     if (!chain.ok) {
-        trust->kind = TRUST_UNTRUSTED;
-        trust->why = ChainProblem(chain, trust->checkedAt, trust->checkedAtSource, bundleName);
-        return;
-    }
-    trust->anchor = which == 0 ? "microsoft" : "bundle";
-    if (which == 0) {
-        trust->microsoftRoot = AnchorFile(chain, microsoft);
-        for (const char* root : kKernelRoots) {
-            trust->kernelRoot = trust->kernelRoot || trust->microsoftRoot == root;
-        }
-    }
-    // A certificate without the EKU extension is good for every use.
-    if (which == 0 && Has(trust->signerEkus, kWhqlEku)) {
-        trust->kind = TRUST_WHQL;
-    } else if (which == 0 && Has(trust->signerEkus, kAttestationEku)) {
-        trust->kind = TRUST_ATTESTATION;
-    } else if (!ekuPresent || Has(trust->signerEkus, kCodeSigning)) {
-        trust->kind = TRUST_VENDOR;
-        CheckTrustedPublisher(options.trustedPublisher, leaf, trust);
+        trust->failure = FailureOf(chain.error);
+        trust->failure = trust->failure == ChainFailure::None ? ChainFailure::Other : trust->failure;
+        trust->why = ChainProblem(chain, trust->checkedAt, trust->checkedAtSource, anchors);
     } else {
-        trust->kind = TRUST_UNTRUSTED;
-        std::string list;
-        for (const std::string& oid : trust->signerEkus) {
-            list += (list.empty() ? "" : ", ") + oid;
-        }
-        trust->why = "no code-signing EKU: the signer's certificate is only for " + list;
+        trust->anchor = which;
+        trust->microsoftRoot = which == Anchor::Microsoft ? AnchorFile(chain, anchors.microsoft) : "";
+        CheckTrustedPublisher(options.trustedPublisher, leaf, trust);
     }
+    ClassifyTrust(trust);
 }

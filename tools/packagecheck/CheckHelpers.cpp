@@ -1,4 +1,5 @@
 // Reading the INF and the package's files, and the report's small helpers.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -37,17 +38,6 @@ size_t FindNoCase(const std::string& text, const std::string& needle, size_t fro
         }
     }
     return std::string::npos;
-}
-
-std::string Trimmed(const std::string& text)
-{
-    const char* blanks = " \t\r\n";
-    size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
 }
 
 std::string WithoutNewline(const std::string& text)
@@ -155,19 +145,64 @@ void Fail(PackageReport* report, int stagerExitCode, const std::string& why)
     }
 }
 
+std::string LineList(const std::vector<std::string>& items)
+{
+    if (items.size() <= kQuotedLines) {
+        return Joined(items, "; ");
+    }
+    std::vector<std::string> quoted(items.begin(), items.begin() + static_cast<long>(kQuotedLines));
+    return Joined(quoted, "; ") + "; and " + std::to_string(items.size() - kQuotedLines) + " more";
+}
+
 std::string Quote(const std::string& text)
 {
     return "\"" + text + "\"";
 }
 
-std::string LineList(const std::vector<std::string>& items)
+std::string Trimmed(const std::string& text)
 {
-    std::string list;
-    for (size_t i = 0; i < items.size() && i < kQuotedLines; ++i) {
-        list += (i == 0 ? "" : "; ") + items[i];
+    const char* blanks = " \t\r\n";
+    size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) {
+        return std::string();
     }
-    if (items.size() > kQuotedLines) {
-        list += "; and " + std::to_string(items.size() - kQuotedLines) + " more";
+    size_t last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+std::string HexText(const std::string& bytes)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
     }
-    return list;
+    return text;
+}
+
+std::string Joined(const std::vector<std::string>& items, const char* separator)
+{
+    std::string text;
+    for (size_t i = 0; i < items.size(); ++i) {
+        text += (i == 0 ? "" : separator) + items[i];
+    }
+    return text;
+}
+
+bool Contains(const std::vector<std::string>& items, const std::string& item)
+{
+    return std::find(items.begin(), items.end(), item) != items.end();
+}
+
+std::vector<std::string> SplitList(const std::string& text)
+{
+    std::vector<std::string> items;
+    size_t from = 0;
+    for (size_t comma = text.find(','); comma != std::string::npos; comma = text.find(',', from)) {
+        items.push_back(text.substr(from, comma - from));
+        from = comma + 1;
+    }
+    items.push_back(text.substr(from));
+    return items;
 }

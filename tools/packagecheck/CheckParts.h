@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "CheckText.h"
 #include "PackageCheck.h"
 
 struct InfLine {
@@ -25,10 +26,8 @@ std::string FolderOf(const std::string& path);
 bool EqualsNoCase(const std::string& a, const std::string& b);
 // Position of `needle` in `text` from `from` on, compared case-insensitively.
 size_t FindNoCase(const std::string& text, const std::string& needle, size_t from = 0);
-std::string Trimmed(const std::string& text);  // blanks, tabs and line ends dropped at both ends
 std::string WithoutNewline(const std::string& text);
 std::string JoinPath(const std::string& folder, const std::string& name);
-std::string Quote(const std::string& text);
 // The first few items joined with "; ", and how many more there are.
 std::string LineList(const std::vector<std::string>& items);
 
@@ -61,4 +60,3 @@ struct VersionEntry {
     std::string value;
 };
 std::vector<VersionEntry> VersionEntries(const std::vector<InfLine>& lines, bool* sawVersion);
-std::string HexText(const std::string& bytes);

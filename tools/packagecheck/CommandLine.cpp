@@ -2,13 +2,15 @@
 #include <cstring>
 #include <ctime>
 
+#include "CheckText.h"
 #include "PackageCheck.h"
 
 namespace {
 
 const char kUsage[] =
     "Usage: MERVOPackageCheck <package folder> [INF name] [--json] [--target LIST]\n"
-    "       [--require silent] [--ca-bundle FILE] [--trusted-publisher FILE] [--trust-dir DIR]\n"
+    "       [--require silent] [--standard-user] [--ca-bundle FILE] [--trusted-publisher FILE]\n"
+    "       [--trust-dir DIR]\n"
     "       MERVOPackageCheck --help | --version\n"
     "Checks a driver package as a MERVODriverStager run would read it, and what each\n"
     "Windows target does with it (LIST: comma-separated, e.g. 10-x64,11-x64).\n"
@@ -19,12 +21,13 @@ const char kUsage[] =
 const char kSystemCaBundle[] = "/etc/ssl/certs/ca-certificates.crt";
 
 // The trust folder: --trust-dir, else the installed layout's
-// <program folder>/../share/mervo-packagecheck/trust, else the source tree's.
+// <program folder>/../<installed trust folder>, else the default the build
+// gives (the source tree's on Linux).
 std::string DefaultTrustDir()
 {
     std::string folder = ExecutableFolder();
     if (!folder.empty()) {
-        std::string installed = folder + "/../share/mervo-packagecheck/trust";
+        std::string installed = folder + "/../" MERVO_PACKAGECHECK_TRUST_INSTALL_DIR;
         if (IsFolder(installed)) {
             return installed;
         }
@@ -34,24 +37,16 @@ std::string DefaultTrustDir()
 
 bool SplitTargets(const char* list, std::vector<std::string>* targets)
 {
-    std::string text = list;
-    size_t from = 0;
-    while (from <= text.size()) {
-        size_t comma = text.find(',', from);
-        std::string name = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-        if (!IsKnownTarget(name)) {
+    for (const std::string& name : SplitList(list)) {
+        if (FindWindowsTarget(name) == nullptr) {
             fprintf(stderr, "MERVOPackageCheck: unknown target \"%s\"; known:", name.c_str());
-            for (const std::string& known : KnownTargets()) {
-                fprintf(stderr, " %s", known.c_str());
+            for (const WindowsTarget& known : WindowsTargets()) {
+                fprintf(stderr, " %s", known.name);
             }
             fputs("\n", stderr);
             return false;
         }
         targets->push_back(name);
-        if (comma == std::string::npos) {
-            break;
-        }
-        from = comma + 1;
     }
     return true;
 }
@@ -101,6 +96,8 @@ int RunPackageCheck(int argumentCount, char** arguments, FILE* out)
                 return CHECK_NOT_RUN;
             }
             options.requireSilent = true;
+        } else if (strcmp(argument, "--standard-user") == 0) {
+            options.standardUser = true;
         } else if (strcmp(argument, "--ca-bundle") == 0) {
             options.trust.caBundle = value;
             options.trust.caBundleGiven = true;

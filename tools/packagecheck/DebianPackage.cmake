@@ -5,13 +5,13 @@
 #   /usr/share/mervo-packagecheck/trust/      Microsoft roots and cross-certificates
 #   /usr/share/doc/mervo-packagecheck/SCHEMA.md
 #   /usr/share/man/man1/mervo-packagecheck.1.gz
-# The checker finds its trust folder as <its folder>/../share/mervo-packagecheck/trust.
+# The checker finds its trust folder as <its folder>/../${MERVO_PACKAGECHECK_TRUST_INSTALL_DIR}.
 set(MERVO_DEB_COMPONENT packagecheck)
 
 install(PROGRAMS $<TARGET_FILE:MERVOPackageCheck> DESTINATION bin RENAME mervo-packagecheck
   COMPONENT ${MERVO_DEB_COMPONENT})
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/trust)
-  install(DIRECTORY trust/ DESTINATION share/mervo-packagecheck/trust
+if(EXISTS ${MERVO_PACKAGECHECK_TRUST_SOURCE_DIR})
+  install(DIRECTORY ${MERVO_PACKAGECHECK_TRUST_SOURCE_DIR}/ DESTINATION ${MERVO_PACKAGECHECK_TRUST_INSTALL_DIR}
     COMPONENT ${MERVO_DEB_COMPONENT} FILES_MATCHING PATTERN "*.pem")
 endif()
 install(FILES SCHEMA.md DESTINATION share/doc/mervo-packagecheck COMPONENT ${MERVO_DEB_COMPONENT})

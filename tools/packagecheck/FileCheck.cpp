@@ -9,7 +9,7 @@
 #include "platform/PlatformServices.h"
 
 // On 64-bit Windows the 32-bit stager hands its whole run to the 64-bit build
-// beside it before it reads anything, and ends with 23 when that is missing.
+// beside it before it reads anything, and ends with EXIT_COPY_FAILED when that is missing.
 // Only a package that carries the 32-bit stager is looked at for it.
 void CheckStager64(PackageReport* report)
 {
@@ -18,12 +18,13 @@ void CheckStager64(PackageReport* report)
     if (report->stagerPresent && !report->stager64Present) {
         // A folder of that name passes the stager's look for the file, but cannot be started.
         bool folder = Exists(JoinPath(report->programFolder, kStager64Name));
+        const std::string ends = " and ends with " + std::to_string(EXIT_COPY_FAILED);
         Warn(report, "STAGER64_MISSING",
              std::string(kStager64Name) +
                  (folder ? " is a folder in the package: on 64-bit Windows " + std::string(kStagerName) +
-                               " cannot start it, shows the system's error and ends with 23"
+                               " cannot start it, shows the system's error" + ends
                          : " is not in the package: on 64-bit Windows " + std::string(kStagerName) +
-                               " logs \"64-bit stager missing\", shows it in a box and ends with 23") +
+                               " logs \"64-bit stager missing\", shows it in a box" + ends) +
                  " without copying or staging anything.");
     }
 }
@@ -92,7 +93,8 @@ void ListDriverFiles(const std::vector<InfLine>& lines, PackageReport* report)
         } else if (!file.present) {
             Warn(report, "MISSING_FILE",
                  "[SourceDisksFiles] names " + Quote(file.name) +
-                     ", which is not in the package: its copy fails (the run still ends with 0).");
+                     ", which is not in the package: its copy fails (the run still ends with " +
+                     std::to_string(EXIT_OK) + ").");
         }
     }
 

@@ -13,6 +13,7 @@
 #include "CatalogReader.h"
 #include "common/Names.h"
 #include "CatalogTrust.h"
+#include "SigningPolicy.h"
 #include "inf/INFManager.h"
 
 // One file that [SourceDisksFiles] names.
@@ -29,33 +30,12 @@ struct PackageWarning {
     std::string target;   // the target system it is about; empty: the whole package
 };
 
-// Whether one target's kernel loads one driver file of the package.
-struct DriverVerdict {
-    std::string file;
-    bool loads = false;
-    std::string cause;  // why not (or under which condition it does); empty when plain
-    bool unconfirmed = false;
-};
-
-// What one Windows target does with the package.
-struct TargetVerdict {
-    std::string target;   // "7-x64", "10-x64", ...
-    bool covered = true;  // the catalog's OSAttr names its version (or names none)
-    std::string
-        algorithms;         // "supported", "unconfirmed" or "unsupported" (its hash and signature algorithms)
-    std::string staging;    // "silent", "prompt", "refused"; "unknown" when the catalog was not judged
-    std::string publisher;  // prompt: the publisher Windows names; empty: it names none
-    std::string code;       // refused: the code Windows gives, "0xE000022F"; empty otherwise
-    std::string cause;      // why it prompts or refuses (and what a silent verdict rests on)
-    bool unconfirmed = false;  // the rules for this verdict are not confirmed
-    std::vector<DriverVerdict> drivers;
-};
-
 // The command line's choices beyond the folder and INF.
 struct CheckOptions {
     TrustOptions trust;
     std::vector<std::string> targets;  // empty: every target
     bool requireSilent = false;
+    bool standardUser = false;  // the stager runs without elevation
 };
 
 // A file of the package hashed for the catalog.
@@ -80,7 +60,7 @@ struct CatalogReport {
     CatalogTrust trust;                       // whom Windows trusts for it; kind none without a catalog
     std::vector<std::string> hashAlgorithms;  // of the members, in order of first use
     std::vector<std::string> osVersions;      // the OSAttr values of the INF's members
-    std::vector<CatalogFileCheck> files;      // the INF first, then the other hashed files
+    std::vector<CatalogFileCheck> files;      // the hashed files: the INF (when a member names it) first
 };
 
 struct PackageReport {
@@ -116,10 +96,6 @@ enum {
     CHECK_NOT_RUN = 3,     // bad arguments or no such folder: nothing was checked
     CHECK_NOT_SILENT = 4,  // --require silent: some chosen target prompts, refuses or loads no driver
 };
-
-// The targets the check knows, in order; true when `name` is one of them.
-const std::vector<std::string>& KnownTargets();
-bool IsKnownTarget(const std::string& name);
 
 // Checks the package in `programFolder` (a Windows path without trailing
 // separator) for the argument text `infArgument` (null or empty: the default

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,13 @@ enum {
     PE_IMAGE_OK = 0,      // `ranges` hold the hashed pieces, in file order
     PE_NOT_AN_IMAGE = 1,  // no "MZ" header or no "PE\0\0" signature: hash it flat
     PE_BAD_HEADER = 2,    // it claims to be an image but its header lies; `problem` says how
+};
+
+// The machine types of a PE file header that the checker tells apart.
+enum : uint16_t {
+    PE_MACHINE_I386 = 0x014C,
+    PE_MACHINE_AMD64 = 0x8664,
+    PE_MACHINE_ARM64 = 0xAA64,
 };
 
 // Splits `image` into the ranges the Authenticode image hash covers.

@@ -2,6 +2,7 @@
 // the same content; SCHEMA.md documents the JSON.
 #include <nlohmann/json.hpp>
 
+#include "CheckText.h"
 #include "PackageCheck.h"
 #include "common/BoundedText.h"
 
@@ -34,9 +35,24 @@ std::string Visible(const std::string& text)
 
 std::string Quoted(const std::string& text)
 {
-    return "\"" + Visible(text) + "\"";
+    return Quote(Visible(text));
 }
 
+// The targets whose verdict is `staging`, as "a, b".
+std::string TargetsWith(const PackageReport& report, Staging staging)
+{
+    std::vector<std::string> names;
+    for (const TargetVerdict& verdict : report.targets) {
+        if (verdict.staging == staging) {
+            names.push_back(verdict.target);
+        }
+    }
+    return Joined(names, ", ");
+}
+
+// The last line: the check's exit code and the stager's, and where Windows
+// refuses the package or warns before staging it, so that a refusal is never
+// read as a mere warning.
 std::string ResultText(const PackageReport& report)
 {
     std::string text = "Result: " + std::to_string(report.exitCode);
@@ -44,7 +60,21 @@ std::string ResultText(const PackageReport& report)
         return text + " (the run would fail): the stager would end with " +
                std::to_string(report.stagerExitCode) + ". " + report.failure + "\n";
     }
-    text += report.exitCode == CHECK_WARNINGS ? " (warnings only)" : " (nothing to warn about)";
+    std::string refused = TargetsWith(report, Staging::Refused);
+    std::string warned = TargetsWith(report, Staging::Warn);
+    std::string windows = refused.empty() ? "" : "Windows refuses the package on " + refused;
+    if (!warned.empty()) {
+        windows +=
+            (windows.empty() ? "Windows warns before staging it on " : "; it warns before staging it on ") +
+            warned;
+    }
+    if (report.exitCode == CHECK_NOT_SILENT) {
+        text += " (--require silent not met" + (windows.empty() ? "" : "; " + windows) + ")";
+    } else if (!windows.empty()) {
+        text += " (warnings; " + windows + ")";
+    } else {
+        text += report.exitCode == CHECK_WARNINGS ? " (warnings only)" : " (nothing to warn about)";
+    }
     return text + ": the stager would end with " + std::to_string(report.stagerExitCode) + ".\n";
 }
 
@@ -68,15 +98,6 @@ std::string ProgramLine(const char* what, const char* name, bool present, const 
            ": " + (present64 ? "present" : "MISSING") + "\n";
 }
 
-std::string Joined(const std::vector<std::string>& items, const char* separator)
-{
-    std::string text;
-    for (const std::string& item : items) {
-        text += (text.empty() ? "" : separator) + item;
-    }
-    return text;
-}
-
 std::string CatalogFileLine(const CatalogFileCheck& file)
 {
     std::string state = file.covered ? "  covered      " : "  NOT COVERED  ";
@@ -87,10 +108,10 @@ std::string CatalogFileLine(const CatalogFileCheck& file)
 
 std::string TimeStampText(const TimeStampCheck& stamp)
 {
-    if (stamp.kind.empty()) {
+    if (stamp.kind == TimeStampKind::None) {
         return "  Time stamp: none\n";
     }
-    return "  Time stamp: " + stamp.kind + " " +
+    return "  Time stamp: " + std::string(TimeStampKindName(stamp.kind)) + " " +
            (stamp.time.empty() ? std::string("(no time)") : stamp.time) +
            (stamp.verified ? ", verified; authority chain: " + Joined(stamp.chain, " -> ")
                            : ", DOES NOT VERIFY (" + stamp.problem + ")") +
@@ -112,9 +133,9 @@ std::string TrustText(const CatalogReport& catalog)
     if (trust.checkedAt.empty()) {
         return text;
     }
-    text += "  Chain (checked at " + trust.checkedAt + ", " + trust.checkedAtSource + "; " +
-            (trust.anchor == "microsoft" ? "Microsoft root " + trust.microsoftRoot
-                                         : "CA bundle " + trust.caBundle) +
+    text += "  Chain (checked at " + trust.checkedAt + ", " + CheckedAtName(trust.checkedAtSource) + "; " +
+            (trust.anchor == Anchor::Microsoft ? "Microsoft root " + trust.microsoftRoot
+                                               : "CA bundle " + trust.caBundle) +
             "): " + Joined(trust.chain, " -> ") + "\n";
     text += TimeStampText(trust.timeStamp);
     if (!trust.crossCertificate.empty() || !trust.crossProblem.empty()) {
@@ -133,8 +154,9 @@ std::string CatalogText(const CatalogReport& catalog)
 {
     if (catalog.names.empty()) {
         return "Catalog: none named in [Version]" +
-               (catalog.note.empty() || catalog.note == "no catalog named" ? std::string()
-                                                                           : " (" + catalog.note + ")") +
+               // The catalog check judges a package without a catalog; where it did not run,
+               // the note says why (the INF was not read).
+               (catalog.trust.judged || catalog.note.empty() ? std::string() : " (" + catalog.note + ")") +
                "\n";
     }
     std::string text =
@@ -168,9 +190,10 @@ std::string Unconfirmed(bool unconfirmed)
     return unconfirmed ? "*" : "";
 }
 
-std::string DriversText(const TargetVerdict& verdict)
+// "-" where the catalog was not judged.
+std::string DriversText(const TargetVerdict& verdict, bool judged)
 {
-    if (verdict.staging == "unknown" || verdict.staging.empty()) {
+    if (!judged) {
         return "-";
     }
     if (verdict.drivers.empty()) {
@@ -178,26 +201,28 @@ std::string DriversText(const TargetVerdict& verdict)
     }
     std::string text;
     for (const DriverVerdict& driver : verdict.drivers) {
-        text += (text.empty() ? "" : "; ") + Visible(driver.file) +
-                (driver.loads ? " loads" : " NOT LOADED") + Unconfirmed(driver.unconfirmed);
+        const char* load = verdict.staging == Staging::Refused ? " not staged"
+                           : driver.loads                      ? " loads"
+                                                               : " NOT LOADED";
+        text += (text.empty() ? "" : "; ") + Visible(driver.file) + load + Unconfirmed(driver.unconfirmed);
     }
     return text;
 }
 
 std::string StagingText(const TargetVerdict& verdict)
 {
-    std::string text = verdict.staging;
+    std::string text = StagingName(verdict.staging);
     if (!verdict.publisher.empty()) {
         text += " " + Quoted(verdict.publisher);
     }
-    if (!verdict.code.empty()) {
-        text += " " + verdict.code;
+    if (verdict.code != 0) {
+        text += " " + CodeText(verdict.code);
     }
     return text + Unconfirmed(verdict.unconfirmed);
 }
 
 // One row per target: its OSAttr coverage, its staging verdict and its drivers.
-std::string TargetsText(const std::vector<TargetVerdict>& targets)
+std::string TargetsText(const std::vector<TargetVerdict>& targets, bool judged)
 {
     if (targets.empty()) {
         return "Targets: not judged (the run ends before staging)\n";
@@ -208,7 +233,7 @@ std::string TargetsText(const std::vector<TargetVerdict>& targets)
         char row[160];
         FormatText(row, sizeof row, "  %-9s  %-7s  %-39s  ", verdict.target.c_str(),
                    verdict.covered ? "covers" : "NOT", StagingText(verdict).c_str());
-        text += row + DriversText(verdict) + "\n";
+        text += row + DriversText(verdict, judged) + "\n";
     }
     return text;
 }
@@ -251,7 +276,7 @@ std::string FormatReportText(const PackageReport& report)
                         kCompanionTool64Name, report.companionTool64Present);
     text += ProgramLine("Stager ", kStagerName, report.stagerPresent, kStager64Name, report.stager64Present);
     text += CatalogText(report.catalog) + TrustText(report.catalog);
-    text += TargetsText(report.targets);
+    text += TargetsText(report.targets, report.catalog.trust.judged);
 
     text += "Warnings: " + std::to_string(report.warnings.size()) + "\n";
     for (const PackageWarning& warning : report.warnings) {
@@ -278,10 +303,10 @@ Json TextOrNull(const std::string& text)
 
 Json TimeStampJson(const TimeStampCheck& stamp)
 {
-    if (stamp.kind.empty()) {
+    if (stamp.kind == TimeStampKind::None) {
         return Json(nullptr);
     }
-    return {{"kind", stamp.kind},
+    return {{"kind", TimeStampKindName(stamp.kind)},
             {"time", TextOrNull(stamp.time)},
             {"verified", stamp.verified},
             {"problem", TextOrNull(stamp.problem)},
@@ -321,11 +346,13 @@ Json CatalogJson(const CatalogReport& catalog)
         {"kind", catalog.trust.judged ? Json(TrustKindName(catalog.trust.kind)) : Json(nullptr)},
         {"kindReason", TextOrNull(catalog.trust.why)},
         {"chain", catalog.trust.chain},
-        {"anchor", TextOrNull(catalog.trust.anchor)},
+        {"anchor", TextOrNull(AnchorName(catalog.trust.anchor))},
         {"microsoftRoot", TextOrNull(catalog.trust.microsoftRoot)},
         {"caBundle", TextOrNull(catalog.trust.caBundle)},
         {"checkedAt", TextOrNull(catalog.trust.checkedAt)},
-        {"checkedAtSource", TextOrNull(catalog.trust.checkedAtSource)},
+        {"checkedAtSource", catalog.trust.checkedAt.empty()
+                                ? Json(nullptr)
+                                : Json(CheckedAtName(catalog.trust.checkedAtSource))},
         {"signerEkus", catalog.trust.signerEkus},
         {"timeStamp", TimeStampJson(catalog.trust.timeStamp)},
         {"crossCertificate", TextOrNull(catalog.trust.crossCertificate)},
@@ -347,10 +374,10 @@ Json TargetsJson(const std::vector<TargetVerdict>& targets)
         }
         list.push_back({{"target", verdict.target},
                         {"covered", verdict.covered},
-                        {"algorithms", verdict.algorithms},
-                        {"staging", verdict.staging},
+                        {"algorithms", AlgorithmSupportName(verdict.algorithms)},
+                        {"staging", StagingName(verdict.staging)},
                         {"publisher", TextOrNull(verdict.publisher)},
-                        {"code", TextOrNull(verdict.code)},
+                        {"code", TextOrNull(CodeText(verdict.code))},
                         {"cause", TextOrNull(verdict.cause)},
                         {"unconfirmed", verdict.unconfirmed},
                         {"drivers", drivers}});
@@ -363,7 +390,7 @@ Json TargetsJson(const std::vector<TargetVerdict>& targets)
 std::string FormatReportJson(const PackageReport& report)
 {
     Json document;
-    document["schemaVersion"] = 2;
+    document["schemaVersion"] = 3;
     document["packageFolder"] = report.packageFolder;
     document["programFolder"] = report.programFolder;
     document["inf"] = {

@@ -17,34 +17,6 @@ namespace fs = std::filesystem;
 
 const std::string kPololu = MERVO_SIGNED_PACKAGES "/pololu-tic";
 const char kCatalog[] = "pololu.cat";
-const char kDll[] = "wdfcoinstaller01009.dll";  // a PE member of the catalog, not in the package
-
-// Offsets in pololu.cat (openssl asn1parse shows them): the SHA-1 image hash
-// of the DLL's first member, the last byte of that member's SHA-1 algorithm
-// identifier (1.3.14.3.2.26), the image hash of the DLL's second member, and
-// the signer's encrypted digest.
-const size_t kDllDigestAt = 284;
-const size_t kDllDigestSize = 20;
-const size_t kDllAlgorithmEnd = 279;
-const size_t kSecondDllDigestAt = 8881;
-const size_t kSignatureAt = 28657;
-
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
-{
-    size_t count = 0;
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-        ++count;
-    }
-    EXPECT_GT(count, 0u) << from;
-    return text;
-}
-
-// OSAttr text as the catalog holds it: UTF-16LE.
-std::string Wide(const std::string& text)
-{
-    return Utf16(text).substr(2);
-}
 
 void FlipByte(const TempPackage& p, const std::string& name, size_t at)
 {
@@ -54,11 +26,12 @@ void FlipByte(const TempPackage& p, const std::string& name, size_t at)
     p.Write(name, bytes);
 }
 
-// Signs the package's (changed) catalog again with the test's certificate.
-void Resign(const TempPackage& p)
+// The package's catalog replaced by a made one, signed with the test's
+// self-signed certificate (changed as its name says: see MakeTestPki.cpp).
+std::function<void(const TempPackage&)> Resigned(const std::string& name)
 {
-    ASSERT_TRUE(SharedSigner().Sign(p.File(kCatalog), p.File("resigned.cat")));
-    fs::rename(p.File("resigned.cat"), p.File(kCatalog));
+    return
+        [name](const TempPackage& p) { p.Write(kCatalog, ReadFile(PkiFile("catalogs/" + name + ".cat"))); };
 }
 
 void ChangeCatalog(const TempPackage& p, const std::function<std::string(std::string)>& change)
@@ -66,38 +39,10 @@ void ChangeCatalog(const TempPackage& p, const std::function<std::string(std::st
     p.Write(kCatalog, change(p.Read(kCatalog)));
 }
 
-// The sample image, its SHA-1 image hash as osslsigncode computes it.
+// The sample image.
 std::string SampleImage()
 {
     return ReadFile(MERVO_PE_SAMPLES "/sample32.exe");
-}
-
-std::string SampleReferenceHash()
-{
-    TempPackage folder;
-    EXPECT_TRUE(SharedSigner().Sign(MERVO_PE_SAMPLES "/sample32.exe", folder.File("signed.exe"), "sha1"));
-    return ReferenceDigest(SharedSigner(), folder.File("signed.exe"));
-}
-
-// The catalog with the image hash of the DLL's member at `at` (one of the
-// two) replaced by the sample's, as osslsigncode computes it.
-std::string WithSampleHashAt(std::string der, size_t at, const char* before)
-{
-    std::string hash = SampleReferenceHash();
-    EXPECT_EQ(before, HexUpper(der.substr(at, kDllDigestSize)));
-    std::string raw;
-    for (size_t i = 0; i + 1 < hash.size(); i += 2) {
-        raw += static_cast<char>(std::stoi(hash.substr(i, 2), nullptr, 16));
-    }
-    return der.replace(at, kDllDigestSize, raw);
-}
-
-// The DLL's first member made one of an algorithm no build knows (1.3.14.3.2.127).
-std::string WithUnknownFirstDllAlgorithm(std::string der)
-{
-    EXPECT_EQ("2B0E03021A", HexUpper(der.substr(kDllAlgorithmEnd - 4, 5)));
-    der[kDllAlgorithmEnd] = '\x7F';
-    return der;
 }
 
 // Moves files of the package into its subfolder "sub".
@@ -230,33 +175,11 @@ const CatalogCase kCases[] = {
     {"empty", [](const TempPackage& p) { p.Write(kCatalog, ""); }, "tic.inf", {"CATALOG_UNREADABLE"}, -1, false,
      {}, "not a DER PKCS#7 structure"},
     {"signed_data_of_another_type",
-     [](const TempPackage& p) {
-         CheckRun run = RunCommand("openssl smime -sign -binary -nodetach -outform DER -in '" + p.File("tic.inf") +
-                                   "' -signer '" + SharedSigner().certificate() + "' -inkey '" +
-                                   SharedSigner().key() + "' -out '" + p.File(kCatalog) + "'");
-         EXPECT_EQ(0, run.exitCode) << run.output;
-     },
-     "tic.inf", {"CATALOG_UNREADABLE"}, -1, false, {}, "of type 1.2.840.113549.1.7.1, not a certificate trust list"},
-    {"resigned_unchanged", [](const TempPackage& p) { Resign(p); }, "tic.inf", {}, 1, true, kBothCovered, ""},
-    {"no_system_named_by_the_stager",
-     [](const TempPackage& p) {
-         ChangeCatalog(p, [](std::string der) {
-             return ReplaceAll(ReplaceAll(der, Wide("2:5.1,"), Wide("2:9.1,")), Wide("2:6.0,"), Wide("2:9.0,"));
-         });
-         Resign(p);
-     },
-     "tic.inf", {}, 1, true, kBothCovered, "On vista-x64: the catalog \"pololu.cat\" covers 2:9.1,2:9.0,2:6.1,"},
-    {"no_later_system",
-     [](const TempPackage& p) {
-         ChangeCatalog(p, [](std::string der) {
-             der = ReplaceAll(der, Wide("2:6.1,"), Wide("2:5.0,"));
-             der = ReplaceAll(der, Wide("2:6.2,"), Wide("2:5.2,"));
-             der = ReplaceAll(der, Wide("2:6.3,"), Wide("2:5.2,"));
-             return ReplaceAll(der, Wide("2:10.0"), Wide("2:01.0"));
-         });
-         Resign(p);
-     },
-     "tic.inf", {}, 1, true, kBothCovered,
+     [](const TempPackage& p) { p.Write(kCatalog, ReadFile(PkiFile("catalogs/smime.p7"))); }, "tic.inf", {"CATALOG_UNREADABLE"}, -1, false, {}, "of type 1.2.840.113549.1.7.1, not a certificate trust list"},
+    {"resigned_unchanged", Resigned("pololu-self"), "tic.inf", {}, 1, true, kBothCovered, ""},
+    {"no_system_named_by_the_stager", Resigned("pololu-no-stager-system"), "tic.inf", {}, 1, true, kBothCovered,
+     "On vista-x64: the catalog \"pololu.cat\" covers 2:9.1,2:9.0,2:6.1,"},
+    {"no_later_system", Resigned("pololu-no-later-system"), "tic.inf", {}, 1, true, kBothCovered,
      "On 11-x64: the catalog \"pololu.cat\" covers 2:5.1,2:6.0,2:5.0,2:5.2,2:01.0, not this system"},
     {"staged_and_copied_files_not_in_the_catalog",
      [](const TempPackage& p) {
@@ -274,28 +197,20 @@ const CatalogCase kCases[] = {
     {"pe_member_in_a_subfolder_covered",
      [](const TempPackage& p) {
          p.Write(std::string("sub/") + kDll, SampleImage());
-         ChangeCatalog(p, [](std::string der) {
-             return WithSampleHashAt(der, kDllDigestAt, "056399FAACB9FC49F3CF78BFC3D9F2F463E5012E");
-         });
-         Resign(p);
+         Resigned("pololu-sample-hash")(p);
      },
      "tic.inf", {}, 1, true, {{"tic.inf", true}, {std::string("sub\\") + kDll, true}, {"tic-bootloader.inf", true}},
      ""},
     {"first_member_of_an_unknown_algorithm_second_covers",
      [](const TempPackage& p) {
          p.Write(kDll, SampleImage());
-         ChangeCatalog(p, [](std::string der) {
-             return WithSampleHashAt(WithUnknownFirstDllAlgorithm(der), kSecondDllDigestAt,
-                                     "A0D03C75D36F1FF227B262BC3AA08777E73512F0");
-         });
-         Resign(p);
+         Resigned("pololu-unknown-algorithm-second-covers")(p);
      },
      "tic.inf", {}, 1, true, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, true}}, ""},
     {"first_member_of_an_unknown_algorithm_second_differs",
      [](const TempPackage& p) {
          p.Write(kDll, SampleImage());
-         ChangeCatalog(p, WithUnknownFirstDllAlgorithm);
-         Resign(p);
+         Resigned("pololu-unknown-algorithm")(p);
      },
      "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, true, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
      "holds its image hash"},
@@ -344,7 +259,7 @@ TEST_P(CatalogTest, WarnsAsTheChangeDeserves)
         // The independent verdict on the same bytes, beside the INF.
         std::string infFolder = std::string(c.inf).find('\\') == std::string::npos ? "" : "sub/";
         CheckRun verdict =
-            OsslVerify(package.File(infFolder + kCatalog), c.resigned ? SharedSigner().certificate() : "");
+            OsslVerify(package.File(infFolder + kCatalog), c.resigned ? PkiFile("self.pem") : "");
         EXPECT_EQ(c.intact == 1, verdict.exitCode == 0) << verdict.output;
     }
     std::vector<std::pair<std::string, bool>> files;
@@ -363,10 +278,7 @@ TEST_P(CatalogTest, WarnsAsTheChangeDeserves)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Pololu, CatalogTest, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<CatalogCase>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Pololu, CatalogTest, testing::ValuesIn(kCases), CaseName());
 
 // What the catalog says, against the package's README and osslsigncode.
 TEST(PololuCatalog, ReportsSignerTimeVersionsAndHashes)

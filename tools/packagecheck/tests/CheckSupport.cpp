@@ -1,5 +1,7 @@
 #include "CheckSupport.h"
 
+#include "CheckText.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -12,6 +14,7 @@
 
 #include <openssl/pem.h>
 #include <openssl/pkcs7.h>
+#include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <sys/wait.h>
 
@@ -76,7 +79,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 CheckRun RunCommand(const std::string& command)
 {
     CheckRun run{-1, ""};
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    FILE* pipe = popen(("(" + command + ") 2>&1").c_str(), "r");
     if (pipe == nullptr) {
         return run;
     }
@@ -86,107 +89,9 @@ CheckRun RunCommand(const std::string& command)
     return run;
 }
 
-TestSigner::TestSigner()
-    : certificate_(folder_.File("signer.pem")),
-      pkcs12_(folder_.File("signer.p12")),
-      passwordFile_(folder_.File("password.txt")),
-      key_(folder_.File("signer.key"))
+std::string PkiFile(const std::string& name)
 {
-    folder_.Write("password.txt", "throw-away password");
-    const std::string& key = key_;
-    CheckRun made = RunCommand(
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/O=MERVO Test/CN=MERVO Test Signing'"
-        " -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature -keyout '" +
-        key + "' -out '" + certificate_ + "' && openssl pkcs12 -export -inkey '" + key + "' -in '" +
-        certificate_ + "' -out '" + pkcs12_ + "' -passout 'file:" + passwordFile_ + "'");
-    EXPECT_EQ(0, made.exitCode) << made.output;
-}
-
-bool TestSigner::Sign(const std::string& in, const std::string& out, const std::string& hash) const
-{
-    std::error_code ignored;
-    fs::remove(out, ignored);
-    CheckRun run = RunCommand("osslsigncode sign -pkcs12 '" + pkcs12_ + "' -readpass '" + passwordFile_ +
-                              "' -h " + hash + " -in '" + in + "' -out '" + out + "'");
-    EXPECT_EQ(0, run.exitCode) << run.output;
-    return run.exitCode == 0;
-}
-
-TestPki::TestPki()
-{
-    CheckRun made = RunCommand(
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=MERVO Test Root'"
-        " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign"
-        " -keyout '" +
-        folder_.File("root.key") + "' -out '" + root() + "'");
-    EXPECT_EQ(0, made.exitCode) << made.output;
-}
-
-bool TestPki::Issue(const std::string& name, const std::string& commonName, const std::string& extensions,
-                    int days) const
-{
-    folder_.Write(name + ".ext", extensions + "\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n");
-    CheckRun made = RunCommand(
-        "openssl req -new -newkey rsa:2048 -nodes -subj '/CN=" + commonName + "' -keyout '" +
-        folder_.File(name + ".key") + "' | openssl x509 -req -CA '" + root() + "' -CAkey '" +
-        folder_.File("root.key") + "' -set_serial " + std::to_string(rand() % 1000000 + 2) + " -days " +
-        std::to_string(days) + " -extfile '" + folder_.File(name + ".ext") + "' -out '" + Certificate(name) +
-        "' && cat '" + Certificate(name) + "' '" + root() + "' > '" + folder_.File(name + ".chain") + "'");
-    EXPECT_EQ(0, made.exitCode) << made.output;
-    return made.exitCode == 0;
-}
-
-bool TestPki::IssueBetween(const std::string& name, const std::string& subject, const std::string& issuer,
-                           const std::string& extensions, const std::string& from,
-                           const std::string& to) const
-{
-    if (!fs::exists(folder_.File("ca.cnf"))) {
-        folder_.Write("ca.cnf",
-                      "[ca]\ndefault_ca=d\n[d]\ndatabase=" + folder_.File("index.txt") +
-                          "\nserial=" + folder_.File("serial") + "\nnew_certs_dir=" + folder_.path() +
-                          "\ndefault_md=sha256\npolicy=p\nunique_subject=no\n[p]\ncountryName=optional\n"
-                          "organizationName=optional\norganizationalUnitName=optional\n"
-                          "commonName=supplied\n");
-        folder_.Write("index.txt", "");
-        folder_.Write("serial", "1000\n");
-    }
-    folder_.Write(name + ".ext", extensions + "\n");
-    std::string signing = issuer.empty()
-                              ? " -selfsign -keyfile '" + Key(name) + "'"
-                              : " -cert '" + Certificate(issuer) + "' -keyfile '" + Key(issuer) + "'";
-    std::string chain = issuer.empty() ? std::string() : " '" + folder_.File(issuer + ".chain") + "'";
-    CheckRun made =
-        RunCommand("openssl req -new -newkey rsa:2048 -nodes -subj '" + subject + "' -keyout '" + Key(name) +
-                   "' -out '" + folder_.File(name + ".csr") + "' && openssl ca -batch -config '" +
-                   folder_.File("ca.cnf") + "'" + signing + " -in '" + folder_.File(name + ".csr") +
-                   "' -out '" + Certificate(name) + "' -startdate " + from + " -enddate " + to +
-                   " -extfile '" + folder_.File(name + ".ext") + "' -notext -preserveDN && cat '" +
-                   Certificate(name) + "'" + chain + " > '" + folder_.File(name + ".chain") + "'");
-    EXPECT_EQ(0, made.exitCode) << made.output;
-    return made.exitCode == 0;
-}
-
-bool TestPki::Sign(const std::string& signer, const std::string& in, const std::string& out,
-                   const std::string& authority, long long stampTime, const std::string& cross) const
-{
-    std::error_code ignored;
-    fs::remove(out, ignored);
-    std::string stamp = authority.empty() ? std::string()
-                                          : " -TSA-certs '" + folder_.File(authority + ".chain") +
-                                                "' -TSA-key '" + folder_.File(authority + ".key") +
-                                                "' -TSA-time " + std::to_string(stampTime);
-    CheckRun run = RunCommand("osslsigncode sign -certs '" + folder_.File(signer + ".chain") + "' -key '" +
-                              folder_.File(signer + ".key") + "' -h sha256" + stamp +
-                              (cross.empty() ? std::string() : " -ac '" + cross + "'") + " -in '" + in +
-                              "' -out '" + out + "'");
-    EXPECT_EQ(0, run.exitCode) << run.output;
-    return run.exitCode == 0;
-}
-
-const TestSigner& SharedSigner()
-{
-    static const TestSigner signer;
-    return signer;
+    return std::string(MERVO_TEST_PKI) + "/" + name;
 }
 
 CheckRun OsslVerify(const std::string& file, const std::string& certificate)
@@ -200,9 +105,9 @@ CheckRun OsslVerify(const std::string& file, const std::string& certificate)
                       file + "'");
 }
 
-std::string ReferenceDigest(const TestSigner& signer, const std::string& signedFile)
+std::string ReferenceDigest(const std::string& certificate, const std::string& signedFile)
 {
-    CheckRun run = OsslVerify(signedFile, signer.certificate());
+    CheckRun run = OsslVerify(signedFile, certificate);
     EXPECT_EQ(0, run.exitCode) << run.output;
     const std::string label = "Calculated message digest";
     size_t at = run.output.find(label);
@@ -222,13 +127,16 @@ std::string ReferenceDigest(const TestSigner& signer, const std::string& signedF
 
 std::string HexUpper(const std::string& bytes)
 {
-    std::string text;
-    for (unsigned char byte : bytes) {
-        char pair[3];
-        snprintf(pair, sizeof pair, "%02X", byte);
-        text += pair;
+    std::string text = HexText(bytes);
+    for (char& c : text) {
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     }
     return text;
+}
+
+std::string Wide(const std::string& text)
+{
+    return Utf16(text).substr(2);
 }
 
 CheckRun RunCheck(const std::vector<std::string>& arguments)
@@ -382,7 +290,7 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
 {
     Json document = Json::parse(json, nullptr, false);
     ASSERT_FALSE(document.is_discarded()) << json;
-    EXPECT_EQ(2, document["schemaVersion"]);
+    EXPECT_EQ(3, document["schemaVersion"]);
     std::vector<std::string> lines = Lines(text);
     auto expectLine = [&lines, &text](const std::string& line) {
         EXPECT_TRUE(HasLine(lines, line)) << "missing line: " << line << "\nin:\n" << text;
@@ -516,44 +424,79 @@ std::string CertificateFrom(const std::string& catalog, const std::string& commo
                : run.output.substr(begin, end + 26 - begin);
 }
 
-bool AddCountersignature(const std::string& catalog, const std::string& certificate, const std::string& key,
-                         long long when, const std::string& stamped)
+namespace {
+
+// A PEM object of a made file, read with `read` (PEM_read_X509, PEM_read_PrivateKey).
+template <typename T>
+T* ReadPem(const std::string& path, T* (*read)(FILE*, T**, pem_password_cb*, void*))
+{
+    FILE* file = fopen(path.c_str(), "r");
+    T* object = file != nullptr ? read(file, nullptr, nullptr, nullptr) : nullptr;
+    if (file != nullptr) {
+        fclose(file);
+    }
+    return object;
+}
+
+// Signs the counter signer's attributes with a PKCS#1 v1.5 block that holds
+// their bare SHA-1 digest, with no DigestInfo around it.
+bool SignBareDigest(PKCS7_SIGNER_INFO* counter, EVP_PKEY* key)
+{
+    unsigned char* attributes = nullptr;
+    int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(counter->auth_attr), &attributes,
+                               ASN1_ITEM_rptr(PKCS7_ATTR_SIGN));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestSize = 0;
+    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key, nullptr);
+    size_t size = static_cast<size_t>(EVP_PKEY_get_size(key));
+    std::string signature(size, '\0');
+    bool ok =
+        length > 0 &&
+        EVP_Digest(attributes, static_cast<size_t>(length), digest, &digestSize, EVP_sha1(), nullptr) == 1 &&
+        context != nullptr && EVP_PKEY_sign_init(context) == 1 &&
+        EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING) == 1 &&
+        EVP_PKEY_sign(context, reinterpret_cast<unsigned char*>(&signature[0]), &size, digest, digestSize) ==
+            1 &&
+        ASN1_STRING_set(counter->enc_digest, signature.data(), static_cast<int>(size)) == 1;
+    EVP_PKEY_CTX_free(context);
+    OPENSSL_free(attributes);
+    return ok;
+}
+
+}  // namespace
+
+bool AddCountersignature(const std::string& catalog, const Countersignature& how)
 {
     std::string der = ReadFile(catalog);
     const unsigned char* at = reinterpret_cast<const unsigned char*>(der.data());
     PKCS7* p7 = d2i_PKCS7(nullptr, &at, static_cast<long>(der.size()));
-    FILE* certificateFile = fopen(certificate.c_str(), "r");
-    FILE* keyFile = fopen(key.c_str(), "r");
-    X509* authority =
-        certificateFile != nullptr ? PEM_read_X509(certificateFile, nullptr, nullptr, nullptr) : nullptr;
-    EVP_PKEY* privateKey =
-        keyFile != nullptr ? PEM_read_PrivateKey(keyFile, nullptr, nullptr, nullptr) : nullptr;
-    for (FILE* file : {certificateFile, keyFile}) {
-        if (file != nullptr) {
-            fclose(file);
-        }
-    }
+    X509* authority = ReadPem(PkiFile(how.authority + ".pem"), PEM_read_X509);
+    EVP_PKEY* privateKey = ReadPem(PkiFile(how.authority + ".key"), PEM_read_PrivateKey);
+    EVP_PKEY* signingKey =
+        how.signingKey.empty() ? nullptr : ReadPem(PkiFile(how.signingKey + ".key"), PEM_read_PrivateKey);
+    const EVP_MD* md = how.bareDigest ? EVP_sha1() : EVP_sha256();
     bool ok = p7 != nullptr && authority != nullptr && privateKey != nullptr;
     PKCS7_SIGNER_INFO* signer = ok ? sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7), 0) : nullptr;
     PKCS7_SIGNER_INFO* counter = PKCS7_SIGNER_INFO_new();
     std::string data =
-        stamped.empty() && signer != nullptr
+        how.stamped.empty() && signer != nullptr
             ? std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(signer->enc_digest)),
                           static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)))
-            : stamped;
+            : how.stamped;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     ASN1_OCTET_STRING* digestValue = ASN1_OCTET_STRING_new();
     ok =
-        ok && signer != nullptr && PKCS7_SIGNER_INFO_set(counter, authority, privateKey, EVP_sha256()) == 1 &&
+        ok && signer != nullptr && PKCS7_SIGNER_INFO_set(counter, authority, privateKey, md) == 1 &&
         PKCS7_add_signed_attribute(counter, NID_pkcs9_contentType, V_ASN1_OBJECT,
                                    OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
         PKCS7_add_signed_attribute(counter, NID_pkcs9_signingTime, V_ASN1_UTCTIME,
-                                   ASN1_UTCTIME_set(nullptr, static_cast<time_t>(when))) == 1 &&
-        EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) == 1 &&
+                                   ASN1_UTCTIME_set(nullptr, static_cast<time_t>(how.when))) == 1 &&
+        EVP_Digest(data.data(), data.size(), digest, &size, md, nullptr) == 1 &&
         ASN1_OCTET_STRING_set(digestValue, digest, static_cast<int>(size)) == 1 &&
         PKCS7_add_signed_attribute(counter, NID_pkcs9_messageDigest, V_ASN1_OCTET_STRING, digestValue) == 1 &&
-        PKCS7_SIGNER_INFO_sign(counter) == 1;
+        (how.bareDigest ? SignBareDigest(counter, signingKey != nullptr ? signingKey : privateKey)
+                        : PKCS7_SIGNER_INFO_sign(counter) == 1);
     unsigned char* encoded = nullptr;
     int length = ok ? i2d_PKCS7_SIGNER_INFO(counter, &encoded) : -1;
     ASN1_STRING* sequence = ASN1_STRING_new();
@@ -568,6 +511,7 @@ bool AddCountersignature(const std::string& catalog, const std::string& certific
     OPENSSL_free(out);
     OPENSSL_free(encoded);
     PKCS7_SIGNER_INFO_free(counter);
+    EVP_PKEY_free(signingKey);
     EVP_PKEY_free(privateKey);
     X509_free(authority);
     PKCS7_free(p7);

@@ -2,6 +2,8 @@
 // of the command line with its output captured.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "InfFixtures.h"
 #include "PackageCheck.h"
 #include "TempFolder.h"
+#include "TestPki.h"
 
 // A package folder in the host's temporary folder, removed again at the end.
 class TempPackage : public TempFolder {
@@ -24,6 +27,15 @@ public:
     void AddCompanionTool() const;
 };
 
+// Names a parameterised test after its case's `name`.
+struct CaseName {
+    template <typename Case>
+    std::string operator()(const testing::TestParamInfo<Case>& info) const
+    {
+        return info.param.name;
+    }
+};
+
 struct CheckRun {
     int exitCode;
     std::string output;
@@ -36,73 +48,30 @@ std::string ReadFile(const std::string& path);
 // when there is none).
 std::string Replace(std::string text, const std::string& from, const std::string& to);
 
-// A throw-away code-signing certificate (made with openssl in a folder of its
-// own) and signing with osslsigncode.
-class TestSigner {
-public:
-    TestSigner();
-    const std::string& certificate() const { return certificate_; }  // PEM
-    const std::string& key() const { return key_; }                  // PEM, no password
-    const std::string& pkcs12() const { return pkcs12_; }
-    const std::string& passwordFile() const { return passwordFile_; }
-    // Signs `in` (a PE image or a catalog) into `out` with the hash `hash`; true when it worked.
-    bool Sign(const std::string& in, const std::string& out, const std::string& hash = "sha256") const;
-
-private:
-    TempPackage folder_;
-    std::string certificate_;
-    std::string pkcs12_;
-    std::string passwordFile_;
-    std::string key_;
+// How an older (PKCS#9) countersignature is made.
+struct Countersignature {
+    std::string authority;  // the made certificate and key of its signer ("tsa")
+    long long when;         // its signing time
+    std::string stamped;  // the data whose digest it holds; empty: the signer's signature value, as it should
+    bool bareDigest = false;  // signed as time-stamping services did until about 2013: SHA-1, the bare
+                              // digest in the PKCS#1 block, no DigestInfo
+    std::string signingKey;   // another made certificate's key to sign with; empty: its signer's own
 };
+// Adds it to the signer of the catalog file, and its signer's certificate to the catalog.
+bool AddCountersignature(const std::string& catalog, const Countersignature& counter);
 
-// A throw-away PKI made with openssl in a folder of its own: a root CA, the
-// certificates it issues, and signing with osslsigncode, whose built-in
-// time-stamp authority makes RFC 3161 tokens from files (no network).
-class TestPki {
-public:
-    TestPki();
-    std::string root() const { return folder_.File("root.pem"); }  // the --ca-bundle of its chains
-    std::string Certificate(const std::string& name) const { return folder_.File(name + ".pem"); }
-    std::string Key(const std::string& name) const { return folder_.File(name + ".key"); }
-    // Issues `name` (CN `commonName`), valid from now for `days` days, with
-    // these openssl extension lines; false when openssl failed.
-    bool Issue(const std::string& name, const std::string& commonName, const std::string& extensions,
-               int days) const;
-    // Issues `name` with the whole subject `subject` ("/C=../CN=.."), by the
-    // PKI's `issuer` (empty: self-signed), valid between two dates
-    // (YYYYMMDDHHMMSSZ, past ones too: openssl ca), with these extension lines.
-    bool IssueBetween(const std::string& name, const std::string& subject, const std::string& issuer,
-                      const std::string& extensions, const std::string& from, const std::string& to) const;
-    // Signs `in` into `out` as `signer`, with its chain; time-stamped by
-    // `authority` at `stampTime` unless `authority` is empty.
-    bool Sign(const std::string& signer, const std::string& in, const std::string& out,
-              const std::string& authority = "", long long stampTime = 0,
-              const std::string& cross = "") const;
-
-private:
-    TempPackage folder_;
-};
-
-// Adds an older (PKCS#9) countersignature by `authority` (its certificate and
-// key, PEM files) at `when` to the signer of the catalog file, and the
-// authority's certificate to the catalog. `stamped` is the data whose SHA-256
-// the countersignature holds; empty: the signer's signature value, as it should.
-bool AddCountersignature(const std::string& catalog, const std::string& certificate, const std::string& key,
-                         long long when, const std::string& stamped = "");
-
-// One signer for the whole test process (each test runs in a process of its own).
-const TestSigner& SharedSigner();
 // osslsigncode's verdict on a signed file, against `certificate` (a PEM file)
 // or, when empty, the system's certificate store: its exit code and output.
 CheckRun OsslVerify(const std::string& file, const std::string& certificate);
-// The digest osslsigncode computes of a PE image it has signed
+// The digest osslsigncode computes of a PE image signed by `certificate`
 // ("Calculated message digest"), upper-case hex.
-std::string ReferenceDigest(const TestSigner& signer, const std::string& signedFile);
+std::string ReferenceDigest(const std::string& certificate, const std::string& signedFile);
 // The PEM certificate of that common name among a catalog's certificates.
 std::string CertificateFrom(const std::string& catalog, const std::string& commonName);
 // Upper-case hex of raw bytes.
 std::string HexUpper(const std::string& bytes);
+// UTF-16LE text without a byte order mark, as catalogs hold names and OSAttr.
+std::string Wide(const std::string& text);
 
 // Runs MERVOPackageCheck with these arguments (the program name is added).
 CheckRun RunCheck(const std::vector<std::string>& arguments);

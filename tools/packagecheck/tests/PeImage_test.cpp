@@ -119,10 +119,7 @@ TEST_P(RangeTest, CoverTheImageLessChecksumEntryAndTable)
     EXPECT_EQ(c.ranges, got);
 }
 
-INSTANTIATE_TEST_SUITE_P(Headers, RangeTest, testing::ValuesIn(kRangeCases),
-                         [](const testing::TestParamInfo<RangeCase>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Headers, RangeTest, testing::ValuesIn(kRangeCases), CaseName());
 
 TEST(PeImage, TextIsNoImage)
 {
@@ -156,14 +153,11 @@ class SampleTest : public testing::TestWithParam<SampleCase> {};
 TEST_P(SampleTest, HashesAsOsslsigncodeDoes)
 {
     const SampleCase& c = GetParam();
-    TestSigner signer;
-    TempPackage folder;
-    const std::string original = std::string(MERVO_PE_SAMPLES) + "/" + c.file;
-    const std::string bytes = ReadFile(original);
+    const std::string bytes = ReadFile(std::string(MERVO_PE_SAMPLES) + "/" + c.file);
     ASSERT_GT(bytes.size(), 1024u);
-    ASSERT_TRUE(signer.Sign(original, folder.File("signed"), c.algorithm));
-    const std::string reference = ReferenceDigest(signer, folder.File("signed"));
-    const std::string signedBytes = folder.Read("signed");
+    const std::string signedFile = PkiFile(std::string("pe/") + c.file + "." + c.algorithm);
+    const std::string reference = ReferenceDigest(PkiFile("self.pem"), signedFile);
+    const std::string signedBytes = ReadFile(signedFile);
     ASSERT_GT(signedBytes.size(), bytes.size());
 
     EXPECT_EQ(ImageHash(bytes, c.algorithm), reference);

@@ -198,10 +198,8 @@ TEST(CommandLine, ExitCodes)
     TempPackage signedPackage;
     signedPackage.CopyFrom(MERVO_SIGNED_PACKAGES "/pololu-tic");
     signedPackage.AddCompanionTool();
-    signedPackage.Write("publisher.pem",
-                        CertificateFrom(signedPackage.File("pololu.cat"), "Pololu Corporation"));
     const std::vector<std::string> trusted = {"--target", "10-x64,11-x64", "--trusted-publisher",
-                                              signedPackage.File("publisher.pem")};
+                                              PkiFile("pololu-publisher.pem")};
     std::vector<std::string> arguments = {signedPackage.path(), "tic.inf"};
     arguments.insert(arguments.end(), trusted.begin(), trusted.end());
     EXPECT_EQ(CHECK_WARNINGS, RunCheck({signedPackage.path(), "tic.inf"}).exitCode);
@@ -222,6 +220,31 @@ TEST(CommandLine, ExitCodes)
     EXPECT_EQ(CHECK_NOT_RUN, RunCheck({package.path() + "/no-such-folder"}).exitCode);
     EXPECT_EQ(CHECK_CLEAN, RunCheck({"--help"}).exitCode);
     EXPECT_EQ(CHECK_CLEAN, RunCheck({"--version", package.path(), "a.inf", "b.inf"}).exitCode);
+}
+
+// The last line names where Windows refuses the package or warns before
+// staging it, so that a refusal is never read as "warnings only".
+TEST(ResultLine, NamesTheTargetsThatRefuseOrWarn)
+{
+    TempPackage package;
+    package.CopyFrom(MERVO_SOURCE_DIR "/examples/package");
+    package.AddCompanionTool();
+    const std::string end = ": the stager would end with 0.\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--target", "7-x86,10-x64"},
+         "Result: 1 (warnings; Windows refuses the package on 10-x64; it warns before staging it on 7-x86)"},
+        {{"--target", "7-x86"}, "Result: 1 (warnings; Windows warns before staging it on 7-x86)"},
+        {{"--target", "7-x86", "--require", "silent"},
+         "Result: 4 (--require silent not met; Windows warns before staging it on 7-x86)"},
+        {{"--target", "7-x86,10-x64", "--standard-user"},
+         "Result: 1 (warnings; Windows refuses the package on 7-x86, 10-x64)"},
+    };
+    for (const auto& [arguments, last] : cases) {
+        std::vector<std::string> words = {package.path()};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        CheckRun run = RunCheck(words);
+        EXPECT_EQ(last + end, run.output.substr(run.output.rfind("Result: "))) << run.output;
+    }
 }
 
 TEST(Json, ParsesAndMatchesTheText)

@@ -210,10 +210,7 @@ TEST_P(WarningTest, FiresOnlyOnThePackageMadeForIt)
     EXPECT_EQ(c.stagerExitCode == EXIT_OK, report.failure.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Packages, WarningTest, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<WarningCase>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Packages, WarningTest, testing::ValuesIn(kCases), CaseName());
 
 TEST(WarningText, SpacedKeyNamesTheFix)
 {
