@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "app/HandOff.h"
-#include "app/SignatureCauses.h"
 #include "common/BoundedText.h"
 #include "inf/INFManager.h"
 #include "log/LogFile.h"
@@ -15,15 +14,17 @@ enum { COMMAND_SIZE = 520 };
 
 void ShowUsage()
 {
-    ShowBox(
-        "-----------------  MERVODriverStager [Options]  -----------------\n"
-        "\n"
-        "      Options = {infFilename} {nodisplay} {nolog}                \n"
-        "\t\t\t  infFilename: The name of the inf file to use. If none use default MERVOUSB.inf\n"
-        "             nodisplay: No final dialog box will be displayed. \n"
-        "             nolog: No log file will be generated.         \n"
-        "\n",
-        kStagerUsageCaption, PS_MB_OK);
+    char text[LOG_TEXT_SIZE];
+    FormatText(text, sizeof text,
+               "-----------------  MERVODriverStager [Options]  -----------------\n"
+               "\n"
+               "      Options = {infFilename} {nodisplay} {nolog}                \n"
+               "\t\t\t  infFilename: The name of the inf file to use. If none use default %s\n"
+               "             nodisplay: No final dialog box will be displayed. \n"
+               "             nolog: No log file will be generated.         \n"
+               "\n",
+               kDefaultInfName);
+    ShowBox(text, kStagerUsageCaption, PS_MB_OK);
 }
 
 // A failure of the run's own: one log line, then the same text in a box.
@@ -31,30 +32,6 @@ static void ReportError(const char* functionName, const char* text)
 {
     WriteLog(kStagerModule, functionName, text);
     ShowBox(text, kStagerErrorCaption, PS_MB_OK);
-}
-
-void ShowLastSystemError()
-{
-    uint32_t code = Platform.GetLastError();
-    char* systemText = nullptr;
-    uint32_t length = Platform.FormatMessageA(
-        PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_IGNORE_INSERTS | PS_FORMAT_MESSAGE_FROM_SYSTEM,
-        nullptr, code, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&systemText), 0, nullptr);
-    if (length == 0 || systemText == nullptr) {
-        // Codes such as the Setup API's have no system text; the box still
-        // says which error it was, and for a signature code its cause.
-        char text[LOG_TEXT_SIZE];
-        const char* cause = SignatureCauseText(code);
-        if (cause != nullptr) {
-            FormatText(text, sizeof text, "%s (0x%08X).", cause, static_cast<unsigned>(code));
-        } else {
-            FormatText(text, sizeof text, "System error 0x%08X.", static_cast<unsigned>(code));
-        }
-        ShowBox(text, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
-        return;
-    }
-    ShowBox(systemText, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
-    Platform.LocalFree(systemText);
 }
 
 int RemoveDriverInstances(const char* programFolder, const DeviceIdTable* table)
@@ -88,16 +65,6 @@ int RemountDriverInstances(const char* programFolder)
     return result;
 }
 
-// The system folder and "\Drivers", or an empty text when the system folder is
-// unknown or the whole does not fit: never a cut path.
-static void GetDriverFolder(char* driverFolder, uint32_t size)
-{
-    uint32_t length = Platform.GetSystemDirectoryA(driverFolder, size);
-    if (length == 0 || length >= size || AppendText(driverFolder, size, "\\Drivers") != 0) {
-        driverFolder[0] = '\0';
-    }
-}
-
 int Default_Pre_Installer()
 {
     static const char kFunction[] = "Default_Pre_Installer";
@@ -109,9 +76,6 @@ int Default_Pre_Installer()
         WriteLog(kStagerModule, kFunction, "Error while getting current directory !!");
         return EXIT_NO_PROGRAM_FOLDER;
     }
-    char driverFolder[DIRS_PATH_SIZE];
-    GetDriverFolder(driverFolder, sizeof driverFolder);
-
     char message[LOG_TEXT_SIZE];
     FormatText(message, sizeof message, "Current directory: %s", programFolder);
     WriteLog(kStagerModule, kFunction, message);
@@ -129,7 +93,10 @@ int Default_Pre_Installer()
     RemoveDriverInstances(programFolder, &table);
 
     WriteLog(kStagerModule, kFunction, "Pre-installing driver.");
-    if (CopyDriverFiles(sourceInfPath, InfFileName, programFolder) != 0) {
+    // The Setup API is given as the media location the folder the driver
+    // files have just been copied into.
+    char driverFolder[INF_PATH_SIZE];
+    if (CopyDriverFiles(sourceInfPath, InfFileName, programFolder, driverFolder) != 0) {
         WriteLog(kStagerModule, kFunction, "Error while copying driver files !!");
         ShowLastSystemError();
         return EXIT_COPY_FAILED;

@@ -257,9 +257,7 @@ const SingleFailureRow kSingleFailures[] = {
     {XP, "GetTempPathA", ANY, 1, {kTempBox.c_str()}, ""},
     {XP, "GetModuleFileNameA", ANY, 21, {},
      "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!"},
-    // The sequence's own look-up of the driver folder is not checked
-    // (staging then gets an empty media location); the copy step's is.
-    {XP, "GetSystemDirectoryA", 0, 0, {kDone}, ""},
+    // The copy step finds the driver folder, which staging is given too.
     {XP, "GetSystemDirectoryA", ANY, 23, {kSystem}, ""},
     {XP, "OpenStream C:\\Temp\\MERVOStageLog.txt", ANY, 0, {kDone}, ""},  // no log, no harm
     // Openings 1 and 2 of the INF read the device table, 3 is the copy step's.

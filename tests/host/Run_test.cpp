@@ -103,7 +103,7 @@ TEST_F(RunTest, TypicalRunOnWindowsXpWithNodisplay)
     ASSERT_EQ(1u, Sim().stagedInfs.size());
     const SimStagedInf& staged = Sim().stagedInfs[0];
     EXPECT_EQ("C:\\pkg\\MERVOUSB.inf", staged.sourceInf);
-    EXPECT_EQ("C:\\WINDOWS\\system32\\Drivers", staged.mediaLocation);
+    EXPECT_EQ("C:\\WINDOWS\\System32\\Drivers", staged.mediaLocation);
     EXPECT_EQ(1u, staged.mediaType);
     EXPECT_EQ(0u, staged.copyStyle);
     EXPECT_EQ(520u, staged.destinationSize);

@@ -7,6 +7,8 @@
 #include "DevCtl.h"
 #include "PatternMatch.h"
 #include "common/BoundedText.h"
+#include "common/WindowsFolders.h"
+#include "inf/InfText.h"
 
 namespace {
 
@@ -25,7 +27,7 @@ struct StoreCopies {
 
 int IsPresent(const char* path)
 {
-    return DevCtlPlatform.GetFileAttributesA(path) != DC_INVALID_FILE_ATTRIBUTES;
+    return DevCtlPlatform.GetFileAttributesA(path) != PS_INVALID_FILE_ATTRIBUTES;
 }
 
 int EndsWithInf(const char* name)
@@ -69,13 +71,13 @@ int FindCopies(const char* store, FILE* package, long size, StoreCopies* copies,
     DcHandle search = DevCtlPlatform.FindFirstFileA(path, &found);
     if (search == DC_INVALID_HANDLE_VALUE) {
         *error = DevCtlPlatform.GetLastError();
-        return *error == DC_ERROR_FILE_NOT_FOUND || *error == DC_ERROR_NO_MORE_FILES ? 0 : 1;
+        return *error == PS_ERROR_FILE_NOT_FOUND || *error == DC_ERROR_NO_MORE_FILES ? 0 : 1;
     }
     do {
         found.fileName[sizeof found.fileName - 1] = '\0';
         // "*.inf" also matches a longer extension through its short name.
         uint64_t foundSize = static_cast<uint64_t>(found.sizeHigh) << 32 | found.sizeLow;
-        if ((found.attributes & DC_FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        if ((found.attributes & PS_FILE_ATTRIBUTE_DIRECTORY) != 0 ||
             foundSize != static_cast<uint64_t>(size) || !EndsWithInf(found.fileName)) {
             continue;
         }
@@ -132,9 +134,8 @@ int UnstageCopy(const char* store, const char* name, int force)
 
     // The compiled .pnf of the same name, which some systems leave behind.
     CopyText(pnf, sizeof pnf, path);
-    CopyText(pnf + strlen(pnf) - 4, 5, ".pnf");
     int code = DEVCTL_EXIT_OK;
-    if (!IsPresent(pnf)) {
+    if (!ToCompiledFormPath(pnf) || !IsPresent(pnf)) {
         FormatText(line, sizeof line, "Removed %s.", path);
     } else if (DevCtlPlatform.DeleteFileA(pnf) != 0) {
         FormatText(line, sizeof line, "Removed %s, and deleted %s left beside it.", path, pnf);
@@ -161,7 +162,7 @@ int StoreFolder(char* store, size_t size)
     if (windows[length - 1] == '\\') {
         windows[length - 1] = '\0';
     }
-    return FormatText(store, size, "%s\\inf", windows);
+    return FormatInfStoreFolder(store, size, windows);
 }
 
 // The open package INF and its size; 0 when it cannot be read or is empty.
