@@ -9,6 +9,7 @@
 #include "system/Boxes.h"
 #include "system/Dirs.h"
 #include "system/GetOSVersion.h"
+#include "turn/MachineTurn.h"
 
 enum { COMMAND_SIZE = 520 };
 
@@ -116,12 +117,12 @@ int Default_Pre_Installer()
     return EXIT_OK;
 }
 
-// Opens the run log in the temporary folder; a log path that does not fit is
-// not cut, the run then goes on without a log.
-static void OpenRunLog(const char* tempFolder, int continuing)
+// Opens the log `name` in the temporary folder; a log path that does not
+// fit is not cut, the run then goes on without a log.
+static void OpenRunLog(const char* tempFolder, const char* name, int continuing)
 {
     char logPath[DIRS_PATH_SIZE];
-    if (FormatText(logPath, sizeof logPath, "%s\\%s", tempFolder, kRunLogName) != 0) {
+    if (FormatText(logPath, sizeof logPath, "%s\\%s", tempFolder, name) != 0) {
         return;
     }
     if (continuing) {
@@ -134,14 +135,49 @@ static void OpenRunLog(const char* tempFolder, int continuing)
     WriteLog(kStagerModule, "WinMain", text);
 }
 
-extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
+// What the run's turn was like, in its log: only a wait or a run before it
+// that was stopped leave a line.
+static void LogTurn(const MachineTurn* turn)
 {
-    const char* text = argumentText != nullptr ? argumentText : "";
-    ReadArgumentText(text);
-    if (strstr(text, "/?") != nullptr) {
-        ShowUsage();
-        return EXIT_OK;
+    if (turn->waited) {
+        char text[LOG_TEXT_SIZE];
+        FormatText(text, sizeof text, "Waited %u ms for another installation to end.",
+                   static_cast<unsigned>(turn->waitedMs));
+        WriteLog(kStagerModule, "WinMain", text);
     }
+    if (turn->abandoned) {
+        WriteLog(kStagerModule, "WinMain",
+                 "The installation before this one ended without finishing: its work is done again.");
+    }
+}
+
+// A run that did not get the machine's turn changes nothing. It says why in
+// a log of its own beside the run log (which stays the whole log of the run
+// that had the turn, and is not replaced by this one) and in a box.
+static int ReportNoTurn(const MachineTurn* turn)
+{
+    char text[LOG_TEXT_SIZE];
+    if (turn->state == TURN_TIMED_OUT) {
+        FormatText(text, sizeof text,
+                   "Error: another installation was at work for %u s: nothing was done, try again later !!",
+                   static_cast<unsigned>(TURN_WAIT_MS / 1000));
+    } else {
+        FormatText(text, sizeof text,
+                   "Error: cannot take the machine's turn (error 0x%08X): nothing was done !!",
+                   static_cast<unsigned>(turn->error));
+    }
+    char tempFolder[DIRS_PATH_SIZE];
+    if (!noLog && GetTempDirectory(tempFolder) == 0) {
+        OpenRunLog(tempFolder, kNotRunLogName, 0);
+    }
+    ReportError("WinMain", text);
+    CloseLog();
+    return EXIT_NO_TURN;
+}
+
+// The run once it has the machine's turn.
+static int RunInTurn(const char* text, const MachineTurn* turn)
+{
     int exitCode = EXIT_OK;
     HandOffFailure failure;
     int where = HandOffTo64BitStager(text, &exitCode, &failure);
@@ -157,15 +193,16 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
     if (where == RUN_HAND_OFF_FAILED && failure.afterStart) {
         // The 64-bit build's log (if it wrote one) gets this line at its end.
         if (!noLog) {
-            OpenRunLog(tempFolder, 1);
+            OpenRunLog(tempFolder, kRunLogName, 1);
         }
         exitCode = ReportHandOffFailure(&failure);
         CloseLog();
         return exitCode;
     }
     if (!noLog) {
-        OpenRunLog(tempFolder, 0);
+        OpenRunLog(tempFolder, kRunLogName, 0);
     }
+    LogTurn(turn);
     OsCode os = GetOSVersion();
     if (os < OS_WIN2000 || os > OS_WINVISTA) {
         DisplayOSError(os);
@@ -179,5 +216,25 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
         }
     }
     CloseLog();
+    return exitCode;
+}
+
+extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
+{
+    const char* text = argumentText != nullptr ? argumentText : "";
+    ReadArgumentText(text);
+    if (strstr(text, "/?") != nullptr) {
+        ShowUsage();
+        return EXIT_OK;
+    }
+    // The turn comes before anything is touched, the run log included: the
+    // log afterwards is the whole log of one run.
+    MachineTurn turn;
+    int state = TakeMachineTurn(Platform, TURN_WAIT_MS, &turn);
+    if (state != TURN_HELD && state != TURN_INHERITED) {
+        return ReportNoTurn(&turn);
+    }
+    int exitCode = RunInTurn(text, &turn);
+    GiveMachineTurnBack(Platform, &turn);
     return exitCode;
 }

@@ -25,9 +25,18 @@ inline constexpr char kLaunchErrorCaption[] = "Device Install Error";
 // name in the temporary folder.
 inline constexpr char kDefaultInfName[] = "MERVOUSB.inf";
 inline constexpr char kRunLogName[] = "MERVOStageLog.txt";
+// The log of a run that did not get the machine's turn, beside the run log.
+inline constexpr char kNotRunLogName[] = "MERVOStageLog-NotRun.txt";
 
 // The description of a device line whose description key is unusable.
 inline constexpr char kDefaultDeviceDescription[] = "MERVO USB Device";
+
+// The machine's turn (turn/MachineTurn.h): the named mutex that one run at a
+// time owns, in every session, and the environment variable in which the
+// run names itself (its process id) for the processes it starts. A device
+// maker's own setup program may take the same turn.
+inline constexpr char kMachineTurnName[] = "Global\\MERVODriverStager.MachineTurn";
+inline constexpr char kMachineTurnVariable[] = "MERVO_MACHINE_TURN";
 
 // The remove command's pattern for the first device's vendor id: every
 // instance whose ids hold "VID_<vid>".
@@ -44,7 +53,9 @@ inline constexpr char kRemovePatternFormat[] = "*VID_%s*";
     X(EXIT_NO_DEVICE, 15, "the INF cannot be read, names no device, or its name is too long")     \
     X(EXIT_NO_PROGRAM_FOLDER, 21, "the program's own folder cannot be found")                     \
     X(EXIT_STAGING_FAILED, 22, "staging the INF in the system's INF store failed")                \
-    X(EXIT_COPY_FAILED, 23, "the copy step could not run, or the hand-off to the 64-bit build failed")
+    X(EXIT_COPY_FAILED, 23, "the copy step could not run, or the hand-off to the 64-bit build failed") \
+    X(EXIT_NO_TURN, 24, "another installation was at work for the whole wait, or the machine's turn "   \
+      "could not be taken: nothing was done")
 // clang-format on
 
 #define STAGER_EXIT_ENUMERATOR(name, code, meaning) name = code,
