@@ -210,5 +210,13 @@ uint32_t SimAttributes(const std::string& windowsPath);  // PS_INVALID_FILE_ATTR
 // How often this process owns the named mutex now (0: not at all).
 int SimMutexOwnership(const std::string& name);
 
+// Another process takes the named mutex now (as otherHolders, for a mutex
+// this process may have open already, and not owned).
+void SimOtherHolderTakes(const SimOtherHolder& holder);
+
+// The other process that owns the named mutex ends now, without releasing
+// it: the next wait on it gives WAIT_ABANDONED.
+void SimEndOtherHolder(const std::string& name);
+
 // The process's environment variable, empty when it is not set.
 std::string SimEnvironment(const std::string& name);

@@ -182,6 +182,35 @@ int SimMutexOwnership(const std::string& name)
     return found == simulated::State().mutexes.end() ? 0 : found->second.owned;
 }
 
+void SimOtherHolderTakes(const SimOtherHolder& holder)
+{
+    Sim().otherHolders.push_back(holder);
+    auto found = simulated::State().mutexes.find(holder.name);
+    if (found != simulated::State().mutexes.end() && found->second.owned == 0) {
+        found->second.heldByOther = true;
+        found->second.behaviour = holder.behaviour;
+        found->second.letsGoAt = Sim().tickCount + holder.afterMs;
+    }
+}
+
+void SimEndOtherHolder(const std::string& name)
+{
+    std::vector<SimOtherHolder>& holders = Sim().otherHolders;
+    for (auto holder = holders.begin(); holder != holders.end();) {
+        holder = holder->name == name ? holders.erase(holder) : holder + 1;
+    }
+    auto found = simulated::State().mutexes.find(name);
+    if (found == simulated::State().mutexes.end()) {
+        return;
+    }
+    if (found->second.handles == 0) {
+        simulated::State().mutexes.erase(found);  // nobody else has it open: it is gone
+        return;
+    }
+    found->second.heldByOther = false;
+    found->second.abandoned = true;
+}
+
 std::string SimEnvironment(const std::string& name)
 {
     for (const auto& entry : Sim().environment) {
