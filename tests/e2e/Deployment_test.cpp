@@ -24,10 +24,7 @@ protected:
     void SetUp() override
     {
         StagerTest::SetUp();
-        e2e::PackageOptions options;
-        options.companionDouble = false;
-        Prepare(options);
-        ASSERT_TRUE(e2e::CopyCompanionTool(package_));
+        PrepareWithCompanionTool();
         NothingInstalled();
     }
     void TearDown() override
@@ -62,6 +59,19 @@ protected:
         return e2e::ReadFileBytes(e2e::JoinPath(e2e::DriversFolder(), name), &read) ==
                    e2e::ReadFileBytes(PackageFile(name)) &&
                read;
+    }
+
+    // Starts `commandLine` while `turn` is held, shows that it waits, gives
+    // the turn back after 1.5 s and gives the program's exit code.
+    static DWORD WaitsForTheTurn(e2e::HeldTurn* turn, const std::string& commandLine)
+    {
+        e2e::StartedProgram program = e2e::StartProgram(commandLine);
+        Sleep(1500);
+        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(program.process, 0)) << "did not wait: " << commandLine;
+        turn->Release();
+        e2e::RunResult run = e2e::FinishProgram(&program, 60000);
+        EXPECT_GE(run.elapsedMs, 1400u);
+        return run.exitCode;
     }
 
     // The steps of the run log, time stamps removed.
@@ -150,16 +160,8 @@ TEST_F(Deployment, OnlyTheHoldersOwnProgramsRunUnderItsTurn)
     EXPECT_EQ(1u, CountEntries(steps, "MERVODriverStager", "RemountDriverInstances",
                                "Driver instances mounted OK."));
 
-    // Another process named: the run waits until this one gives the turn back.
-    e2e::StartedProgram waiting = e2e::StartProgram(Stager() + " nodisplay");
-    const std::string tool =
-        "\"" + PackageFile("MERVODevCtl.exe") + "\" unstage \"" + PackageFile("MERVOUSB.inf") + "\" force";
-    Sleep(1500);
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(waiting.process, 0)) << "the run did not wait";
-    turn.Release();
-    e2e::RunResult run = e2e::FinishProgram(&waiting, 60000);
-    EXPECT_EQ(0u, run.exitCode);
-    EXPECT_GE(run.elapsedMs, 1400u);
+    // Not named: the run waits until this process gives the turn back.
+    EXPECT_EQ(0u, WaitsForTheTurn(&turn, Stager() + " nodisplay"));
     steps = Steps();
     ASSERT_GE(steps.size(), 2u);
     EXPECT_EQ(0u, steps[1].rfind(Entry("MERVODriverStager", "WinMain", kWaitedPrefix), 0)) << steps[1];
@@ -167,13 +169,8 @@ TEST_F(Deployment, OnlyTheHoldersOwnProgramsRunUnderItsTurn)
     // The companion tool started on its own waits the same way.
     e2e::HeldTurn again;
     ASSERT_TRUE(again.Held());
-    e2e::StartedProgram unstage = e2e::StartProgram(tool);
-    Sleep(1500);
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(unstage.process, 0)) << "unstage did not wait";
-    again.Release();
-    e2e::RunResult unstaged = e2e::FinishProgram(&unstage, 60000);
-    EXPECT_EQ(0u, unstaged.exitCode);
-    EXPECT_GE(unstaged.elapsedMs, 1400u);
+    EXPECT_EQ(0u, WaitsForTheTurn(&again, "\"" + PackageFile("MERVODevCtl.exe") + "\" unstage \"" +
+                                              PackageFile("MERVOUSB.inf") + "\" force"));
 }
 
 TEST_F(Deployment, StatusFollowsThePackageThroughItsLife)
