@@ -58,7 +58,7 @@ inline constexpr char kRemovePatternFormat[] = "*VID_%s*";
       "could not be taken: nothing was done")
 // clang-format on
 
-#define STAGER_EXIT_ENUMERATOR(name, code, meaning) name = code,
+#define STAGER_EXIT_ENUMERATOR(name, code, meaning) name = (code),
 enum { STAGER_EXIT_CODES(STAGER_EXIT_ENUMERATOR) };
 #undef STAGER_EXIT_ENUMERATOR
 
