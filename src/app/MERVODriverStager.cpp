@@ -230,8 +230,7 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
     // The turn comes before anything is touched, the run log included: the
     // log afterwards is the whole log of one run.
     MachineTurn turn;
-    int state = TakeMachineTurn(Platform, TURN_WAIT_MS, &turn);
-    if (state != TURN_HELD && state != TURN_INHERITED) {
+    if (!TurnLetsRun(TakeMachineTurn(Platform, TURN_WAIT_MS, &turn))) {
         return ReportNoTurn(&turn);
     }
     int exitCode = RunInTurn(text, &turn);

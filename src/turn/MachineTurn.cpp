@@ -62,8 +62,14 @@ int TakeMachineTurn(const CoreServices& core, uint32_t waitMs, MachineTurn* turn
     int underParent = StartedByHolder(core);
     PsHandle mutex = OpenTurn(core);
     if (mutex == nullptr) {
+        // Before Windows 2000 (NT 4 without Terminal Server) object names have
+        // no "Global" namespace and the name is refused: such a system has no
+        // turn to take (the stager refuses it at once, by its version).
         turn->error = core.GetLastError();
-        return TURN_FAILED;
+        bool noNamespace = turn->error == PS_ERROR_PATH_NOT_FOUND || turn->error == PS_ERROR_INVALID_NAME ||
+                           turn->error == PS_ERROR_BAD_PATHNAME;
+        turn->state = noNamespace ? TURN_NONE : TURN_FAILED;
+        return turn->state;
     }
     uint32_t result = core.WaitForSingleObject(mutex, 0);
     if (result == PS_WAIT_TIMEOUT && !underParent) {

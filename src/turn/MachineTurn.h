@@ -26,7 +26,15 @@ enum TurnState {
     TURN_INHERITED,  // the process that started this one holds it: this one runs under it
     TURN_TIMED_OUT,  // another run held it for the whole wait
     TURN_FAILED,     // it could not be asked for (`error` says why)
+    TURN_NONE,       // the system has no machine-wide names (before Windows 2000): no turn to take
 };
+
+// Whether a run may go on in that state: with the turn, under its parent's,
+// or on a system without any.
+inline bool TurnLetsRun(int state)
+{
+    return state == TURN_HELD || state == TURN_INHERITED || state == TURN_NONE;
+}
 
 struct MachineTurn {
     int state;

@@ -137,6 +137,24 @@ TEST_F(MachineTurnTest, ARunWaitsBoundedForTheMachinesTurnAndDoesNothingWithoutI
     }
 }
 
+// Before Windows 2000 the name is refused (there is no "Global" namespace):
+// there is no turn, and the system is refused by its version as ever.
+TEST_F(MachineTurnTest, ASystemWithoutMachineWideNamesIsRefusedByItsVersion)
+{
+    for (uint32_t error : {3u, 123u, 161u}) {
+        SCOPED_TRACE(error);
+        SimReset(root);
+        WritePackage();
+        SimSetVersion(PS_VER_PLATFORM_WIN32_NT, 4, 0, 1381, "Service Pack 6");
+        Sim().failAlways[SIM_CreateMutexA] = true;
+        Sim().failError[SIM_CreateMutexA] = error;
+        EXPECT_EQ(2, RunStager("nodisplay"));
+        EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: MERVODriverStager can not be run with "
+                                            "Windows NT operating system."}),
+                  BoxTexts());
+    }
+}
+
 // The 32-bit stager on 64-bit Windows takes the turn before it hands its run
 // on; the 64-bit build is started under it.
 TEST_F(MachineTurnTest, The32BitBuildHandsItsTurnOnWithItsRun)

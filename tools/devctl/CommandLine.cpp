@@ -74,10 +74,9 @@ enum Command { REMOVE, UNSTAGE, TRUST, UNTRUST };
 int RunChangingCommand(Command command, const char* const* words, int force)
 {
     MachineTurn turn;
-    int state = TakeMachineTurn(DevCtlPlatform, TURN_WAIT_MS, &turn);
-    if (state != TURN_HELD && state != TURN_INHERITED) {
+    if (!TurnLetsRun(TakeMachineTurn(DevCtlPlatform, TURN_WAIT_MS, &turn))) {
         char line[DEVCTL_LINE_SIZE];
-        if (state == TURN_TIMED_OUT) {
+        if (turn.state == TURN_TIMED_OUT) {
             FormatText(line, sizeof line,
                        "Another installation was at work for %u s: nothing was done, try again later.",
                        static_cast<unsigned>(TURN_WAIT_MS / 1000));
