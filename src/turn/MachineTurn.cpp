@@ -5,40 +5,83 @@
 
 namespace {
 
-enum { MARKER_SIZE = 16 };  // a process id in decimal and the terminator
+// The holder's name in the environment: its process id, and when it waited
+// for the turn, how long and whether the run before was stopped ("<id>" or
+// "<id> <waited ms> <0|1>"), so that the process it hands its run to can
+// tell it in the log.
+enum { MARKER_SIZE = 32 };
 
-// The process id named in the environment, or 0 when none (or no number) is
-// there.
-uint32_t NamedHolder(const CoreServices& core)
+struct Holder {
+    uint32_t id;  // 0: nobody (validly) named
+    uint32_t waitedMs;
+    int waited;
+    int abandoned;
+};
+
+// Reads a decimal number of at most 10 digits at `*at`; 0 when there is none
+// or it passes 32 bits.
+int ReadNumber(const char** at, uint32_t* value)
 {
+    const char* start = *at;
+    uint64_t number = 0;
+    while (**at >= '0' && **at <= '9' && *at - start < 10) {
+        number = number * 10 + static_cast<uint64_t>(**at - '0');
+        ++*at;
+    }
+    *value = static_cast<uint32_t>(number);
+    return *at != start && number <= 0xFFFFFFFFu && !(**at >= '0' && **at <= '9');
+}
+
+Holder NamedHolder(const CoreServices& core)
+{
+    Holder holder{0, 0, 0, 0};
     char text[MARKER_SIZE];
     uint32_t length = core.GetEnvironmentVariableA(kMachineTurnVariable, text, sizeof text);
     if (length == 0 || length >= sizeof text) {
-        return 0;
+        return holder;
     }
+    const char* at = text;
     uint32_t id = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        if (text[i] < '0' || text[i] > '9' || id > (0xFFFFFFFFu - 9) / 10) {
-            return 0;
-        }
-        id = id * 10 + static_cast<uint32_t>(text[i] - '0');
+    if (!ReadNumber(&at, &id)) {
+        return holder;
     }
-    return id;
+    if (*at == ' ') {
+        ++at;
+        uint32_t abandoned = 0;
+        if (!ReadNumber(&at, &holder.waitedMs) || *at++ != ' ' || !ReadNumber(&at, &abandoned) ||
+            abandoned > 1) {
+            return holder;
+        }
+        holder.waited = 1;
+        holder.abandoned = static_cast<int>(abandoned);
+    }
+    holder.id = *at == '\0' ? id : 0;
+    return holder;
 }
 
-// Whether the process that started this one named itself as the holder.
-int StartedByHolder(const CoreServices& core)
+// The holder that started this process, if the process that started it
+// named itself; `id` 0 otherwise.
+Holder StartedByHolder(const CoreServices& core)
 {
-    uint32_t holder = NamedHolder(core);
+    Holder holder = NamedHolder(core);
     uint32_t parent = 0;
-    return holder != 0 && core.GetParentProcessId(&parent) && parent == holder;
+    if (holder.id == 0 || !core.GetParentProcessId(&parent) || parent != holder.id) {
+        holder.id = 0;
+    }
+    return holder;
 }
 
-// Names this process as the holder for the processes it starts.
-int NameThisProcess(const CoreServices& core)
+// Names this process as the holder for the processes it starts, with what
+// the turn was like.
+int NameThisProcess(const CoreServices& core, const MachineTurn* turn)
 {
     char text[MARKER_SIZE];
-    FormatText(text, sizeof text, "%u", static_cast<unsigned>(core.GetCurrentProcessId()));
+    unsigned id = static_cast<unsigned>(core.GetCurrentProcessId());
+    if (turn->waited || turn->abandoned) {
+        FormatText(text, sizeof text, "%u %u %d", id, static_cast<unsigned>(turn->waitedMs), turn->abandoned);
+    } else {
+        FormatText(text, sizeof text, "%u", id);
+    }
     return core.SetEnvironmentVariableA(kMachineTurnVariable, text) != 0;
 }
 
@@ -59,7 +102,8 @@ PsHandle OpenTurn(const CoreServices& core)
 int TakeMachineTurn(const CoreServices& core, uint32_t waitMs, MachineTurn* turn)
 {
     *turn = MachineTurn{TURN_FAILED, nullptr, 0, 0, 0, 0};
-    int underParent = StartedByHolder(core);
+    Holder parent = StartedByHolder(core);
+    int underParent = parent.id != 0;
     PsHandle mutex = OpenTurn(core);
     if (mutex == nullptr) {
         // Before Windows 2000 (NT 4 without Terminal Server) object names have
@@ -89,9 +133,13 @@ int TakeMachineTurn(const CoreServices& core, uint32_t waitMs, MachineTurn* turn
         if (turn->state != TURN_INHERITED) {
             return turn->state;
         }
+        // The parent's turn: what it was like is the parent's to tell.
+        turn->waited = parent.waited;
+        turn->waitedMs = parent.waitedMs;
+        turn->abandoned = parent.abandoned;
     }
     // From here on, the processes this one starts run under its turn.
-    if (!NameThisProcess(core)) {
+    if (!NameThisProcess(core, turn)) {
         uint32_t error = core.GetLastError();
         GiveMachineTurnBack(core, turn);
         turn->state = TURN_FAILED;
@@ -112,7 +160,10 @@ void GiveMachineTurnBack(const CoreServices& core, MachineTurn* turn)
 
 void RelayMachineTurn(const CoreServices& core)
 {
-    if (StartedByHolder(core)) {
-        NameThisProcess(core);
+    Holder parent = StartedByHolder(core);
+    if (parent.id != 0) {
+        MachineTurn turn =
+            MachineTurn{TURN_INHERITED, nullptr, parent.waited, parent.waitedMs, parent.abandoned, 0};
+        NameThisProcess(core, &turn);
     }
 }

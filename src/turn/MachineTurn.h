@@ -7,9 +7,10 @@
 // and the next one takes it at once. The processes a run starts (the 64-bit
 // build it hands its run to, the companion tool) run under its turn instead
 // of waiting for it: the run names itself in the environment variable
-// kMachineTurnVariable (its process id), and a process whose parent is the one
-// named there, while the turn is taken, is under that turn. A name left over
-// in the environment (of another parent) makes nobody skip the wait.
+// kMachineTurnVariable (its process id, and how long it waited), and a
+// process whose parent is the one named there, while the turn is taken, is
+// under that turn. A name left over in the environment (of another parent)
+// makes nobody skip the wait.
 #pragma once
 
 #include <cstdint>
@@ -36,11 +37,12 @@ inline bool TurnLetsRun(int state)
     return state == TURN_HELD || state == TURN_INHERITED || state == TURN_NONE;
 }
 
+// What the turn was like (under a parent's turn: the parent's).
 struct MachineTurn {
     int state;
     PsHandle mutex;     // TURN_HELD: the mutex this process owns
-    int waited;         // another run had the turn when this one asked
-    uint32_t waitedMs;  // how long this one waited
+    int waited;         // another run had the turn when it was asked for
+    uint32_t waitedMs;  // how long the wait took
     int abandoned;      // the run before ended without giving the turn back
     uint32_t error;     // TURN_FAILED: the system's code
 };

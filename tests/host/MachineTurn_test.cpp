@@ -30,26 +30,33 @@ struct TurnRow {
     int exitCode;
     bool waits;                          // the run waited the long wait
     std::vector<std::string> turnLines;  // the run log's lines about the turn, after "Log created"
+    const char* passedOn;                // MERVO_MACHINE_TURN for the companion tool
 };
+
+const char kWaited2500[] = "Waited 2500 ms for another installation to end.";
+const char kStopped[] = "The installation before this one ended without finishing: its work is done again.";
 
 // clang-format off
 const TurnRow kRows[] = {
-    {"nobody else at work", NONE, 0, nullptr, "nodisplay", 0, false, {}},
-    {"another run ends after 2.5 s", RELEASES, 2500, nullptr, "nodisplay", 0, true,
-     {"Waited 2500 ms for another installation to end."}},
+    {"nobody else at work", NONE, 0, nullptr, "nodisplay", 0, false, {}, "4242"},
+    {"another run ends after 2.5 s", RELEASES, 2500, nullptr, "nodisplay", 0, true, {kWaited2500}, "4242 2500 0"},
     {"another run is stopped after 0.1 s", ENDS, 100, nullptr, "nodisplay", 0, true,
-     {"Waited 100 ms for another installation to end.",
-      "The installation before this one ended without finishing: its work is done again."}},
-    {"another run lasts one millisecond too long", RELEASES, TURN_WAIT_MS + 1, nullptr, "nodisplay", 24, true, {}},
-    {"another run never ends", KEEPS, 0, nullptr, "nodisplay", 24, true, {}},
-    {"another run never ends, no log", KEEPS, 0, nullptr, "nodisplay nolog", 24, true, {}},
-    // The parent (4000 in the simulator) named itself: its turn, no wait.
-    {"started by the holder", KEEPS, 0, "4000", "nodisplay", 0, false, {}},
+     {"Waited 100 ms for another installation to end.", kStopped}, "4242 100 1"},
+    {"another run lasts one millisecond too long", RELEASES, TURN_WAIT_MS + 1, nullptr, "nodisplay", 24, true, {}, ""},
+    {"another run never ends", KEEPS, 0, nullptr, "nodisplay", 24, true, {}, ""},
+    {"another run never ends, no log", KEEPS, 0, nullptr, "nodisplay nolog", 24, true, {}, ""},
+    // The parent (4000 in the simulator) named itself: its turn, no wait;
+    // what its turn was like is told here (the 32-bit build hands its run on).
+    {"started by the holder", KEEPS, 0, "4000", "nodisplay", 0, false, {}, "4242"},
+    {"started by a holder that waited", KEEPS, 0, "4000 2500 1", "nodisplay", 0, false, {kWaited2500, kStopped},
+     "4242 2500 1"},
     // A name left over from another process: the run waits like any other.
-    {"another process named", KEEPS, 0, "777", "nodisplay", 24, true, {}},
-    {"no number named", KEEPS, 0, "4000x", "nodisplay", 24, true, {}},
+    {"another process named", KEEPS, 0, "777", "nodisplay", 24, true, {}, ""},
+    {"no number named", KEEPS, 0, "4000x", "nodisplay", 24, true, {}, ""},
+    {"a name cut short", KEEPS, 0, "4000 2500", "nodisplay", 24, true, {}, ""},
+    {"a number past 32 bits", KEEPS, 0, "4294971296", "nodisplay", 24, true, {}, ""},
     // Named, but the turn is free: the run takes it itself.
-    {"named by a parent without the turn", NONE, 0, "4000", "nodisplay", 0, false, {}},
+    {"named by a parent without the turn", NONE, 0, "4000", "nodisplay", 0, false, {}, "4242"},
 };
 // clang-format on
 
@@ -95,9 +102,7 @@ TEST_F(MachineTurnTest, ARunWaitsBoundedForTheMachinesTurnAndDoesNothingWithoutI
         const uint32_t startTicks = Sim().tickCount;
         EXPECT_EQ(row.exitCode, RunStager(row.argument));
         EXPECT_EQ(row.waits, TraceCount("WaitForSingleObject 300000") == 1);
-        const uint32_t waited = row.waits && row.exitCode == 24 ? uint32_t{TURN_WAIT_MS}
-                                : row.turnLines.empty()         ? 0u
-                                                                : row.afterMs;
+        const uint32_t waited = !row.waits ? 0u : row.exitCode == 24 ? uint32_t{TURN_WAIT_MS} : row.afterMs;
         EXPECT_EQ(waited, Sim().tickCount - startTicks);
         // The turn is given back (or was never owned); nothing is left open.
         EXPECT_EQ(0, SimMutexOwnership(kMachineTurnName));
@@ -116,7 +121,7 @@ TEST_F(MachineTurnTest, ARunWaitsBoundedForTheMachinesTurnAndDoesNothingWithoutI
             ASSERT_EQ(2u, Sim().launches.size());
             const bool inherited = row.marker != nullptr && row.holder != NONE;
             EXPECT_EQ((std::vector<int>{inherited ? 0 : 1, inherited ? 0 : 1}), ownedAtLaunch);
-            EXPECT_EQ("4242", Sim().launches[0].environment[kMachineTurnVariable]);
+            EXPECT_EQ(row.passedOn, Sim().launches[0].environment[kMachineTurnVariable]);
             continue;
         }
         // No turn: nothing touched, the earlier run's log as it was, the

@@ -102,7 +102,8 @@ TEST(MachineTurn, The32BitBuildPassesItsParentsTurnOn)
         const char* marker;
         const char* passedOn;  // the variable when the 64-bit build is started
     };
-    const RelayCase cases[] = {{"4000", "4242"}, {"4001", "4001"}, {nullptr, ""}};
+    const RelayCase cases[] = {
+        {"4000", "4242"}, {"4000 700 1", "4242 700 1"}, {"4001", "4001"}, {nullptr, ""}};
     for (const RelayCase& c : cases) {
         SCOPED_TRACE(c.marker != nullptr ? c.marker : "(none)");
         SimTreeReset();
