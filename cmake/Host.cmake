@@ -8,6 +8,7 @@ add_library(mervo_simulated STATIC
   src/platform/simulated/Processes.cpp
   src/platform/simulated/SetupApi.cpp
   src/platform/simulated/Streams.cpp
+  src/platform/simulated/Sync.cpp
   src/platform/simulated/System.cpp)
 target_include_directories(mervo_simulated PUBLIC src)
 target_link_libraries(mervo_simulated PUBLIC mervo_seam)

@@ -6,6 +6,8 @@
 #   README       the device makers' README
 #   CERTIFICATE  the maker's publisher certificate (as publisher.cer); empty: none
 #   MAKENSIS, SCRIPT, WORK, OUTFILE, VERSION
+#   TURN_WAIT_MS the longest wait for the machine's turn (optional; the
+#                script's 5 minutes when not given)
 foreach(name PACKAGE STAGER DEVCTL README MAKENSIS SCRIPT WORK OUTFILE VERSION)
   if(NOT DEFINED ${name} OR "${${name}}" STREQUAL "")
     message(FATAL_ERROR "MakeInstaller.cmake: ${name} is not set")
@@ -35,8 +37,13 @@ endif()
 
 get_filename_component(out_dir "${OUTFILE}" DIRECTORY)
 file(MAKE_DIRECTORY "${out_dir}")
+set(turn_wait)
+if(DEFINED TURN_WAIT_MS AND NOT "${TURN_WAIT_MS}" STREQUAL "")
+  set(turn_wait -DTURN_WAIT_MS=${TURN_WAIT_MS})
+endif()
 execute_process(
-  COMMAND "${MAKENSIS}" -V2 -DPACKAGE_DIR=${WORK} -DOUTFILE=${OUTFILE} -DVERSION=${VERSION} "${SCRIPT}"
+  COMMAND "${MAKENSIS}" -V2 -DPACKAGE_DIR=${WORK} -DOUTFILE=${OUTFILE} -DVERSION=${VERSION} ${turn_wait}
+          "${SCRIPT}"
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "MakeInstaller.cmake: makensis failed (${result})")

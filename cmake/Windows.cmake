@@ -1,5 +1,5 @@
 # Windows build (i686 or x86_64 mingw-w64): the shipped GUI program.
-add_library(mervo_win32 STATIC src/platform/win32/Win32Platform.cpp src/platform/win32/Wow64Query.cpp)
+add_library(mervo_win32 STATIC src/platform/win32/Win32Platform.cpp src/platform/win32/CoreWin32.cpp)
 target_include_directories(mervo_win32 PUBLIC src)
 target_link_libraries(mervo_win32 PUBLIC mervo_seam setupapi advapi32 user32 kernel32)
 

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     argument.push_back('\0');
     int code = WinMain(nullptr, nullptr, argument.data(), 1);
 
-    FUZZ_CHECK(code == 0 || code == 1 || code == 2 || code == 15 || code == 21 || code == 22 || code == 23);
+    FUZZ_CHECK(IsStagerExitCode(static_cast<unsigned>(code)));
     FUZZ_CHECK(RunLog.isOpen == 0);
     FUZZ_CHECK(Sim().openStreams == 0);
     FUZZ_CHECK(Sim().openHandles == 0);

@@ -28,6 +28,7 @@ TIDY_SOURCES=(
   src/app/ArgumentText.cpp src/app/MERVODriverStager.cpp src/app/SignatureCauses.cpp src/common/BoundedText.cpp
   src/inf/INFManager.cpp
   src/log/LogFile.cpp src/system/Dirs.cpp src/system/GetOSVersion.cpp
+  src/common/WindowsFolders.cpp src/turn/MachineTurn.cpp
 )
 
 # Sanitizer reports end the process with an error at once.

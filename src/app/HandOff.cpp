@@ -1,8 +1,8 @@
 #include "app/HandOff.h"
 
-#include "app/MERVODriverStager.h"
 #include "common/BoundedText.h"
 #include "common/HandOffPaths.h"
+#include "common/Names.h"
 #include "log/LogFile.h"
 #include "system/Boxes.h"
 #include "system/Dirs.h"
@@ -16,21 +16,6 @@ static int HandOffFailed(HandOffFailure* failure, const char* functionName, cons
     failure->error = Platform.GetLastError();
     failure->exitCode = exitCode;
     return RUN_HAND_OFF_FAILED;
-}
-
-// The codes a run of the stager ends with; any other code of the 64-bit build
-// means it did not end on its own terms (it crashed, or was ended).
-static int IsStagerExitCode(uint32_t code)
-{
-    static const uint32_t kCodes[] = {EXIT_OK,         EXIT_NO_TEMP_FOLDER,    EXIT_UNSUPPORTED_OS,
-                                      EXIT_NO_DEVICE,  EXIT_NO_PROGRAM_FOLDER, EXIT_STAGING_FAILED,
-                                      EXIT_COPY_FAILED};
-    for (uint32_t known : kCodes) {
-        if (code == known) {
-            return 1;
-        }
-    }
-    return 0;
 }
 
 int HandOffTo64BitStager(const char* argumentText, int* exitCode, HandOffFailure* failure)

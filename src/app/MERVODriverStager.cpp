@@ -3,27 +3,29 @@
 #include <cstring>
 
 #include "app/HandOff.h"
-#include "app/SignatureCauses.h"
 #include "common/BoundedText.h"
 #include "inf/INFManager.h"
 #include "log/LogFile.h"
 #include "system/Boxes.h"
 #include "system/Dirs.h"
 #include "system/GetOSVersion.h"
+#include "turn/MachineTurn.h"
 
 enum { COMMAND_SIZE = 520 };
 
 void ShowUsage()
 {
-    ShowBox(
-        "-----------------  MERVODriverStager [Options]  -----------------\n"
-        "\n"
-        "      Options = {infFilename} {nodisplay} {nolog}                \n"
-        "\t\t\t  infFilename: The name of the inf file to use. If none use default MERVOUSB.inf\n"
-        "             nodisplay: No final dialog box will be displayed. \n"
-        "             nolog: No log file will be generated.         \n"
-        "\n",
-        kStagerUsageCaption, PS_MB_OK);
+    char text[LOG_TEXT_SIZE];
+    FormatText(text, sizeof text,
+               "-----------------  MERVODriverStager [Options]  -----------------\n"
+               "\n"
+               "      Options = {infFilename} {nodisplay} {nolog}                \n"
+               "\t\t\t  infFilename: The name of the inf file to use. If none use default %s\n"
+               "             nodisplay: No final dialog box will be displayed. \n"
+               "             nolog: No log file will be generated.         \n"
+               "\n",
+               kDefaultInfName);
+    ShowBox(text, kStagerUsageCaption, PS_MB_OK);
 }
 
 // A failure of the run's own: one log line, then the same text in a box.
@@ -31,30 +33,6 @@ static void ReportError(const char* functionName, const char* text)
 {
     WriteLog(kStagerModule, functionName, text);
     ShowBox(text, kStagerErrorCaption, PS_MB_OK);
-}
-
-void ShowLastSystemError()
-{
-    uint32_t code = Platform.GetLastError();
-    char* systemText = nullptr;
-    uint32_t length = Platform.FormatMessageA(
-        PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_IGNORE_INSERTS | PS_FORMAT_MESSAGE_FROM_SYSTEM,
-        nullptr, code, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&systemText), 0, nullptr);
-    if (length == 0 || systemText == nullptr) {
-        // Codes such as the Setup API's have no system text; the box still
-        // says which error it was, and for a signature code its cause.
-        char text[LOG_TEXT_SIZE];
-        const char* cause = SignatureCauseText(code);
-        if (cause != nullptr) {
-            FormatText(text, sizeof text, "%s (0x%08X).", cause, static_cast<unsigned>(code));
-        } else {
-            FormatText(text, sizeof text, "System error 0x%08X.", static_cast<unsigned>(code));
-        }
-        ShowBox(text, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
-        return;
-    }
-    ShowBox(systemText, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
-    Platform.LocalFree(systemText);
 }
 
 int RemoveDriverInstances(const char* programFolder, const DeviceIdTable* table)
@@ -88,16 +66,6 @@ int RemountDriverInstances(const char* programFolder)
     return result;
 }
 
-// The system folder and "\Drivers", or an empty text when the system folder is
-// unknown or the whole does not fit: never a cut path.
-static void GetDriverFolder(char* driverFolder, uint32_t size)
-{
-    uint32_t length = Platform.GetSystemDirectoryA(driverFolder, size);
-    if (length == 0 || length >= size || AppendText(driverFolder, size, "\\Drivers") != 0) {
-        driverFolder[0] = '\0';
-    }
-}
-
 int Default_Pre_Installer()
 {
     static const char kFunction[] = "Default_Pre_Installer";
@@ -109,9 +77,6 @@ int Default_Pre_Installer()
         WriteLog(kStagerModule, kFunction, "Error while getting current directory !!");
         return EXIT_NO_PROGRAM_FOLDER;
     }
-    char driverFolder[DIRS_PATH_SIZE];
-    GetDriverFolder(driverFolder, sizeof driverFolder);
-
     char message[LOG_TEXT_SIZE];
     FormatText(message, sizeof message, "Current directory: %s", programFolder);
     WriteLog(kStagerModule, kFunction, message);
@@ -129,7 +94,10 @@ int Default_Pre_Installer()
     RemoveDriverInstances(programFolder, &table);
 
     WriteLog(kStagerModule, kFunction, "Pre-installing driver.");
-    if (CopyDriverFiles(sourceInfPath, InfFileName, programFolder) != 0) {
+    // The Setup API is given as the media location the folder the driver
+    // files have just been copied into.
+    char driverFolder[INF_PATH_SIZE];
+    if (CopyDriverFiles(sourceInfPath, InfFileName, programFolder, driverFolder) != 0) {
         WriteLog(kStagerModule, kFunction, "Error while copying driver files !!");
         ShowLastSystemError();
         return EXIT_COPY_FAILED;
@@ -149,12 +117,12 @@ int Default_Pre_Installer()
     return EXIT_OK;
 }
 
-// Opens the run log in the temporary folder; a log path that does not fit is
-// not cut, the run then goes on without a log.
-static void OpenRunLog(const char* tempFolder, int continuing)
+// Opens the log `name` in the temporary folder; a log path that does not
+// fit is not cut, the run then goes on without a log.
+static void OpenRunLog(const char* tempFolder, const char* name, int continuing)
 {
     char logPath[DIRS_PATH_SIZE];
-    if (FormatText(logPath, sizeof logPath, "%s\\%s", tempFolder, kRunLogName) != 0) {
+    if (FormatText(logPath, sizeof logPath, "%s\\%s", tempFolder, name) != 0) {
         return;
     }
     if (continuing) {
@@ -167,14 +135,49 @@ static void OpenRunLog(const char* tempFolder, int continuing)
     WriteLog(kStagerModule, "WinMain", text);
 }
 
-extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
+// What the run's turn was like, in its log: only a wait or a run before it
+// that was stopped leave a line.
+static void LogTurn(const MachineTurn* turn)
 {
-    const char* text = argumentText != nullptr ? argumentText : "";
-    ReadArgumentText(text);
-    if (strstr(text, "/?") != nullptr) {
-        ShowUsage();
-        return EXIT_OK;
+    if (turn->waited) {
+        char text[LOG_TEXT_SIZE];
+        FormatText(text, sizeof text, "Waited %u ms for another installation to end.",
+                   static_cast<unsigned>(turn->waitedMs));
+        WriteLog(kStagerModule, "WinMain", text);
     }
+    if (turn->abandoned) {
+        WriteLog(kStagerModule, "WinMain",
+                 "The installation before this one ended without finishing: its work is done again.");
+    }
+}
+
+// A run that did not get the machine's turn changes nothing. It says why in
+// a log of its own beside the run log (which stays the whole log of the run
+// that had the turn, and is not replaced by this one) and in a box.
+static int ReportNoTurn(const MachineTurn* turn)
+{
+    char text[LOG_TEXT_SIZE];
+    if (turn->state == TURN_TIMED_OUT) {
+        FormatText(text, sizeof text,
+                   "Error: another installation was at work for %u s: nothing was done, try again later !!",
+                   static_cast<unsigned>(TURN_WAIT_MS / 1000));
+    } else {
+        FormatText(text, sizeof text,
+                   "Error: cannot take the machine's turn (error 0x%08X): nothing was done !!",
+                   static_cast<unsigned>(turn->error));
+    }
+    char tempFolder[DIRS_PATH_SIZE];
+    if (!noLog && GetTempDirectory(tempFolder) == 0) {
+        OpenRunLog(tempFolder, kNotRunLogName, 0);
+    }
+    ReportError("WinMain", text);
+    CloseLog();
+    return EXIT_NO_TURN;
+}
+
+// The run once it has the machine's turn.
+static int RunInTurn(const char* text, const MachineTurn* turn)
+{
     int exitCode = EXIT_OK;
     HandOffFailure failure;
     int where = HandOffTo64BitStager(text, &exitCode, &failure);
@@ -190,15 +193,16 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
     if (where == RUN_HAND_OFF_FAILED && failure.afterStart) {
         // The 64-bit build's log (if it wrote one) gets this line at its end.
         if (!noLog) {
-            OpenRunLog(tempFolder, 1);
+            OpenRunLog(tempFolder, kRunLogName, 1);
         }
         exitCode = ReportHandOffFailure(&failure);
         CloseLog();
         return exitCode;
     }
     if (!noLog) {
-        OpenRunLog(tempFolder, 0);
+        OpenRunLog(tempFolder, kRunLogName, 0);
     }
+    LogTurn(turn);
     OsCode os = GetOSVersion();
     if (os < OS_WIN2000 || os > OS_WINVISTA) {
         DisplayOSError(os);
@@ -212,5 +216,24 @@ extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
         }
     }
     CloseLog();
+    return exitCode;
+}
+
+extern "C" int PS_WINAPI WinMain(PsHandle, PsHandle, char* argumentText, int)
+{
+    const char* text = argumentText != nullptr ? argumentText : "";
+    ReadArgumentText(text);
+    if (strstr(text, "/?") != nullptr) {
+        ShowUsage();
+        return EXIT_OK;
+    }
+    // The turn comes before anything is touched, the run log included: the
+    // log afterwards is the whole log of one run.
+    MachineTurn turn;
+    if (!TurnLetsRun(TakeMachineTurn(Platform, TURN_WAIT_MS, &turn))) {
+        return ReportNoTurn(&turn);
+    }
+    int exitCode = RunInTurn(text, &turn);
+    GiveMachineTurnBack(Platform, &turn);
     return exitCode;
 }

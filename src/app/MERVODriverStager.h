@@ -13,6 +13,5 @@ extern "C" int PS_WINAPI WinMain(PsHandle instance, PsHandle previousInstance, c
 
 void ShowUsage();
 int Default_Pre_Installer();
-void ShowLastSystemError();
 int RemoveDriverInstances(const char* programFolder, const DeviceIdTable* table);
 int RemountDriverInstances(const char* programFolder);

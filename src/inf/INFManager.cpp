@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "common/BoundedText.h"
+#include "common/HandOffPaths.h"
 #include "common/Names.h"
+#include "common/WindowsFolders.h"
 #include "log/LogFile.h"
 #include "platform/PlatformServices.h"
 
@@ -107,16 +109,14 @@ static void DeleteStaleFile(const char* path)
 // is skipped.
 static void DeleteStaleInfCopies(const char* windowsFolder, const char* infName)
 {
-    const char* name = InfBaseName(infName);
     char path[INF_PATH_SIZE];
-    if (FormatText(path, sizeof path, "%s\\%s", windowsFolder, "inf\\") != 0 ||
-        AppendText(path, sizeof path, name) != 0) {
+    if (FormatInfStoreFolder(path, sizeof path, windowsFolder) != 0 ||
+        AppendText(path, sizeof path, "\\") != 0 ||
+        AppendText(path, sizeof path, InfBaseName(infName)) != 0) {
         return;
     }
     DeleteStaleFile(path);
-    size_t letter = CompiledFormLetter(name);
-    if (letter != 0) {
-        path[strlen(path) - strlen(name) + letter] = 'p';
+    if (ToCompiledFormPath(path)) {
         DeleteStaleFile(path);
     }
 }
@@ -158,31 +158,39 @@ static void CopyDriverFile(const char* programFolder, const char* driverFolder, 
     }
 }
 
-int CopyDriverFiles(const char* infPath, const char* infName, const char* programFolder)
+// The Windows folder (the system folder less its last name) and the driver
+// folder in it, or 2 with the last error saying why.
+static int FindWindowsFolders(char* windowsFolder, char* driverFolder)
 {
-    if (infPath == nullptr || infName == nullptr) {
-        return 1;
-    }
-    char folder[INF_PATH_SIZE];
-    uint32_t length = Platform.GetSystemDirectoryA(folder, sizeof folder);
+    uint32_t length = Platform.GetSystemDirectoryA(windowsFolder, INF_PATH_SIZE);
     if (length == 0) {
         return 2;
     }
     // A system folder that does not fit holds nothing usable; no system call
     // failed, so the last error is set to say why.
-    if (length >= sizeof folder) {
+    if (length >= INF_PATH_SIZE) {
         Platform.SetLastError(PS_ERROR_FILENAME_EXCED_RANGE);
         return 2;
     }
-    // The Windows folder is the system folder less its last name.
-    char* lastSeparator = strrchr(folder, '\\');
-    if (lastSeparator != nullptr) {
-        *lastSeparator = '\0';
+    CutAtLastBackslash(windowsFolder);
+    if (FormatDriverFolder(driverFolder, INF_PATH_SIZE, windowsFolder) != 0) {
+        Platform.SetLastError(PS_ERROR_FILENAME_EXCED_RANGE);
+        return 2;
+    }
+    return 0;
+}
+
+int CopyDriverFiles(const char* infPath, const char* infName, const char* programFolder, char* driverFolder)
+{
+    char ownFolder[INF_PATH_SIZE];
+    char* folder = driverFolder != nullptr ? driverFolder : ownFolder;
+    folder[0] = '\0';
+    if (infPath == nullptr || infName == nullptr) {
+        return 1;
     }
     char windowsFolder[INF_PATH_SIZE];
-    CopyText(windowsFolder, sizeof windowsFolder, folder);
-    if (AppendText(folder, sizeof folder, "\\System32\\Drivers") != 0) {
-        Platform.SetLastError(PS_ERROR_FILENAME_EXCED_RANGE);
+    if (FindWindowsFolders(windowsFolder, folder) != 0) {
+        folder[0] = '\0';
         return 2;
     }
     DeleteStaleInfCopies(windowsFolder, infName);

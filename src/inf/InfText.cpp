@@ -163,3 +163,14 @@ size_t CompiledFormLetter(const char* name)
     }
     return static_cast<size_t>(dot - name) + 1;
 }
+
+int ToCompiledFormPath(char* path)
+{
+    size_t name = static_cast<size_t>(InfBaseName(path) - path);
+    size_t letter = CompiledFormLetter(path + name);
+    if (letter == 0) {
+        return 0;
+    }
+    path[name + letter] = 'p';
+    return 1;
+}

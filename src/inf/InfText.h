@@ -60,3 +60,8 @@ const char* InfBaseName(const char* infFileName);
 // ".", when at least two characters follow that "." (.inf gives .pnf). 0 when
 // the name has no compiled form.
 size_t CompiledFormLetter(const char* name);
+
+// Turns the path of an INF into the path of its compiled form, in place:
+// the letter CompiledFormLetter names in its last name becomes "p". 1 done,
+// 0 when the name has no compiled form (the path is left alone).
+int ToCompiledFormPath(char* path);

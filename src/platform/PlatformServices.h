@@ -1,10 +1,12 @@
 // The one seam between the stager's logic and the operating system.
 //
 // Every Windows operation the logic needs is a member of PlatformServices and
-// is called through the process-wide table `Platform`. The Windows build links
-// win32/Win32Platform.cpp, which fills the table with the real functions; the
-// host build links the simulated Windows of simulated/, for tests. Tests
-// replace single members of the table to script a behaviour.
+// is called through the process-wide table `Platform`: the core operations
+// that the companion tool uses too (CoreServices.h), and the stager's own.
+// The Windows build links win32/Win32Platform.cpp, which fills the table with
+// the real functions; the host build links the simulated Windows of
+// simulated/, for tests. Tests replace single members of the table to script
+// a behaviour.
 //
 // The types mirror the Windows records byte for byte (checked in
 // win32/Win32Platform.cpp), so the logic never includes <windows.h>.
@@ -14,7 +16,8 @@
 #include <cstdint>
 #include <cstdio>
 
-typedef void* PsHandle;
+#include "platform/CoreServices.h"
+
 typedef void* PsKey;
 
 // SYSTEMTIME
@@ -84,29 +87,17 @@ enum : uint32_t {
     PS_FILE_ATTRIBUTE_READONLY = 0x01,
     PS_FILE_ATTRIBUTE_HIDDEN = 0x02,
     PS_FILE_ATTRIBUTE_SYSTEM = 0x04,
-    PS_FILE_ATTRIBUTE_DIRECTORY = 0x10,
     PS_FILE_ATTRIBUTE_ARCHIVE = 0x20,
     PS_FILE_ATTRIBUTE_NORMAL = 0x80,
-    PS_INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF,
     PS_CREATE_NO_WINDOW = 0x08000000,
-    PS_WAIT_OBJECT_0 = 0,
-    PS_WAIT_TIMEOUT = 0x102,
-    PS_WAIT_FAILED = 0xFFFFFFFF,
-    PS_INFINITE = 0xFFFFFFFF,
     PS_STILL_ACTIVE = 259,
     PS_MB_OK = 0,
     PS_MB_ICONINFORMATION = 0x40,
     PS_WSF_VISIBLE = 0x0001,
     PS_KEY_QUERY_VALUE = 0x0001,
-    PS_ERROR_SUCCESS = 0,
-    PS_ERROR_FILE_NOT_FOUND = 2,
-    PS_ERROR_PATH_NOT_FOUND = 3,
-    PS_ERROR_ACCESS_DENIED = 5,
     PS_ERROR_INVALID_PARAMETER = 87,
     PS_ERROR_INSUFFICIENT_BUFFER = 122,
-    PS_ERROR_INVALID_NAME = 123,
     PS_ERROR_FILENAME_EXCED_RANGE = 206,
-    PS_ERROR_ALREADY_EXISTS = 183,
     PS_FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x0100,
     PS_FORMAT_MESSAGE_IGNORE_INSERTS = 0x0200,
     PS_FORMAT_MESSAGE_FROM_SYSTEM = 0x1000,
@@ -125,17 +116,13 @@ enum : uint32_t {
 #define PS_WINAPI
 #endif
 
-// Every operation of the table, in the table's order, as
-// X(kind, result type, name, parameter list). `kind` is FAILABLE for an
-// operation that can fail (the simulator can be told to fail it) and SURE for
-// one that cannot. The table's members, both implementations' initializers and
-// the simulator's operation names are all made from this one list, so they
-// cannot drift apart or be swapped.
+// The stager's own operations, in the table's order, as
+// X(kind, result type, name, parameter list) like CORE_OPERATIONS. The
+// table's members, both implementations' initializers and the simulator's
+// operation names are all made from these lists, so they cannot drift apart
+// or be swapped.
 // clang-format off
-#define PS_OPERATIONS(X)                                                                        \
-    /* Full path of a module (null: the running executable); 0 means failure,               \
-       the buffer size means the path was cut. */                                           \
-    X(FAILABLE, uint32_t, GetModuleFileNameA, (PsHandle module, char* fileName, uint32_t size)) \
+#define PS_OWN_OPERATIONS(X)                                                                    \
     /* The temporary folder with its trailing separator; 0 means failure, a                 \
        value >= size is the size the path needs. */                                         \
     X(FAILABLE, uint32_t, GetTempPathA, (uint32_t size, char* buffer))                          \
@@ -149,24 +136,18 @@ enum : uint32_t {
     X(SURE, int, lstrcmpiA, (const char* first, const char* second))                            \
     X(SURE, void, GetSystemTime, (PsSystemTime * time))                                         \
     X(FAILABLE, int32_t, SetFileAttributesA, (const char* path, uint32_t attributes))           \
-    X(FAILABLE, uint32_t, GetFileAttributesA, (const char* path))                               \
-    X(FAILABLE, int32_t, DeleteFileA, (const char* path))                                       \
     X(FAILABLE, int32_t, CopyFileA, (const char* existing, const char* target, int32_t failIfExists)) \
     X(FAILABLE, int32_t, CreateProcessA,                                                        \
       (const char* applicationName, char* commandLine, void* processAttributes,                 \
        void* threadAttributes, int32_t inheritHandles, uint32_t creationFlags,                  \
        void* environment, const char* currentDirectory, PsStartupInfo* startupInfo,             \
        PsProcessInformation* processInformation))                                               \
-    X(FAILABLE, uint32_t, WaitForSingleObject, (PsHandle handle, uint32_t milliseconds))        \
     X(FAILABLE, int32_t, GetExitCodeProcess, (PsHandle process, uint32_t* exitCode))            \
-    X(FAILABLE, int32_t, CloseHandle, (PsHandle handle))                                        \
     X(FAILABLE, int, MessageBoxA,                                                               \
       (PsHandle owner, const char* text, const char* caption, uint32_t type))                   \
     /* The flags of the process's window station (PS_WSF_VISIBLE: its boxes can             \
        be seen and answered); 1 and *flags set when asked, 0 when not. */                   \
     X(FAILABLE, int32_t, GetWindowStationFlags, (uint32_t * flags))                             \
-    X(SURE, uint32_t, GetLastError, (void))                                                     \
-    X(SURE, void, SetLastError, (uint32_t code))                                                \
     /* With PS_FORMAT_MESSAGE_ALLOCATE_BUFFER, `buffer` is really a char** that             \
        receives a text to release with LocalFree. */                                        \
     X(FAILABLE, uint32_t, FormatMessageA,                                                       \
@@ -176,23 +157,17 @@ enum : uint32_t {
     X(FAILABLE, int32_t, SetupCopyOEMInfA,                                                      \
       (const char* sourceInfFileName, const char* sourceMediaLocation, uint32_t sourceMediaType, \
        uint32_t copyStyle, char* destinationInfFileName, uint32_t destinationInfFileNameSize,   \
-       uint32_t* requiredSize, char** destinationInfFileNameComponent))                         \
-    /* 1 and *isWow64 set when the question could be asked (the function is                 \
-       looked up at run time: Windows 2000 lacks it); 0 when it could not. */                \
-    X(FAILABLE, int32_t, IsWow64Process, (int32_t * isWow64))                                   \
-    /* The C runtime's fopen on a Windows path; text mode unless the mode says              \
-       "b" (a CR LF line end reads as one newline, a newline writes as CR LF). */           \
-    X(FAILABLE, FILE*, OpenStream, (const char* path, const char* mode))
+       uint32_t* requiredSize, char** destinationInfFileNameComponent))
 // clang-format on
 
-// The result and parameters are types, which cannot be parenthesized.
-#define PS_MEMBER(kind, result, name, parameters) \
-    result(*name) parameters;  // NOLINT(bugprone-macro-parentheses)
+// Every operation of the table, in the table's order.
+#define PS_OPERATIONS(X) CORE_OPERATIONS(X) PS_OWN_OPERATIONS(X)
 
-struct PlatformServices {
-    PS_OPERATIONS(PS_MEMBER)
+// The core operations are the base's members: the stager's logic calls
+// every operation as Platform.<name>, and code shared with the companion tool
+// takes the table as a CoreServices.
+struct PlatformServices : CoreServices {
+    PS_OWN_OPERATIONS(CORE_MEMBER)
 };
-
-#undef PS_MEMBER
 
 extern PlatformServices Platform;

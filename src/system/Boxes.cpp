@@ -1,5 +1,6 @@
 #include "system/Boxes.h"
 
+#include "app/SignatureCauses.h"
 #include "common/BoundedText.h"
 #include "common/Names.h"
 #include "log/LogFile.h"
@@ -47,4 +48,28 @@ void ShowBox(const char* text, const char* caption, uint32_t type)
     } else {
         LogUnshownBox(text, caption);
     }
+}
+
+void ShowLastSystemError()
+{
+    uint32_t code = Platform.GetLastError();
+    char* systemText = nullptr;
+    uint32_t length = Platform.FormatMessageA(
+        PS_FORMAT_MESSAGE_ALLOCATE_BUFFER | PS_FORMAT_MESSAGE_IGNORE_INSERTS | PS_FORMAT_MESSAGE_FROM_SYSTEM,
+        nullptr, code, PS_LANG_USER_DEFAULT, reinterpret_cast<char*>(&systemText), 0, nullptr);
+    if (length == 0 || systemText == nullptr) {
+        // Codes such as the Setup API's have no system text; the box still
+        // says which error it was, and for a signature code its cause.
+        char text[LOG_TEXT_SIZE];
+        const char* cause = SignatureCauseText(code);
+        if (cause != nullptr) {
+            FormatText(text, sizeof text, "%s (0x%08X).", cause, static_cast<unsigned>(code));
+        } else {
+            FormatText(text, sizeof text, "System error 0x%08X.", static_cast<unsigned>(code));
+        }
+        ShowBox(text, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
+        return;
+    }
+    ShowBox(systemText, kSystemErrorCaption, PS_MB_OK | PS_MB_ICONINFORMATION);
+    Platform.LocalFree(systemText);
 }

@@ -12,5 +12,10 @@
 // Asking leaves the thread's last error as it found it.
 void ShowBox(const char* text, const char* caption, uint32_t type);
 
+// The box that explains the thread's last error: the system's text for it,
+// or where the system has none, the code (with its cause for a driver
+// signature code); caption "Error", an information icon.
+void ShowLastSystemError();
+
 // The start of the log line of a box that was not shown.
 extern const char kBoxNotShown[];

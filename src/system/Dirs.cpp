@@ -3,9 +3,12 @@
 #include <cstring>
 
 #include "common/HandOffPaths.h"
+#include "common/Names.h"
 #include "log/LogFile.h"
-#include "system/Boxes.h"
 #include "platform/PlatformServices.h"
+#include "system/Boxes.h"
+
+static const char kModule[] = "Dirs";
 
 int GetModuleDirectory(char* folder)
 {
@@ -36,7 +39,7 @@ int GetTempDirectory(char* folder)
 int ReportLaunchFailure(const char* failureText)
 {
     if (failureText != nullptr) {
-        ShowBox(failureText, "Device Install Error", PS_MB_OK);
+        ShowBox(failureText, kLaunchErrorCaption, PS_MB_OK);
     }
     return LAUNCH_NOT_STARTED;
 }
@@ -62,7 +65,7 @@ int LaunchAndWait(char* commandLine, const char* failureText)
     }
     // A tool still running after the wait is left to itself.
     if (Platform.WaitForSingleObject(processInformation.hProcess, LAUNCH_WAIT_MS) == PS_WAIT_TIMEOUT) {
-        WriteLog("Dirs", "LaunchAndWait", "Process timed out.");
+        WriteLog(kModule, "LaunchAndWait", "Process timed out.");
     }
     Platform.CloseHandle(processInformation.hProcess);
     Platform.CloseHandle(processInformation.hThread);

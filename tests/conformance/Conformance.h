@@ -31,9 +31,13 @@ bool MachineUnderWine();
 int MachineWineVersion();
 
 // The command line of the child program: "exit N" ends at once with code N,
-// "block" runs until MachineEndChild ends it.
+// "block" runs until MachineEndChild ends it, "hold NAME" owns the named
+// mutex NAME and then blocks, "parent ID" ends with 0 when the process that
+// started it has the id ID (else 1).
 std::string MachineChildCommand(const char* behaviour);
 void MachineEndChild(PsHandle process);
+// Whether the child of "hold NAME" owns the named mutex now.
+bool MachineChildHolds(const std::string& name);
 
 // A registry key that every machine has under HKEY_LOCAL_MACHINE.
 extern const char kPresentKey[];

@@ -1017,6 +1017,183 @@ TEST_F(Conformance, RegistryKeys)
 }
 
 // ---------------------------------------------------------------------------
+// The machine's turn: named mutexes of the machine, the environment, the
+// process's ids and the tick count
+
+// A mutex name of this test run's own.
+std::string MutexName()
+{
+    return "Global\\MERVO conformance " + std::to_string(Platform.GetCurrentProcessId());
+}
+
+// One call on the mutex, with what it gives and the last error after it.
+struct MutexRow {
+    const char* call;  // "create", "open", "open missing", "wait <ms>", "release"
+    Want result;       // a handle's result is 1 when one was given, 0 when none
+    Want error;
+    const char* note;
+};
+
+// The calls in order, on one mutex; `holder` is the child that owns it from
+// the row marked "child holds" until the row "child ends".
+TEST_F(Conformance, NamedMutexesOfTheMachine)
+{
+    const std::string name = MutexName();
+    // clang-format off
+    const MutexRow rows[] = {
+        {"create", 1, 0, nullptr},
+        {"create", 1, kAlreadyExists, nullptr},
+        {"open", 1, kLeftAlone, nullptr},
+        {"open missing", 0, kFileNotFound, nullptr},
+        {"wait 0", PS_WAIT_OBJECT_0, kLeftAlone, nullptr},
+        {"wait 0", PS_WAIT_OBJECT_0, kLeftAlone, nullptr},  // owned twice
+        {"release", 1, kLeftAlone, nullptr},
+        {"release", 1, kLeftAlone, nullptr},
+        {"release", 0, PS_ERROR_NOT_OWNER, nullptr},
+        {"child holds", 1, kLeftAlone, nullptr},
+        {"wait 0", PS_WAIT_TIMEOUT, kLeftAlone, nullptr},
+        {"wait 50", PS_WAIT_TIMEOUT, kLeftAlone, nullptr},
+        {"release", 0, PS_ERROR_NOT_OWNER, nullptr},
+        {"child ends", 1, kLeftAlone, nullptr},
+        {"wait 0", PS_WAIT_ABANDONED, kLeftAlone, nullptr},  // its owner ended without releasing it
+        {"wait 0", PS_WAIT_OBJECT_0, kLeftAlone, nullptr},
+        {"release", 1, kLeftAlone, nullptr},
+        {"release", 1, kLeftAlone, nullptr},
+    };
+    // clang-format on
+    std::vector<PsHandle> handles;
+    PsProcessInformation child{};
+    for (const MutexRow& row : rows) {
+        const std::string call = row.call;
+        std::string label = "row " + std::to_string(&row - rows) + ": " + call;
+        uint32_t error = 0;
+        uint32_t result = 0;
+        PsHandle mutex = handles.empty() ? nullptr : handles.front();
+        if (call == "create" || call == "open" || call == "open missing") {
+            PsHandle handle = Measure(&error, [&] {
+                return call == "create"
+                           ? Platform.CreateMutexA(name.c_str())
+                           : Platform.OpenMutexA(PS_SYNCHRONIZE,
+                                                 (call == "open" ? name : name + " missing").c_str());
+            });
+            result = handle != nullptr ? 1 : 0;
+            if (handle != nullptr) {
+                handles.push_back(handle);
+            }
+        } else if (call.rfind("wait ", 0) == 0) {
+            uint32_t milliseconds = static_cast<uint32_t>(std::stoul(call.substr(5)));
+            uint32_t before = Platform.GetTickCount();
+            result = Measure(&error, [&] { return Platform.WaitForSingleObject(mutex, milliseconds); });
+            if (result == PS_WAIT_TIMEOUT) {
+                // The tick count goes on while the wait waits.
+                EXPECT_GE(Platform.GetTickCount() - before + 15, milliseconds) << label;
+            }
+        } else if (call == "release") {
+            result =
+                static_cast<uint32_t>(Measure(&error, [&] { return Platform.ReleaseMutex(mutex); }) != 0);
+        } else if (call == "child holds") {
+            // The child makes the mutex owned, then blocks; this side waits
+            // until it is there.
+            std::string command = MachineChildCommand(("hold " + name).c_str());
+            std::vector<char> line(command.begin(), command.end());
+            line.push_back('\0');
+            PsStartupInfo startup{};
+            startup.cb = sizeof startup;
+            ASSERT_NE(0, Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0,
+                                                 PS_CREATE_NO_WINDOW, nullptr, nullptr, &startup, &child))
+                << label;
+            for (int tries = 0; tries < 500 && !MachineChildHolds(name); ++tries) {
+                Platform.WaitForSingleObject(child.hProcess, 10);
+            }
+            Platform.SetLastError(kLeftAlone);
+            result = MachineChildHolds(name) ? 1 : 0;
+            error = Platform.GetLastError();
+        } else if (call == "child ends") {
+            MachineEndChild(child.hProcess);
+            Platform.CloseHandle(child.hProcess);
+            Platform.CloseHandle(child.hThread);
+            Platform.SetLastError(kLeftAlone);
+            result = 1;
+            error = Platform.GetLastError();
+        }
+        EXPECT_EQ(Hex(row.result.Value()), Hex(result)) << label;
+        EXPECT_EQ(Hex(row.error.Value()), Hex(error)) << label;
+        ExpectNote(row.result.Differs() || row.error.Differs(), row.note, label);
+    }
+    for (PsHandle handle : handles) {
+        EXPECT_NE(0, Platform.CloseHandle(handle));
+    }
+}
+
+TEST_F(Conformance, EnvironmentAndProcessIds)
+{
+    const char kName[] = "MERVO_CONFORMANCE";
+    struct EnvironmentRow {
+        const char* call;  // "set", "remove", or "get" with `size`
+        const char* name;
+        uint32_t size;
+        Want result;
+        Want error;
+        const char* value;  // what a get gives; null: the buffer is not looked at
+    };
+    // clang-format off
+    const EnvironmentRow rows[] = {
+        {"get", kName, 16, 0, PS_ERROR_ENVVAR_NOT_FOUND, nullptr},
+        {"set", kName, 0, 1, kLeftAlone, nullptr},
+        {"get", kName, 16, 4, kLeftAlone, "4242"},
+        {"get", "mervo_conformance", 16, 4, kLeftAlone, "4242"},  // names without case
+        {"get", kName, 5, 4, kLeftAlone, "4242"},                  // just fits
+        {"get", kName, 4, 5, kLeftAlone, nullptr},                 // the size it needs
+        {"remove", kName, 0, 1, kLeftAlone, nullptr},
+        {"get", kName, 16, 0, PS_ERROR_ENVVAR_NOT_FOUND, nullptr},
+    };
+    // clang-format on
+    for (const EnvironmentRow& row : rows) {
+        std::string label = std::string(row.call) + " " + row.name + " " + std::to_string(row.size);
+        uint32_t error = 0;
+        uint32_t result = 0;
+        char value[16] = "";
+        if (std::string(row.call) == "get") {
+            result =
+                Measure(&error, [&] { return Platform.GetEnvironmentVariableA(row.name, value, row.size); });
+        } else {
+            const char* text = std::string(row.call) == "set" ? "4242" : nullptr;
+            result = static_cast<uint32_t>(
+                Measure(&error, [&] { return Platform.SetEnvironmentVariableA(row.name, text); }) != 0);
+        }
+        EXPECT_EQ(row.result.Value(), result) << label;
+        EXPECT_EQ(Hex(row.error.Value()), Hex(error)) << label;
+        if (row.value != nullptr) {
+            EXPECT_STREQ(row.value, value) << label;
+        }
+    }
+
+    // This process's id and its parent's (0 under Wine for a process started
+    // from the host, as this one is); a child finds this process as its parent.
+    const uint32_t self = Platform.GetCurrentProcessId();
+    uint32_t parent = self;
+    uint32_t error = 0;
+    EXPECT_EQ(1, Measure(&error, [&] { return Platform.GetParentProcessId(&parent); }));
+    EXPECT_EQ(Hex(kLeftAlone), Hex(error));
+    EXPECT_NE(0u, self);
+    EXPECT_NE(self, parent);
+    std::string command = MachineChildCommand(("parent " + std::to_string(self)).c_str());
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    PsStartupInfo startup{};
+    startup.cb = sizeof startup;
+    PsProcessInformation child{};
+    ASSERT_NE(0, Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
+                                         nullptr, nullptr, &startup, &child));
+    EXPECT_EQ(PS_WAIT_OBJECT_0, Platform.WaitForSingleObject(child.hProcess, 30000));
+    uint32_t code = 12345;
+    EXPECT_NE(0, Platform.GetExitCodeProcess(child.hProcess, &code));
+    EXPECT_EQ(0u, code) << "the child did not find this process as its parent";
+    Platform.CloseHandle(child.hProcess);
+    Platform.CloseHandle(child.hThread);
+}
+
+// ---------------------------------------------------------------------------
 // The window station: the tests run in an interactive one (WinSta0 under
 // Wine), whose boxes can be seen and answered.
 

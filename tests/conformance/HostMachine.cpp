@@ -15,6 +15,7 @@ const char kFolder[] = "C:\\conformance";
 const char kChild[] = "C:\\conformance-child\\child.exe";
 
 std::unique_ptr<TempFolder> hostRoot;
+std::string heldMutex;  // the named mutex the child of "hold NAME" owns
 
 // The simulator runs no programs: a command line of the child program is
 // played by the script its words name.
@@ -28,6 +29,14 @@ SimProcessScript PlayChild(const std::string& commandLine)
     unsigned code = 0;
     if (sscanf(words.c_str(), " exit %u", &code) == 1) {  // NOLINT(cert-err34-c)
         return SimProcessScript{SIM_PROCESS_ENDS, code};
+    }
+    unsigned parent = 0;
+    if (sscanf(words.c_str(), " parent %u", &parent) == 1) {  // NOLINT(cert-err34-c)
+        return SimProcessScript{SIM_PROCESS_ENDS, parent == Sim().processId ? 0u : 1u};
+    }
+    if (words.rfind(" hold ", 0) == 0) {
+        heldMutex = words.substr(6);
+        SimOtherHolderTakes({heldMutex, SIM_HOLDER_KEEPS, 0});
     }
     return SimProcessScript{SIM_PROCESS_RUNS_PAST_WAIT, 0};
 }
@@ -96,4 +105,19 @@ std::string MachineChildCommand(const char* behaviour)
 }
 
 void MachineEndChild(PsHandle)
-{}
+{
+    if (!heldMutex.empty()) {
+        SimEndOtherHolder(heldMutex);
+        heldMutex.clear();
+    }
+}
+
+bool MachineChildHolds(const std::string& name)
+{
+    for (const SimOtherHolder& holder : Sim().otherHolders) {
+        if (holder.name == name) {
+            return true;
+        }
+    }
+    return false;
+}

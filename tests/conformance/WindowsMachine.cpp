@@ -166,3 +166,13 @@ void MachineEndChild(PsHandle process)
     TerminateProcess(static_cast<HANDLE>(process), 1);
     WaitForSingleObject(static_cast<HANDLE>(process), INFINITE);
 }
+
+bool MachineChildHolds(const std::string& name)
+{
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, (name + " held").c_str());
+    if (mutex == nullptr) {
+        return false;
+    }
+    CloseHandle(mutex);
+    return true;
+}

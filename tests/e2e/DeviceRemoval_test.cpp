@@ -38,10 +38,7 @@ protected:
     void SetUp() override
     {
         StagerTest::SetUp();
-        e2e::PackageOptions options;
-        options.companionDouble = false;
-        Prepare(options);
-        ASSERT_TRUE(e2e::CopyCompanionTool(package_));
+        PrepareWithCompanionTool();
         RemoveTestInstances();
     }
     void TearDown() override

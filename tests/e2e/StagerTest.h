@@ -51,6 +51,15 @@ protected:
         return run;
     }
 
+    // The package folder with the real companion tool instead of the double.
+    void PrepareWithCompanionTool()
+    {
+        e2e::PackageOptions options;
+        options.companionDouble = false;
+        Prepare(options);
+        ASSERT_TRUE(e2e::CopyCompanionTool(package_));
+    }
+
     std::string PackageFile(const std::string& name) const { return e2e::JoinPath(package_, name); }
 
     // The command lines the double recorded, in order.

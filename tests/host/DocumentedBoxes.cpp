@@ -21,10 +21,21 @@ bool IsDocumentedBox(const SimMessageBox& box)
                 return box.type == 0;
             }
         }
+        // A run without the machine's turn: "cannot take the machine's turn
+        // (error 0x%08X): ..." or the wait's end.
+        const std::string noTurn = "Error: cannot take the machine's turn (error 0x";
+        const std::string noTurnEnd = "): nothing was done !!";
+        const bool turnRefused =
+            text.size() == noTurn.size() + 8 + noTurnEnd.size() && text.rfind(noTurn, 0) == 0 &&
+            text.find_first_not_of("0123456789ABCDEF", noTurn.size()) == noTurn.size() + 8 &&
+            text.compare(noTurn.size() + 8, std::string::npos, noTurnEnd) == 0;
         return box.type == 0 &&
                (text == "Unable to get temp directory path !!" ||
                 text == "Error: INF file name too long !!" || text == "Error: INF file path too long !!" ||
-                text == "Error: 64-bit stager missing !!");
+                text == "Error: 64-bit stager missing !!" || turnRefused ||
+                text ==
+                    "Error: another installation was at work for 300 s: nothing was done, try again later "
+                    "!!");
     }
     if (box.caption == "Device Install Error") {
         return box.type == 0 &&

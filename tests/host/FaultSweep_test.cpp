@@ -35,6 +35,16 @@ const std::string kSuccess = "MERVODriverStager: Driver Pre-install OK: you can 
 const std::string kTempBox = "MERVODriverStager Error: Unable to get temp directory path !!";
 const std::string kRemoveBox = "Device Install Error: Unable to remove driver instances.";
 const std::string kRescanBox = "Device Install Error: Unable to launch rescan.";
+// The box of a run that could not take the machine's turn, for the
+// simulator's default error of each call that asks for it.
+std::string NoTurnBox(const char* error)
+{
+    return std::string("MERVODriverStager Error: Error: cannot take the machine's turn (error ") + error +
+           "): nothing was done !!";
+}
+const std::string kNoTurnNotFound = NoTurnBox("0x00000002");  // the mutex could not be made, nor opened
+const std::string kNoTurnHandle = NoTurnBox("0x00000006");
+const std::string kNoTurnDenied = NoTurnBox("0x00000005");
 const std::string kNtRefusal =
     "MERVODriverStager Error: MERVODriverStager can not be run with Windows NT operating system.";
 // The simulator's default error of a failed file or Setup API call is
@@ -151,8 +161,7 @@ protected:
     // What every run must satisfy, whatever failed.
     void CheckInvariants(const SweepConfig& config, const Outcome& outcome)
     {
-        static const int kCodes[] = {0, 1, 2, 15, 21, 22, 23};
-        EXPECT_NE(std::end(kCodes), std::find(std::begin(kCodes), std::end(kCodes), outcome.code))
+        EXPECT_TRUE(IsStagerExitCode(static_cast<unsigned>(outcome.code)))
             << "undocumented exit code " << outcome.code;
         EXPECT_EQ(0, RunLog.isOpen);
         EXPECT_EQ(0, Sim().openStreams);
@@ -233,6 +242,17 @@ struct SingleFailureRow {
 
 // clang-format off
 const SingleFailureRow kSingleFailures[] = {
+    // The machine's turn, asked for first on every machine: a run that
+    // cannot take it does nothing and ends with 24 (its box says why).
+    {NT4_SP6A, "CreateMutexA", ANY, 24, {kNoTurnNotFound.c_str()}, ""},
+    {NT4_SP6A, "WaitForSingleObject", 0, 24, {kNoTurnHandle.c_str()}, ""},
+    {NT4_SP6A, "SetEnvironmentVariableA", ANY, 24, {kNoTurnDenied.c_str()}, ""},
+    {WOW64, "CreateMutexA", ANY, 24, {kNoTurnNotFound.c_str()}, ""},
+    {WOW64, "WaitForSingleObject", 0, 24, {kNoTurnHandle.c_str()}, ""},
+    {WOW64, "SetEnvironmentVariableA", ANY, 24, {kNoTurnDenied.c_str()}, ""},
+    {XP, "CreateMutexA", ANY, 24, {kNoTurnNotFound.c_str()}, ""},
+    {XP, "WaitForSingleObject", 0, 24, {kNoTurnHandle.c_str()}, ""},
+    {XP, "SetEnvironmentVariableA", ANY, 24, {kNoTurnDenied.c_str()}, ""},
     // NT 4 SP6a: refused in any case; the hotfix key decides between 6 and 6a.
     {NT4_SP6A, "GetTempPathA", ANY, 1, {kTempBox.c_str()}, ""},
     {NT4_SP6A, "MessageBoxA", ANY, 2, {}, ""},
@@ -257,9 +277,7 @@ const SingleFailureRow kSingleFailures[] = {
     {XP, "GetTempPathA", ANY, 1, {kTempBox.c_str()}, ""},
     {XP, "GetModuleFileNameA", ANY, 21, {},
      "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!"},
-    // The sequence's own look-up of the driver folder is not checked
-    // (staging then gets an empty media location); the copy step's is.
-    {XP, "GetSystemDirectoryA", 0, 0, {kDone}, ""},
+    // The copy step finds the driver folder, which staging is given too.
     {XP, "GetSystemDirectoryA", ANY, 23, {kSystem}, ""},
     {XP, "OpenStream C:\\Temp\\MERVOStageLog.txt", ANY, 0, {kDone}, ""},  // no log, no harm
     // Openings 1 and 2 of the INF read the device table, 3 is the copy step's.
@@ -396,10 +414,16 @@ TEST_F(FaultSweepTest, EveryOperationFailingAlways)
         int nt4;
     };
     const AlwaysCase cases[] = {
-        {SIM_GetModuleFileNameA, 21, 21, 2},  // WOW64 too: no program folder
-        {SIM_GetTempPathA, 1, 0, 1},          // WOW64: handed off before the temp folder is asked
-        {SIM_GetSystemDirectoryA, 23, 0, 2},  // the copy step cannot find the driver folder
-        {SIM_GetVersionExA, 2, 0, 2},         // no version: unknown system, refused
+        {SIM_GetModuleFileNameA, 21, 21, 2},        // WOW64 too: no program folder
+        {SIM_CreateMutexA, 24, 24, 24},             // no turn: nothing is done on any machine
+        {SIM_OpenMutexA, 0, 0, 2},                  // only asked when making the mutex is refused
+        {SIM_ReleaseMutex, 0, 0, 2},                // the run is over when the turn is given back
+        {SIM_GetEnvironmentVariableA, 0, 0, 2},     // no holder named: the run takes the turn itself
+        {SIM_SetEnvironmentVariableA, 24, 24, 24},  // the turn could not be passed on
+        {SIM_GetParentProcessId, 0, 0, 2},          // only asked when a holder is named
+        {SIM_GetTempPathA, 1, 0, 1},                // WOW64: handed off before the temp folder is asked
+        {SIM_GetSystemDirectoryA, 23, 0, 2},        // the copy step cannot find the driver folder
+        {SIM_GetVersionExA, 2, 0, 2},               // no version: unknown system, refused
         {SIM_RegOpenKeyExA, 0, 0, 2},
         {SIM_RegCloseKey, 0, 0, 2},
         {SIM_SetFileAttributesA, 0, 0, 2},
@@ -407,7 +431,7 @@ TEST_F(FaultSweepTest, EveryOperationFailingAlways)
         {SIM_DeleteFileA, 0, 0, 2},
         {SIM_CopyFileA, 0, 0, 2},  // each failed copy is logged; the run goes on
         {SIM_CreateProcessA, 0, 23, 2},
-        {SIM_WaitForSingleObject, 0, 23, 2},
+        {SIM_WaitForSingleObject, 24, 24, 24},  // the turn's wait
         {SIM_GetExitCodeProcess, 0, 23, 2},
         {SIM_CloseHandle, 0, 0, 2},
         {SIM_MessageBoxA, 0, 0, 2},

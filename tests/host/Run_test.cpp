@@ -103,7 +103,7 @@ TEST_F(RunTest, TypicalRunOnWindowsXpWithNodisplay)
     ASSERT_EQ(1u, Sim().stagedInfs.size());
     const SimStagedInf& staged = Sim().stagedInfs[0];
     EXPECT_EQ("C:\\pkg\\MERVOUSB.inf", staged.sourceInf);
-    EXPECT_EQ("C:\\WINDOWS\\system32\\Drivers", staged.mediaLocation);
+    EXPECT_EQ("C:\\WINDOWS\\System32\\Drivers", staged.mediaLocation);
     EXPECT_EQ(1u, staged.mediaType);
     EXPECT_EQ(0u, staged.copyStyle);
     EXPECT_EQ(520u, staged.destinationSize);
@@ -572,16 +572,19 @@ TEST_F(RunTest, Wow64HandOffFailuresAreReportedAsWhatHappened)
          "Error: 64-bit stager missing !!", {"MERVODriverStager Error: Error: 64-bit stager missing !!"}, 0},
         {"64-bit build there but not startable", true, [] { Sim().process = {SIM_PROCESS_FAILS_TO_START, 0}; }, 23,
          "Error: 64-bit stager cannot be started !!", {"Error: The system cannot find the file specified.\r\n"}, 1},
-        {"wait fails", true, [] { Sim().failAlways[SIM_WaitForSingleObject] = true; }, 23,
+        // (the waits for the machine's turn come before the start)
+        {"wait fails", true, [] { Sim().onLaunch = [](const std::string&) {
+             Sim().failAlways[SIM_WaitForSingleObject] = true;
+             return SimProcessScript{SIM_PROCESS_ENDS, 0}; }; }, 23,
          "Error while waiting for the 64-bit stager !!", {"Error: The handle is invalid.\r\n"}, 1},
         {"exit code unreadable", true, [] { Sim().failAlways[SIM_GetExitCodeProcess] = true; }, 23,
          "Error while reading the 64-bit stager's exit code !!", {"Error: The handle is invalid.\r\n"}, 1},
         {"64-bit build crashed", true, [] { Sim().process = {SIM_PROCESS_ENDS, 0xC0000005u}; }, 23,
          "Error: 64-bit stager ended with 0xC0000005 !!",
          {"MERVODriverStager Error: Error: 64-bit stager ended with 0xC0000005 !!"}, 1},
-        {"64-bit build ended with 24", true, [] { Sim().process = {SIM_PROCESS_ENDS, 24}; }, 23,
-         "Error: 64-bit stager ended with 0x00000018 !!",
-         {"MERVODriverStager Error: Error: 64-bit stager ended with 0x00000018 !!"}, 1},
+        {"64-bit build ended with 25", true, [] { Sim().process = {SIM_PROCESS_ENDS, 25}; }, 23,
+         "Error: 64-bit stager ended with 0x00000019 !!",
+         {"MERVODriverStager Error: Error: 64-bit stager ended with 0x00000019 !!"}, 1},
         {"64-bit build ended with 3", true, [] { Sim().process = {SIM_PROCESS_ENDS, 3}; }, 23,
          "Error: 64-bit stager ended with 0x00000003 !!",
          {"MERVODriverStager Error: Error: 64-bit stager ended with 0x00000003 !!"}, 1},
@@ -604,7 +607,7 @@ TEST_F(RunTest, Wow64HandOffFailuresAreReportedAsWhatHappened)
         EXPECT_EQ(c.launches, Sim().launches.size());
         EXPECT_EQ(0u, TraceCount("CopyFileA"));
     }
-    for (uint32_t code : {0u, 1u, 2u, 15u, 21u, 22u, 23u}) {
+    for (uint32_t code : {0u, 1u, 2u, 15u, 21u, 22u, 23u, 24u}) {
         SCOPED_TRACE(code);
         freshMachine();
         WritePackage();

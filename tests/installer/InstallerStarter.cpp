@@ -5,12 +5,15 @@
 //       an uninstaller's _?=C:\Program Files\..., which must stay bare and
 //       which wine64 would quote), optionally on the desktop
 //       of a window station made without WSF_VISIBLE (as a deployment
-//       agent's), waits at most <limit ms>, prints "elapsed <ms> ms" and ends
-//       with the program's exit code; 250 when it cannot be started, 251
+//       agent's), waits at most <limit ms>, prints "elapsed <ms> ms, exit
+//       code <code>" and ends with the program's exit code; 250 when it cannot be started, 251
 //       when it was still running at the limit (it is then ended).
 //   MERVOInstallerStarter hold
 //       waits until it is ended: one Wine program alive for the whole check,
 //       so that no start waits for Wine's services to come up again.
+//   MERVOInstallerStarter hold-turn <ms>
+//       takes the machine's turn, as an installation at work has it, prints
+//       "turn held", keeps it for <ms> and gives it back.
 #include <windows.h>
 
 #include <cstdio>
@@ -56,8 +59,23 @@ int main(int argc, char** argv)
         Sleep(INFINITE);
         return 0;
     }
+    if (argc == 3 && strcmp(argv[1], "hold-turn") == 0) {
+        HANDLE turn = CreateMutexA(nullptr, FALSE, "Global\\MERVODriverStager.MachineTurn");
+        if (turn == nullptr || WaitForSingleObject(turn, 10000) != WAIT_OBJECT_0) {
+            fprintf(stderr, "cannot take the machine's turn\n");
+            return 250;
+        }
+        printf("turn held\n");
+        fflush(stdout);
+        Sleep(static_cast<DWORD>(strtoul(argv[2], nullptr, 10)));
+        ReleaseMutex(turn);
+        CloseHandle(turn);
+        return 0;
+    }
     if (argc < 4 || strcmp(argv[1], "run") != 0) {
-        fprintf(stderr, "usage: MERVOInstallerStarter run [unattended] <limit ms> <command line> | hold\n");
+        fprintf(stderr,
+                "usage: MERVOInstallerStarter run [unattended] <limit ms> <command line> | hold | "
+                "hold-turn <ms>\n");
         return 64;
     }
     const bool unattended = strcmp(argv[2], "unattended") == 0;
@@ -91,7 +109,8 @@ int main(int argc, char** argv)
         TerminateProcess(process.hProcess, 251);
         fprintf(stderr, "still running after %lu ms, ended: %s\n", limit, command.c_str());
     }
-    printf("elapsed %lu ms\n", GetTickCount() - begin);
+    // The whole code: the Linux side of wine64 sees only its low 8 bits (1618 as 82).
+    printf("elapsed %lu ms, exit code %lu\n", GetTickCount() - begin, code);
     fflush(stdout);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

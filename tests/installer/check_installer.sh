@@ -16,7 +16,14 @@
 #   4. the failing package: the installer ends with 15 well inside its limit
 #      (nothing waits for a box), and nothing is left;
 #   5. a package whose staging the Setup API refuses: the stager's error box
-#      becomes a line of its log, the installer ends with 22, nothing is left.
+#      becomes a line of its log, the installer ends with 22, nothing is left;
+#   6. four installs at once, as a deployment agent's retries overlap: each
+#      ends with 0 (one at a time has the machine's turn, the others wait; the
+#      later ones find the package in place with "MERVODevCtl status" and run
+#      no stager), one staged copy, whole driver files;
+#   7. an install while another installation holds the machine's turn beyond
+#      its wait (an installer built with a 3-second wait): 1618, nothing
+#      done, the reason in MERVOSetup-NotRun.log, the earlier setup log whole.
 #
 # Usage: check_installer.sh <x86_64 build dir> <Wine prefix dir> <cmake>
 # The prefix is made anew; its wineserver is stopped at the end.
@@ -55,15 +62,16 @@ timed() {
 windows_path() { echo "Z:$1" | tr / '\\'; }
 
 # The installers.
-make_installer() {  # make_installer NAME PACKAGE_FOLDER
+make_installer() {  # make_installer NAME PACKAGE_FOLDER [TURN_WAIT_MS]
     installer=$1
     package=$2
+    wait_ms=${3:-}
     set --
     while IFS= read -r line; do
         set -- "$@" "$line"
     done <"$BUILD/installer/make-installer.args"
     "$CMAKE" "$@" -DPACKAGE="$package" -DCERTIFICATE="$CERTIFICATE" -DWORK="$WORK/$installer-package" \
-        -DOUTFILE="$WORK/$installer.exe" -P "$ROOT/cmake/MakeInstaller.cmake"
+        -DOUTFILE="$WORK/$installer.exe" -DTURN_WAIT_MS="$wait_ms" -P "$ROOT/cmake/MakeInstaller.cmake"
 }
 rm -rf "$WORK"
 mkdir -p "$WORK/no-device"
@@ -83,6 +91,8 @@ make_installer no-device "$WORK/no-device"
 check "failing package's installer built" 0 $?
 make_installer no-version "$WORK/no-version"
 check "refused package's installer built" 0 $?
+make_installer short-wait "$ROOT/examples/package" 3000
+check "installer with a short wait built" 0 $?
 
 # The prefix, as Windows 10 (where deployment systems run setup programs
 # today; the stager without a manifest sees 6.2), one program kept alive.
@@ -170,6 +180,43 @@ check "refused install: the installer's code carries the stager's 22" 22 $STATUS
 nothing_left "refused install"
 check "refused install: the box went to the stager's log" yes \
     "$(yes_no grep -q 'Message box not shown (no interactive desktop): Error: ' "$TEMP_FOLDER/MERVOSetup-StageLog.txt")"
+
+# Four installs at once; each exit code into its own file.
+rm -rf "$PROGRAM"
+start=$(now_ms)
+pids=""
+for i in 1 2 3 4; do
+    ( $WINE "$STARTER" run unattended 300000 "$(windows_path "$WORK/good.exe")" /S >"$WORK/at-once-$i.out" 2>&1
+      echo $? >"$WORK/at-once-$i.code" ) &
+    pids="$pids $!"
+done
+for pid in $pids; do wait "$pid"; done
+echo "time: four installs at once: $(($(now_ms) - start)) ms ($(cat "$WORK"/at-once-*.out | tr '\n' ' '))"
+check "four at once: exit codes" "0 0 0 0" "$(cat "$WORK"/at-once-*.code | tr '\n' ' ' | sed 's/ $//')"
+installed "four at once"
+check "four at once: one staged copy" 1 "$(staged | wc -l | tr -d ' ')"
+check "four at once: the last found the package in place" yes \
+    "$(yes_no grep -q 'The package is in place already' "$TEMP_FOLDER/MERVOSetup.log")"
+
+# An install while another installation keeps the turn past the wait.
+cp "$TEMP_FOLDER/MERVOSetup.log" "$WORK/setup-log-before"
+$WINE "$STARTER" hold-turn 15000 >"$WORK/holder.out" 2>&1 &
+HOLDER=$!
+tries=0
+while ! grep -q "turn held" "$WORK/holder.out" 2>/dev/null && [ $tries -lt 100 ]; do
+    sleep 0.1
+    tries=$((tries + 1))
+done
+timed "install while the turn is held (3 s wait)" $WINE "$STARTER" run unattended 60000 \
+    "$(windows_path "$WORK/short-wait.exe")" /S >"$WORK/short-wait.out"
+cat "$WORK/short-wait.out"
+check "turn held: the installer ends with 1618" 1618 "$(sed -n 's/.*exit code \([0-9]*\).*/\1/p' "$WORK/short-wait.out")"
+check "turn held: the reason beside the logs" yes \
+    "$(yes_no grep -q 'another installation was at work for 3000 ms: nothing was done (exit code 1618)' "$TEMP_FOLDER/MERVOSetup-NotRun.log")"
+check "turn held: the setup log of the install before is whole" yes \
+    "$(yes_no cmp -s "$WORK/setup-log-before" "$TEMP_FOLDER/MERVOSetup.log")"
+wait $HOLDER
+installed "after the refused install"
 
 [ $FAILED -eq 0 ] && echo "all checks passed"
 exit $FAILED

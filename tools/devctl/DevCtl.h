@@ -6,6 +6,7 @@
 //   MERVODevCtl unstage "<INF path>" [force]
 //   MERVODevCtl trust "<certificate file>"
 //   MERVODevCtl untrust "<certificate file>"
+//   MERVODevCtl status "<INF path>"
 //
 // Exit codes: DEVCTL_EXIT_CODES below, the one list of them. The usage text
 // prints them in short and README.md in full; a host test holds both to it.
@@ -53,7 +54,17 @@
     X(DEVCTL_EXIT_NO_PUBLISHER_STORE, 82, "the local machine's TrustedPublisher store cannot be "   \
       "opened")                                                                                     \
     X(DEVCTL_EXIT_STORE_REFUSED, 83, "the store refused the change or its commit")                  \
-    X(DEVCTL_EXIT_NOT_TRUSTED, 84, "untrust: the certificate was not in the store (nothing to do)")
+    X(DEVCTL_EXIT_NOT_TRUSTED, 84, "untrust: the certificate was not in the store (nothing to do)")     \
+    /* remove, unstage, trust and untrust */                                                        \
+    X(DEVCTL_EXIT_NO_TURN, 85, "another installation was at work for the whole wait, or the "        \
+      "machine's turn could not be taken: nothing was done")                                        \
+    /* status (0: staged, every driver file in place; also 65, 73 not staged, 77) */                \
+    X(DEVCTL_EXIT_OTHER_VERSION_STAGED, 86, "status: another version of the INF is staged, not "     \
+      "this one")                                                                                   \
+    X(DEVCTL_EXIT_DRIVER_FILE_NOT_WHOLE, 87, "status: staged, but a driver file is missing from "    \
+      "System32\\Drivers or differs from the package's")                                           \
+    X(DEVCTL_EXIT_PACKAGE_FILE_UNREADABLE, 88, "status: a driver file of the package cannot be "     \
+      "read (the package folder is incomplete)")
 // clang-format on
 
 #define DEVCTL_EXIT_ENUMERATOR(name, code, meaning) name = code,
@@ -91,6 +102,11 @@ int ChangePublisherTrust(const char* path, int add);
 
 // rescan: re-enumerates the device tree from its root. Returns an exit code.
 int RescanDevices(void);
+
+// status: whether the package of the INF at `infPath` is in place (its INF
+// staged, every driver file in System32\Drivers with the package's bytes).
+// Prints one line; returns an exit code.
+int ShowPackageStatus(const char* infPath);
 
 // Results of DecideHandOff.
 enum {

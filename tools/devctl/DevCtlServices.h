@@ -1,9 +1,11 @@
 // The seam between MERVODevCtl's logic and the operating system.
 //
 // Every Setup API, configuration manager and kernel call the tool makes goes
-// through the process-wide table `DevCtlPlatform`. The Windows build links
-// DevCtlWin32.cpp, which fills the table with the real functions; host tests
-// link tests/SimulatedDevCtl.cpp, a simulated device tree.
+// through the process-wide table `DevCtlPlatform`: the core operations that
+// the stager uses too (platform/CoreServices.h), and the tool's own. The
+// Windows build links DevCtlWin32.cpp, which fills the table with the real
+// functions; host tests link tests/SimulatedDevCtl.cpp, a simulated device
+// tree and certificate store on the stager's simulated Windows.
 //
 // The records mirror the Windows ones byte for byte (checked in
 // DevCtlWin32.cpp), so the logic never includes <windows.h>.
@@ -13,7 +15,9 @@
 #include <cstdint>
 #include <cstdio>
 
-typedef void* DcHandle;
+#include "platform/CoreServices.h"
+
+typedef PsHandle DcHandle;
 
 // SP_DEVINFO_DATA (28 bytes in a 32-bit process, 32 in a 64-bit one)
 struct DcDevInfoData {
@@ -68,9 +72,6 @@ enum : uint32_t {
     DC_CR_FAILURE = 0x13,
     DC_CM_LOCATE_DEVNODE_NORMAL = 0,
     DC_CM_REENUMERATE_NORMAL = 0,
-    DC_INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF,
-    DC_FILE_ATTRIBUTE_DIRECTORY = 0x10,
-    DC_ERROR_FILE_NOT_FOUND = 2,
     DC_ERROR_NO_MORE_FILES = 18,
     DC_ERROR_CALL_NOT_IMPLEMENTED = 120,
     DC_SUOI_FORCEDELETE = 0x01,
@@ -80,12 +81,12 @@ enum : uint32_t {
 // INVALID_HANDLE_VALUE, what SetupDiGetClassDevsA returns on failure.
 #define DC_INVALID_HANDLE_VALUE ((DcHandle)(intptr_t)-1)
 
-// Every operation of the table, in the table's order, as
-// X(result type, name, parameter list). The table's members and both
-// implementations' initializers are all made from this one list, so they
+// The tool's own operations, in the table's order, as X(result type, name,
+// parameter list). The table's members and both implementations'
+// initializers are all made from this list (and the core one), so they
 // cannot drift apart or be swapped.
 // clang-format off
-#define DEVCTL_OPERATIONS(X)                                                                     \
+#define DEVCTL_OWN_OPERATIONS(X)                                                                     \
     /* Setup API: the device information set of every device instance                            \
        (present or not) and the operations on its elements. */                                   \
     X(DcHandle, SetupDiGetClassDevsA,                                                            \
@@ -108,25 +109,15 @@ enum : uint32_t {
     /* Configuration manager: results are CONFIGRET codes (0 is CR_SUCCESS). */                  \
     X(uint32_t, CM_Locate_DevNodeA, (uint32_t* devInst, char* deviceId, uint32_t flags))         \
     X(uint32_t, CM_Reenumerate_DevNode, (uint32_t devInst, uint32_t flags))                      \
-    X(uint32_t, GetLastError, (void))                                                            \
-    /* 1 and *isWow64 set when the question could be asked (the function is                      \
-       looked up at run time: Windows 2000 lacks it); 0 when it could not. */                    \
-    X(int32_t, IsWow64Process, (int32_t* isWow64))                                               \
-    /* Full path of the running executable; 0 means failure, the buffer size                     \
-       means the path was cut. */                                                                \
-    X(uint32_t, GetModuleFileNameA, (char* fileName, uint32_t size))                             \
-    X(uint32_t, GetFileAttributesA, (const char* path))                                          \
-    /* The system's Windows folder (the INF store is its "inf" folder); same                     \
-       results as GetModuleFileNameA, except that a too small buffer gives the                   \
-       size needed. */                                                                           \
+    /* The system's Windows folder (the INF store is its "inf" folder): its                      \
+       length, 0 on failure, the size needed when `size` is too small. */                        \
     X(uint32_t, GetSystemWindowsDirectoryA, (char* folder, uint32_t size))                       \
     /* Listing a folder: `pattern` is a path whose last part may hold * and ?.                   \
        FindFirstFileA gives DC_INVALID_HANDLE_VALUE when nothing is found                        \
-       (last error DC_ERROR_FILE_NOT_FOUND) or the folder cannot be listed. */                   \
+       (last error PS_ERROR_FILE_NOT_FOUND) or the folder cannot be listed. */                   \
     X(DcHandle, FindFirstFileA, (const char* pattern, DcFindData* found))                        \
     X(int32_t, FindNextFileA, (DcHandle search, DcFindData* found))                              \
     X(int32_t, FindClose, (DcHandle search))                                                     \
-    X(int32_t, DeleteFileA, (const char* path))                                                  \
     /* The process's whole command line, program name included, as it was given. */              \
     X(const char*, GetCommandLineA, (void))                                                      \
     /* Starts `applicationName` with `commandLine` (the console and standard                     \
@@ -148,8 +139,6 @@ enum : uint32_t {
     /* Commits the store's changes and closes it (a deletion reaches Wine's                      \
        registry only through the commit); nonzero: committed. */                                 \
     X(int32_t, CertCommitAndCloseStore, (DcHandle store))                                        \
-    /* The C runtime's fopen. */                                                                 \
-    X(FILE*, OpenStream, (const char* path, const char* mode))                                   \
     /* One line of the tool's report on standard output (the newline is added). */               \
     X(void, WriteLine, (const char* text))
 // clang-format on
@@ -158,8 +147,10 @@ enum : uint32_t {
 #define DEVCTL_MEMBER(result, name, parameters) \
     result(*name) parameters;  // NOLINT(bugprone-macro-parentheses)
 
-struct DevCtlServices {
-    DEVCTL_OPERATIONS(DEVCTL_MEMBER)
+// The core operations are the base's members (DevCtlPlatform.<name>), and
+// code shared with the stager takes the table as a CoreServices.
+struct DevCtlServices : CoreServices {
+    DEVCTL_OWN_OPERATIONS(DEVCTL_MEMBER)
 };
 
 #undef DEVCTL_MEMBER

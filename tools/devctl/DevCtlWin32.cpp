@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "DevCtlServices.h"
-#include "platform/win32/Wow64Query.h"
+#include "platform/win32/CoreWin32.h"
 
 // The seam's records must be the Windows records, byte for byte.
 static_assert(sizeof(DcDevInfoData) == sizeof(SP_DEVINFO_DATA), "SP_DEVINFO_DATA");
@@ -33,9 +33,6 @@ static_assert(DIGCF_ALLCLASSES == DC_DIGCF_ALLCLASSES && DIF_REMOVE == DC_DIF_RE
                   ERROR_NO_MORE_ITEMS == DC_ERROR_NO_MORE_ITEMS && CR_SUCCESS == DC_CR_SUCCESS &&
                   CR_FAILURE == DC_CR_FAILURE && CM_LOCATE_DEVNODE_NORMAL == DC_CM_LOCATE_DEVNODE_NORMAL &&
                   CM_REENUMERATE_NORMAL == DC_CM_REENUMERATE_NORMAL &&
-                  INVALID_FILE_ATTRIBUTES == DC_INVALID_FILE_ATTRIBUTES &&
-                  FILE_ATTRIBUTE_DIRECTORY == DC_FILE_ATTRIBUTE_DIRECTORY &&
-                  ERROR_FILE_NOT_FOUND == DC_ERROR_FILE_NOT_FOUND &&
                   ERROR_NO_MORE_FILES == DC_ERROR_NO_MORE_FILES &&
                   ERROR_CALL_NOT_IMPLEMENTED == DC_ERROR_CALL_NOT_IMPLEMENTED &&
                   SUOI_FORCEDELETE == DC_SUOI_FORCEDELETE &&
@@ -141,26 +138,6 @@ uint32_t WinCM_Reenumerate_DevNode(uint32_t devInst, uint32_t flags)
     return CM_Reenumerate_DevNode(devInst, flags);
 }
 
-uint32_t WinGetLastError(void)
-{
-    return GetLastError();
-}
-
-int32_t WinIsWow64Process(int32_t* isWow64)
-{
-    return QueryIsWow64Process(isWow64);
-}
-
-uint32_t WinGetModuleFileNameA(char* fileName, uint32_t size)
-{
-    return GetModuleFileNameA(nullptr, fileName, size);
-}
-
-uint32_t WinGetFileAttributesA(const char* path)
-{
-    return GetFileAttributesA(path);
-}
-
 uint32_t WinGetSystemWindowsDirectoryA(char* folder, uint32_t size)
 {
     return GetSystemWindowsDirectoryA(folder, size);
@@ -184,11 +161,6 @@ int32_t WinFindNextFileA(DcHandle search, DcFindData* found)
 int32_t WinFindClose(DcHandle search)
 {
     return FindClose(search);
-}
-
-int32_t WinDeleteFileA(const char* path)
-{
-    return DeleteFileA(path);
 }
 
 const char* WinGetCommandLineA(void)
@@ -357,11 +329,6 @@ int32_t WinCertCommitAndCloseStore(DcHandle store)
     return committed;
 }
 
-FILE* WinOpenStream(const char* path, const char* mode)
-{
-    return fopen(path, mode);
-}
-
 void WinWriteLine(const char* text)
 {
     fputs(text, stdout);
@@ -376,6 +343,6 @@ void WinWriteLine(const char* text)
 // type can be swapped.
 #define DEVCTL_WIN32_ENTRY(result, name, parameters) Win##name,
 
-DevCtlServices DevCtlPlatform = {DEVCTL_OPERATIONS(DEVCTL_WIN32_ENTRY)};
+DevCtlServices DevCtlPlatform = {CORE_WIN32_TABLE, DEVCTL_OWN_OPERATIONS(DEVCTL_WIN32_ENTRY)};
 
 #undef DEVCTL_WIN32_ENTRY

@@ -14,7 +14,7 @@ namespace {
 int OwnFolder(char* folder, size_t size)
 {
     char path[DEVCTL_PATH_SIZE];
-    uint32_t length = DevCtlPlatform.GetModuleFileNameA(path, sizeof path);
+    uint32_t length = DevCtlPlatform.GetModuleFileNameA(nullptr, path, sizeof path);
     if (length == 0 || length >= sizeof path) {
         return 1;
     }
@@ -28,7 +28,7 @@ int OwnFolder(char* folder, size_t size)
 int IsFile(const char* path)
 {
     uint32_t attributes = DevCtlPlatform.GetFileAttributesA(path);
-    return attributes != DC_INVALID_FILE_ATTRIBUTES && (attributes & DC_FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return attributes != PS_INVALID_FILE_ATTRIBUTES && (attributes & PS_FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 }  // namespace

@@ -1,99 +1,18 @@
-// unstage: takes every copy of a driver package's INF out of the system's INF
-// store. A copy is told by its content, not its name: Windows stores the INF
-// as oem<N>.inf, other systems under its own name, and the same INF may have
-// been stored twice under two names.
+// unstage: takes every copy of a driver package's INF (InfStore.h) out of the
+// system's INF store.
 #include <cstring>
 
 #include "DevCtl.h"
-#include "PatternMatch.h"
+#include "InfStore.h"
 #include "common/BoundedText.h"
+#include "common/WindowsFolders.h"
+#include "inf/InfText.h"
 
 namespace {
 
-enum {
-    NAME_SIZE = 260,  // a file name in a folder listing, terminator included
-    // The Windows folder (less than NAME_SIZE), "\inf\" and a file name.
-    STORE_PATH_SIZE = 2 * NAME_SIZE + 16,
-    COMPARE_CHUNK = 4096,
-};
-
-struct StoreCopies {
-    char names[UNSTAGE_COPY_CAPACITY][NAME_SIZE];
-    uint32_t count;
-    uint32_t beyondCapacity;  // further copies found and not taken
-};
-
 int IsPresent(const char* path)
 {
-    return DevCtlPlatform.GetFileAttributesA(path) != DC_INVALID_FILE_ATTRIBUTES;
-}
-
-int EndsWithInf(const char* name)
-{
-    size_t length = strlen(name);
-    return length > 4 && StartsWithNoCase(name + length - 4, ".inf");
-}
-
-// 1 when the file at `path` holds exactly the bytes of the open `package`.
-int SameContent(FILE* package, const char* path)
-{
-    static unsigned char mine[COMPARE_CHUNK];
-    static unsigned char theirs[COMPARE_CHUNK];
-    FILE* other = DevCtlPlatform.OpenStream(path, "rb");
-    if (other == nullptr) {
-        return 0;
-    }
-    int same = fseek(package, 0, SEEK_SET) == 0;
-    while (same) {
-        size_t mineRead = fread(mine, 1, sizeof mine, package);
-        size_t theirsRead = fread(theirs, 1, sizeof theirs, other);
-        same = mineRead == theirsRead && memcmp(mine, theirs, mineRead) == 0;
-        if (mineRead < sizeof mine) {
-            break;  // both ended at the same byte, or they differ
-        }
-    }
-    fclose(other);
-    return same;
-}
-
-// Lists the INF store and keeps the names of the files that hold the
-// package's bytes. 0 listed (also when the store is empty), 1 not listable,
-// or the listing broke off: `*error` then holds the system's code.
-int FindCopies(const char* store, FILE* package, long size, StoreCopies* copies, uint32_t* error)
-{
-    char path[STORE_PATH_SIZE];
-    memset(copies, 0, sizeof *copies);
-    FormatText(path, sizeof path, "%s\\*.inf", store);
-    DcFindData found;
-    memset(&found, 0, sizeof found);
-    DcHandle search = DevCtlPlatform.FindFirstFileA(path, &found);
-    if (search == DC_INVALID_HANDLE_VALUE) {
-        *error = DevCtlPlatform.GetLastError();
-        return *error == DC_ERROR_FILE_NOT_FOUND || *error == DC_ERROR_NO_MORE_FILES ? 0 : 1;
-    }
-    do {
-        found.fileName[sizeof found.fileName - 1] = '\0';
-        // "*.inf" also matches a longer extension through its short name.
-        uint64_t foundSize = static_cast<uint64_t>(found.sizeHigh) << 32 | found.sizeLow;
-        if ((found.attributes & DC_FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-            foundSize != static_cast<uint64_t>(size) || !EndsWithInf(found.fileName)) {
-            continue;
-        }
-        FormatText(path, sizeof path, "%s\\%s", store, found.fileName);
-        if (!SameContent(package, path)) {
-            continue;
-        }
-        if (copies->count < UNSTAGE_COPY_CAPACITY) {
-            CopyText(copies->names[copies->count++], NAME_SIZE, found.fileName);
-        } else {
-            ++copies->beyondCapacity;
-        }
-    } while (DevCtlPlatform.FindNextFileA(search, &found) != 0);
-    // Only "no more files" ends the listing; any other failure would leave
-    // copies unseen and the store reported as cleaner than it is.
-    *error = DevCtlPlatform.GetLastError();
-    DevCtlPlatform.FindClose(search);
-    return *error == DC_ERROR_NO_MORE_FILES ? 0 : 1;
+    return DevCtlPlatform.GetFileAttributesA(path) != PS_INVALID_FILE_ATTRIBUTES;
 }
 
 // Takes one copy out of the store and looks whether it is really gone.
@@ -132,9 +51,8 @@ int UnstageCopy(const char* store, const char* name, int force)
 
     // The compiled .pnf of the same name, which some systems leave behind.
     CopyText(pnf, sizeof pnf, path);
-    CopyText(pnf + strlen(pnf) - 4, 5, ".pnf");
     int code = DEVCTL_EXIT_OK;
-    if (!IsPresent(pnf)) {
+    if (!ToCompiledFormPath(pnf) || !IsPresent(pnf)) {
         FormatText(line, sizeof line, "Removed %s.", path);
     } else if (DevCtlPlatform.DeleteFileA(pnf) != 0) {
         FormatText(line, sizeof line, "Removed %s, and deleted %s left beside it.", path, pnf);
@@ -147,36 +65,6 @@ int UnstageCopy(const char* store, const char* name, int force)
     }
     DevCtlPlatform.WriteLine(line);
     return code;
-}
-
-// The INF store: the "inf" folder of the system's Windows folder.
-int StoreFolder(char* store, size_t size)
-{
-    char windows[NAME_SIZE];
-    uint32_t length = DevCtlPlatform.GetSystemWindowsDirectoryA(windows, sizeof windows);
-    if (length == 0 || length >= sizeof windows) {
-        return 1;
-    }
-    windows[length] = '\0';
-    if (windows[length - 1] == '\\') {
-        windows[length - 1] = '\0';
-    }
-    return FormatText(store, size, "%s\\inf", windows);
-}
-
-// The open package INF and its size; 0 when it cannot be read or is empty.
-FILE* OpenPackage(const char* infPath, long* size)
-{
-    FILE* package = DevCtlPlatform.OpenStream(infPath, "rb");
-    if (package == nullptr) {
-        return nullptr;
-    }
-    *size = fseek(package, 0, SEEK_END) == 0 ? ftell(package) : -1;
-    if (*size <= 0) {
-        fclose(package);
-        return nullptr;
-    }
-    return package;
 }
 
 }  // namespace
@@ -194,13 +82,15 @@ int UnstageInf(const char* infPath, int force)
         DevCtlPlatform.WriteLine(line);
         return DEVCTL_EXIT_INF_UNREADABLE;
     }
-    if (StoreFolder(store, sizeof store) != 0) {
+    char windows[STORE_NAME_SIZE];
+    if (FindWindowsFolder(windows, sizeof windows) != 0 ||
+        FormatInfStoreFolder(store, sizeof store, windows) != 0) {
         fclose(package);
         DevCtlPlatform.WriteLine("Cannot find the system's INF store (no Windows folder).");
         return DEVCTL_EXIT_STORE_UNREADABLE;
     }
     uint32_t listError = 0;
-    int listed = FindCopies(store, package, size, &copies, &listError);
+    int listed = FindStoreCopies(store, package, size, infPath, 0, &copies, &listError);
     fclose(package);
     if (listed != 0) {
         FormatText(line, sizeof line, "Cannot list the INF store %s (error 0x%08X).", store, listError);

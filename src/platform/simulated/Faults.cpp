@@ -22,6 +22,10 @@ uint32_t DefaultError(SimOperation operation)
         return ERR_INVALID_HANDLE;
     case SIM_FormatMessageA:
         return ERR_NOT_ENOUGH_MEMORY;
+    case SIM_ReleaseMutex:
+        return PS_ERROR_NOT_OWNER;
+    case SIM_GetEnvironmentVariableA:
+        return PS_ERROR_ENVVAR_NOT_FOUND;
     default:
         return PS_ERROR_ACCESS_DENIED;
     }

@@ -27,7 +27,7 @@ namespace {
 // from the same list as the table's members, so no two members of the same
 // type can be swapped.
 #define SIM_ENTRY(kind, result, name, parameters) Sim##name,
-const PlatformServices kSimulatedServices = {PS_OPERATIONS(SIM_ENTRY)};
+const PlatformServices kSimulatedServices = {SIM_CORE_TABLE, PS_OWN_OPERATIONS(SIM_ENTRY)};
 #undef SIM_ENTRY
 
 }  // namespace
@@ -64,6 +64,7 @@ void SimReset(const std::string& hostRoot)
     machine.attributes.clear();
     machine.handles.clear();
     machine.scripts.clear();
+    machine.mutexes.clear();
     machine.oemCount = 0;
     ++machine.generation;
 

@@ -241,7 +241,8 @@ void StoreAttributes(const std::string& host, uint32_t attributes)
 {
     // "Normal" stands alone: with any other attribute it is dropped, and no
     // attribute at all means normal.
-    attributes &= ~static_cast<uint32_t>(PS_FILE_ATTRIBUTE_DIRECTORY | PS_FILE_ATTRIBUTE_NORMAL);
+    attributes &= ~(static_cast<uint32_t>(PS_FILE_ATTRIBUTE_DIRECTORY) |
+                    static_cast<uint32_t>(PS_FILE_ATTRIBUTE_NORMAL));
     State().attributes[host] = attributes == 0 ? PS_FILE_ATTRIBUTE_NORMAL : attributes;
 }
 

@@ -9,13 +9,11 @@
 
 namespace simulated {
 
-namespace {
-
-PsHandle NewHandle(HandleKind kind, size_t launch)
+PsHandle NewHandle(HandleKind kind, size_t launch, const std::string& mutex)
 {
     Machine& machine = State();
     PsHandle handle = reinterpret_cast<PsHandle>(static_cast<intptr_t>(0x1000 + 4 * machine.nextHandle++));
-    machine.handles[handle] = HandleEntry{kind, launch};
+    machine.handles[handle] = HandleEntry{kind, launch, mutex};
     ++Sim().openHandles;
     return handle;
 }
@@ -35,6 +33,8 @@ void ReleaseHandle(PsHandle handle)
     State().handles.erase(handle);
     --Sim().openHandles;
 }
+
+namespace {
 
 // The program a command line starts: its first token, quoted or up to a blank.
 std::string ProgramOf(const char* applicationName, const char* commandLine)
@@ -119,6 +119,7 @@ int32_t SimCreateProcessA(const char* applicationName, char* commandLine, void*,
     launch.inheritHandles = inheritHandles;
     launch.environmentGiven = environment != nullptr;
     launch.currentDirectoryGiven = currentDirectory != nullptr;
+    launch.environment = sim.environment;
     if (startupInfo != nullptr) {
         launch.startupInfo = *startupInfo;
     }
@@ -159,6 +160,9 @@ uint32_t SimWaitForSingleObject(PsHandle handle, uint32_t milliseconds)
         Fail(ERR_INVALID_HANDLE);
         return PS_WAIT_FAILED;
     }
+    if (entry->kind == HANDLE_MUTEX) {
+        return WaitForMutex(*entry, milliseconds);
+    }
     Sim().launches[entry->launch].waits.push_back(milliseconds);
     bool ends = State().scripts[entry->launch].behaviour == SIM_PROCESS_ENDS;
     return ends ? PS_WAIT_OBJECT_0 : PS_WAIT_TIMEOUT;
@@ -183,8 +187,17 @@ int32_t SimCloseHandle(PsHandle handle)
     if (Enter(SIM_CloseHandle, "CloseHandle")) {
         return 0;
     }
-    if (FindHandle(handle, false) == nullptr) {
+    HandleEntry* entry = FindHandle(handle, false);
+    if (entry == nullptr) {
         return static_cast<int32_t>(Fail(ERR_INVALID_HANDLE));
+    }
+    if (entry->kind == HANDLE_MUTEX) {
+        // The object goes with its last handle; an ownership of this
+        // process's thread stays with it until then.
+        auto state = State().mutexes.find(entry->mutex);
+        if (--state->second.handles == 0 && !state->second.heldByOther) {
+            State().mutexes.erase(state);
+        }
     }
     ReleaseHandle(handle);
     return 1;

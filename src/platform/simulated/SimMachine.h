@@ -26,11 +26,22 @@ enum : uint32_t {
 };
 
 // What a handle handed out by the simulator stands for.
-enum HandleKind { HANDLE_PROCESS, HANDLE_THREAD, HANDLE_KEY };
+enum HandleKind { HANDLE_PROCESS, HANDLE_THREAD, HANDLE_KEY, HANDLE_MUTEX };
 
 struct HandleEntry {
     HandleKind kind;
-    size_t launch;  // index into launches (process and thread handles)
+    size_t launch;      // index into launches (process and thread handles)
+    std::string mutex;  // the mutex's name (mutex handles)
+};
+
+// A named mutex while a handle of this process or another process holds it.
+struct MutexState {
+    int handles = 0;           // this process's open handles
+    int owned = 0;             // how often this process owns it
+    bool heldByOther = false;  // another process owns it
+    SimHolderBehaviour behaviour = SIM_HOLDER_KEEPS;
+    uint32_t letsGoAt = 0;   // tick count at which the other process lets go
+    bool abandoned = false;  // its last owner ended without releasing it
 };
 
 // State that is not part of SimWindows because tests have no business with it.
@@ -40,6 +51,7 @@ struct Machine {
     std::map<PsHandle, HandleEntry> handles;
     std::vector<SimProcessScript> scripts;  // per launch
     std::set<void*> texts;                  // FormatMessageA texts
+    std::map<std::string, MutexState> mutexes;
     unsigned nextHandle = 1;
     unsigned oemCount = 0;
     unsigned generation = 0;  // bumped by SimReset; streams of an older machine are not counted
@@ -115,4 +127,21 @@ std::string Hex(uint32_t value);
 PS_OPERATIONS(SIM_DECLARE)
 #undef SIM_DECLARE
 
+// Handles (Processes.cpp): a new one counted as open, the entry of a live
+// non-key handle, and its release.
+PsHandle NewHandle(HandleKind kind, size_t launch, const std::string& mutex = "");
+HandleEntry* FindHandle(PsHandle handle, bool keys);
+void ReleaseHandle(PsHandle handle);
+
+// The wait on a mutex handle (Sync.cpp).
+uint32_t WaitForMutex(const HandleEntry& entry, uint32_t milliseconds);
+
 }  // namespace simulated
+
+// The core part of a table's initializer: entry N is simulated::Sim<name of
+// core member N>, made from the same list as the members.
+#define SIM_CORE_ENTRY(kind, result, name, parameters) simulated::Sim##name,
+#define SIM_CORE_TABLE                  \
+    {                                   \
+        CORE_OPERATIONS(SIM_CORE_ENTRY) \
+    }

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,7 @@ enum SimProcessBehaviour {
 struct SimLaunch {
     std::string applicationName;  // empty when null was passed
     std::string commandLine;
+    std::map<std::string, std::string> environment;  // as the process inherits it
     uint32_t creationFlags;
     int32_t inheritHandles;
     bool environmentGiven;
@@ -66,6 +68,18 @@ struct SimStagedInf {
     bool requiredSizeGiven;
     bool componentGiven;
     std::string storedAs;  // Windows path of the stored copy, empty on failure
+};
+
+// Another process that owns a named mutex of the machine when the run begins.
+enum SimHolderBehaviour {
+    SIM_HOLDER_RELEASES,  // releases it `afterMs` after the run began
+    SIM_HOLDER_ENDS,      // ends `afterMs` after the run began without releasing it
+    SIM_HOLDER_KEEPS,     // never lets it go
+};
+struct SimOtherHolder {
+    std::string name;
+    SimHolderBehaviour behaviour;
+    uint32_t afterMs;
 };
 
 // What a simulated process does; the default is SIM_PROCESS_ENDS with code 0,
@@ -98,6 +112,17 @@ struct SimWindows {
     // false means the question cannot be asked (IsWow64Process missing).
     bool wow64Known = true;
     bool wow64 = false;
+
+    // The process: its id and its parent's (`parentKnown` false: the
+    // question cannot be asked), its environment (names compared without
+    // case), the milliseconds since the system started (the waits advance
+    // them), and the named mutexes other processes own.
+    uint32_t processId = 4242;
+    uint32_t parentProcessId = 4000;
+    bool parentKnown = true;
+    std::map<std::string, std::string> environment;
+    uint32_t tickCount = 1000000;
+    std::vector<SimOtherHolder> otherHolders;
 
     // The flags of the process's window station: visible, as in an
     // interactive session; 0 for a service's or a deployment agent's.
@@ -181,3 +206,17 @@ bool SimFileExists(const std::string& windowsPath);
 void SimMakeFolder(const std::string& windowsPath);
 void SimSetAttributes(const std::string& windowsPath, uint32_t attributes);
 uint32_t SimAttributes(const std::string& windowsPath);  // PS_INVALID_FILE_ATTRIBUTES if absent
+
+// How often this process owns the named mutex now (0: not at all).
+int SimMutexOwnership(const std::string& name);
+
+// Another process takes the named mutex now (as otherHolders, for a mutex
+// this process may have open already, and not owned).
+void SimOtherHolderTakes(const SimOtherHolder& holder);
+
+// The other process that owns the named mutex ends now, without releasing
+// it: the next wait on it gives WAIT_ABANDONED.
+void SimEndOtherHolder(const std::string& name);
+
+// The process's environment variable, empty when it is not set.
+std::string SimEnvironment(const std::string& name);

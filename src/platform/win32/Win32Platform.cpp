@@ -3,7 +3,7 @@
 // and the Windows types (and, in the 32-bit build, from the table's default
 // calling convention to __stdcall); there is no logic here.
 #include "platform/PlatformServices.h"
-#include "platform/win32/Wow64Query.h"
+#include "platform/win32/CoreWin32.h"
 
 #include <windows.h>
 #include <setupapi.h>
@@ -69,7 +69,6 @@ PS_SAME_FIELD(PsProcessInformation, PROCESS_INFORMATION, dwThreadId, dwThreadId)
 
 // The constants the logic passes must be the Windows ones.
 static_assert(PS_CREATE_NO_WINDOW == CREATE_NO_WINDOW, "CREATE_NO_WINDOW");
-static_assert(PS_WAIT_TIMEOUT == WAIT_TIMEOUT, "WAIT_TIMEOUT");
 static_assert(PS_FILE_ATTRIBUTE_NORMAL == FILE_ATTRIBUTE_NORMAL, "FILE_ATTRIBUTE_NORMAL");
 static_assert(PS_MB_ICONINFORMATION == MB_ICONINFORMATION, "MB_ICONINFORMATION");
 static_assert(PS_WSF_VISIBLE == WSF_VISIBLE, "WSF_VISIBLE");
@@ -81,11 +80,6 @@ static_assert(PS_FORMAT_MESSAGE_IGNORE_INSERTS == FORMAT_MESSAGE_IGNORE_INSERTS,
 static_assert(PS_SPOST_PATH == SPOST_PATH, "SPOST_PATH");
 
 namespace {
-
-uint32_t WinGetModuleFileNameA(PsHandle module, char* fileName, uint32_t size)
-{
-    return GetModuleFileNameA(static_cast<HMODULE>(module), fileName, size);
-}
 
 uint32_t WinGetTempPathA(uint32_t size, char* buffer)
 {
@@ -130,16 +124,6 @@ int32_t WinSetFileAttributesA(const char* path, uint32_t attributes)
     return SetFileAttributesA(path, attributes);
 }
 
-uint32_t WinGetFileAttributesA(const char* path)
-{
-    return GetFileAttributesA(path);
-}
-
-int32_t WinDeleteFileA(const char* path)
-{
-    return DeleteFileA(path);
-}
-
 int32_t WinCopyFileA(const char* existing, const char* target, int32_t failIfExists)
 {
     return CopyFileA(existing, target, failIfExists);
@@ -156,22 +140,12 @@ int32_t WinCreateProcessA(const char* applicationName, char* commandLine, void* 
                           reinterpret_cast<PROCESS_INFORMATION*>(processInformation));
 }
 
-uint32_t WinWaitForSingleObject(PsHandle handle, uint32_t milliseconds)
-{
-    return WaitForSingleObject(handle, milliseconds);
-}
-
 int32_t WinGetExitCodeProcess(PsHandle process, uint32_t* exitCode)
 {
     DWORD code = 0;
     BOOL ok = GetExitCodeProcess(process, &code);
     *exitCode = code;
     return ok;
-}
-
-int32_t WinCloseHandle(PsHandle handle)
-{
-    return CloseHandle(handle);
 }
 
 int WinMessageBoxA(PsHandle owner, const char* text, const char* caption, uint32_t type)
@@ -189,16 +163,6 @@ int32_t WinGetWindowStationFlags(uint32_t* flags)
     }
     *flags = objectFlags.dwFlags;
     return 1;
-}
-
-uint32_t WinGetLastError(void)
-{
-    return GetLastError();
-}
-
-void WinSetLastError(uint32_t code)
-{
-    SetLastError(code);
 }
 
 uint32_t WinFormatMessageA(uint32_t flags, const void* source, uint32_t messageId, uint32_t languageId,
@@ -228,16 +192,6 @@ int32_t WinSetupCopyOEMInfA(const char* sourceInfFileName, const char* sourceMed
     return ok;
 }
 
-int32_t WinIsWow64Process(int32_t* isWow64)
-{
-    return QueryIsWow64Process(isWow64);
-}
-
-FILE* WinOpenStream(const char* path, const char* mode)
-{
-    return fopen(path, mode);
-}
-
 }  // namespace
 
 // Entry N of the table is Win<name of member N>: the initializer is made
@@ -245,6 +199,6 @@ FILE* WinOpenStream(const char* path, const char* mode)
 // type can be swapped.
 #define PS_WIN32_ENTRY(kind, result, name, parameters) Win##name,
 
-PlatformServices Platform = {PS_OPERATIONS(PS_WIN32_ENTRY)};
+PlatformServices Platform = {CORE_WIN32_TABLE, PS_OWN_OPERATIONS(PS_WIN32_ENTRY)};
 
 #undef PS_WIN32_ENTRY

@@ -121,6 +121,40 @@ std::function<bool()> SucceedingCall(SimOperation operation)
             }
             return stream == nullptr;
         };
+    case SIM_CreateMutexA:
+    case SIM_OpenMutexA:
+    case SIM_ReleaseMutex:
+        return [operation] {
+            PsHandle mutex = Platform.CreateMutexA("Global\\m");
+            if (operation == SIM_CreateMutexA || mutex == nullptr) {
+                return mutex == nullptr;
+            }
+            PsHandle opened = Platform.OpenMutexA(PS_SYNCHRONIZE, "Global\\m");
+            bool failed = opened == nullptr;
+            if (operation == SIM_ReleaseMutex) {
+                Platform.WaitForSingleObject(mutex, 0);
+                failed = Platform.ReleaseMutex(mutex) == 0;
+            }
+            uint32_t error = Platform.GetLastError();
+            if (opened != nullptr) {
+                Platform.CloseHandle(opened);
+            }
+            Platform.CloseHandle(mutex);
+            Platform.SetLastError(error);
+            return failed;
+        };
+    case SIM_GetEnvironmentVariableA:
+        return [] {
+            char value[8];
+            return Platform.GetEnvironmentVariableA("PATH", value, sizeof value) == 0;
+        };
+    case SIM_SetEnvironmentVariableA:
+        return [] { return Platform.SetEnvironmentVariableA("NAME", "value") == 0; };
+    case SIM_GetParentProcessId:
+        return [] {
+            uint32_t parent = 0;
+            return Platform.GetParentProcessId(&parent) == 0;
+        };
     default:
         return [] { return true; };
     }
@@ -134,6 +168,7 @@ TEST_F(SimulatedPlatformTest, EveryFailableOperationFailsWhenAskedTo)
         Write("C:\\pkg\\a.txt", "a");
         Write("C:\\pkg\\v.inf", "[Version]\nSignature=$Chicago$\n");
         Sim().registryKeys.push_back("SOFTWARE\\Key");
+        Sim().environment["PATH"] = "C:\\";
         Sim().onLaunch = [](const std::string&) { return SimProcessScript{SIM_PROCESS_ENDS, 0}; };
         std::function<bool()> call = SucceedingCall(operation);
         EXPECT_FALSE(call()) << SimOperationName(operation) << " fails without injection";

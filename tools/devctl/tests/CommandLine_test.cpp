@@ -108,7 +108,7 @@ TEST(CommandLine, RemoveRunsOnTheGivenInfAndPattern)
     SimTree().classInstallParamsFail = true;
     SimAddDevice("ROOT\\PORTS\\0000", {"USB\\VID_0123&PID_4567"});
     SimAddDevice("ROOT\\PORTS\\0001", {"USB\\VID_0123&PID_0001"});
-    std::string inf = WriteTempFile("command.inf", "%A%=I, USB\\VID_0123&PID_4567\n");
+    std::string inf = WriteTestFile("command.inf", "%A%=I, USB\\VID_0123&PID_4567\n");
     EXPECT_EQ(DEVCTL_EXIT_OK, SimRunWords({"Remove", inf, "*VID_0123*"}));
     EXPECT_EQ(std::vector<std::string>{"ROOT\\PORTS\\0001"}, SimRemainingDevices());
 }

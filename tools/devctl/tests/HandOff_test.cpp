@@ -5,6 +5,7 @@
 
 #include "DevCtl.h"
 #include "SimulatedDevCtl.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -44,11 +45,13 @@ TEST(HandOff, OnlyA32BitProcessOn64BitWindowsHandsOff)
     for (const DecisionCase& c : DECISION_CASES) {
         SCOPED_TRACE(c.name);
         SimTreeReset();
-        SimTree().wow64Known = c.wow64Known;
-        SimTree().wow64 = c.wow64;
-        SimTree().modulePath = c.modulePath;
-        SimTree().modulePathFails = c.modulePathFails;
-        SimTree().files = c.files;
+        Sim().wow64Known = c.wow64Known;
+        Sim().wow64 = c.wow64;
+        Sim().modulePath = c.modulePath;
+        Sim().failAlways[SIM_GetModuleFileNameA] = c.modulePathFails;
+        for (const std::string& file : c.files) {
+            WriteTestFile(file, "MZ");
+        }
         char path64[DEVCTL_PATH_SIZE] = "unchanged";
         EXPECT_EQ(c.decision, DecideHandOff(path64, sizeof path64));
         if (c.decision != HANDOFF_RUN_HERE) {
@@ -60,9 +63,13 @@ TEST(HandOff, OnlyA32BitProcessOn64BitWindowsHandsOff)
 TEST(HandOff, AnOwnPathTooLongForTheBufferIsNotUsed)
 {
     SimTreeReset();
-    SimTree().wow64 = true;
-    SimTree().modulePath = "C:\\" + std::string(600, 'd') + "\\MERVODevCtl.exe";
-    SimTree().files = {"C:\\" + std::string(600, 'd') + "\\MERVODevCtl64.exe"};
+    Sim().wow64 = true;
+    std::string folder = "C:";
+    while (folder.size() < 600) {
+        folder += "\\" + std::string(100, 'd');
+    }
+    Sim().modulePath = folder + "\\MERVODevCtl.exe";
+    WriteTestFile(folder + "\\MERVODevCtl64.exe", "MZ");
     char path64[DEVCTL_PATH_SIZE];
     EXPECT_EQ(HANDOFF_64BIT_MISSING, DecideHandOff(path64, sizeof path64));
 }
@@ -94,8 +101,8 @@ TEST(HandOff, ArgumentTextFollowsTheProgramName)
 TEST(HandOff, RunsThe64BitBuildWithTheExactArgumentText)
 {
     SimTreeReset();
-    SimTree().wow64 = true;
-    SimTree().files = {"C:\\pkg\\MERVODevCtl64.exe"};
+    Sim().wow64 = true;
+    WriteTestFile("C:\\pkg\\MERVODevCtl64.exe", "MZ");
     SimTree().commandLine = "\"C:\\pkg\\MERVODevCtl.exe\" remove \"C:\\pkg\\MERVOUSB.inf\"  *VID_0123*";
     SimTree().runExitCode = 69;
     SimAddDevice("ROOT\\PORTS\\0000", {"USB\\VID_0123&PID_4567"});
@@ -148,8 +155,10 @@ TEST(HandOff, FailuresOfTheHandOffHaveTheirOwnCodes)
     for (const HandOffRunCase& c : cases) {
         SCOPED_TRACE(c.name);
         SimTreeReset();
-        SimTree().wow64 = true;
-        SimTree().files = c.files;
+        Sim().wow64 = true;
+        for (const std::string& file : c.files) {
+            WriteTestFile(file, "MZ");
+        }
         SimTree().runResult = c.runResult;
         SimTree().runExitCode = 0;
         SimTree().commandLine = c.commandLine;

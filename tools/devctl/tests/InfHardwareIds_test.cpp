@@ -20,7 +20,7 @@ std::vector<std::string> IdsOf(const InfHardwareIds& table)
 std::vector<std::string> ReadIds(const std::string& text, int* result = nullptr)
 {
     static InfHardwareIds table;
-    std::string path = WriteTempFile("ids.inf", text);
+    std::string path = WriteTestFile("ids.inf", text);
     int read = ReadInfHardwareIds(path.c_str(), &table);
     if (result != nullptr) {
         *result = read;
@@ -146,7 +146,7 @@ TEST(InfHardwareIds, ServedWhenAnIdBeginsWithAnInfId)
 {
     SimTreeReset();
     static InfHardwareIds table;
-    std::string path = WriteTempFile("served.inf",
+    std::string path = WriteTestFile("served.inf",
                                      "%A%=I, USB\\VID_0123&PID_4567\n%B%=I, USB\\VID_0123&PID_89ab\n"
                                      "%C%=I, USB\\VID_2341&PID_8036&MI_00\n");
     ASSERT_EQ(INF_IDS_READ, ReadInfHardwareIds(path.c_str(), &table));
@@ -173,6 +173,7 @@ TEST(InfHardwareIds, RealInfFilesRead)
     if (folder == nullptr) {
         GTEST_SKIP() << "no INF corpus at " << corpus;
     }
+    SimMapDrive('P', corpus);
     int files = 0;
     while (dirent* entry = readdir(folder)) {
         std::string name = entry->d_name;
@@ -180,7 +181,7 @@ TEST(InfHardwareIds, RealInfFilesRead)
             continue;
         }
         ++files;
-        std::string path = corpus + "/" + name;
+        std::string path = "P:\\" + name;
         EXPECT_EQ(INF_IDS_READ, ReadInfHardwareIds(path.c_str(), &table)) << name;
         for (uint16_t i = 0; i < table.count; ++i) {
             EXPECT_EQ(0, strncasecmp(table.ids[i], "USB\\VID_", 8)) << name;

@@ -13,7 +13,7 @@ namespace {
 // The example package: two products of vendor 0123.
 std::string ExampleInf()
 {
-    return WriteTempFile("example.inf", TwoDeviceInf());
+    return WriteTestFile("example.inf", TwoDeviceInf());
 }
 
 // Adds the usual tree: two served instances (one only through a longer
@@ -206,7 +206,7 @@ TEST(RemoveCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         AddUsualTree();
         SimTree().listFails = c.listFails;
         std::string path =
-            c.infText.empty() ? TestFolder() + "/absent.inf" : WriteTempFile("failure.inf", c.infText);
+            c.infText.empty() ? std::string("C:\\absent.inf") : WriteTestFile("failure.inf", c.infText);
         EXPECT_EQ(c.exitCode, RemoveMatchingInstances(path.c_str(), "*VID_0123*"));
         ASSERT_EQ(1u, SimTree().output.size());
         EXPECT_EQ(0u, SimTree().output[0].find(c.firstLine)) << SimTree().output[0];

@@ -8,14 +8,19 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
 #include "DevCtl.h"
+#include "TestFiles.h"
+#include "platform/simulated/SimMachine.h"
 
 namespace {
+
+using simulated::Fail;
 
 SimDeviceTree tree;
 
@@ -41,18 +46,12 @@ SimDevice* Element(DcHandle set, DcDevInfoData* data)
     return nullptr;
 }
 
-int32_t Fail(uint32_t error)
-{
-    tree.lastError = error;
-    return 0;
-}
-
 DcHandle SimSetupDiGetClassDevsA(const void* classGuid, const char* enumerator, DcHandle parent,
                                  uint32_t flags)
 {
     if (tree.listFails || classGuid != nullptr || enumerator != nullptr || parent != nullptr ||
         flags != DC_DIGCF_ALLCLASSES) {
-        tree.lastError = 87;
+        Fail(87);
         return DC_INVALID_HANDLE_VALUE;
     }
     SimSet* set = new SimSet;
@@ -192,10 +191,18 @@ int32_t SimSetupDiDestroyDeviceInfoList(DcHandle set)
     return 1;
 }
 
-bool HostFileExists(const std::string& path)
+// The host path of a file of the store, empty when the store cannot be
+// resolved.
+std::string StoreHostPath(const std::string& name)
+{
+    std::string store = SimHostPath(tree.windowsFolder + "\\inf");
+    return store.empty() ? "" : store + "/" + name;
+}
+
+bool HostFileExists(const std::string& host)
 {
     struct stat status;
-    return stat(SimHostPath(path).c_str(), &status) == 0;
+    return !host.empty() && stat(host.c_str(), &status) == 0;
 }
 
 int32_t SimSetupUninstallOEMInfA(const char* infFileName, uint32_t flags)
@@ -203,27 +210,27 @@ int32_t SimSetupUninstallOEMInfA(const char* infFileName, uint32_t flags)
     std::string name = infFileName;
     tree.uninstallCalls.push_back(name + " " + std::to_string(flags));
     if (tree.uninstallError != 0) {
-        return Fail(tree.uninstallError);
+        return static_cast<int32_t>(Fail(tree.uninstallError));
     }
-    std::string store = SimHostPath(tree.windowsFolder + "/inf/");
-    if (name.find_first_of("\\/") != std::string::npos || !HostFileExists(store + name)) {
-        return Fail(DC_ERROR_FILE_NOT_FOUND);
+    std::string inf = StoreHostPath(name);
+    if (name.find_first_of("\\/") != std::string::npos || !HostFileExists(inf)) {
+        return static_cast<int32_t>(Fail(PS_ERROR_FILE_NOT_FOUND));
     }
     bool forced = (flags & DC_SUOI_FORCEDELETE) != 0;
-    std::string pnf = name.substr(0, name.size() - 4) + ".pnf";
+    std::string pnf = StoreHostPath(name.substr(0, name.size() - 4) + ".pnf");
     if (tree.uninstallLikeWine) {
         if (forced) {
-            unlink((store + name).c_str());
+            unlink(inf.c_str());
         }
         return 1;
     }
     for (const std::string& used : tree.infsInUse) {
         if (strcasecmp(used.c_str(), name.c_str()) == 0 && !forced) {
-            return Fail(DC_ERROR_INF_IN_USE_BY_DEVICES);
+            return static_cast<int32_t>(Fail(DC_ERROR_INF_IN_USE_BY_DEVICES));
         }
     }
-    unlink((store + name).c_str());
-    unlink((store + pnf).c_str());
+    unlink(inf.c_str());
+    unlink(pnf.c_str());
     return 1;
 }
 
@@ -239,50 +246,6 @@ uint32_t SimCM_Reenumerate_DevNode(uint32_t devInst, uint32_t flags)
 {
     tree.cmCalls.push_back("Reenumerate " + std::to_string(devInst) + " " + std::to_string(flags));
     return tree.reenumerateResult;
-}
-
-uint32_t SimGetLastError(void)
-{
-    return tree.lastError;
-}
-
-int32_t SimIsWow64Process(int32_t* isWow64)
-{
-    if (!tree.wow64Known) {
-        return 0;
-    }
-    *isWow64 = tree.wow64 ? 1 : 0;
-    return 1;
-}
-
-uint32_t SimGetModuleFileNameA(char* fileName, uint32_t size)
-{
-    if (tree.modulePathFails || size == 0) {
-        return 0;
-    }
-    size_t length = tree.modulePath.size();
-    if (length >= size) {
-        // As Windows XP does: cut, unterminated, and the size returned.
-        memcpy(fileName, tree.modulePath.data(), size);
-        return size;
-    }
-    memcpy(fileName, tree.modulePath.c_str(), length + 1);
-    return static_cast<uint32_t>(length);
-}
-
-uint32_t SimGetFileAttributesA(const char* path)
-{
-    for (const std::string& file : tree.files) {
-        if (strcasecmp(file.c_str(), path) == 0) {
-            return 0x20;  // FILE_ATTRIBUTE_ARCHIVE
-        }
-    }
-    struct stat status;
-    if (stat(SimHostPath(path).c_str(), &status) == 0) {
-        return S_ISDIR(status.st_mode) ? uint32_t{DC_FILE_ATTRIBUTE_DIRECTORY} : 0x20u;
-    }
-    tree.lastError = DC_ERROR_FILE_NOT_FOUND;
-    return DC_INVALID_FILE_ATTRIBUTES;
 }
 
 uint32_t SimGetSystemWindowsDirectoryA(char* folder, uint32_t size)
@@ -309,16 +272,16 @@ int32_t SimFindNextFileA(DcHandle search, DcFindData* found)
 {
     SimSearch* simSearch = static_cast<SimSearch*>(search);
     if (tree.findNextFails && simSearch->next > 0) {
-        return Fail(59);  // ERROR_UNEXP_NET_ERR: a listing that breaks off
+        return static_cast<int32_t>(Fail(59));  // ERROR_UNEXP_NET_ERR: a listing that breaks off
     }
     if (simSearch->next >= simSearch->names.size()) {
-        return Fail(DC_ERROR_NO_MORE_FILES);
+        return static_cast<int32_t>(Fail(DC_ERROR_NO_MORE_FILES));
     }
     const std::string& name = simSearch->names[simSearch->next++];
     struct stat status;
     memset(found, 0, sizeof *found);
     if (stat((simSearch->folder + "/" + name).c_str(), &status) == 0) {
-        found->attributes = S_ISDIR(status.st_mode) ? uint32_t{DC_FILE_ATTRIBUTE_DIRECTORY} : 0x20u;
+        found->attributes = S_ISDIR(status.st_mode) ? uint32_t{PS_FILE_ATTRIBUTE_DIRECTORY} : 0x20u;
         found->sizeLow = static_cast<uint32_t>(status.st_size);
         found->sizeHigh = static_cast<uint32_t>(static_cast<uint64_t>(status.st_size) >> 32);
     }
@@ -340,19 +303,24 @@ bool ListingMatches(const std::string& part, const char* name)
 }
 DcHandle SimFindFirstFileA(const char* pattern, DcFindData* found)
 {
-    std::string path = SimHostPath(pattern);
-    size_t slash = path.rfind('/');
-    if (tree.findFails || slash == std::string::npos) {
-        tree.lastError = 5;  // ERROR_ACCESS_DENIED
+    std::string path = pattern == nullptr ? "" : pattern;
+    size_t separator = path.rfind('\\');
+    if (tree.findFails || separator == std::string::npos) {
+        Fail(PS_ERROR_ACCESS_DENIED);
+        return DC_INVALID_HANDLE_VALUE;
+    }
+    simulated::Resolved folderPath = simulated::ResolvePath(path.substr(0, separator).c_str());
+    if (path.size() > 260 || folderPath.error != 0 || !folderPath.isFolder) {
+        Fail(PS_ERROR_PATH_NOT_FOUND);
         return DC_INVALID_HANDLE_VALUE;
     }
     SimSearch* search = new SimSearch;
-    search->folder = path.substr(0, slash);
-    std::string part = path.substr(slash + 1);
+    search->folder = folderPath.host;
+    std::string part = path.substr(separator + 1);
     DIR* folder = opendir(search->folder.c_str());
     if (folder == nullptr) {
         delete search;
-        tree.lastError = 3;  // ERROR_PATH_NOT_FOUND
+        Fail(PS_ERROR_PATH_NOT_FOUND);
         return DC_INVALID_HANDLE_VALUE;
     }
     while (dirent* entry = readdir(folder)) {
@@ -363,7 +331,7 @@ DcHandle SimFindFirstFileA(const char* pattern, DcFindData* found)
     closedir(folder);
     if (SimFindNextFileA(search, found) == 0) {
         delete search;
-        tree.lastError = DC_ERROR_FILE_NOT_FOUND;
+        Fail(PS_ERROR_FILE_NOT_FOUND);
         return DC_INVALID_HANDLE_VALUE;
     }
     ++tree.openSets;
@@ -377,14 +345,6 @@ int32_t SimFindClose(DcHandle search)
     return 1;
 }
 
-int32_t SimDeleteFileA(const char* path)
-{
-    if (tree.deleteFails) {
-        return Fail(5);
-    }
-    return unlink(SimHostPath(path).c_str()) == 0 ? 1 : Fail(DC_ERROR_FILE_NOT_FOUND);
-}
-
 const char* SimGetCommandLineA(void)
 {
     return tree.commandLine.c_str();
@@ -394,16 +354,11 @@ int32_t SimRunAndWait(const char* applicationName, char* commandLine, uint32_t* 
 {
     tree.runs.push_back(std::string(applicationName ? applicationName : "(null)") + "|" + commandLine);
     if (tree.runResult != 0) {
-        tree.lastError = 2;
+        Fail(PS_ERROR_FILE_NOT_FOUND);
         return tree.runResult;
     }
     *exitCode = tree.runExitCode;
     return 0;
-}
-
-FILE* SimOpenStream(const char* path, const char* mode)
-{
-    return fopen(SimHostPath(path).c_str(), mode);
 }
 
 // The simulated system decodes certificates with OpenSSL, as the real one
@@ -503,7 +458,7 @@ void SimWriteLine(const char* text)
 // Entry N is Sim<name of member N>: made from the same list as the table's
 // members, so no two members of the same type can be swapped.
 #define DEVCTL_SIM_ENTRY(result, name, parameters) Sim##name,
-const DevCtlServices kSimulatedServices = {DEVCTL_OPERATIONS(DEVCTL_SIM_ENTRY)};
+const DevCtlServices kSimulatedServices = {SIM_CORE_TABLE, DEVCTL_OWN_OPERATIONS(DEVCTL_SIM_ENTRY)};
 #undef DEVCTL_SIM_ENTRY
 
 }  // namespace
@@ -517,6 +472,13 @@ SimDeviceTree& SimTree()
 
 void SimTreeReset()
 {
+    // A fresh machine: nothing of an earlier reset's files is left.
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(TestFolder(), error)) {
+        std::filesystem::remove_all(entry.path(), error);
+    }
+    SimReset(TestFolder());
+    Sim().modulePath = "C:\\pkg\\MERVODevCtl.exe";
     tree = SimDeviceTree();
     DevCtlPlatform = kSimulatedServices;
 }
@@ -541,17 +503,6 @@ std::vector<std::string> SimRemainingDevices()
         }
     }
     return remaining;
-}
-
-std::string SimHostPath(const std::string& path)
-{
-    std::string host = path;
-    for (char& c : host) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
-    return host;
 }
 
 std::string SimOutputText()

@@ -1,4 +1,10 @@
-// A simulated device tree behind the DevCtlServices table, for host tests.
+// The tool's own part of the simulated Windows, for host tests: a device
+// tree, the INF store's Setup API calls, folder listings, the command line,
+// started processes and certificate stores. The core operations (module
+// path, file attributes, delete, streams, the WOW64 question, last error,
+// the machine's turn) are the stager's simulated Windows
+// (platform/simulated/SimulatedPlatform.h): Sim() sets them up, with C: on
+// the running test's own folder.
 //
 // Device instances carry hardware and compatible ids and can be made to
 // refuse each removal step. The device information set is a snapshot of the
@@ -6,9 +12,6 @@
 // removal keeps its element in the set (as Windows does), optionally it
 // drops it (so positions shift). Every removal step, the started process and
 // every printed line are recorded.
-//
-// The Windows folder, with its INF store, is a host folder: paths the tool
-// builds with backslashes are taken with slashes on the host.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "DevCtlServices.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 struct SimDevice {
     std::string instanceId;
@@ -40,19 +44,15 @@ struct SimDeviceTree {
     uint32_t reenumerateResult = 0;
     std::vector<std::string> cmCalls;  // "Locate <flags>", "Reenumerate <devInst> <flags>"
 
-    // Process: 32-bit on 64-bit Windows or not, its path, the files that exist.
-    bool wow64Known = true;
-    bool wow64 = false;
-    std::string modulePath = "C:\\pkg\\MERVODevCtl.exe";
-    bool modulePathFails = false;
-    std::vector<std::string> files;  // compared case-insensitively
+    // The process's whole command line, and the processes it runs.
     std::string commandLine;
     int32_t runResult = 0;          // what RunAndWait returns
     uint32_t runExitCode = 0;       // the exit code it gives
     std::vector<std::string> runs;  // "<application>|<command line>" per RunAndWait
 
-    // The INF store. `windowsFolder` empty: GetSystemWindowsDirectoryA fails.
-    std::string windowsFolder;
+    // The Windows folder, whose "inf" folder is the INF store; empty:
+    // GetSystemWindowsDirectoryA fails.
+    std::string windowsFolder = "C:\\WINDOWS";
     // Windows takes an INF and its .pnf out of the store, and refuses (without
     // SUOI_FORCEDELETE) an INF in use. Wine removes nothing without the flag
     // (and says it did), and with it only the .inf.
@@ -61,7 +61,6 @@ struct SimDeviceTree {
     uint32_t uninstallError = 0;              // nonzero: every SetupUninstallOEMInfA fails with it
     bool findFails = false;                   // FindFirstFileA fails with access denied
     bool findNextFails = false;               // FindNextFileA fails (error 59) after the first entry
-    bool deleteFails = false;                 // DeleteFileA fails with access denied
     std::vector<std::string> uninstallCalls;  // "<name> <flags>" per SetupUninstallOEMInfA
 
     // Certificate stores of the local machine: the DER bytes of each
@@ -78,14 +77,14 @@ struct SimDeviceTree {
     // Records.
     std::vector<std::string> removalSteps;  // "<step> <instance id>" in order
     std::vector<std::string> output;        // lines printed
-    uint32_t lastError = 0;
-    int openSets = 0;
+    int openSets = 0;                       // device sets and folder listings not closed
 };
 
 SimDeviceTree& SimTree();
 
-// An empty tree, default records, and the DevCtlPlatform table set to the
-// simulated operations.
+// A fresh simulated Windows on the running test's folder (the tool as
+// C:\pkg\MERVODevCtl.exe), an empty tree, default records, and the
+// DevCtlPlatform table set to the simulated operations.
 void SimTreeReset();
 
 // Adds an instance with hardware ids and compatible ids.
@@ -94,9 +93,6 @@ SimDevice& SimAddDevice(const std::string& instanceId, std::vector<std::string> 
 
 // Instance ids of the devices not removed, in the order they were added.
 std::vector<std::string> SimRemainingDevices();
-
-// The host path of a path the tool gives (backslashes taken as slashes).
-std::string SimHostPath(const std::string& path);
 
 // The printed lines joined with '\n'.
 std::string SimOutputText();

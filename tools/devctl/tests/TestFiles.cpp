@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 
 #include "TempFolder.h"
+#include "platform/simulated/SimulatedPlatform.h"
 
 namespace {
 
@@ -37,14 +39,25 @@ const std::string& TestFolder()
     return folder->path();
 }
 
-std::string WriteTempFile(const std::string& name, const std::string& bytes)
+std::string WriteTestFile(const std::string& path, const std::string& bytes)
 {
-    std::string path = TestFolder() + "/" + name;
-    FILE* file = fopen(path.c_str(), "wb");
-    EXPECT_NE(nullptr, file) << path;
-    if (file != nullptr) {
-        fwrite(bytes.data(), 1, bytes.size(), file);
-        fclose(file);
+    std::string windowsPath = path.find(':') == std::string::npos ? "C:\\" + path : path;
+    SimWriteFile(windowsPath, bytes);
+    EXPECT_TRUE(SimFileExists(windowsPath)) << windowsPath;
+    return windowsPath;
+}
+
+std::vector<std::string> FolderNames(const std::string& windowsFolder)
+{
+    std::vector<std::string> names;
+    std::string host = SimHostPath(windowsFolder);
+    std::error_code error;
+    if (host.empty() || !std::filesystem::is_directory(host, error)) {
+        return names;
     }
-    return path;
+    for (const auto& entry : std::filesystem::directory_iterator(host)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

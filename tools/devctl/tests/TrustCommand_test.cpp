@@ -84,7 +84,7 @@ TEST(TrustCommand, TakesOnlyAPublishersCodeSigningCertificateIntoTrustedPublishe
         const std::string root = Fixture("ca.pem");
         SimTree().stores["Root"] = {root};
         const std::string path =
-            c.file == "<missing>" ? TestFolder() + "/missing.cer" : WriteTempFile("maker.cer", c.file);
+            c.file == "<missing>" ? std::string("C:\\missing.cer") : WriteTestFile("maker.cer", c.file);
         if (c.prepare) {
             c.prepare();
         }

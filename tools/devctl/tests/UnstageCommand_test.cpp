@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,8 +10,6 @@
 #include "TestFiles.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // The package INF, longer than two of the tool's 4096-byte comparison chunks.
 std::string PackageText()
@@ -42,36 +39,25 @@ const std::string PNF = "compiled";
 
 typedef std::vector<std::pair<std::string, std::string>> StoreFiles;  // name, content
 
-std::string StoreFolder()
-{
-    return TestFolder() + "/windows/inf";
-}
+const char STORE[] = "C:\\WINDOWS\\inf";
 
-// The package at <test folder>/pkg/MERVOUSB.inf, and a Windows folder whose
-// INF store holds `store` (a name ending in '/' is a folder).
+// The package as C:\pkg\MERVOUSB.inf, and the INF store holding `store` (a
+// name ending in '/' is a folder).
 std::string MakePackageAndStore(const StoreFiles& store)
 {
-    fs::create_directories(StoreFolder());
-    fs::create_directories(TestFolder() + "/pkg");
     for (const auto& file : store) {
         if (file.first.back() == '/') {
-            fs::create_directories(StoreFolder() + "/" + file.first);
+            SimMakeFolder(STORE + std::string("\\") + file.first);
         } else {
-            WriteTempFile("windows/inf/" + file.first, file.second);
+            WriteTestFile(STORE + std::string("\\") + file.first, file.second);
         }
     }
-    SimTree().windowsFolder = TestFolder() + "/windows";
-    return WriteTempFile("pkg/MERVOUSB.inf", PKG);
+    return WriteTestFile("pkg\\MERVOUSB.inf", PKG);
 }
 
 std::vector<std::string> StoreLeft()
 {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(StoreFolder())) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return FolderNames(STORE);
 }
 
 std::vector<std::string> Sorted(std::vector<std::string> names)
@@ -155,20 +141,19 @@ TEST(UnstageCommand, TakesOutExactlyTheCopiesOfThePackageAndReportsHonestly)
         SimTreeReset();
         std::string inf = MakePackageAndStore(c.store);
         // An unrelated file of the same name and content outside the store.
-        WriteTempFile("windows/MERVOUSB.inf", PKG);
+        WriteTestFile("WINDOWS\\MERVOUSB.inf", PKG);
         SimTree().uninstallLikeWine = c.wine;
         SimTree().infsInUse = c.inUse;
         SimTree().uninstallError = c.uninstallError;
-        SimTree().deleteFails = c.deleteFails;
+        Sim().failAlways[SIM_DeleteFileA] = c.deleteFails;
         EXPECT_EQ(c.exitCode, UnstageInf(inf.c_str(), c.force ? 1 : 0));
         EXPECT_EQ(c.left, StoreLeft());
         EXPECT_EQ(c.calls, Sorted(SimTree().uninstallCalls));
         EXPECT_NE(std::string::npos, SimOutputText().find(c.shown)) << "\n"
                                                                     << SimOutputText();
-        EXPECT_TRUE(fs::exists(TestFolder() + "/windows/MERVOUSB.inf"));
-        EXPECT_TRUE(fs::exists(inf));
+        EXPECT_TRUE(SimFileExists("C:\\WINDOWS\\MERVOUSB.inf"));
+        EXPECT_TRUE(SimFileExists(inf));
         EXPECT_EQ(0, SimTree().openSets);
-        fs::remove_all(TestFolder() + "/windows");
     }
 }
 // clang-format on
@@ -178,7 +163,7 @@ TEST(UnstageCommand, ReportsEachCopyAndASummary)
     SimTreeReset();
     std::string inf = MakePackageAndStore({{"MERVOUSB.inf", PKG}, {"MERVOUSB.pnf", PNF}});
     SimTree().uninstallLikeWine = true;
-    std::string store = SimTree().windowsFolder + "\\inf";
+    std::string store = STORE;
     EXPECT_EQ(DEVCTL_EXIT_LEFT_IN_STORE, UnstageInf(inf.c_str(), 0));
     EXPECT_EQ(
         (std::vector<std::string>{"Not removed: SetupUninstallOEMInfA reported " + store +
@@ -217,18 +202,18 @@ TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
     };
     // clang-format off
     const FailureCase cases[] = {
-        {"no INF", nullptr, "windows", false, false, DEVCTL_EXIT_INF_UNREADABLE,
+        {"no INF", nullptr, "WINDOWS", false, false, DEVCTL_EXIT_INF_UNREADABLE,
          "Cannot read the INF file ", nullptr},
-        {"empty INF", "", "windows", false, false, DEVCTL_EXIT_INF_UNREADABLE,
+        {"empty INF", "", "WINDOWS", false, false, DEVCTL_EXIT_INF_UNREADABLE,
          "Cannot read the INF file ", nullptr},
         {"no Windows folder", "x", "", false, false, DEVCTL_EXIT_STORE_UNREADABLE,
          "Cannot find the system's INF store (no Windows folder).", nullptr},
-        {"store cannot be listed", "x", "windows", true, false, DEVCTL_EXIT_STORE_UNREADABLE,
+        {"store cannot be listed", "x", "WINDOWS", true, false, DEVCTL_EXIT_STORE_UNREADABLE,
          "Cannot list the INF store ", "(error 0x00000005)."},
         {"store absent", "x", "nowhere", false, false, DEVCTL_EXIT_STORE_UNREADABLE,
          "Cannot list the INF store ", "(error 0x00000003)."},
         // The copy is the first entry; the listing breaks off after it.
-        {"listing breaks off", "x", "windows", false, true, DEVCTL_EXIT_STORE_UNREADABLE,
+        {"listing breaks off", "x", "WINDOWS", false, true, DEVCTL_EXIT_STORE_UNREADABLE,
          "Cannot list the INF store ", "(error 0x0000003B)."},
     };
     // clang-format on
@@ -236,11 +221,11 @@ TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
         SCOPED_TRACE(c.name);
         SimTreeReset();
         MakePackageAndStore({{"oem3.inf", "x"}});
-        std::string inf = TestFolder() + "/pkg/given.inf";
+        std::string inf = "C:\\pkg\\given.inf";
         if (c.package != nullptr) {
-            WriteTempFile("pkg/given.inf", c.package);
+            WriteTestFile(inf, c.package);
         }
-        SimTree().windowsFolder = c.windowsFolder.empty() ? "" : TestFolder() + "/" + c.windowsFolder;
+        SimTree().windowsFolder = c.windowsFolder.empty() ? "" : "C:\\" + c.windowsFolder;
         SimTree().findFails = c.findFails;
         SimTree().findNextFails = c.findNextFails;
         EXPECT_EQ(c.exitCode, UnstageInf(inf.c_str(), 1));
@@ -258,32 +243,25 @@ TEST(UnstageCommand, FailuresBeforeAnyRemovalHaveTheirOwnCodes)
 
 TEST(UnstageCommand, TheWindowsFolderIsTakenUpToItsBound)
 {
-    // GetSystemWindowsDirectoryA into 260 bytes: 259 characters fit, 260 do not.
+    // GetSystemWindowsDirectoryA into 260 bytes: 259 characters fit (and the
+    // store's listing is then refused for its length, as on Windows), 260
+    // do not.
     for (size_t length : {259u, 260u}) {
         SCOPED_TRACE(testing::Message() << "path length " << length);
         SimTreeReset();
-        std::string inf = MakePackageAndStore({});
-        std::string folder = TestFolder() + "/";
-        while (folder.size() < length) {
-            folder += std::string(std::min<size_t>(100, length - folder.size()), 'w');
-            if (folder.size() < length) {
-                folder += "/";
-            }
-        }
-        ASSERT_EQ(length, folder.size());
-        fs::create_directories(folder + "/inf");
-        WriteTempFile(folder.substr(TestFolder().size() + 1) + "/inf/oem3.inf", PKG);
-        SimTree().windowsFolder = folder;
-        int expected = length == 259 ? DEVCTL_EXIT_OK : DEVCTL_EXIT_STORE_UNREADABLE;
-        EXPECT_EQ(expected, UnstageInf(inf.c_str(), 1)) << length;
-        EXPECT_EQ(length == 259, !fs::exists(folder + "/inf/oem3.inf")) << length;
+        std::string inf = MakePackageAndStore({{"oem3.inf", PKG}});
+        SimTree().windowsFolder = "C:\\" + std::string(length - 3, 'w');
+        EXPECT_EQ(DEVCTL_EXIT_STORE_UNREADABLE, UnstageInf(inf.c_str(), 1));
+        EXPECT_EQ(0u, SimOutputText().find(length == 259 ? "Cannot list the INF store C:\\www"
+                                                         : "Cannot find the system's INF store"))
+            << SimOutputText();
     }
     // A Windows folder given with a trailing backslash ("C:\").
     SimTreeReset();
     std::string inf = MakePackageAndStore({{"oem3.inf", PKG}});
     SimTree().windowsFolder += "\\";
     EXPECT_EQ(DEVCTL_EXIT_OK, UnstageInf(inf.c_str(), 0));
-    EXPECT_NE(std::string::npos, SimOutputText().find("/windows\\inf\\oem3.inf."));
+    EXPECT_NE(std::string::npos, SimOutputText().find("Removed C:\\WINDOWS\\inf\\oem3.inf."));
 }
 
 TEST(UnstageCommand, TakesAtMostItsCapacityOfCopiesInOneRun)
