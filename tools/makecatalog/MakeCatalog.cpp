@@ -118,6 +118,8 @@ bool BuildList(const MakeRequest& request, const Planned& planned, CatalogList* 
     for (const CatalogOsName* os : planned.systems) {
         list->sha256 = list->sha256 && VerifiesSha256Members(TargetOf(*os));
     }
+    // SHA-1 lists in the older catalogs' form, which the oldest systems read.
+    list->obsoleteLinks = !list->sha256;
     const std::string osAttr = OsAttrOf(planned.systems);
     std::map<std::string, std::string> members = planned.files;
     for (const std::string& inf : planned.infs) {
