@@ -79,60 +79,73 @@ struct CAT_TRUST_LIST {
     STACK_OF(CAT_EXTENSION) * extensions;
 };
 
+// clang-format off
+// The templates' END macros are unknown to cppcheck, which reads no system header.
 ASN1_SEQUENCE(CAT_NAMEVALUE) = {
     ASN1_SIMPLE(CAT_NAMEVALUE, name, ASN1_BMPSTRING),
     ASN1_SIMPLE(CAT_NAMEVALUE, flags, ASN1_INTEGER),
     ASN1_SIMPLE(CAT_NAMEVALUE, value, ASN1_OCTET_STRING),
+// cppcheck-suppress unknownMacro
 } ASN1_SEQUENCE_END(CAT_NAMEVALUE)
 
 ASN1_SEQUENCE(CAT_MEMBERINFO) = {
     ASN1_SIMPLE(CAT_MEMBERINFO, subject, ASN1_BMPSTRING),
     ASN1_SIMPLE(CAT_MEMBERINFO, version, ASN1_INTEGER),
+// cppcheck-suppress unknownMacro
 } ASN1_SEQUENCE_END(CAT_MEMBERINFO)
 
 ASN1_CHOICE(SPC_STRING) = {
     ASN1_IMP(SPC_STRING, value.unicode, ASN1_BMPSTRING, 0),
     ASN1_IMP(SPC_STRING, value.ascii, ASN1_IA5STRING, 1),
+// cppcheck-suppress unknownMacro
 } ASN1_CHOICE_END(SPC_STRING)
 
 ASN1_CHOICE(SPC_LINK) = {
     ASN1_IMP(SPC_LINK, value.url, ASN1_IA5STRING, 0),
     ASN1_EXP(SPC_LINK, value.file, SPC_STRING, 2),
+// cppcheck-suppress unknownMacro
 } ASN1_CHOICE_END(SPC_LINK)
 
 ASN1_SEQUENCE(SPC_PE_IMAGE_DATA) = {
     ASN1_SIMPLE(SPC_PE_IMAGE_DATA, flags, ASN1_BIT_STRING),
     ASN1_EXP_OPT(SPC_PE_IMAGE_DATA, file, SPC_LINK, 0),
+// cppcheck-suppress unknownMacro
 } ASN1_SEQUENCE_END(SPC_PE_IMAGE_DATA)
 
 ASN1_SEQUENCE(SPC_ATTRIBUTE) = {
     ASN1_SIMPLE(SPC_ATTRIBUTE, type, ASN1_OBJECT),
     ASN1_OPT(SPC_ATTRIBUTE, value, ASN1_ANY),
+// cppcheck-suppress unknownMacro
 } ASN1_SEQUENCE_END(SPC_ATTRIBUTE)
 
 ASN1_SEQUENCE(DIGEST_INFO) = {
     ASN1_SIMPLE(DIGEST_INFO, algorithm, X509_ALGOR),
     ASN1_SIMPLE(DIGEST_INFO, digest, ASN1_OCTET_STRING),
+// cppcheck-suppress unknownMacro
 } ASN1_SEQUENCE_END(DIGEST_INFO)
 
 ASN1_SEQUENCE(SPC_INDIRECT_DATA) = {
     ASN1_SIMPLE(SPC_INDIRECT_DATA, data, SPC_ATTRIBUTE),
     ASN1_SIMPLE(SPC_INDIRECT_DATA, digest, DIGEST_INFO),
+// cppcheck-suppress unknownMacro
 } ASN1_SEQUENCE_END(SPC_INDIRECT_DATA)
 
 ASN1_SEQUENCE(CAT_ATTRIBUTE) = {
     ASN1_SIMPLE(CAT_ATTRIBUTE, type, ASN1_OBJECT),
     ASN1_SET_OF(CAT_ATTRIBUTE, values, ASN1_ANY),
+// cppcheck-suppress unknownMacro
 } ASN1_SEQUENCE_END(CAT_ATTRIBUTE)
 
 ASN1_SEQUENCE(CAT_MEMBER) = {
     ASN1_SIMPLE(CAT_MEMBER, tag, ASN1_OCTET_STRING),
     ASN1_SET_OF(CAT_MEMBER, attributes, CAT_ATTRIBUTE),
+// cppcheck-suppress unknownMacro
 } ASN1_SEQUENCE_END(CAT_MEMBER)
 
 ASN1_SEQUENCE(CAT_EXTENSION) = {
     ASN1_SIMPLE(CAT_EXTENSION, type, ASN1_OBJECT),
     ASN1_SIMPLE(CAT_EXTENSION, value, ASN1_OCTET_STRING),
+// cppcheck-suppress unknownMacro
 } ASN1_SEQUENCE_END(CAT_EXTENSION)
 
 ASN1_SEQUENCE(CAT_TRUST_LIST) = {
@@ -142,7 +155,9 @@ ASN1_SEQUENCE(CAT_TRUST_LIST) = {
     ASN1_SIMPLE(CAT_TRUST_LIST, algorithm, X509_ALGOR),
     ASN1_SEQUENCE_OF_OPT(CAT_TRUST_LIST, members, CAT_MEMBER),
     ASN1_EXP_SEQUENCE_OF_OPT(CAT_TRUST_LIST, extensions, CAT_EXTENSION, 0),
-} ASN1_SEQUENCE_END(CAT_TRUST_LIST)
+// cppcheck-suppress unknownMacro
+} ASN1_SEQUENCE_END(CAT_TRUST_LIST);
+// clang-format on
 
 const char kTrustListType[] = "1.3.6.1.4.1.311.10.1";
 const char kCatalogListUsage[] = "1.3.6.1.4.1.311.12.1.1";
@@ -275,7 +290,8 @@ bool SetBmp(ASN1_STRING* target, const std::string& text)
 std::string NameValueDer(const std::string& name, const std::string& value)
 {
     auto nameValue = New<CAT_NAMEVALUE>(ASN1_ITEM_rptr(CAT_NAMEVALUE));
-    bool ok = nameValue && SetBmp(nameValue->name, name) && ASN1_INTEGER_set(nameValue->flags, kNameValueFlags) == 1 &&
+    bool ok = nameValue && SetBmp(nameValue->name, name) &&
+              ASN1_INTEGER_set(nameValue->flags, kNameValueFlags) == 1 &&
               SetBytes(nameValue->value, Utf16Le(value, true));
     return ok ? Der(nameValue.get(), ASN1_ITEM_rptr(CAT_NAMEVALUE)) : std::string();
 }
@@ -391,7 +407,8 @@ bool AddMember(CAT_TRUST_LIST* list, const ListMember& member, bool sha256List, 
         ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(made), ASN1_ITEM_rptr(CAT_MEMBER));
         return false;
     }
-    bool ok = SetBytes(made->tag, member.tag) && AddAttribute(made, kNameValue, NameValueDer("File", member.file)) &&
+    bool ok = SetBytes(made->tag, member.tag) &&
+              AddAttribute(made, kNameValue, NameValueDer("File", member.file)) &&
               AddAttribute(made, kNameValue, NameValueDer("OSAttr", member.osAttr));
     if (sha256List) {
         // CAT_MEMBERINFO2: an empty [2].
@@ -437,7 +454,8 @@ std::string TrustListDer(const CatalogList& list)
     ctl->extensions = sk_CAT_EXTENSION_new_null();
     bool ok = ctl->listId != nullptr && ctl->members != nullptr && ctl->extensions != nullptr &&
               SetBytes(ctl->listId, list.listId) && ASN1_TIME_set(ctl->time, list.time) != nullptr &&
-              X509_ALGOR_set0(ctl->algorithm, Oid(list.sha256 ? kSha256List : kSha1List), V_ASN1_NULL, nullptr) == 1;
+              X509_ALGOR_set0(ctl->algorithm, Oid(list.sha256 ? kSha256List : kSha1List), V_ASN1_NULL,
+                              nullptr) == 1;
     for (const ListMember& member : list.members) {
         ok = ok && AddMember(ctl.get(), member, list.sha256, list.obsoleteLinks);
     }
@@ -473,7 +491,8 @@ void ReadMember(const CAT_MEMBER* made, ListMember* member, bool* obsoleteLink)
             auto indirect = FromDer<SPC_INDIRECT_DATA>(der, ASN1_ITEM_rptr(SPC_INDIRECT_DATA));
             if (indirect) {
                 member->indirectData = true;
-                member->kind = OidText(indirect->data->type) == kPeImageData ? MemberKind::PeImage : MemberKind::Flat;
+                member->kind =
+                    OidText(indirect->data->type) == kPeImageData ? MemberKind::PeImage : MemberKind::Flat;
                 const ASN1_OBJECT* algorithm = nullptr;
                 X509_ALGOR_get0(&algorithm, nullptr, nullptr, indirect->digest->algorithm);
                 member->algorithm = OBJ_nid2sn(OBJ_obj2nid(algorithm));

@@ -15,9 +15,9 @@ enum class MemberKind {
 };
 
 struct ListMember {
-    std::string tag;          // the member's tag, raw bytes
-    std::string file;         // its "File" attribute
-    std::string osAttr;       // its "OSAttr" attribute: "2:6.1,2:10.0"
+    std::string tag;     // the member's tag, raw bytes
+    std::string file;    // its "File" attribute
+    std::string osAttr;  // its "OSAttr" attribute: "2:6.1,2:10.0"
     MemberKind kind = MemberKind::Flat;
     bool indirectData = true;  // it carries SPC_INDIRECT_DATA with the digest below
     std::string algorithm;     // "sha1" or "sha256"
@@ -35,7 +35,7 @@ struct CatalogList {
     // The link in each member's subject data says "<<<Obsolete>>>", as older
     // catalogs' do; else it is empty, as newer ones' and SHA-256 lists' are.
     bool obsoleteLinks = false;
-    std::string listId;   // 16 bytes
+    std::string listId;  // 16 bytes
     time_t time = 0;
     std::vector<ListMember> members;
     std::vector<CatalogAttribute> attributes;

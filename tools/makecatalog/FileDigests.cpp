@@ -1,6 +1,8 @@
 // Hashing a package file: read once, both algorithms fed from the same bytes.
 #include "FileDigests.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -38,6 +40,10 @@ bool DigestFile(const std::string& path, bool sha256, FileDigests* digests, std:
     bool readError = false;
     if (got == sizeof head && head[0] == 'M' && head[1] == 'Z') {
         std::string image(head, got);
+        struct stat status = {};
+        if (fstat(fileno(file.get()), &status) == 0 && status.st_size > 0) {
+            image.reserve(static_cast<size_t>(status.st_size));
+        }
         std::vector<char> buffer(size_t{1} << 20);
         for (size_t n; (n = fread(buffer.data(), 1, buffer.size(), file.get())) > 0;) {
             image.append(buffer.data(), n);

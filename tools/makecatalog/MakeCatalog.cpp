@@ -76,7 +76,7 @@ bool IsFile(const std::string& path)
 struct Planned {
     std::string path;
     std::vector<const CatalogOsName*> systems;
-    std::vector<std::string> infs;         // normal relative paths
+    std::vector<std::string> infs;             // normal relative paths
     std::map<std::string, std::string> files;  // normal relative path -> installed name
     std::vector<std::string> hardwareIds;
 };
@@ -234,7 +234,8 @@ void PlanSystem(const MakeRequest& request, const std::string& inf, const Catalo
     for (const InstalledFile& file : sources) {
         std::string normal;
         if (!InsideFolder(file.source, &normal)) {
-            AddOnce(errors, inf + " installs " + file.name + " from outside the package folder: " + file.source);
+            AddOnce(errors,
+                    inf + " installs " + file.name + " from outside the package folder: " + file.source);
         } else if (!IsFile(request.folder + "/" + normal)) {
             AddOnce(errors, "missing: " + normal + " (" + inf + " installs " + file.name + ")");
         } else {
@@ -259,7 +260,8 @@ std::string ListIdentifier(const CatalogList& list)
     return std::string(reinterpret_cast<char*>(digest), 16);
 }
 
-bool PlanCatalogs(const MakeRequest& request, std::vector<MadeCatalog>* catalogs, std::vector<std::string>* errors)
+bool PlanCatalogs(const MakeRequest& request, std::vector<MadeCatalog>* catalogs,
+                  std::vector<std::string>* errors)
 {
     std::map<std::string, Planned> plans;
     std::vector<std::string> infs;
@@ -361,7 +363,8 @@ bool WriteWhole(const std::string& path, const std::string& bytes, std::string* 
     return true;
 }
 
-bool MakeCatalogs(const MakeRequest& request, std::vector<std::string>* written, std::vector<std::string>* errors)
+bool MakeCatalogs(const MakeRequest& request, std::vector<std::string>* written,
+                  std::vector<std::string>* errors)
 {
     std::vector<MadeCatalog> catalogs;
     if (!PlanCatalogs(request, &catalogs, errors)) {

@@ -12,9 +12,9 @@
 
 struct MakeRequest {
     std::string folder;
-    std::vector<std::string> infs;                // relative to the folder
-    std::vector<const CatalogOsName*> systems;    // as listed
-    std::string output;                           // one catalog for all systems at this path; empty: the INF's
+    std::vector<std::string> infs;              // relative to the folder
+    std::vector<const CatalogOsName*> systems;  // as listed
+    std::string output;                         // one catalog for all systems at this path; empty: the INF's
     time_t time = 0;
 };
 
@@ -26,7 +26,8 @@ struct MadeCatalog {
 
 // The catalogs of the request, every file hashed. False with every problem
 // found in `errors` (each names its file); then nothing is to be written.
-bool PlanCatalogs(const MakeRequest& request, std::vector<MadeCatalog>* catalogs, std::vector<std::string>* errors);
+bool PlanCatalogs(const MakeRequest& request, std::vector<MadeCatalog>* catalogs,
+                  std::vector<std::string>* errors);
 
 // The list identifier: 16 bytes of the SHA-256 of the list with a zero
 // identifier and a fixed time, so that the same members and attributes give
@@ -39,4 +40,5 @@ bool WriteWhole(const std::string& path, const std::string& bytes, std::string* 
 
 // Makes the request's catalogs: all of them written, or none (each problem in
 // `errors`). The paths written go to `written`.
-bool MakeCatalogs(const MakeRequest& request, std::vector<std::string>* written, std::vector<std::string>* errors);
+bool MakeCatalogs(const MakeRequest& request, std::vector<std::string>* written,
+                  std::vector<std::string>* errors);

@@ -20,7 +20,8 @@ TEST(CatalogAsn1, RealCatalogsEncodeAgainByteForByte)
         CatalogList real;
         std::string problem;
         std::vector<std::string> realMembers, realAttributes;
-        ASSERT_TRUE(DecodeCatalog(ReadFile(kPackages + "/" + name), &real, &problem, &realMembers, &realAttributes))
+        ASSERT_TRUE(
+            DecodeCatalog(ReadFile(kPackages + "/" + name), &real, &problem, &realMembers, &realAttributes))
             << problem;
         std::string made = EncodeCatalog(real);
         ASSERT_FALSE(made.empty());
@@ -33,7 +34,8 @@ TEST(CatalogAsn1, RealCatalogsEncodeAgainByteForByte)
         EXPECT_EQ(real.time, again.time);
         ASSERT_EQ(realMembers.size(), madeMembers.size());
         for (size_t k = 0; k < realMembers.size(); ++k) {
-            EXPECT_EQ(HexUpper(realMembers[k]), HexUpper(madeMembers[k])) << "member " << k << " " << real.members[k].file;
+            EXPECT_EQ(HexUpper(realMembers[k]), HexUpper(madeMembers[k]))
+                << "member " << k << " " << real.members[k].file;
         }
         EXPECT_EQ(realAttributes, madeAttributes);
     }

@@ -90,7 +90,8 @@ int main(int argc, char** argv)
     if (every) {
         printf("every member found\n");
     } else {
-        printf("%u of %u members found\n", static_cast<unsigned>(found.size()), static_cast<unsigned>(tags.size()));
+        printf("%u of %u members found\n", static_cast<unsigned>(found.size()),
+               static_cast<unsigned>(tags.size()));
     }
     return every ? 0 : 1;
 }

@@ -51,10 +51,10 @@ Decoded Decode(const std::string& path)
 struct RealCase {
     const char* name;
     const char* package;
-    const char* arguments;       // after the folder
-    const char* made;            // the made catalog, in the folder
-    const char* real;            // the real one
-    bool catalogAttributes;      // compare OS and HWIDs too
+    const char* arguments;   // after the folder
+    const char* made;        // the made catalog, in the folder
+    const char* real;        // the real one
+    bool catalogAttributes;  // compare OS and HWIDs too
 };
 
 // pololu-tic is left out: most members of its catalog are INFs of other
@@ -155,7 +155,8 @@ struct ErrorCase {
     std::vector<const char*> messages;
 };
 
-void NoChange(const TempPackage&) {}
+void NoChange(const TempPackage&)
+{}
 
 void SetInfLine(const TempPackage& package, const std::string& from, const std::string& to)
 {
@@ -204,7 +205,8 @@ TEST_P(MakeErrorTest, NamesEachProblemAndWritesNothing)
     c.change(package);
     std::vector<std::string> before;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(package.path())) {
-        before.push_back(entry.path().string() + " " + (entry.is_regular_file() ? ReadFile(entry.path()) : ""));
+        before.push_back(entry.path().string() + " " +
+                         (entry.is_regular_file() ? ReadFile(entry.path()) : ""));
     }
     CheckRun run = Make(package.path(), c.arguments);
     EXPECT_EQ(c.exitCode, run.exitCode) << run.output;
@@ -213,7 +215,8 @@ TEST_P(MakeErrorTest, NamesEachProblemAndWritesNothing)
     }
     std::vector<std::string> after;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(package.path())) {
-        after.push_back(entry.path().string() + " " + (entry.is_regular_file() ? ReadFile(entry.path()) : ""));
+        after.push_back(entry.path().string() + " " +
+                        (entry.is_regular_file() ? ReadFile(entry.path()) : ""));
     }
     EXPECT_EQ(before, after);
 }
@@ -227,7 +230,8 @@ TEST(MakeCatalog, TimeAtTheBoundsOfItsForms)
     TempPackage package;
     package.CopyFrom(kPackages + "/" + kArgyll);
     for (long long when : {2524607999LL, 2524608000LL, 253402300799LL}) {
-        ASSERT_EQ(0, Make(package.path(), "ArgyllCMS.inf --targets 7_X86 --time " + std::to_string(when)).exitCode);
+        ASSERT_EQ(
+            0, Make(package.path(), "ArgyllCMS.inf --targets 7_X86 --time " + std::to_string(when)).exitCode);
         EXPECT_EQ(when, static_cast<long long>(Decode(package.File("ArgyllCMS.cat")).list.time));
     }
 }
@@ -263,7 +267,8 @@ TEST(MakeCatalog, MemberHashFollowsTheWeakestSystem)
     TempPackage package;
     package.CopyFrom(kPackages + "/tidepool-webusb");
     for (const auto& c : kCases) {
-        CheckRun run = Make(package.path(), std::string("webusb.inf --output made.cat --targets ") + c.targets);
+        CheckRun run =
+            Make(package.path(), std::string("webusb.inf --output made.cat --targets ") + c.targets);
         ASSERT_EQ(0, run.exitCode) << run.output;
         Decoded made = Decode(package.File("made.cat"));
         EXPECT_EQ(c.sha256, made.list.sha256) << c.targets;

@@ -13,14 +13,15 @@ void MakeSignedPackage(const TempPackage& package, const std::string& targets)
 {
     package.CopyFrom(PkiFile("packages/driver"));
     package.AddCompanionTool();
-    CheckRun made = RunCommand("cd '" + package.path() + "' && SOURCE_DATE_EPOCH=1704067200 '" MERVO_MAKECATALOG
-                               "' . tic.inf --targets " + targets);
+    CheckRun made = RunCommand(
+        "cd '" + package.path() +
+        "' && SOURCE_DATE_EPOCH=1704067200 '" MERVO_MAKECATALOG "' . tic.inf --targets " + targets);
     ASSERT_EQ(0, made.exitCode) << made.output;
     CheckRun signedRun =
-        RunCommand("cd '" + package.path() + "' && cat '" + PkiFile("vendor.pem") + "' '" + PkiFile("root.pem") +
-                   "' > certs.pem && osslsigncode sign -certs certs.pem -key '" + PkiFile("vendor.key") +
-                   "' -h sha256 -TSA-certs '" + PkiFile("tsa.chain") + "' -TSA-key '" + PkiFile("tsa.key") +
-                   "' -TSA-time " + std::to_string(kStampInTime) +
+        RunCommand("cd '" + package.path() + "' && cat '" + PkiFile("vendor.pem") + "' '" +
+                   PkiFile("root.pem") + "' > certs.pem && osslsigncode sign -certs certs.pem -key '" +
+                   PkiFile("vendor.key") + "' -h sha256 -TSA-certs '" + PkiFile("tsa.chain") +
+                   "' -TSA-key '" + PkiFile("tsa.key") + "' -TSA-time " + std::to_string(kStampInTime) +
                    " -in pololu.cat -out signed.cat && mv signed.cat pololu.cat && rm certs.pem");
     ASSERT_EQ(0, signedRun.exitCode) << signedRun.output;
 }
@@ -34,16 +35,17 @@ TEST(SignedCatalog, OsslsigncodeFindsEveryMember)
         TempPackage package;
         MakeSignedPackage(package, targets);
         for (const std::string file : {"tic.inf", "tic-bootloader.inf", kDriver}) {
-            CheckRun run = RunCommand("osslsigncode verify -catalog '" + package.File("pololu.cat") + "' -in '" +
-                                      package.File(file) + "' -CAfile '" + PkiFile("root.pem") + "' -TSA-CAfile '" +
-                                      PkiFile("root.pem") + "' -ignore-crl -time " +
+            CheckRun run = RunCommand("osslsigncode verify -catalog '" + package.File("pololu.cat") +
+                                      "' -in '" + package.File(file) + "' -CAfile '" + PkiFile("root.pem") +
+                                      "' -TSA-CAfile '" + PkiFile("root.pem") + "' -ignore-crl -time " +
                                       std::to_string(kVendorValid) + " 2>&1");
             EXPECT_EQ(0, run.exitCode) << file << "\n" << run.output;
         }
         package.Write(kDriver, ReadFile(package.File(kDriver)) + "x");
-        CheckRun changed = RunCommand("osslsigncode verify -catalog '" + package.File("pololu.cat") + "' -in '" +
-                                      package.File(kDriver) + "' -CAfile '" + PkiFile("root.pem") +
-                                      "' -ignore-crl -time " + std::to_string(kVendorValid) + " 2>&1");
+        CheckRun changed =
+            RunCommand("osslsigncode verify -catalog '" + package.File("pololu.cat") + "' -in '" +
+                       package.File(kDriver) + "' -CAfile '" + PkiFile("root.pem") + "' -ignore-crl -time " +
+                       std::to_string(kVendorValid) + " 2>&1");
         EXPECT_NE(0, changed.exitCode) << changed.output;
     }
 }
@@ -52,7 +54,8 @@ std::string Staging(const PackageReport& report, const std::string& target)
 {
     for (const TargetVerdict& verdict : report.targets) {
         if (verdict.target == target) {
-            return std::string(StagingName(verdict.staging)) + (verdict.code != 0 ? " " + CodeText(verdict.code) : "");
+            return std::string(StagingName(verdict.staging)) +
+                   (verdict.code != 0 ? " " + CodeText(verdict.code) : "");
         }
     }
     return "no verdict";
