@@ -12,7 +12,7 @@ add_test(NAME makecatalog.wine.wintrust_finds_every_member
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_catalog.sh
           ${MERVO_HOST_BUILD_DIR}/tools/makecatalog/MERVOMakeCatalog
           ${CMAKE_SOURCE_DIR}/tests/e2e/wine-env.sh ${CMAKE_BINARY_DIR}/wine-e2e
-          $<TARGET_FILE:MERVOCatalogMembers> ${CMAKE_SOURCE_DIR}/../shared/signed-packages
+          $<TARGET_FILE:MERVOCatalogMembers> ${CMAKE_SOURCE_DIR}/examples/package
           ${CMAKE_CURRENT_BINARY_DIR}/wine-catalog)
 set_tests_properties(makecatalog.wine.wintrust_finds_every_member PROPERTIES
   FIXTURES_REQUIRED wine_env RESOURCE_LOCK wine_prefix LABELS wine TIMEOUT 120 SKIP_RETURN_CODE 77
