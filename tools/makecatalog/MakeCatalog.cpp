@@ -177,16 +177,53 @@ bool BuildList(const MakeRequest& request, const Planned& planned, CatalogList* 
 }
 
 // The catalog a system gets from `inf`, and what it installs there, into `planned`.
-void PlanSystem(const MakeRequest& request, const std::string& inf, const CatalogOsName& os,
-                std::map<std::string, Planned>* plans, std::vector<std::string>* errors)
+// An INF read for every target of the table, once.
+struct InfRead {
+    std::string problem;  // why it cannot be read; empty when it was
+    std::map<const WindowsTarget*, InfTargetFacts> targets;
+};
+
+InfRead ReadForEveryTarget(const std::string& folder, const std::string& inf)
+{
+    InfRead read;
+    for (const WindowsTarget& target : WindowsTargets()) {
+        if (!ReadInfForTarget(folder, inf, target, &read.targets[&target], &read.problem)) {
+            return read;
+        }
+    }
+    return read;
+}
+
+// `path` as the folder spells it when a file of that name in another case is
+// there (catalog names are looked up case-insensitively on Windows).
+std::string SpelledAsOnDisk(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    std::string found = path;
+    if (DIR* listing = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(listing)) {
+            if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+                found = (slash == std::string::npos ? "" : folder + "/") + entry->d_name;
+                break;
+            }
+        }
+        closedir(listing);
+    }
+    return found;
+}
+
+void PlanSystem(const MakeRequest& request, const std::string& inf, const InfRead& read,
+                const CatalogOsName& os, std::map<std::string, Planned>* plans,
+                std::vector<std::string>* errors)
 {
     const WindowsTarget& target = TargetOf(os);
-    InfTargetFacts facts;
-    std::string problem;
-    if (!ReadInfForTarget(request.folder, inf, target, &facts, &problem)) {
-        AddOnce(errors, inf + ": " + problem);
+    if (!read.problem.empty()) {
+        AddOnce(errors, inf + ": " + read.problem);
         return;
     }
+    const InfTargetFacts& facts = read.targets.at(&target);
     const std::string system = std::string(os.kitName) + " (" + target.name + ")";
     if (facts.hardwareIds.empty()) {
         errors->push_back(inf + " serves no device on " + system);
@@ -203,10 +240,12 @@ void PlanSystem(const MakeRequest& request, const std::string& inf, const Catalo
             errors->push_back(inf + " names a catalog outside the package folder: " + facts.catalog);
             return;
         }
-        catalog = request.folder + "/" + normal;
+        catalog = SpelledAsOnDisk(request.folder + "/" + normal);
     }
     Planned& planned = (*plans)[Lower(catalog)];
-    planned.path = catalog;
+    if (planned.path.empty()) {
+        planned.path = catalog;
+    }
     if (std::find(planned.systems.begin(), planned.systems.end(), &os) == planned.systems.end()) {
         planned.systems.push_back(&os);
     }
@@ -220,14 +259,11 @@ void PlanSystem(const MakeRequest& request, const std::string& inf, const Catalo
     for (const InstalledFile& file : facts.files) {
         names.insert(Lower(file.name));
     }
-    std::vector<InstalledFile> sources = facts.files;
-    for (const WindowsTarget& other : WindowsTargets()) {
-        InfTargetFacts more;
-        if (&other != &target && ReadInfForTarget(request.folder, inf, other, &more, &problem)) {
-            for (const InstalledFile& file : more.files) {
-                if (names.count(Lower(file.name)) != 0) {
-                    sources.push_back(file);
-                }
+    std::vector<InstalledFile> sources;
+    for (const auto& [other, more] : read.targets) {
+        for (const InstalledFile& file : more.files) {
+            if (names.count(Lower(file.name)) != 0) {
+                sources.push_back(file);
             }
         }
     }
@@ -276,8 +312,9 @@ bool PlanCatalogs(const MakeRequest& request, std::vector<MadeCatalog>* catalogs
         }
     }
     for (const std::string& inf : infs) {
+        InfRead read = ReadForEveryTarget(request.folder, inf);
         for (const CatalogOsName* os : request.systems) {
-            PlanSystem(request, inf, *os, &plans, errors);
+            PlanSystem(request, inf, read, *os, &plans, errors);
         }
     }
     if (!errors->empty()) {
