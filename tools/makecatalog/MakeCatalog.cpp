@@ -91,16 +91,19 @@ void AddOnce(std::vector<std::string>* list, const std::string& item)
 // "2:5.1,2:6.0": the versions of the systems, oldest first.
 std::string OsAttrOf(const std::vector<const CatalogOsName*>& systems)
 {
-    std::vector<const WindowsTarget*> targets;
+    std::vector<std::pair<std::pair<long, long>, std::string>> versions;
     for (const CatalogOsName* os : systems) {
-        targets.push_back(&TargetOf(*os));
+        for (const std::string& entry : OsAttrEntries(*os)) {
+            char* end = nullptr;
+            long major = strtol(entry.c_str() + 2, &end, 10);
+            long minor = *end == '.' ? strtol(end + 1, nullptr, 10) : 0;
+            versions.push_back({{major, minor}, entry});
+        }
     }
-    std::sort(targets.begin(), targets.end(), [](const WindowsTarget* a, const WindowsTarget* b) {
-        return a->major != b->major ? a->major < b->major : a->minor < b->minor;
-    });
+    std::sort(versions.begin(), versions.end());
     std::vector<std::string> entries;
-    for (const WindowsTarget* target : targets) {
-        AddOnce(&entries, OsAttrEntry(*target));
+    for (const auto& version : versions) {
+        AddOnce(&entries, version.second);
     }
     std::string osAttr;
     for (const std::string& entry : entries) {
@@ -180,14 +183,14 @@ bool BuildList(const MakeRequest& request, const Planned& planned, CatalogList* 
 // An INF read for every target of the table, once.
 struct InfRead {
     std::string problem;  // why it cannot be read; empty when it was
-    std::map<const WindowsTarget*, InfTargetFacts> targets;
+    std::map<std::string, InfTargetFacts> targets;  // by target name
 };
 
 InfRead ReadForEveryTarget(const std::string& folder, const std::string& inf)
 {
     InfRead read;
     for (const WindowsTarget& target : WindowsTargets()) {
-        if (!ReadInfForTarget(folder, inf, target, &read.targets[&target], &read.problem)) {
+        if (!ReadInfForTarget(folder, inf, target, &read.targets[target.name], &read.problem)) {
             return read;
         }
     }
@@ -223,7 +226,7 @@ void PlanSystem(const MakeRequest& request, const std::string& inf, const InfRea
         AddOnce(errors, inf + ": " + read.problem);
         return;
     }
-    const InfTargetFacts& facts = read.targets.at(&target);
+    const InfTargetFacts& facts = read.targets.at(target.name);
     const std::string system = std::string(os.kitName) + " (" + target.name + ")";
     if (facts.hardwareIds.empty()) {
         errors->push_back(inf + " serves no device on " + system);

@@ -11,9 +11,10 @@
 #include "SigningPolicy.h"
 
 struct CatalogOsName {
-    const char* kitName;  // "7_X64"
-    const char* osWord;   // "7X64"
-    const char* target;   // "7-x64"
+    const char* kitName;     // "7_X64"
+    const char* osWord;      // "7X64"
+    const char* target;      // "7-x64"
+    const char* alsoOsAttr;  // an OSAttr entry catalogs carry for it besides its target's version; null: none
 };
 
 // In the order a catalog's OS attribute lists them.
@@ -26,3 +27,5 @@ const CatalogOsName* FindCatalogOs(const std::string& name);
 const WindowsTarget& TargetOf(const CatalogOsName& os);
 // The OSAttr entry of `target`'s version: "2:6.1"; Windows 2000 is "2:5.00".
 std::string OsAttrEntry(const WindowsTarget& target);
+// The OSAttr entries a catalog for `os` carries: its target's, and the extra one if any.
+std::vector<std::string> OsAttrEntries(const CatalogOsName& os);
