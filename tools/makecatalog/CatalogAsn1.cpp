@@ -220,13 +220,32 @@ Owned<T> FromDer(const std::string& der, const ASN1_ITEM* item)
     return Owned<T>(value, ItemFree<T>{item});
 }
 
+void PutUnit(unsigned long unit, std::string* wide)
+{
+    *wide += static_cast<char>(unit & 0xFF);
+    *wide += static_cast<char>((unit >> 8) & 0xFF);
+}
+
+// UTF-8 text as UTF-16LE (a byte that is no UTF-8 becomes U+FFFD).
 std::string Utf16Le(const std::string& text, bool terminated)
 {
-    // The texts are names, versions and hardware ids: ASCII.
     std::string wide;
-    for (char c : text) {
-        wide += c;
-        wide += '\0';
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t left = text.size(); left > 0;) {
+        unsigned long value = 0;
+        int used = UTF8_getc(at, static_cast<int>(left), &value);
+        if (used <= 0 || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000)) {
+            used = 1;
+            value = 0xFFFD;
+        }
+        if (value >= 0x10000) {
+            PutUnit(0xD800 + ((value - 0x10000) >> 10), &wide);
+            PutUnit(0xDC00 + ((value - 0x10000) & 0x3FF), &wide);
+        } else {
+            PutUnit(value, &wide);
+        }
+        at += used;
+        left -= static_cast<size_t>(used);
     }
     if (terminated) {
         wide.append(2, '\0');
@@ -234,14 +253,27 @@ std::string Utf16Le(const std::string& text, bool terminated)
     return wide;
 }
 
+// UTF-16LE text up to its NUL as UTF-8.
 std::string FromUtf16Le(const std::string& wide)
 {
     std::string text;
     for (size_t k = 0; k + 1 < wide.size(); k += 2) {
-        if (wide[k] == '\0' && wide[k + 1] == '\0') {
+        unsigned long value =
+            static_cast<unsigned char>(wide[k]) | (static_cast<unsigned char>(wide[k + 1]) << 8);
+        if (value == 0) {
             break;
         }
-        text += wide[k + 1] == '\0' ? wide[k] : '?';
+        if (value >= 0xD800 && value < 0xDC00 && k + 3 < wide.size()) {
+            unsigned long low =
+                static_cast<unsigned char>(wide[k + 2]) | (static_cast<unsigned char>(wide[k + 3]) << 8);
+            if (low >= 0xDC00 && low < 0xE000) {
+                value = 0x10000 + ((value - 0xD800) << 10) + (low - 0xDC00);
+                k += 2;
+            }
+        }
+        unsigned char bytes[6];
+        int length = UTF8_putc(bytes, sizeof bytes, value);
+        text.append(reinterpret_cast<char*>(bytes), length > 0 ? length : 0);
     }
     return text;
 }

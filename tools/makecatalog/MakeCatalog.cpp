@@ -66,10 +66,70 @@ bool InsideFolder(const std::string& relative, std::string* normal)
     return !parts.empty();
 }
 
-bool IsFile(const std::string& path)
+void AddOnce(std::vector<std::string>* list, const std::string& item)
 {
-    struct stat status = {};
-    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    if (std::find(list->begin(), list->end(), item) == list->end()) {
+        list->push_back(item);
+    }
+}
+
+enum class Found { File, Missing, NotAFile };
+
+// The path of `normal` (relative, "/"-separated) in `folder` as the folder
+// spells it: Windows finds package files whatever their case, so each part is
+// matched exactly or else case-insensitively. Symbolic links are not
+// followed: a link may lead out of the folder.
+Found FindInFolder(const std::string& folder, const std::string& normal, std::string* actual)
+{
+    actual->clear();
+    size_t start = 0;
+    while (true) {
+        size_t end = normal.find('/', start);
+        std::string part = normal.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string parent = folder + (actual->empty() ? "" : "/" + *actual);
+        std::string spelled = part;
+        struct stat status = {};
+        if (lstat((parent + "/" + part).c_str(), &status) != 0) {
+            spelled.clear();
+            if (DIR* listing = opendir(parent.c_str())) {
+                while (const dirent* entry = readdir(listing)) {
+                    if (strcasecmp(entry->d_name, part.c_str()) == 0) {
+                        spelled = entry->d_name;
+                        break;
+                    }
+                }
+                closedir(listing);
+            }
+            if (spelled.empty() || lstat((parent + "/" + spelled).c_str(), &status) != 0) {
+                return Found::Missing;
+            }
+        }
+        *actual += (actual->empty() ? "" : "/") + spelled;
+        if (end == std::string::npos) {
+            return S_ISREG(status.st_mode) ? Found::File : Found::NotAFile;
+        }
+        if (!S_ISDIR(status.st_mode)) {
+            return Found::NotAFile;
+        }
+        start = end + 1;
+    }
+}
+
+// Whether a package file is there as a regular file; an error naming it when not.
+bool Present(const std::string& folder, const std::string& normal, const std::string& why,
+             std::string* actual, std::vector<std::string>* errors)
+{
+    switch (FindInFolder(folder, normal, actual)) {
+    case Found::File:
+        return true;
+    case Found::Missing:
+        AddOnce(errors, "missing: " + normal + " (" + why + ")");
+        return false;
+    case Found::NotAFile:
+        AddOnce(errors, "not a regular file: " + normal + " (" + why + "; a symbolic link or a folder)");
+        return false;
+    }
+    return false;
 }
 
 // What goes into one catalog.
@@ -77,16 +137,9 @@ struct Planned {
     std::string path;
     std::vector<const CatalogOsName*> systems;
     std::vector<std::string> infs;             // normal relative paths
-    std::map<std::string, std::string> files;  // normal relative path -> installed name
+    std::map<std::string, std::string> files;  // relative path as the folder spells it -> installed name
     std::vector<std::string> hardwareIds;
 };
-
-void AddOnce(std::vector<std::string>* list, const std::string& item)
-{
-    if (std::find(list->begin(), list->end(), item) == list->end()) {
-        list->push_back(item);
-    }
-}
 
 // "2:5.1,2:6.0": the versions of the systems, oldest first.
 std::string OsAttrOf(const std::vector<const CatalogOsName*>& systems)
@@ -124,12 +177,12 @@ bool BuildList(const MakeRequest& request, const Planned& planned, CatalogList* 
     // SHA-1 lists in the older catalogs' form, which the oldest systems read.
     list->obsoleteLinks = !list->sha256;
     const std::string osAttr = OsAttrOf(planned.systems);
-    std::map<std::string, std::string> members = planned.files;
-    for (const std::string& inf : planned.infs) {
-        members[inf] = BaseName(inf);
+    std::set<std::string> members(planned.infs.begin(), planned.infs.end());
+    for (const auto& file : planned.files) {
+        members.insert(file.first);
     }
     bool ok = true;
-    for (const auto& [path, name] : members) {
+    for (const std::string& path : members) {
         FileDigests digests;
         std::string problem;
         if (!DigestFile(request.folder + "/" + path, list->sha256, &digests, &problem)) {
@@ -138,7 +191,8 @@ bool BuildList(const MakeRequest& request, const Planned& planned, CatalogList* 
             continue;
         }
         ListMember member;
-        member.file = Lower(BaseName(name));
+        // The name the package holds it by, as the checker looks members up.
+        member.file = Lower(BaseName(path));
         member.osAttr = osAttr;
         member.kind = digests.peImage ? MemberKind::PeImage : MemberKind::Flat;
         member.algorithm = list->sha256 ? "sha256" : "sha1";
@@ -182,7 +236,7 @@ bool BuildList(const MakeRequest& request, const Planned& planned, CatalogList* 
 // The catalog a system gets from `inf`, and what it installs there, into `planned`.
 // An INF read for every target of the table, once.
 struct InfRead {
-    std::string problem;  // why it cannot be read; empty when it was
+    std::string problem;                            // why it cannot be read; empty when it was
     std::map<std::string, InfTargetFacts> targets;  // by target name
 };
 
@@ -275,10 +329,9 @@ void PlanSystem(const MakeRequest& request, const std::string& inf, const InfRea
         if (!InsideFolder(file.source, &normal)) {
             AddOnce(errors,
                     inf + " installs " + file.name + " from outside the package folder: " + file.source);
-        } else if (!IsFile(request.folder + "/" + normal)) {
-            AddOnce(errors, "missing: " + normal + " (" + inf + " installs " + file.name + ")");
-        } else {
-            planned.files.emplace(normal, file.name);
+        } else if (std::string actual;
+                   Present(request.folder, normal, inf + " installs " + file.name, &actual, errors)) {
+            planned.files.emplace(actual, file.name);
         }
     }
 }
@@ -308,10 +361,8 @@ bool PlanCatalogs(const MakeRequest& request, std::vector<MadeCatalog>* catalogs
         std::string normal;
         if (!InsideFolder(inf, &normal)) {
             errors->push_back("the INF is outside the package folder: " + inf);
-        } else if (!IsFile(request.folder + "/" + normal)) {
-            errors->push_back("missing: " + normal + " (the INF)");
-        } else {
-            infs.push_back(normal);
+        } else if (std::string actual; Present(request.folder, normal, "the INF", &actual, errors)) {
+            infs.push_back(actual);
         }
     }
     for (const std::string& inf : infs) {
@@ -328,8 +379,9 @@ bool PlanCatalogs(const MakeRequest& request, std::vector<MadeCatalog>* catalogs
     if (DIR* folder = opendir(request.folder.c_str())) {
         while (dirent* entry = readdir(folder)) {
             std::string name = entry->d_name;
+            std::string actual;
             if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".inf") == 0 &&
-                IsFile(request.folder + "/" + name)) {
+                FindInFolder(request.folder, name, &actual) == Found::File) {
                 folderInfs.push_back(name);
             }
         }

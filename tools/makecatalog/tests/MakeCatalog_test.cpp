@@ -180,6 +180,11 @@ const ErrorCase kErrorCases[] = {
          SetInfLine(p, "libusb0.sys = 1,\\bin\\x86,", "libusb0.sys = 1,\\..\\..\\x86,");
      }, "ArgyllCMS.inf --targets 7_X86", 1,
      {"ArgyllCMS.inf installs libusb0.sys from outside the package folder: "}},
+    {"link_leaves_the_folder", [](const TempPackage& p) {
+         fs::remove(p.File("bin/x86/libusb0.sys"));
+         fs::create_symlink("/etc/hostname", p.File("bin/x86/libusb0.sys"));
+     }, "ArgyllCMS.inf --targets 7_X86", 1,
+     {"not a regular file: bin/x86/libusb0.sys (ArgyllCMS.inf installs libusb0.sys; a symbolic link or a folder)"}},
     {"catalog_leaves_the_folder", [](const TempPackage& p) {
          SetInfLine(p, "CatalogFile         = \"ArgyllCMS.cat\"", "CatalogFile = ..\\ArgyllCMS.cat");
      }, "ArgyllCMS.inf --targets 7_X86", 1,
@@ -222,6 +227,22 @@ TEST_P(MakeErrorTest, NamesEachProblemAndWritesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, MakeErrorTest, testing::ValuesIn(kErrorCases), CaseName());
+
+// Windows finds a package's files whatever their case; so does the maker,
+// and the members name them as the folder spells them.
+TEST(MakeCatalog, FindsFilesWhateverTheirCase)
+{
+    TempPackage exact, upper;
+    exact.CopyFrom(kPackages + "/" + kArgyll);
+    upper.CopyFrom(kPackages + "/" + kArgyll);
+    fs::rename(upper.File("bin/x86"), upper.File("bin/X86"));
+    fs::rename(upper.File("bin/X86/libusb0.sys"), upper.File("bin/X86/LibUsb0.SYS"));
+    fs::rename(upper.File("ArgyllCMS.inf"), upper.File("argyllcms.INF"));
+    ASSERT_EQ(0, Make(exact.path(), "ArgyllCMS.inf --targets 7_X86").exitCode);
+    CheckRun run = Make(upper.path(), "ArgyllCMS.inf --targets 7_X86");
+    ASSERT_EQ(0, run.exitCode) << run.output;
+    EXPECT_EQ(exact.Read("ArgyllCMS.cat"), upper.Read("ArgyllCMS.cat"));
+}
 
 // The catalog's time at the last second of UTCTime and the first of
 // GeneralizedTime, and the latest time a catalog can carry.

@@ -32,19 +32,20 @@ void MakeSignedPackage(const TempPackage& package, const std::string& targets, b
         if (package.Read(catalog).empty()) {
             continue;
         }
-        CheckRun signedRun = RunCommand(
-            "cd '" + package.path() + "' && cat '" + PkiFile("vendor.pem") + "' '" + PkiFile("root.pem") +
-            "' > certs.pem && osslsigncode sign -certs certs.pem -key '" + PkiFile("vendor.key") +
-            "' -h sha256 -in " + catalog + " -out signed.cat && mv signed.cat " + catalog + " && rm certs.pem");
+        CheckRun signedRun =
+            RunCommand("cd '" + package.path() + "' && cat '" + PkiFile("vendor.pem") + "' '" +
+                       PkiFile("root.pem") + "' > certs.pem && osslsigncode sign -certs certs.pem -key '" +
+                       PkiFile("vendor.key") + "' -h sha256 -in " + catalog +
+                       " -out signed.cat && mv signed.cat " + catalog + " && rm certs.pem");
         ASSERT_EQ(0, signedRun.exitCode) << signedRun.output;
     }
 }
 
 CheckRun VerifyInCatalog(const TempPackage& package, const std::string& catalog, const std::string& file)
 {
-    return RunCommand("osslsigncode verify -catalog '" + package.File(catalog) + "' -in '" + package.File(file) +
-                      "' -CAfile '" + PkiFile("root.pem") + "' -ignore-crl -time " + std::to_string(kVendorValid) +
-                      " 2>&1");
+    return RunCommand("osslsigncode verify -catalog '" + package.File(catalog) + "' -in '" +
+                      package.File(file) + "' -CAfile '" + PkiFile("root.pem") + "' -ignore-crl -time " +
+                      std::to_string(kVendorValid) + " 2>&1");
 }
 
 // osslsigncode verifies the signed catalog and finds each PE image of the
