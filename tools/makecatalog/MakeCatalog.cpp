@@ -233,23 +233,11 @@ bool BuildList(const MakeRequest& request, const Planned& planned, CatalogList* 
     return ok;
 }
 
-// The catalog a system gets from `inf`, and what it installs there, into `planned`.
 // An INF read for every target of the table, once.
 struct InfRead {
     std::string problem;                            // why it cannot be read; empty when it was
     std::map<std::string, InfTargetFacts> targets;  // by target name
 };
-
-InfRead ReadForEveryTarget(const std::string& folder, const std::string& inf)
-{
-    InfRead read;
-    for (const WindowsTarget& target : WindowsTargets()) {
-        if (!ReadInfForTarget(folder, inf, target, &read.targets[target.name], &read.problem)) {
-            return read;
-        }
-    }
-    return read;
-}
 
 // `path` as the folder spells it when a file of that name in another case is
 // there (catalog names are looked up case-insensitively on Windows).
@@ -271,6 +259,7 @@ std::string SpelledAsOnDisk(const std::string& path)
     return found;
 }
 
+// The catalog a system gets from `inf`, and what it installs there, into `plans`.
 void PlanSystem(const MakeRequest& request, const std::string& inf, const InfRead& read,
                 const CatalogOsName& os, std::map<std::string, Planned>* plans,
                 std::vector<std::string>* errors)
@@ -366,7 +355,8 @@ bool PlanCatalogs(const MakeRequest& request, std::vector<MadeCatalog>* catalogs
         }
     }
     for (const std::string& inf : infs) {
-        InfRead read = ReadForEveryTarget(request.folder, inf);
+        InfRead read;
+        ReadInfForTargets(request.folder, inf, &read.targets, &read.problem);
         for (const CatalogOsName* os : request.systems) {
             PlanSystem(request, inf, read, *os, &plans, errors);
         }

@@ -1,6 +1,7 @@
 // The maker's view of an INF, from the checker's INF model.
 #include "PackageFacts.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -23,43 +24,42 @@ bool ReadBytes(const std::string& path, std::string* bytes)
 
 }  // namespace
 
-bool ReadInfForTarget(const std::string& folder, const std::string& inf, const WindowsTarget& target,
-                      InfTargetFacts* facts, std::string* problem)
+bool ReadInfForTargets(const std::string& folder, const std::string& inf,
+                       std::map<std::string, InfTargetFacts>* targets, std::string* problem)
 {
     std::string bytes;
     if (!ReadBytes(folder + "/" + inf, &bytes)) {
         *problem = "cannot be read";
         return false;
     }
-    InfTargetInstall install = InstallFor(ParseInf(bytes), target);
-    facts->catalog = install.catalog;
-    facts->hardwareIds.clear();
-    for (const InfDevice& device : install.devices) {
-        facts->hardwareIds.push_back(device.hardwareId);
-    }
-    facts->files.clear();
-    for (const InfInstalledFile& file : install.files) {
-        facts->files.push_back({file.name, file.source});
+    InfModel model = ParseInf(bytes);
+    targets->clear();
+    for (const WindowsTarget& target : WindowsTargets()) {
+        InfTargetInstall install = InstallFor(model, target);
+        InfTargetFacts& facts = (*targets)[target.name];
+        facts.catalog = install.catalog;
+        for (const InfDevice& device : install.devices) {
+            facts.hardwareIds.push_back(device.hardwareId);
+        }
+        for (const InfInstalledFile& file : install.files) {
+            facts.files.push_back({file.name, file.source});
+        }
     }
     return true;
 }
 
 std::vector<std::string> CatalogsNamedBy(const std::string& folder, const std::string& inf)
 {
-    std::string bytes;
+    std::map<std::string, InfTargetFacts> targets;
+    std::string problem;
     std::vector<std::string> catalogs;
-    if (!ReadBytes(folder + "/" + inf, &bytes)) {
+    if (!ReadInfForTargets(folder, inf, &targets, &problem)) {
         return catalogs;
     }
-    InfModel model = ParseInf(bytes);
-    for (const WindowsTarget& target : WindowsTargets()) {
-        std::string catalog = InstallFor(model, target).catalog;
-        bool known = catalog.empty();
-        for (const std::string& named : catalogs) {
-            known = known || named == catalog;
-        }
-        if (!known) {
-            catalogs.push_back(catalog);
+    for (const auto& [name, facts] : targets) {
+        if (!facts.catalog.empty() &&
+            std::find(catalogs.begin(), catalogs.end(), facts.catalog) == catalogs.end()) {
+            catalogs.push_back(facts.catalog);
         }
     }
     return catalogs;

@@ -3,6 +3,7 @@
 // the checker's INF model.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,7 @@
 
 struct InstalledFile {
     std::string name;    // its name as installed: "libusb0.sys"
-    std::string source;  // where it is in the package folder, relative: "bin/x86/libusb0.sys"
+    std::string source;  // its path in the package folder, as the INF gives it: "bin\\x86\\libusb0.sys"
 };
 
 struct InfTargetFacts {
@@ -19,10 +20,11 @@ struct InfTargetFacts {
     std::vector<InstalledFile> files;      // the files it installs there
 };
 
-// Reads `inf` in `folder` for `target`. False with `problem` set when the INF
+// Reads `inf` in `folder` once and gives what it installs on each target of
+// the checker's table, by target name. False with `problem` set when the INF
 // cannot be read at all.
-bool ReadInfForTarget(const std::string& folder, const std::string& inf, const WindowsTarget& target,
-                      InfTargetFacts* facts, std::string* problem);
-// The catalog file names the INF names for any architecture (CatalogFile and
-// its decorated forms); empty when it cannot be read.
+bool ReadInfForTargets(const std::string& folder, const std::string& inf,
+                       std::map<std::string, InfTargetFacts>* targets, std::string* problem);
+// The catalog file names the INF names for any target (CatalogFile and its
+// decorated forms), each once; empty when it cannot be read.
 std::vector<std::string> CatalogsNamedBy(const std::string& folder, const std::string& inf);
