@@ -189,6 +189,10 @@ const ErrorCase kErrorCases[] = {
          SetInfLine(p, "CatalogFile         = \"ArgyllCMS.cat\"", "CatalogFile = ..\\ArgyllCMS.cat");
      }, "ArgyllCMS.inf --targets 7_X86", 1,
      {"ArgyllCMS.inf names a catalog outside the package folder: ..\\ArgyllCMS.cat"}},
+    {"no_catalog_named", [](const TempPackage& p) {
+         SetInfLine(p, "CatalogFile         = \"ArgyllCMS.cat\"", "");
+     }, "ArgyllCMS.inf --targets 7_X86,7_X64", 1,
+     {"ArgyllCMS.inf names no catalog for 7_X86 (7-x86)"}},
     {"inf_missing", NoChange, "Other.inf --targets 7_X86", 1, {"missing: Other.inf (the INF)"}},
     {"inf_leaves_the_folder", NoChange, "../ArgyllCMS.inf --targets 7_X86", 1,
      {"the INF is outside the package folder: ../ArgyllCMS.inf"}},
