@@ -110,6 +110,26 @@ const CatalogCase kCases[] = {
     {"one_byte_of_the_other_inf_changed", [](const TempPackage& p) { FlipByte(p, "tic-bootloader.inf", 100); },
      "tic.inf", {"FILE_NOT_INSTALLED"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
      "\"tic-bootloader.inf\" (no member of the catalog \"pololu.cat\" holds its hash"},
+    {"inf_with_lf_line_ends",
+     [](const TempPackage& p) {
+         std::string text = p.Read("tic.inf");
+         std::string lf;
+         for (char c : text) {
+             if (c != '\r') {
+                 lf += c;
+             }
+         }
+         p.Write("tic.inf", lf);
+     },
+     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", false}, {"tic-bootloader.inf", true}},
+     "only after its line ends are turned to CRLF"},
+    {"catalog_named_by_a_string_key",
+     [](const TempPackage& p) {
+         p.Write("tic.inf", Replace(Replace(p.Read("tic.inf"), "CatalogFile=pololu.cat", "CatalogFile=%CAT%.cat"),
+                                    "[Strings]\r\n", "[Strings]\r\nCAT=\"pololu\"\r\n"));
+     },
+     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", false}, {"tic-bootloader.inf", true}},
+     "\"tic.inf\": no member of the catalog \"pololu.cat\" holds its hash"},
     {"no_catalog_file",
      [](const TempPackage& p) { p.Write("tic.inf", Replace(p.Read("tic.inf"), "CatalogFile=pololu.cat\r\n", "")); },
      "tic.inf", {"UNSIGNED_PACKAGE"}, -1, false, {}, "names no CatalogFile"},
