@@ -158,7 +158,7 @@ public:
     void Note(const char* code, const std::string& message, int line)
     {
         if (notes_.insert(std::string(code) + "\n" + message).second) {
-            out_->notes.push_back({code, message, line});
+            out_->notes.push_back({code, message, line, std::string()});
         }
     }
 

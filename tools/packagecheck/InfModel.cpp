@@ -77,12 +77,13 @@ std::string Utf16LeToUtf8(const std::string& bytes, size_t from)
 class NoteList {
 public:
     explicit NoteList(std::vector<InfNote>* notes) : notes_(notes) {}
-    void Add(const char* code, const std::string& message, int line)
+    void Add(const char* code, const std::string& message, int line,
+             const std::string& section = std::string())
     {
         size_t& count = counts_[code];
         ++count;
         if (count <= kNotesPerCode) {
-            notes_->push_back({code, message, line});
+            notes_->push_back({code, message, line, section});
         }
     }
     // One closing note per code that was cut short.
@@ -90,8 +91,9 @@ public:
     {
         for (const auto& entry : counts_) {
             if (entry.second > kNotesPerCode) {
-                notes_->push_back(
-                    {entry.first, std::to_string(entry.second - kNotesPerCode) + " more like the above.", 0});
+                notes_->push_back({entry.first,
+                                   std::to_string(entry.second - kNotesPerCode) + " more like the above.", 0,
+                                   std::string()});
             }
         }
     }
@@ -174,6 +176,7 @@ std::string Trimmed(const std::string& text)
 class FieldReader {
 public:
     FieldReader(const InfModel* model, NoteList* notes) : model_(model), notes_(notes) {}
+    void SetSection(const std::string& section) { section_ = section; }
 
     std::string Read(const std::string& raw, size_t begin, size_t end, bool substitute, int line)
     {
@@ -205,7 +208,7 @@ public:
                 if (close == i + 1) {
                     out.push_back('%');
                 } else {
-                    Replace(raw.substr(i + 1, close - i - 1), line, &out);
+                    Replace(raw.substr(i + 1, close - i - 1), line, quoted, &out);
                 }
                 i = close;
             } else {
@@ -216,7 +219,8 @@ public:
     }
 
 private:
-    void Replace(const std::string& key, int line, std::string* out)
+    // An undefined key in quotes ("%systemroot%\x") is taken as meant literally: no note.
+    void Replace(const std::string& key, int line, bool quoted, std::string* out)
     {
         const std::string* value = model_->String(key);
         if (value != nullptr) {
@@ -227,14 +231,16 @@ private:
         // %10%, %11%, ...: directory ids, which Windows fills in where it copies.
         const bool dirid = std::all_of(key.begin(), key.end(),
                                        [](char c) { return isdigit(static_cast<unsigned char>(c)); });
-        if (!dirid) {
+        if (!dirid && !quoted) {
             notes_->Add("INF_STRING_UNDEFINED",
-                        "%" + key + "% is not defined in [Strings]: Windows keeps the text as it is.", line);
+                        "%" + key + "% is not defined in [Strings]: Windows keeps the text as it is.", line,
+                        section_);
         }
     }
 
     const InfModel* model_;
     NoteList* notes_;
+    std::string section_;
 };
 
 // Splits the logical line into key and fields.
@@ -404,7 +410,9 @@ InfModel ParseInf(const std::string& bytes)
         }
         if (current == nullptr) {
             if (!notedOutside) {
-                notes.Add("INF_LINE_OUTSIDE_SECTION", "Lines before the first section header are ignored.",
+                notes.Add("INF_LINE_OUTSIDE_SECTION",
+                          "A line stands before the first section header: Windows' INF reader expects a "
+                          "section header first.",
                           line.line);
                 notedOutside = true;
             }
@@ -439,6 +447,7 @@ InfModel ParseInf(const std::string& bytes)
         bool locale = false;
         const bool substitute = !IsStringsSection(model.sections[s].name, &locale);
         model.sections[s].entries.reserve(raw[s].size());
+        reader.SetSection(model.sections[s].name);
         for (const LogicalLine* line : raw[s]) {
             model.sections[s].entries.push_back(ReadEntry(*line, &reader, substitute));
         }

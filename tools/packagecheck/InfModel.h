@@ -18,6 +18,7 @@ struct InfNote {
     std::string code;     // stable identifier: INF_STRING_UNDEFINED, INF_LINE_TOO_LONG, ...
     std::string message;  // one English sentence
     int line = 0;         // 1-based line of the INF it is about; 0: the whole file
+    std::string section;  // the section it is in; empty: none
 };
 
 // One line of a section. A line "key = a, b" has the key "key" and the fields
