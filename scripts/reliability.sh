@@ -112,9 +112,9 @@ step_static() {
   clang-tidy-14 --quiet -p "$HOST_TREE" "${TIDY_SOURCES[@]}"
   figure "clang-tidy: ${#TIDY_SOURCES[@]} files, 0 findings (checks: .clang-tidy)"
   echo "== cppcheck"
-  local cppcheck_files=(src $(ls tools/devctl/*.cpp tools/packagecheck/*.cpp))
+  local cppcheck_files=(src $(ls tools/devctl/*.cpp tools/packagecheck/*.cpp tools/makecatalog/*.cpp))
   cppcheck --enable=warning,performance,portability --std=c++17 --inline-suppr --error-exitcode=1 --quiet \
-    -I src -I tools/devctl -I tools/packagecheck "${cppcheck_files[@]}"
+    -I src -I tools/devctl -I tools/packagecheck -I tools/makecatalog "${cppcheck_files[@]}"
   figure "cppcheck: src/ and $(( ${#cppcheck_files[@]} - 1 )) tool sources, 0 findings" \
     "(--enable=warning,performance,portability)"
   # Every C and C++ file in the tree, laid out as .clang-format says; a file

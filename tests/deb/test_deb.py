@@ -63,7 +63,8 @@ def check_contents(arguments):
                              text=True).stdout
     files = {line.split()[-1].lstrip(".") for line in listing.splitlines() if not line.startswith("d")}
     wanted = {PROGRAM, "/usr/share/doc/mervo-packagecheck/SCHEMA.md",
-              "/usr/share/man/man1/mervo-packagecheck.1.gz"}
+              "/usr/share/man/man1/mervo-packagecheck.1.gz",
+              "/usr/bin/mervo-makecat", "/usr/share/man/man1/mervo-makecat.1.gz"}
     wanted |= {SHARE + "/" + name for name in trust_files(arguments.source)}
     problems += ["missing from the package: " + name for name in sorted(wanted - files)]
     problems += ["unexpected in the package: " + name for name in sorted(files - wanted)]
@@ -91,6 +92,7 @@ shift 2
 apt-get install -y -q "$deb" >"$out/apt.log" 2>&1 || { cat "$out/apt.log"; exit 1; }
 mervo-packagecheck --version >"$out/version" 2>&1; echo $? >"$out/version.code"
 mervo-packagecheck --help >"$out/help" 2>&1; echo $? >"$out/help.code"
+mervo-makecat --help >"$out/makecat-help" 2>&1; echo $? >"$out/makecat-help.code"
 (cd /usr/share/mervo-packagecheck/trust && find . -type f -name '*.pem' | sort | xargs sha256sum) >"$out/trust"
 while [ $# -gt 0 ]; do
   name=$1 count=$2
@@ -134,6 +136,9 @@ def check_install(arguments):
             problems.append("--version printed %r (exit %s)" % (read("version"), read("version.code").strip()))
         if not read("help").startswith("Usage: MERVOPackageCheck") or read("help.code") != "0\n":
             problems.append("--help printed %r (exit %s)" % (read("help")[:80], read("help.code").strip()))
+        if not read("makecat-help").startswith("Usage: MERVOMakeCatalog") or read("makecat-help.code") != "0\n":
+            problems.append("mervo-makecat --help printed %r (exit %s)"
+                            % (read("makecat-help")[:80], read("makecat-help.code").strip()))
         installed = {line.split()[1][2:]: line.split()[0] for line in read("trust").splitlines()}
         if installed != trust_files(arguments.source):
             problems.append("the installed trust folder is not the source tree's: %s" % sorted(installed))

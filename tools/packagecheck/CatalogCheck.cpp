@@ -192,9 +192,8 @@ std::vector<const CatalogMember*> MembersNamed(const CatalogContents& contents, 
     return members;
 }
 
-void CheckOsVersions(const std::string& infBase, PackageReport* report)
+void CheckOsVersions(const std::string& infBase, CatalogReport& catalog)
 {
-    CatalogReport& catalog = report->catalog;
     std::vector<const CatalogMember*> members = MembersNamed(catalog.contents, infBase);
     if (members.empty()) {
         for (const CatalogMember& member : catalog.contents.members) {
@@ -223,12 +222,54 @@ std::string PlainRelative(const std::string& path)
     return plain;
 }
 
+// The INF's bytes with its line ends turned to CRLF (`crlf`) or to LF.
+std::string WithLineEnds(const std::string& bytes, bool crlf)
+{
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 16);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+            continue;  // the LF that follows is written below
+        }
+        if (bytes[i] == '\n' && crlf) {
+            out += '\r';
+        }
+        out += bytes[i];
+    }
+    return out;
+}
+
+// When the INF's hash matches a member only after its line ends are
+// converted, which conversion does it ("CRLF" or "LF"); empty otherwise.
+std::string LineEndHint(const std::string& path, const std::vector<const CatalogMember*>& members)
+{
+    std::string bytes;
+    if (!ReadBytes(path, kCatalogReadLimit, &bytes)) {
+        return std::string();
+    }
+    for (bool crlf : {true, false}) {
+        const std::string converted = WithLineEnds(bytes, crlf);
+        if (converted == bytes) {
+            continue;
+        }
+        for (const CatalogMember* member : members) {
+            std::string digest;
+            if (DigestRanges(member->algorithm, converted, {ByteRange{0, converted.size()}}, &digest) &&
+                digest == member->digest) {
+                return crlf ? "CRLF" : "LF";
+            }
+        }
+    }
+    return std::string();
+}
+
 // Hashes the INF and every file whose name a member gives; warns about the
 // files that no member of their name holds, and about the files a run stages
-// or copies that no member names.
-void CheckMembers(PackageReport* report)
+// or copies that no member names. A file that no target installs with this
+// catalog is not judged by it: one that no target installs at all goes to
+// `notInstalled` instead of being called changed.
+void CheckMembers(CatalogReport& catalog, PackageReport* report, std::vector<std::string>* notInstalled)
 {
-    CatalogReport& catalog = report->catalog;
     const CatalogContents& contents = catalog.contents;
     for (const CatalogMember& member : contents.members) {
         AddOnce(&catalog.hashAlgorithms, member.algorithm);
@@ -251,15 +292,31 @@ void CheckMembers(PackageReport* report)
         }
         CatalogFileCheck check = HashFile(path, name, members);
         catalog.files.push_back(check);
-        if (!check.covered) {
-            Warn(report, "CATALOG_HASH_MISMATCH",
-                 Quote(name) + ": " +
-                     (check.problem.empty() ? "no member of the catalog " + Quote(catalog.name) +
-                                                  " holds its " + (check.peImage ? "image hash " : "hash ") +
-                                                  check.hash + ": it was changed after signing."
-                                            : "it cannot be checked against the catalog " +
-                                                  Quote(catalog.name) + ": " + check.problem + "."));
+        if (check.covered) {
+            continue;
         }
+        const bool isInf = name == report->infName;
+        const std::string why =
+            check.problem.empty()
+                ? "no member of the catalog " + Quote(catalog.name) + " holds its " +
+                      (check.peImage ? "image hash " : "hash ") + check.hash
+                : "it cannot be checked against the catalog " + Quote(catalog.name) + ": " + check.problem;
+        if (!isInf && report->infRead && !InstalledBy(*report, name, &catalog.name)) {
+            if (!InstalledBy(*report, name, nullptr)) {
+                AddOnce(notInstalled, Quote(name) + " (" + why + ")");
+            }
+            continue;  // another catalog judges it, for the targets that install it
+        }
+        std::string hint = isInf && check.problem.empty() ? LineEndHint(path, members) : std::string();
+        Warn(report, "CATALOG_HASH_MISMATCH",
+             Quote(name) + ": " +
+                 (!hint.empty() ? "its hash matches a member of the catalog " + Quote(catalog.name) +
+                                      " only after its line ends are turned to " + hint +
+                                      ": it was saved with other line ends than it was signed with (a "
+                                      "checkout that converts line ends does this). Windows sees it as "
+                                      "changed after signing."
+                  : check.problem.empty() ? why + ": it was changed after signing."
+                                          : why + "."));
     }
     std::vector<std::string> unnamed;
     if (MembersNamed(contents, infBase).empty()) {
@@ -275,13 +332,12 @@ void CheckMembers(PackageReport* report)
              "The catalog " + Quote(catalog.name) + " names no member for " + LineList(unnamed) +
                  ": Windows treats the package as unsigned.");
     }
-    CheckOsVersions(infBase, report);
+    CheckOsVersions(infBase, catalog);
 }
 
 // Whom Windows trusts for the intact catalog, with the warnings about it.
-void JudgeTrust(const std::string& der, PackageReport* report)
+void JudgeTrust(const std::string& der, CatalogReport& catalog, PackageReport* report)
 {
-    CatalogReport& catalog = report->catalog;
     JudgeCatalogTrust(der, report->options.trust, &catalog.trust);
     const CatalogTrust& trust = catalog.trust;
     if (!trust.judged) {
@@ -305,50 +361,23 @@ void JudgeTrust(const std::string& der, PackageReport* report)
     }
 }
 
-}  // namespace
-
-void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
+// The files a member names that no section installs: named once, never as changed.
+void WarnNotInstalled(const std::vector<std::string>& notInstalled, PackageReport* report)
 {
-    CatalogReport& catalog = report->catalog;
-    bool sawVersion = false;
-    for (const VersionEntry& entry : VersionEntries(lines, &sawVersion)) {
-        if (IsCatalogKey(entry.key)) {
-            AddOnce(&catalog.names, entry.value);
-        }
+    if (!notInstalled.empty()) {
+        Warn(report, "FILE_NOT_INSTALLED",
+             "Not installed by any section of the INF for any target, so Windows never checks " +
+                 std::string(notInstalled.size() == 1 ? "it" : "them") +
+                 " against the catalog (no change after signing is claimed): " + LineList(notInstalled) +
+                 ".");
     }
-    catalog.trust.judged = true;  // until a catalog is read that this build cannot judge
-    if (catalog.names.empty()) {
-        Warn(report, "UNSIGNED_PACKAGE",
-             "The INF's [Version] section names no CatalogFile: the package is unsigned, and "
-             "64-bit Windows loads no unsigned driver (32-bit Windows asks the user or refuses).");
-        catalog.note = "no catalog named";
-        return;
-    }
-    // Windows looks for the catalog beside the INF, and refuses to stage an
-    // INF whose catalog is not there.
+}
+
+// Reads the catalog `catalog.name` beside the INF: its signature, its
+// members against the package's files, and whom Windows trusts for it.
+void ReadOneCatalog(CatalogReport& catalog, PackageReport* report, std::vector<std::string>* notInstalled)
+{
     std::string infFolder = FolderOf(report->infPath);
-    std::vector<std::string> missing;
-    for (const std::string& name : catalog.names) {
-        bool present = IsPlainFileName(name.c_str()) == 1 && IsFile(JoinPath(infFolder, name));
-        if (!present) {
-            missing.push_back(name);
-            Warn(report, "CATALOG_MISSING",
-                 "The INF names the catalog " + Quote(name) +
-                     ", which is not beside it in the package: Windows refuses to stage the INF.");
-        } else if (!catalog.present) {
-            catalog.name = name;
-            catalog.present = true;
-        }
-    }
-    if (!missing.empty()) {
-        Fail(report, EXIT_STAGING_FAILED,
-             "Windows refuses to stage an INF whose catalog is not beside it: " + LineList(missing) + ".");
-    }
-    if (!catalog.present) {
-        catalog.name = catalog.names[0];
-        catalog.note = "the catalog is missing";
-        return;
-    }
     std::string der;
     if (!ReadBytes(JoinPath(infFolder, catalog.name), kCatalogReadLimit + 1, &der) ||
         der.size() > kCatalogReadLimit) {
@@ -387,8 +416,84 @@ void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
         catalog.trust.kind = noSigner ? TRUST_NONE : TRUST_BROKEN;
         catalog.trust.why = catalog.contents.signatureProblem;
     }
-    CheckMembers(report);
+    const size_t known = notInstalled->size();
+    CheckMembers(catalog, report, notInstalled);
+    WarnNotInstalled(
+        std::vector<std::string>(notInstalled->begin() + static_cast<long>(known), notInstalled->end()),
+        report);
     if (catalog.contents.signatureIntact) {
-        JudgeTrust(der, report);
+        JudgeTrust(der, catalog, report);
+    }
+}
+
+}  // namespace
+
+void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report)
+{
+    CatalogReport& catalog = report->catalog;
+    // The names with %strkey% replaced, as Windows reads them; the line
+    // reader's literal values only where the model did not read the INF.
+    if (report->infRead) {
+        if (const InfSection* version = report->inf.Find("Version")) {
+            for (const InfEntry& entry : version->entries) {
+                if (entry.hasKey && IsCatalogKey(entry.key) && !entry.fields.empty()) {
+                    AddOnce(&catalog.names, entry.fields[0]);
+                }
+            }
+        }
+    } else {
+        bool sawVersion = false;
+        for (const VersionEntry& entry : VersionEntries(lines, &sawVersion)) {
+            if (IsCatalogKey(entry.key)) {
+                AddOnce(&catalog.names, entry.value);
+            }
+        }
+    }
+    catalog.trust.judged = true;  // until a catalog is read that this build cannot judge
+    if (catalog.names.empty()) {
+        Warn(report, "UNSIGNED_PACKAGE",
+             "The INF's [Version] section names no CatalogFile: the package is unsigned, and "
+             "64-bit Windows loads no unsigned driver (32-bit Windows asks the user or refuses).");
+        catalog.note = "no catalog named";
+        return;
+    }
+    // Windows looks for the catalog beside the INF, and refuses to stage an
+    // INF whose catalog is not there.
+    std::string infFolder = FolderOf(report->infPath);
+    std::vector<std::string> missing;
+    std::vector<std::string> others;
+    for (const std::string& name : catalog.names) {
+        bool present = IsPlainFileName(name.c_str()) == 1 && IsFile(JoinPath(infFolder, name));
+        if (!present) {
+            missing.push_back(name);
+            Warn(report, "CATALOG_MISSING",
+                 "The INF names the catalog " + Quote(name) +
+                     ", which is not beside it in the package: Windows refuses to stage the INF.");
+        } else if (!catalog.present) {
+            catalog.name = name;
+            catalog.present = true;
+        } else {
+            others.push_back(name);
+        }
+    }
+    if (!missing.empty()) {
+        Fail(report, EXIT_STAGING_FAILED,
+             "Windows refuses to stage an INF whose catalog is not beside it: " + LineList(missing) + ".");
+    }
+    if (!catalog.present) {
+        catalog.name = catalog.names[0];
+        catalog.note = "the catalog is missing";
+        return;
+    }
+    std::vector<std::string> notInstalled;
+    ReadOneCatalog(catalog, report, &notInstalled);
+    // The decorated catalogs of other architectures, for the targets that use them.
+    for (const std::string& name : others) {
+        CatalogReport other;
+        other.name = name;
+        other.present = true;
+        other.trust.judged = true;
+        ReadOneCatalog(other, report, &notInstalled);
+        report->otherCatalogs.push_back(other);
     }
 }

@@ -49,6 +49,18 @@ void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* repor
 void CheckCatalog(const std::vector<InfLine>& lines, PackageReport* report);
 // The verdict of each chosen target, with its warnings; after CheckCatalog.
 void JudgeTargets(PackageReport* report);
+// The INF as Windows reads it, and what each known target installs from it
+// (report->inf, report->installs), with the model's warnings.
+void ReadInstalls(const std::string& bytes, PackageReport* report);
+// A path relative to the INF's folder as a path relative to the package folder.
+std::string PackageRelative(const PackageReport& report, const std::string& infRelative);
+// Whether some target (of those whose catalog is `*catalogName`, when given)
+// installs the file at `relative` in the package, or the stager copies it.
+bool InstalledBy(const PackageReport& report, const std::string& relative, const std::string* catalogName);
+// What the known target at `targetIndex` installs, as found in the package; after CheckCatalog.
+TargetInstallReport InstallReportFor(const PackageReport& report, size_t targetIndex);
+// The warnings about what the chosen targets install; after JudgeTargets.
+void WarnAboutInstalls(PackageReport* report);
 // The INF, catalogs and hashed files larger than this are not read.
 extern const size_t kCatalogReadLimit;
 

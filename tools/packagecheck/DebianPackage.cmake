@@ -2,9 +2,10 @@
 # `cmake --build build/host --target package` makes
 # build/host/mervo-packagecheck_<version>_<arch>.deb with
 #   /usr/bin/mervo-packagecheck
+#   /usr/bin/mervo-makecat                    the catalog maker (tools/makecatalog installs it)
 #   /usr/share/mervo-packagecheck/trust/      Microsoft roots and cross-certificates
 #   /usr/share/doc/mervo-packagecheck/SCHEMA.md
-#   /usr/share/man/man1/mervo-packagecheck.1.gz
+#   /usr/share/man/man1/mervo-packagecheck.1.gz, mervo-makecat.1.gz
 # The checker finds its trust folder as <its folder>/../${MERVO_PACKAGECHECK_TRUST_INSTALL_DIR}.
 set(MERVO_DEB_COMPONENT packagecheck)
 
@@ -35,7 +36,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 Tells from the package folder alone what a MERVODriverStager run would do\n\
 there and what would go wrong: the devices read from the INF, the files\n\
 copied, and the package's catalog signature, checked against the Microsoft\n\
-roots shipped with it. Text or JSON report, exit code for CI gates.")
+roots shipped with it. Text or JSON report, exit code for CI gates.\n\
+mervo-makecat makes the package's unsigned catalog (SHA-1 or SHA-256\n\
+members, byte for byte reproducible) for signing on Linux.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "MERVO driver tools")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -178,6 +178,11 @@ int CheckPackage(const char* programFolder, const char* infArgument, const Check
         ListDriverFiles(lines, report);
     }
     CheckCompanionTool(report);
+    // Windows reads UTF-16LE with its byte order mark too; other text with
+    // NUL bytes it reads no better than the stager.
+    if (readable && (eightBit || bytes.compare(0, 2, "\xFF\xFE") == 0)) {
+        ReadInstalls(bytes, report);
+    }
     // Text that is not 8-bit keeps the check's own line reader from the
     // [Version] section; that matters only where the stager reads no device
     // line, for then the run ends with 15 before anything is staged. Where it

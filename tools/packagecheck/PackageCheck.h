@@ -13,6 +13,7 @@
 #include "CatalogReader.h"
 #include "common/Names.h"
 #include "CatalogTrust.h"
+#include "InfInstall.h"
 #include "SigningPolicy.h"
 #include "inf/INFManager.h"
 
@@ -63,6 +64,24 @@ struct CatalogReport {
     std::vector<CatalogFileCheck> files;      // the hashed files: the INF (when a member names it) first
 };
 
+// One file a target installs, as found in the package.
+struct InstalledFileCheck {
+    std::string name;      // the name it is copied to
+    std::string source;    // its path relative to the package folder
+    bool present = false;  // a regular file of that path is in the package
+    bool named = false;    // a member of the target's catalog names it
+    bool covered = false;  // a member of the target's catalog holds its hash
+    uint16_t machine = 0;  // a .sys file's PE machine type; 0: not a driver, or not read
+};
+
+// What one chosen target installs from the INF, read as Windows reads it.
+struct TargetInstallReport {
+    std::string target;
+    InfTargetInstall install;                // models sections, devices, services, the catalog's name
+    std::vector<InstalledFileCheck> files;   // install.files, as found in the package
+    const CatalogReport* catalog = nullptr;  // the catalog read for it; null: none applies or none was read
+};
+
 struct PackageReport {
     std::string packageFolder;            // the folder as named on the command line
     std::string programFolder;            // the Windows folder the readers ran on (e.g. "P:")
@@ -80,6 +99,11 @@ struct PackageReport {
     bool stagerPresent = false;           // MERVODriverStager.exe
     bool stager64Present = false;         // MERVODriverStager64.exe
     CatalogReport catalog;
+    std::vector<CatalogReport> otherCatalogs;  // the other catalogs [Version] names that are present, read
+    InfModel inf;                              // the INF as Windows reads it
+    bool infRead = false;                      // `inf` and `installs` hold the INF
+    std::vector<InfTargetInstall> installs;    // what each known target installs, in WindowsTargets() order
+    std::vector<TargetInstallReport> targetInstalls;  // per chosen target, in the order of `targets`
     CheckOptions options;
     std::vector<TargetVerdict> targets;  // the chosen targets, in the order of the known ones
     bool requirementMet = true;          // --require silent holds (true when not asked for)

@@ -117,3 +117,16 @@ int AuthenticodeRanges(const std::string& image, std::vector<ByteRange>* ranges,
     }
     return PE_IMAGE_OK;
 }
+
+uint16_t PeMachine(const std::string& image)
+{
+    const size_t size = image.size();
+    if (size < kDosHeaderSize || image[0] != 'M' || image[1] != 'Z') {
+        return 0;
+    }
+    size_t pe = Read32(image, kPeOffsetField);
+    if (!Inside(pe, 6, size) || image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) {
+        return 0;
+    }
+    return static_cast<uint16_t>(Read16(image, pe + 4));
+}

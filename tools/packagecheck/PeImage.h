@@ -30,3 +30,7 @@ enum : uint16_t {
 
 // Splits `image` into the ranges the Authenticode image hash covers.
 int AuthenticodeRanges(const std::string& image, std::vector<ByteRange>* ranges, std::string* problem);
+
+// The machine type of a PE image's file header; 0 when `image` (its first
+// bytes suffice) is not a PE image or ends before the field.
+uint16_t PeMachine(const std::string& image);

@@ -238,6 +238,73 @@ std::string TargetsText(const std::vector<TargetVerdict>& targets, bool judged)
     return text;
 }
 
+// How many hardware ids the target x device matrix shows as columns.
+const size_t kMatrixColumns = 10;
+
+// What Windows installs per chosen target, read from the INF as Windows
+// reads it: a column per hardware id (x: served there), the catalog that
+// applies, how many files it copies and the models sections chosen.
+std::string InstallsText(const PackageReport& report)
+{
+    if (report.targetInstalls.empty()) {
+        return std::string();
+    }
+    std::vector<std::string> ids;
+    std::vector<std::string> descriptions;
+    size_t hidden = 0;
+    for (const TargetInstallReport& install : report.targetInstalls) {
+        for (const InfDevice& device : install.install.devices) {
+            if (Contains(ids, device.hardwareId)) {
+                continue;
+            }
+            if (ids.size() == kMatrixColumns) {
+                ++hidden;
+                continue;
+            }
+            ids.push_back(device.hardwareId);
+            descriptions.push_back(device.description);
+        }
+    }
+    std::string text = "What Windows installs (the INF as Windows reads it; x: serves the device):\n";
+    for (size_t i = 0; i < ids.size(); ++i) {
+        char label[8];
+        FormatText(label, sizeof label, "d%u", static_cast<unsigned>(i + 1));
+        text += std::string("  ") + label + "  " + Visible(ids[i]) + "  " + Visible(descriptions[i]) + "\n";
+    }
+    if (hidden > 0) {
+        text += "  (and " + std::to_string(hidden) + " more device lines)\n";
+    }
+    std::string header = "  target    ";
+    for (size_t i = 0; i < ids.size(); ++i) {
+        char label[8];
+        FormatText(label, sizeof label, " d%-2u", static_cast<unsigned>(i + 1));
+        header += label;
+    }
+    text += header + "  catalog               files  models\n";
+    for (const TargetInstallReport& install : report.targetInstalls) {
+        char row[32];
+        FormatText(row, sizeof row, "  %-9s ", install.target.c_str());
+        std::string line = row;
+        for (const std::string& id : ids) {
+            bool served = false;
+            for (const InfDevice& device : install.install.devices) {
+                served = served || device.hardwareId == id;
+            }
+            line += served ? " x  " : " -  ";
+        }
+        char rest[64];
+        FormatText(rest, sizeof rest, "  %-20s  %5u  ",
+                   install.install.catalog.empty() ? "(none)" : Visible(install.install.catalog).c_str(),
+                   static_cast<unsigned>(install.files.size()));
+        line += rest;
+        line += install.install.modelsSections.empty()
+                    ? "(none)"
+                    : Visible(Joined(install.install.modelsSections, ", "));
+        text += line + "\n";
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string FormatReportText(const PackageReport& report)
@@ -277,6 +344,7 @@ std::string FormatReportText(const PackageReport& report)
     text += ProgramLine("Stager ", kStagerName, report.stagerPresent, kStager64Name, report.stager64Present);
     text += CatalogText(report.catalog) + TrustText(report.catalog);
     text += TargetsText(report.targets, report.catalog.trust.judged);
+    text += InstallsText(report);
 
     text += "Warnings: " + std::to_string(report.warnings.size()) + "\n";
     for (const PackageWarning& warning : report.warnings) {
@@ -361,10 +429,52 @@ Json CatalogJson(const CatalogReport& catalog)
     };
 }
 
-Json TargetsJson(const std::vector<TargetVerdict>& targets)
+// What one target installs; null members where the INF was not read.
+void AddInstall(const TargetInstallReport& install, Json* target)
+{
+    Json devices = Json::array();
+    for (const InfDevice& device : install.install.devices) {
+        devices.push_back({{"hardwareId", device.hardwareId},
+                           {"compatibleIds", device.compatibleIds},
+                           {"description", device.description},
+                           {"manufacturer", device.manufacturer},
+                           {"modelsSection", device.modelsSection},
+                           {"installSection", device.installSection},
+                           {"ddInstall", TextOrNull(device.ddInstall)}});
+    }
+    Json files = Json::array();
+    for (const InstalledFileCheck& file : install.files) {
+        files.push_back({{"name", file.name},
+                         {"source", file.source},
+                         {"present", file.present},
+                         {"named", file.named},
+                         {"covered", file.covered},
+                         {"machine", file.machine == 0 ? Json(nullptr) : Json(file.machine)}});
+    }
+    Json services = Json::array();
+    for (const InfService& service : install.install.services) {
+        services.push_back({{"name", service.name}, {"binary", TextOrNull(service.binary)}});
+    }
+    (*target)["modelsSections"] = install.install.modelsSections;
+    (*target)["devices"] = devices;
+    (*target)["files"] = files;
+    (*target)["services"] = services;
+    (*target)["catalog"] = install.install.catalog.empty()
+                               ? Json(nullptr)
+                               : Json({{"key", install.install.catalogKey},
+                                       {"name", install.install.catalog},
+                                       {"present", install.catalog != nullptr},
+                                       {"checked", install.catalog != nullptr && install.catalog->checked},
+                                       {"kind", install.catalog != nullptr && install.catalog->trust.judged
+                                                    ? Json(TrustKindName(install.catalog->trust.kind))
+                                                    : Json(nullptr)}});
+}
+
+Json TargetsJson(const std::vector<TargetVerdict>& targets, const std::vector<TargetInstallReport>& installs)
 {
     Json list = Json::array();
-    for (const TargetVerdict& verdict : targets) {
+    for (size_t index = 0; index < targets.size(); ++index) {
+        const TargetVerdict& verdict = targets[index];
         Json drivers = Json::array();
         for (const DriverVerdict& driver : verdict.drivers) {
             drivers.push_back({{"file", driver.file},
@@ -381,6 +491,13 @@ Json TargetsJson(const std::vector<TargetVerdict>& targets)
                         {"cause", TextOrNull(verdict.cause)},
                         {"unconfirmed", verdict.unconfirmed},
                         {"drivers", drivers}});
+        if (index < installs.size()) {
+            AddInstall(installs[index], &list.back());
+        } else {
+            for (const char* field : {"modelsSections", "devices", "files", "services", "catalog"}) {
+                list.back()[field] = nullptr;
+            }
+        }
     }
     return list;
 }
@@ -390,7 +507,7 @@ Json TargetsJson(const std::vector<TargetVerdict>& targets)
 std::string FormatReportJson(const PackageReport& report)
 {
     Json document;
-    document["schemaVersion"] = 3;
+    document["schemaVersion"] = 4;
     document["packageFolder"] = report.packageFolder;
     document["programFolder"] = report.programFolder;
     document["inf"] = {
@@ -429,7 +546,7 @@ std::string FormatReportJson(const PackageReport& report)
                           {"name64", std::string(kStager64Name)},
                           {"present64", report.stager64Present}};
     document["catalog"] = CatalogJson(report.catalog);
-    document["targets"] = TargetsJson(report.targets);
+    document["targets"] = TargetsJson(report.targets, report.targetInstalls);
     document["requireSilent"] = report.options.requireSilent ? Json(report.requirementMet) : Json(nullptr);
     Json warnings = Json::array();
     for (const PackageWarning& warning : report.warnings) {

@@ -460,3 +460,11 @@ TargetVerdict JudgeWindowsTarget(const WindowsTarget& target, const TargetFacts&
     }
     return verdict;
 }
+
+bool VerifiesSha256Members(const WindowsTarget& target)
+{
+    TargetFacts facts;
+    facts.sha2Members = true;
+    std::string note;
+    return Algorithms(target, facts, &note) == AlgorithmSupport::Supported;
+}

@@ -103,3 +103,7 @@ struct TargetVerdict {
 };
 
 TargetVerdict JudgeWindowsTarget(const WindowsTarget& target, const TargetFacts& facts);
+
+// Whether the target verifies SHA-256 member hashes in a catalog (the same
+// rule the verdicts apply); a catalog for targets that do not holds SHA-1 ones.
+bool VerifiesSha256Members(const WindowsTarget& target);

@@ -23,14 +23,14 @@ const CatalogFileCheck* HashedFile(const CatalogReport& catalog, const std::stri
 }
 
 // The driver files the INF installs: the .sys files the stager copies.
-std::vector<DriverFacts> DriverFiles(const PackageReport& report)
+std::vector<DriverFacts> DriverFiles(const PackageReport& report, const CatalogReport& catalog)
 {
     std::vector<DriverFacts> drivers;
     for (const PackageFile& file : report.files) {
         std::string name = Trimmed(file.name);
         if (file.plain && file.present && name.size() > 4 &&
             EqualsNoCase(name.substr(name.size() - 4), ".sys")) {
-            const CatalogFileCheck* hashed = HashedFile(report.catalog, name);
+            const CatalogFileCheck* hashed = HashedFile(catalog, name);
             DriverFacts driver;
             driver.file = name;
             driver.inCatalog = hashed != nullptr && hashed->covered;
@@ -40,10 +40,9 @@ std::vector<DriverFacts> DriverFiles(const PackageReport& report)
     return drivers;
 }
 
-// The facts every target shares: one catalog serves them all.
-TargetFacts FactsOf(const PackageReport& report)
+// The facts of a catalog: the package's first one, or a target's own.
+TargetFacts FactsOf(const PackageReport& report, const CatalogReport& catalog)
 {
-    const CatalogReport& catalog = report.catalog;
     TargetFacts facts;
     facts.catalogNamed = !catalog.names.empty();
     facts.trust = catalog.trust;
@@ -59,9 +58,52 @@ TargetFacts FactsOf(const PackageReport& report)
     if (catalog.checked && (inf == nullptr || !inf->covered)) {
         facts.notInCatalog = report.infName;
     }
-    facts.drivers = DriverFiles(report);
+    facts.drivers = DriverFiles(report, catalog);
     facts.now = report.options.trust.now;
     facts.standardUser = report.options.standardUser;
+    return facts;
+}
+
+// The facts of one target that installs what `install` says: its own
+// catalog (none when the INF names none for it), every file it installs
+// held against that catalog (the INF first), and each driver it installs.
+TargetFacts FactsOf(const PackageReport& report, const TargetInstallReport& install)
+{
+    static const CatalogReport kNone;
+    TargetFacts facts = FactsOf(report, install.catalog != nullptr ? *install.catalog : kNone);
+    facts.catalogNamed = !install.install.catalog.empty();
+    if (install.catalog == nullptr) {
+        facts.trust = report.catalog.trust;  // judged or not as the package's catalogs are
+        facts.trust.kind = TRUST_NONE;
+    }
+    const bool read = install.catalog != nullptr && install.catalog->checked;
+    facts.drivers.clear();
+    for (const InstalledFileCheck& file : install.files) {
+        if (read && facts.notInCatalog.empty() && file.present && !file.covered) {
+            facts.notInCatalog = file.source;
+        }
+        if (file.present && file.name.size() > 4 &&
+            EqualsNoCase(file.name.substr(file.name.size() - 4), ".sys")) {
+            DriverFacts driver;
+            driver.file = file.source;
+            driver.inCatalog = file.covered;
+            driver.machine = file.machine;
+            facts.drivers.push_back(driver);
+        }
+    }
+    // The .sys files the stager itself copies to System32\Drivers keep their
+    // verdict as before (their machine type is not read: no section of the
+    // INF installs them here).
+    for (const DriverFacts& copied :
+         DriverFiles(report, install.catalog != nullptr ? *install.catalog : kNone)) {
+        bool installed = false;
+        for (const DriverFacts& driver : facts.drivers) {
+            installed = installed || EqualsNoCase(driver.file, copied.file);
+        }
+        if (!installed) {
+            facts.drivers.push_back(copied);
+        }
+    }
     return facts;
 }
 
@@ -109,13 +151,25 @@ void WarnAbout(const TargetVerdict& verdict, const CatalogReport& catalog, Packa
 
 void JudgeTargets(PackageReport* report)
 {
-    const CatalogReport& catalog = report->catalog;
-    const TargetFacts facts = FactsOf(*report);
+    const CatalogReport& packageCatalog = report->catalog;
+    const TargetFacts packageFacts = FactsOf(*report, packageCatalog);
     const std::vector<std::string>& chosen = report->options.targets;
-    for (const WindowsTarget& target : WindowsTargets()) {
+    for (size_t index = 0; index < WindowsTargets().size(); ++index) {
+        const WindowsTarget& target = WindowsTargets()[index];
         if (!chosen.empty() && std::find(chosen.begin(), chosen.end(), target.name) == chosen.end()) {
             continue;
         }
+        // With the INF read as Windows reads it, each target has its own
+        // catalog and files; without, the package's first catalog serves all.
+        const CatalogReport* own = &packageCatalog;
+        TargetFacts facts = packageFacts;
+        if (report->infRead) {
+            report->targetInstalls.push_back(InstallReportFor(*report, index));
+            facts = FactsOf(*report, report->targetInstalls.back());
+            own = report->targetInstalls.back().catalog != nullptr ? report->targetInstalls.back().catalog
+                                                                   : &packageCatalog;
+        }
+        const CatalogReport& catalog = *own;
         TargetVerdict verdict = JudgeWindowsTarget(target, facts);
         if (report->stagerExitCode != 0) {
             // The run ends before Windows judges the signature.
@@ -137,5 +191,8 @@ void JudgeTargets(PackageReport* report)
             silent = silent && driver.loads && !driver.unconfirmed;
         }
         report->requirementMet = report->requirementMet && (silent || !report->options.requireSilent);
+    }
+    if (report->infRead) {
+        WarnAboutInstalls(report);
     }
 }

@@ -108,8 +108,28 @@ const CatalogCase kCases[] = {
      {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", false}, {"tic-bootloader.inf", true}},
      "\"tic.inf\": no member of the catalog \"pololu.cat\" holds its hash"},
     {"one_byte_of_the_other_inf_changed", [](const TempPackage& p) { FlipByte(p, "tic-bootloader.inf", 100); },
-     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
-     "\"tic-bootloader.inf\": "},
+     "tic.inf", {"FILE_NOT_INSTALLED"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
+     "\"tic-bootloader.inf\" (no member of the catalog \"pololu.cat\" holds its hash"},
+    {"inf_with_lf_line_ends",
+     [](const TempPackage& p) {
+         std::string text = p.Read("tic.inf");
+         std::string lf;
+         for (char c : text) {
+             if (c != '\r') {
+                 lf += c;
+             }
+         }
+         p.Write("tic.inf", lf);
+     },
+     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", false}, {"tic-bootloader.inf", true}},
+     "only after its line ends are turned to CRLF"},
+    {"catalog_named_by_a_string_key",
+     [](const TempPackage& p) {
+         p.Write("tic.inf", Replace(Replace(p.Read("tic.inf"), "CatalogFile=pololu.cat", "CatalogFile=%CAT%.cat"),
+                                    "[Strings]\r\n", "[Strings]\r\nCAT=\"pololu\"\r\n"));
+     },
+     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", false}, {"tic-bootloader.inf", true}},
+     "\"tic.inf\": no member of the catalog \"pololu.cat\" holds its hash"},
     {"no_catalog_file",
      [](const TempPackage& p) { p.Write("tic.inf", Replace(p.Read("tic.inf"), "CatalogFile=pololu.cat\r\n", "")); },
      "tic.inf", {"UNSIGNED_PACKAGE"}, -1, false, {}, "names no CatalogFile"},
@@ -137,8 +157,8 @@ const CatalogCase kCases[] = {
      },
      "tic.inf", {"CATALOG_UNREADABLE"}, -1, false, {}, "the catalog cannot be read"},
     {"hashed_file_a_link_to_the_signed_one", [](const TempPackage& p) { LinkToPristine(p, "tic-bootloader.inf"); },
-     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
-     "\"tic-bootloader.inf\": it cannot be checked against the catalog \"pololu.cat\": it cannot be read"},
+     "tic.inf", {"FILE_NOT_INSTALLED"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
+     "\"tic-bootloader.inf\" (it cannot be checked against the catalog \"pololu.cat\": it cannot be read)"},
     {"inf_and_catalog_in_a_subfolder",
      [](const TempPackage& p) { MoveToSub(p, {"tic.inf", "tic-bootloader.inf", kCatalog}); }, "sub\\tic.inf", {}, 1,
      false, {{"sub\\tic.inf", true}, {"sub\\tic-bootloader.inf", true}}, ""},
@@ -212,21 +232,21 @@ const CatalogCase kCases[] = {
          p.Write(kDll, SampleImage());
          Resigned("pololu-unknown-algorithm")(p);
      },
-     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, true, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
+     "tic.inf", {"FILE_NOT_INSTALLED"}, 1, true, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
      "holds its image hash"},
     {"pe_member_changed", [](const TempPackage& p) { p.Write(kDll, SampleImage()); }, "tic.inf",
-     {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
+     {"FILE_NOT_INSTALLED"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
      "holds its image hash"},
     {"pe_member_with_a_table_past_its_end", [](const TempPackage& p) { p.Write(kDll, LyingSample()); }, "tic.inf",
-     {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
+     {"FILE_NOT_INSTALLED"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", true}, {kDll, false}},
      "it is not a valid PE image: its certificate table"},
     {"file_at_the_read_limit",
      [](const TempPackage& p) { fs::resize_file(p.File("tic-bootloader.inf"), kCatalogReadLimit); }, "tic.inf",
-     {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
+     {"FILE_NOT_INSTALLED"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
      "holds its hash"},
     {"file_one_byte_past_the_read_limit",
      [](const TempPackage& p) { fs::resize_file(p.File("tic-bootloader.inf"), kCatalogReadLimit + 1); },
-     "tic.inf", {"CATALOG_HASH_MISMATCH"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
+     "tic.inf", {"FILE_NOT_INSTALLED"}, 1, false, {{"tic.inf", true}, {"tic-bootloader.inf", false}},
      "it is larger than 67108864 bytes"},
 };
 // clang-format on

@@ -290,7 +290,7 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
 {
     Json document = Json::parse(json, nullptr, false);
     ASSERT_FALSE(document.is_discarded()) << json;
-    EXPECT_EQ(3, document["schemaVersion"]);
+    EXPECT_EQ(4, document["schemaVersion"]);
     std::vector<std::string> lines = Lines(text);
     auto expectLine = [&lines, &text](const std::string& line) {
         EXPECT_TRUE(HasLine(lines, line)) << "missing line: " << line << "\nin:\n" << text;
@@ -377,6 +377,23 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
             found = found || line.rfind(row, 0) == 0;
         }
         EXPECT_TRUE(found) << "no row for target " << target.dump() << "\nin:\n" << text;
+        // Its row of what Windows installs: as many devices marked served as
+        // it serves (up to the matrix's columns), its catalog and file count.
+        if (target["devices"].is_null()) {
+            continue;
+        }
+        char start[32];
+        snprintf(start, sizeof start, "  %-9s ", shown(target["target"]).c_str());
+        char files[16];
+        snprintf(files, sizeof files, "  %5zu  ", target["files"].size());
+        const std::string catalogName = target["catalog"].is_null() ? "(none)" : shown(target["catalog"]["name"]);
+        found = false;
+        for (const std::string& line : lines) {
+            found = found || (line.rfind(start, 0) == 0 && line.find(catalogName) != std::string::npos &&
+                              line.find(files) != std::string::npos &&
+                              (target["devices"].empty() || line.find(" x  ") != std::string::npos));
+        }
+        EXPECT_TRUE(found) << "no install row for target " << target["target"] << "\nin:\n" << text;
     }
     if (!catalog["kind"].is_null()) {
         expectLine(

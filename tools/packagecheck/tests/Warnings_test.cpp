@@ -83,7 +83,7 @@ const WarningCase kCases[] = {
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "DevDesc=\"MERVO Test Device\"", "Other=\"x\""));
      },
-     nullptr, {"UNRESOLVED_DESCRIPTION", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
+     nullptr, {"UNRESOLVED_DESCRIPTION", "INF_STRING_UNDEFINED", "UNSIGNED_PACKAGE"}, CHECK_WARNINGS, EXIT_OK},
     {"new_device_in_second_models_section",
      [](const TempPackage& p) {
          WriteInf(p, WithModelLines("[Models.NTamd64]\r\n%DevDesc%=Install, USB\\VID_0123&PID_9999\r\n"));
@@ -169,7 +169,8 @@ const WarningCase kCases[] = {
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "[Version]\r\nSignature=\"$Windows NT$\"\r\n", ""));
      },
-     nullptr, {"NO_VERSION_SECTION", "UNSIGNED_PACKAGE"}, CHECK_RUN_FAILS, EXIT_STAGING_FAILED},
+     nullptr, {"INF_LINE_OUTSIDE_SECTION", "NO_VERSION_SECTION", "UNSIGNED_PACKAGE"}, CHECK_RUN_FAILS,
+     EXIT_STAGING_FAILED},
     {"unknown_signature",
      [](const TempPackage& p) {
          WriteInf(p, Replace(GoodInf(), "$Windows NT$", "$Windows 3$"));
