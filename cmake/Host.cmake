@@ -11,7 +11,7 @@ add_library(mervo_simulated STATIC
   src/platform/simulated/Sync.cpp
   src/platform/simulated/System.cpp)
 target_include_directories(mervo_simulated PUBLIC src)
-target_link_libraries(mervo_simulated PUBLIC mervo_seam)
+target_link_libraries(mervo_simulated PUBLIC mervo_seam mervo_inf_text)
 
 find_package(GTest REQUIRED)
 include(GoogleTest)

@@ -64,7 +64,7 @@ int GetDeviceIDs(const char* infPath, DeviceIdTable* table)
     // ends: later device lines are not read at all.
     char line[INF_LINE_SIZE];
     while (table->count < DEVICE_TABLE_SIZE && ReadInfLine(inf, line, sizeof line)) {
-        if (table->count > 0 && line[0] == '[') {
+        if (EndsDevicePass(line, table->count)) {
             break;
         }
         DeviceIdEntry* entry = &table->entries[table->count];
@@ -109,14 +109,14 @@ static void DeleteStaleFile(const char* path)
 // is skipped.
 static void DeleteStaleInfCopies(const char* windowsFolder, const char* infName)
 {
-    char path[INF_PATH_SIZE];
-    if (FormatInfStoreFolder(path, sizeof path, windowsFolder) != 0 ||
-        AppendText(path, sizeof path, "\\") != 0 ||
-        AppendText(path, sizeof path, InfBaseName(infName)) != 0) {
-        return;
-    }
-    DeleteStaleFile(path);
-    if (ToCompiledFormPath(path)) {
+    char names[2][INF_PATH_SIZE];
+    size_t count = StaleInfCopyNames(infName, names);
+    for (size_t i = 0; i < count; i++) {
+        char path[INF_PATH_SIZE];
+        if (FormatInfStoreFolder(path, sizeof path, windowsFolder) != 0 ||
+            AppendText(path, sizeof path, "\\") != 0 || AppendText(path, sizeof path, names[i]) != 0) {
+            return;
+        }
         DeleteStaleFile(path);
     }
 }

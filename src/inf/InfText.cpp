@@ -1,5 +1,6 @@
 #include "inf/InfText.h"
 
+#include <cctype>
 #include <climits>
 #include <cstring>
 
@@ -20,6 +21,11 @@ int ReadInfLine(FILE* inf, char* line, size_t size)
 
 // ---------------------------------------------------------------------------
 // Device lines
+
+int EndsDevicePass(const char* line, size_t devicesRead)
+{
+    return devicesRead > 0 && line[0] == '[' ? 1 : 0;
+}
 
 int ParseDeviceLine(const char* line, DeviceIdEntry* entry)
 {
@@ -173,4 +179,41 @@ int ToCompiledFormPath(char* path)
     }
     path[name + letter] = 'p';
     return 1;
+}
+
+size_t StaleInfCopyNames(const char* infFileName, char names[2][INF_PATH_SIZE])
+{
+    if (CopyText(names[0], INF_PATH_SIZE, InfBaseName(infFileName)) != 0) {
+        return 0;
+    }
+    size_t letter = CompiledFormLetter(names[0]);
+    if (letter == 0) {
+        return 1;
+    }
+    CopyText(names[1], INF_PATH_SIZE, names[0]);
+    names[1][letter] = 'p';
+    return 2;
+}
+
+const char* const kInfSignatures[INF_SIGNATURE_COUNT] = {"$Chicago$", "$Windows NT$", "$Windows 95$"};
+
+// Windows compares the signature without regard to letter case (ASCII).
+static int EqualsIgnoringCase(const char* a, const char* b)
+{
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (tolower(static_cast<unsigned char>(*a)) != tolower(static_cast<unsigned char>(*b))) {
+            return 0;
+        }
+    }
+    return *a == *b ? 1 : 0;
+}
+
+int IsAcceptedInfSignature(const char* value)
+{
+    for (const char* signature : kInfSignatures) {
+        if (EqualsIgnoringCase(value, signature)) {
+            return 1;
+        }
+    }
+    return 0;
 }

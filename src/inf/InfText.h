@@ -35,6 +35,11 @@ struct DeviceIdTable {
 // file, on a read error or for a size below 2 (no room for a character).
 int ReadInfLine(FILE* inf, char* line, size_t size);
 
+// The first pass over the device lines reads from the top of the file and
+// ends at the first section header after a device line: 1 when `line` ends
+// it, `devicesRead` device lines having been read before it.
+int EndsDevicePass(const char* line, size_t devicesRead);
+
 // When `line` is a device line, fills `entry`'s vid, pid and description key
 // (not its index) and returns 1; otherwise returns 0 and leaves `entry` alone.
 int ParseDeviceLine(const char* line, DeviceIdEntry* entry);
@@ -46,6 +51,18 @@ int ParseDeviceLine(const char* line, DeviceIdEntry* entry);
 // first "=") and returns 1, or 0 when the section or the file ends.
 int FindSourceDisksFiles(FILE* inf, char* line);
 int NextSourceDisksFile(FILE* inf, char* line);
+
+// The copies of the INF that the stager deletes from the Windows INF folder
+// before staging: the INF's own file name and, when it has one, its compiled
+// form. Writes them into `names` (each INF_PATH_SIZE bytes) and returns how
+// many (1 or 2); 0, with nothing to delete, when the name does not fit.
+size_t StaleInfCopyNames(const char* infFileName, char names[2][INF_PATH_SIZE]);
+
+// The [Version] signatures with which Windows stages an INF (any letter case).
+enum { INF_SIGNATURE_COUNT = 3 };
+extern const char* const kInfSignatures[INF_SIGNATURE_COUNT];
+// 1 when `value` (unquoted) is one of them.
+int IsAcceptedInfSignature(const char* value);
 
 // 1 when `name` can be joined to a folder without leaving it: no "\", "/" or ":",
 // not "." or ".." (or empty) once trailing dots and blanks are dropped, and not a

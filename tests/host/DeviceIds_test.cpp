@@ -299,3 +299,40 @@ TEST_F(DeviceIdsTest, EveryCorpusInfIsReadSafely)
 }
 
 }  // namespace
+
+// The names deleted from the INF folder before staging: the stager deletes them
+// and the checker lists them, both from this one rule.
+TEST(StaleInfCopyNamesTest, BaseNameAndCompiledFormUpToTheBufferSize)
+{
+    struct Row {
+        std::string infName;
+        size_t count;
+        const char* compiled;
+    } rows[] = {
+        {"MERVOUSB.inf", 2, "MERVOUSB.pnf"},
+        {"sub\\dir/Pkg.INF", 2, "Pkg.pNF"},
+        {"NoDot", 1, nullptr},
+        {"a.i", 1, nullptr},  // one letter after the dot: no compiled form
+        {std::string(495, 'n') + ".inf", 2, nullptr},
+        {std::string(496, 'n') + ".inf", 0, nullptr},  // 500 characters do not fit
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.infName.size());
+        char names[2][INF_PATH_SIZE];
+        ASSERT_EQ(row.count, StaleInfCopyNames(row.infName.c_str(), names));
+        if (row.count > 0) {
+            EXPECT_STREQ(InfBaseName(row.infName.c_str()), names[0]);
+        }
+        if (row.compiled != nullptr) {
+            EXPECT_STREQ(row.compiled, names[1]);
+        }
+    }
+}
+
+TEST(AcceptedInfSignatureTest, KnownSignaturesInAnyCaseOnly)
+{
+    for (const char* value : {"$Chicago$", "$WINDOWS NT$", "$windows 95$"})
+        EXPECT_EQ(1, IsAcceptedInfSignature(value)) << value;
+    for (const char* value : {"", "$Windows NT", "Windows NT", "$Windows NT$ ", "$Windows 98$", "$Chicago$$"})
+        EXPECT_EQ(0, IsAcceptedInfSignature(value)) << value;
+}

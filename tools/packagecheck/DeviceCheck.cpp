@@ -77,7 +77,7 @@ DeviceScan ScanDeviceLines(const std::vector<InfLine>& lines, const DeviceIdTabl
     bool passEnded = false;
     for (const InfLine& line : lines) {
         const char* text = line.text.c_str();
-        if (!passEnded && !scan.firstPass.empty() && text[0] == '[') {
+        if (!passEnded && EndsDevicePass(text, scan.firstPass.size())) {
             passEnded = true;
             scan.passEndLine = line.number;
             scan.passEndHeader = Trimmed(line.text);

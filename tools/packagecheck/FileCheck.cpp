@@ -46,20 +46,17 @@ static bool IsStagedCopyName(const std::string& name)
 // base name and its compiled form, as the stager derives them.
 void ListStaleFiles(PackageReport* report)
 {
-    std::string base = InfBaseName(report->infName.c_str());
-    report->staleFiles.push_back(base);
-    if (IsStagedCopyName(base)) {
+    char names[2][INF_PATH_SIZE];
+    size_t count = StaleInfCopyNames(report->infName.c_str(), names);
+    for (size_t i = 0; i < count; i++) {
+        report->staleFiles.push_back(names[i]);
+    }
+    if (count > 0 && IsStagedCopyName(names[0])) {
         Warn(report, "INF_NAMED_LIKE_STAGED_COPY",
-             "The stager deletes " + Quote(base) +
+             "The stager deletes " + Quote(names[0]) +
                  " from the Windows INF folder before staging, and Windows gives names of the form "
                  "oem<N>.inf to the packages it has staged: the run can delete another package's "
                  "staged INF. Give the INF a name of its own.");
-    }
-    size_t letter = CompiledFormLetter(base.c_str());
-    if (letter != 0) {
-        std::string compiled = base;
-        compiled[letter] = 'p';
-        report->staleFiles.push_back(compiled);
     }
 }
 

@@ -84,8 +84,7 @@ void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* repor
             continue;
         }
         signature = entry.value;
-        signatureOk = EqualsNoCase(signature, "$Chicago$") || EqualsNoCase(signature, "$Windows NT$") ||
-                      EqualsNoCase(signature, "$Windows 95$");
+        signatureOk = IsAcceptedInfSignature(signature.c_str()) == 1;
     }
     if (!sawVersion) {
         Warn(report, "NO_VERSION_SECTION", "The INF has no [Version] section: Windows refuses to stage it.");
@@ -94,7 +93,8 @@ void CheckVersionSection(const std::vector<InfLine>& lines, PackageReport* repor
         Warn(report, "BAD_SIGNATURE",
              "The [Version] section has " +
                  (signature.empty() ? std::string("no Signature") : "the Signature " + Quote(signature)) +
-                 "; Windows stages only $Chicago$, $Windows NT$ or $Windows 95$.");
+                 "; Windows stages only " + std::string(kInfSignatures[0]) + ", " + kInfSignatures[1] +
+                 " or " + kInfSignatures[2] + ".");
         Fail(report, EXIT_STAGING_FAILED,
              "Windows refuses to stage an INF without a valid [Version] Signature.");
     }

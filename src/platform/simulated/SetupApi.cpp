@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "inf/InfText.h"
+
 namespace simulated {
 
 namespace {
@@ -47,11 +49,8 @@ bool HasValidSignature(const std::string& inf)
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
             value = value.substr(1, value.size() - 2);
         }
-        static const char* const kSignatures[] = {"$Chicago$", "$Windows NT$", "$Windows 95$"};
-        for (const char* signature : kSignatures) {
-            if (strcasecmp(value.c_str(), signature) == 0) {
-                return true;
-            }
+        if (IsAcceptedInfSignature(value.c_str())) {
+            return true;
         }
     }
     return false;
