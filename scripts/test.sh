@@ -44,7 +44,10 @@ step_roots() {
   ) </dev/null >"$ROOTS_STATE/log" 2>&1 &
   echo $! >"$ROOTS_STATE/pid"
 }
-# Waits for the background roots (if this run started them) and shows their log.
+# Waits for the background roots (if this run started them) and shows their
+# log. A root that could not be made is not a failure here: the tests that
+# need it say so (test_deb skips without root or mmdebstrap, wow64_root asks
+# for its root again and fails), as when nothing made the roots beforehand.
 wait_roots() {
   [ -f "$ROOTS_STATE/pid" ] || return 0
   local pid
@@ -53,7 +56,6 @@ wait_roots() {
   rm -f "$ROOTS_STATE/pid"
   echo "== The Debian roots (made in the background):"
   cat "$ROOTS_STATE/log"
-  [ "$(cut -d' ' -f1 "$ROOTS_STATE/status" 2>/dev/null)" = 0 ]
 }
 # The plain host tree, in this command, is for the checker's Debian package
 # (test_deb: the checker and its man page) and the static checks' compile
@@ -170,9 +172,7 @@ fi
 
 run_steps step "${STEPS[@]}"
 # A roots step whose background work nothing waited for is waited for here.
-if [ -f "$ROOTS_STATE/pid" ]; then
-  wait_roots || FAILED_STEPS+=(roots)
-fi
+wait_roots
 ROOTS_LINE=()
 if [ -f "$ROOTS_STATE/status" ] && printf '%s\n' "${STEPS[@]}" | grep -qx roots; then
   read -r roots_status roots_seconds <"$ROOTS_STATE/status"
