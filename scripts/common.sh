@@ -66,37 +66,82 @@ build_tree() {
 HOST_TREE=$ROOT/build/${TREE_PREFIX}host
 WIN32_TREE=$ROOT/build/${TREE_PREFIX}win32
 WIN64_TREE=$ROOT/build/${TREE_PREFIX}win64
+# The host suite's tree: AddressSanitizer and UndefinedBehaviorSanitizer,
+# unoptimised (it builds in about two thirds of the time of an optimised one,
+# and the suite is no slower for it).
+ASAN_TREE=$ROOT/build/${TREE_PREFIX}asan
 
 build_host() { build_tree "${TREE_PREFIX}host"; }
+build_asan() { build_tree "${TREE_PREFIX}asan" -DCMAKE_BUILD_TYPE=Debug -DMERVO_SANITIZE=ON; }
 build_win32() { build_tree "${TREE_PREFIX}win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake"; }
 build_win64() { build_tree "${TREE_PREFIX}win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64-mingw.cmake"; }
+
+# CPU_NOW: the processor seconds (user + system) of this shell's finished
+# children. `times` must run in this shell itself (a subshell's own count of
+# children starts at nought), so it writes to a file, not into $(...).
+cpu_now() {
+  local file
+  file=$(mktemp)
+  times >"$file"
+  # "0m1.250s 0m0.310s" -> 1.560
+  CPU_NOW=$(tail -n 1 "$file" | awk '{ total = 0
+    for (i = 1; i <= 2; i++) { split($i, part, "m"); sub("s", "", part[2]); total += part[1] * 60 + part[2] }
+    printf "%.1f", total }')
+  rm -f "$file"
+}
 
 # run_steps LABEL STEP...: runs the function step_STEP of each, in order, each
 # in a subshell with errexit in force (a function run as an "if" condition
 # would have it switched off). A failed install ends the list, since nothing
-# else can run without the packages. The failed steps are left in FAILED_STEPS.
+# else can run without the packages. The failed steps are left in FAILED_STEPS,
+# each step's line of the time table (print_step_times) in STEP_TIMES.
 run_steps() {
   local label=$1
   shift
   FAILED_STEPS=()
-  local step status
+  STEP_TIMES=()
+  local step status started cpu_before
   for step in "$@"; do
     echo
-    echo "======== $label: $step"
+    echo "======== $label: $step ($(date -u +%H:%M:%S))"
     if ! declare -F "step_$step" >/dev/null; then
       echo "unknown step: $step" >&2
       exit 2
     fi
+    started=$EPOCHREALTIME
+    cpu_now
+    cpu_before=$CPU_NOW
     set +e
     ( set -e; "step_$step" )
     status=$?
     set -e
+    cpu_now
+    STEP_TIMES+=("$(awk -v step="$step" -v status=$status -v a="$started" -v b="$EPOCHREALTIME" \
+      -v c0="$cpu_before" -v c1="$CPU_NOW" \
+      'BEGIN { printf "%-16s %8.0f %8.0f  %s", step, b - a, c1 - c0, status ? "FAILED" : "ok" }')")
     if [ $status -ne 0 ]; then
       FAILED_STEPS+=("$step")
       [ "$step" = install ] && break
     fi
   done
   return 0
+}
+
+# print_step_times TITLE [EXTRA LINE...]: the table of the last run_steps:
+# each step's wall seconds and the processor seconds (user + system, all
+# cores) of what it ran; a step's processor seconds are the steadier figure
+# on a busy machine.
+print_step_times() {
+  local title=$1
+  shift
+  echo
+  echo "======== $title"
+  printf '%-16s %8s %8s  %s\n' step wall_s cpu_s result
+  local line
+  for line in "${STEP_TIMES[@]}" "$@"; do
+    echo "$line"
+  done
+  echo "$(printf '%-16s' total) $(printf '%s\n' "${STEP_TIMES[@]}" | awk '{ w += $2; c += $3 } END { printf "%8.0f %8.0f", w, c }')"
 }
 
 # start_wine_env STATE_DIR: a fresh Wine environment of the benchmarks

@@ -4,16 +4,18 @@
 # every fuzz target, and the static checks (clang-tidy, cppcheck, and the
 # layout that .clang-format gives). Exits nonzero when any step fails; prints
 # the figures that docs/RELIABILITY.md quotes at the end.
+# (scripts/test.sh runs the sanitizer suite as its host suite, and the fuzz
+# step with 5 seconds per target.)
 #
 # Usage: scripts/reliability.sh [STEP...]   (default: every step, in order)
-#   FUZZ_SECONDS=N   time per fuzz target (default 30)
+#   FUZZ_SECONDS=N   time per fuzz target after the replay of its corpus
+#                    (default 30)
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 FUZZ_TARGETS=(ArgumentText DeviceIds CopyDriverFiles Run Catalog PeImage)
-ASAN_TREE=$ROOT/build/${TREE_PREFIX}asan
 FUZZ_TREE=$ROOT/build/${TREE_PREFIX}fuzz
 FIGURES=$ROOT/build/${TREE_PREFIX}reliability-figures.txt
 
@@ -45,18 +47,18 @@ step_install() {
 # The whole host suite built with both sanitizers; then the fault sweep's
 # figures.
 step_asan() {
-  cmake -S "$ROOT" -B "$ASAN_TREE" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMERVO_SANITIZE=ON
-  cmake --build "$ASAN_TREE" -j "$JOBS"
+  build_asan
   local log=$ASAN_TREE/ctest-last.log
   ctest --test-dir "$ASAN_TREE" --output-on-failure -j "$JOBS" | tee "$log"
   figure "sanitizer suite: $(grep -E 'tests passed' "$log")"
   "$ASAN_TREE/host_tests" --gtest_filter='FaultSweep*' | grep '^\[fault-sweep\]' | tee -a "$FIGURES"
 }
 
-# Each target for FUZZ_SECONDS on its committed seeds; new inputs go to a
-# scratch corpus in the build tree (emptied first, so that every run starts
-# alike), a crash or broken invariant leaves its input in artifacts/ and
-# fails the step.
+# Each target first replays every committed seed once (-runs=0: the whole
+# corpus, whatever FUZZ_SECONDS is), then searches for FUZZ_SECONDS from its
+# committed seeds; new inputs go to a scratch corpus in the build tree
+# (emptied first, so that every run starts alike), a crash or broken
+# invariant leaves its input in artifacts/ and fails the step.
 step_fuzz() {
   CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_TREE" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMERVO_FUZZ=ON
   cmake --build "$FUZZ_TREE" -j "$JOBS" --target fuzz_all
@@ -78,9 +80,15 @@ step_fuzz() {
     local log=$FUZZ_TREE/fuzz-$target.log
     rm -rf "$work"
     mkdir -p "$work"
-    echo "== fuzz_$target for ${FUZZ_SECONDS}s"
+    echo "== fuzz_$target: the $(find "$seeds" -type f | wc -l) seeds, then ${FUZZ_SECONDS}s"
     # A smaller quarantine keeps the many short-lived simulator buffers cheap.
     if ! TMPDIR=$machines ASAN_OPTIONS=quarantine_size_mb=16:detect_leaks=1 \
+        "$FUZZ_TREE/fuzz/fuzz_$target" -runs=0 \
+        -artifact_prefix="$FUZZ_TREE/artifacts/$target-" "$seeds" >"$log.replay" 2>&1; then
+      echo "fuzz_$target FAILED on a committed seed; see $log.replay and $FUZZ_TREE/artifacts/" >&2
+      tail -30 "$log.replay" >&2
+      failed=1
+    elif ! TMPDIR=$machines ASAN_OPTIONS=quarantine_size_mb=16:detect_leaks=1 \
         "$FUZZ_TREE/fuzz/fuzz_$target" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
         -artifact_prefix="$FUZZ_TREE/artifacts/$target-" "$work" "$seeds" >"$log" 2>&1; then
       echo "fuzz_$target FAILED; see $log and $FUZZ_TREE/artifacts/" >&2
@@ -134,6 +142,7 @@ fi
 mkdir -p "$ROOT/build"
 : >"$FIGURES"
 run_steps "reliability step" "${STEPS[@]}"
+print_step_times "reliability: time per step (seconds)"
 
 echo
 echo "======== reliability figures ($(date -u '+%Y-%m-%d %H:%M UTC'))"

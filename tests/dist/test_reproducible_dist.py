@@ -1,26 +1,31 @@
 #!/usr/bin/env python3
-"""Two clean builds of the same commit give the same distribution, byte for byte.
+"""A clean build of the same commit elsewhere gives the same distribution, byte for byte.
 
-Clones the commit checked out in --source twice, into two folders of
-different paths and lengths under --work, and builds the dist target of an
-i686 tree in each (which builds its x86_64 programs in the sibling tree):
-only the distribution's programs are built. The two builds differ in what a
-build must not record: the folder, the time zone, the umask and the start
-time. SOURCE_DATE_EPOCH is left unset, so the zip takes the commit's time.
+The reference is this tree's own distribution (--zip, made by dist.make from
+this tree's programs). The commit checked out in --source is cloned once,
+into a folder of another path and length under --work, and the dist target
+of an i686 tree is built there (which builds its x86_64 programs in the
+sibling tree): only the distribution's programs are built. The clean build
+differs from this tree's in what a build must not record: the folder, the
+time zone, the umask and the start time. SOURCE_DATE_EPOCH is left unset, so
+the zip takes the commit's time. Where this tree's zip cannot stand for the
+commit (uncommitted changes of tracked files, or SOURCE_DATE_EPOCH set, or no
+--zip given), a second clean clone is built as the reference instead.
 Then:
 - the two zips must be the same bytes (else the entries that differ are
   named with their first differing offset);
 - every entry must carry the commit's time;
-- signed with one throw-away certificate, each build's zip differs from the
-  other only in the signatures: each program, its signature stripped with
-  osslsigncode remove-signature, is the same in both builds and is the
-  unsigned program (but for the PE checksum and the padding that signing
-  added), and every other file is unchanged.
-Prints the SHA-256 of the zip and of each program. Uncommitted changes of
---source are not in the builds (it is the commit that must be reproducible).
-The clones are removed when the test passes and kept for a look when not.
+- signed with one throw-away certificate, the clean build's zip and the
+  reference's (this tree's programs signed by MakeDist.cmake, or the second
+  clone's signed build) differ from each other only in the signatures: each
+  program, its signature stripped with osslsigncode remove-signature, is the
+  same in both and is the unsigned program (but for the PE checksum and the
+  padding that signing added), and every other file is unchanged.
+Prints the SHA-256 of the zip and of each program. The clones are removed
+when the test passes and kept for a look when not.
 
 Usage: test_reproducible_dist.py --source DIR --work DIR [--cmake CMAKE] [--jobs N]
+         [--zip ZIP --make-dist MakeDist.cmake -- MAKEDIST DEFINES...]
 """
 import argparse
 import glob
@@ -39,9 +44,11 @@ import check_dist  # noqa: E402
 import test_signed_dist  # noqa: E402
 
 SKIP = 77
-# (folder under --work, time zone, umask): paths of different lengths.
-BUILDS = [("one/MERVODriverStager", "UTC", 0o022),
-          ("the-second-build-in-a-longer-folder/src", "Asia/Kathmandu", 0o002)]
+# (folder under --work, time zone, umask): paths of different lengths; the
+# first is the clean build, the second the reference when this tree's
+# distribution cannot be.
+BUILDS = [("the-clean-build-in-a-longer-folder/src", "Asia/Kathmandu", 0o002),
+          ("one/MERVODriverStager", "UTC", 0o022)]
 
 
 def run(command, **options):
@@ -176,29 +183,45 @@ def compare_signed(signed_zips, unsigned_zip):
 
 
 def main():
+    argv = sys.argv[1:]
+    defines = []
+    if "--" in argv:
+        split = argv.index("--")
+        argv, defines = argv[:split], argv[split + 1:]
     parser = argparse.ArgumentParser()
     parser.add_argument("--source", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--cmake", default="cmake")
     parser.add_argument("--jobs", type=int, default=int(os.environ.get("JOBS", "2")))
     parser.add_argument("--quiet", action="store_true", help="no build output")
-    arguments = parser.parse_args()
+    parser.add_argument("--zip", help="this tree's distribution, the reference")
+    parser.add_argument("--make-dist", help="cmake/MakeDist.cmake, to sign this tree's programs")
+    arguments = parser.parse_args(argv)
 
     try:
         commit = git(arguments.source, "rev-parse", "HEAD")
     except (OSError, subprocess.CalledProcessError):
-        print("SKIPPED: %s is no git clone (the test builds its commit twice)" % arguments.source)
+        print("SKIPPED: %s is no git clone (the test builds its commit)" % arguments.source)
         return SKIP
     commit_time = int(git(arguments.source, "log", "-1", "--format=%ct", commit))
+    own = arguments.zip and arguments.make_dist and defines
     if git(arguments.source, "status", "--porcelain", "--untracked-files=no"):
         print("note: %s has uncommitted changes; the builds are of commit %s" % (arguments.source, commit))
+        own = False
+    if "SOURCE_DATE_EPOCH" in os.environ:
+        print("note: SOURCE_DATE_EPOCH is set; this tree's zip carries its time, not the commit's")
+        own = False
     shutil.rmtree(arguments.work, ignore_errors=True)
     os.makedirs(arguments.work)
-    folders = [os.path.join(arguments.work, relative) for relative, _, _ in BUILDS]
+    builds = BUILDS[:1] if own else BUILDS
+    folders = [os.path.join(arguments.work, relative) for relative, _, _ in builds]
 
     problems = []
     zips, signed_zips = [], []
-    for folder, (_, zone, umask) in zip(folders, BUILDS):
+    if own:
+        print("reference: this tree's distribution %s" % arguments.zip)
+        zips.append(arguments.zip)
+    for folder, (_, zone, umask) in zip(folders, builds):
         started = time.monotonic()
         zips.append(build(arguments, commit, folder, zone, umask))
         print("build in %s: %.0f s" % (folder, time.monotonic() - started), flush=True)
@@ -207,9 +230,17 @@ def main():
     certificate_folder = os.path.join(arguments.work, "certificate")
     os.makedirs(certificate_folder)
     _, pkcs12, password_file = test_signed_dist.make_certificate(certificate_folder)
-    for folder, (_, zone, umask) in zip(folders, BUILDS):
+    if own:
+        signed_zip = os.path.join(certificate_folder, "reference-signed.zip")
+        code, output = test_signed_dist.make_dist(arguments, defines, signed_zip, pkcs12, password_file)
+        if code != 0:
+            print(output)
+            problems.append("signing this tree's programs failed (%d)" % code)
+        signed_zips.append(signed_zip)
+    for folder, (_, zone, umask) in zip(folders, builds):
         signed_zips.append(build(arguments, commit, folder, zone, umask, (pkcs12, password_file)))
-    problems.extend(compare_signed(signed_zips, zips[0]))
+    if len(signed_zips) == 2:
+        problems.extend(compare_signed(signed_zips, zips[0]))
 
     for problem in problems:
         print("FAIL: " + problem)
@@ -217,7 +248,8 @@ def main():
         print("reproducible distribution: %d problems; the builds stay in %s" % (len(problems), arguments.work))
         return 1
     shutil.rmtree(arguments.work, ignore_errors=True)
-    print("reproducible distribution: OK (commit %s)" % commit)
+    print("reproducible distribution: OK (commit %s, against %s)"
+          % (commit, "this tree's distribution" if own else "a second clean build"))
     return 0
 
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "StagerTest.h"
 
 namespace {
@@ -57,10 +58,9 @@ TEST_F(CompanionTool, MissingToolGivesTwoBoxesAndTheSameExitCode)
     e2e::RunResult run = Run("nodisplay");
 
     EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(
-        (std::vector<e2e::MessageBoxSeen>{{"Device Install Error", "Unable to remove driver instances."},
-                                          {"Device Install Error", "Unable to launch rescan."}}),
-        run.boxes);
+    EXPECT_EQ((std::vector<e2e::MessageBoxSeen>{{boxes::kLaunchErrorCaption, boxes::kRemoveFailed},
+                                                {boxes::kLaunchErrorCaption, boxes::kRescanFailed}}),
+              run.boxes);
     std::vector<std::string> steps = e2e::RunLogSteps();
     EXPECT_TRUE(InOrder(
         steps,

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "StagerHarness.h"
 
 namespace {
@@ -25,7 +26,7 @@ const std::string kUsageText =
 using e2e::kLogBanner1;
 using e2e::kLogBanner2;
 using e2e::kLogClosingLine;
-const MessageBoxSeen kSuccessBox{"MERVODriverStager", "Driver Pre-install OK: you can now plug your device."};
+const MessageBoxSeen kSuccessBox{boxes::kStagerCaption, boxes::kSuccess};
 
 // Every line end of the file is CR LF, and there is no CR anywhere else.
 void ExpectCrLfOnly(const std::string& bytes)

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "StagerTest.h"
 
 namespace {
@@ -12,7 +13,7 @@ namespace {
 using e2e::Entry;
 using e2e::kLogClosingLine;
 
-const e2e::MessageBoxSeen kRemoveFailureBox{"Device Install Error", "Unable to remove driver instances."};
+const e2e::MessageBoxSeen kRemoveFailureBox{boxes::kLaunchErrorCaption, boxes::kRemoveFailed};
 
 std::wstring Wide(const std::string& text)
 {
@@ -94,7 +95,7 @@ TEST_F(HandOff, A64BitBuildThatCannotStartOrCrashesEndsWith23)
         {"a 64-bit program that crashes",
          true,
          "Error: 64-bit stager ended with 0xC0000005 !!",
-         {"MERVODriverStager Error", "Error: 64-bit stager ended with 0xC0000005 !!"}},
+         {boxes::kErrorCaption, "Error: 64-bit stager ended with 0xC0000005 !!"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -153,8 +154,6 @@ TEST_F(HandOff, InfNameAtItsBoundReachesThe64BitBuildWhole)
         const char* lastStep;
         std::vector<e2e::MessageBoxSeen> boxes;
     };
-    const char kNameTooLong[] = "Error: INF file name too long !!";
-    const char kPathTooLong[] = "Error: INF file path too long !!";
     const Case cases[] = {
         // The tool's "remove" command line holds the folder twice and does
         // not fit its 520 bytes: refused like a tool that cannot start.
@@ -170,9 +169,15 @@ TEST_F(HandOff, InfNameAtItsBoundReachesThe64BitBuildWhole)
          499,
          false,
          15,
-         kPathTooLong,
-         {{"MERVODriverStager Error", kPathTooLong}}},
-        {"name of 500", 19, 500, false, 15, kNameTooLong, {{"MERVODriverStager Error", kNameTooLong}}},
+         boxes::kInfPathTooLong,
+         {{boxes::kErrorCaption, boxes::kInfPathTooLong}}},
+        {"name of 500",
+         19,
+         500,
+         false,
+         15,
+         boxes::kInfNameTooLong,
+         {{boxes::kErrorCaption, boxes::kInfNameTooLong}}},
     };
     std::string inf = Example("MERVOUSB.inf");
     const size_t from = inf.find("[Version]");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "StagerHarness.h"
 
 namespace {
@@ -74,12 +75,11 @@ TEST_P(OsGate, LogsTheSystemAndRefusesOnlyUnsupportedOnes)
     }
 
     if (c.refusedName != nullptr) {
-        const std::string refusal =
-            std::string("MERVODriverStager can not be run with ") + c.refusedName + " operating system.";
+        const std::string refusal = boxes::OsRefusal(c.refusedName);
         expected.push_back(e2e::Entry("GetOSVersion", "DisplayOSError", refusal));
         EXPECT_EQ(expected, steps);
         EXPECT_EQ(2u, run.exitCode);
-        EXPECT_EQ((std::vector<e2e::MessageBoxSeen>{{"MERVODriverStager Error", refusal}}), run.boxes);
+        EXPECT_EQ((std::vector<e2e::MessageBoxSeen>{{boxes::kErrorCaption, refusal}}), run.boxes);
         // Refused before anything is touched: the companion tool never ran.
         EXPECT_TRUE(e2e::ReadDoubleRecord(record).empty());
     } else {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "StagerTest.h"
 
 namespace {
@@ -52,8 +53,7 @@ protected:
     }
 };
 
-const e2e::MessageBoxSeen kSuccessBox{"MERVODriverStager",
-                                      "Driver Pre-install OK: you can now plug your device."};
+const e2e::MessageBoxSeen kSuccessBox{boxes::kStagerCaption, boxes::kSuccess};
 
 // The typical run: Windows XP, "nodisplay", a package with the INF, two
 // driver files and the companion tool.

@@ -2,22 +2,23 @@
 
 #include <string>
 
+#include "BoxTexts.h"
+
 #include "app/SignatureCauses.h"
 #include "system/GetOSVersion.h"
 
 bool IsDocumentedBox(const SimMessageBox& box)
 {
     const std::string& text = box.text;
-    if (box.caption == "MERVODriverStager") {
-        return box.type == 0 && text == "Driver Pre-install OK: you can now plug your device.";
+    if (box.caption == boxes::kStagerCaption) {
+        return box.type == 0 && text == boxes::kSuccess;
     }
     if (box.caption == "MERVODriverStager Usage") {
         return box.type == 0 && text.rfind("-----------------  MERVODriverStager [Options]", 0) == 0;
     }
-    if (box.caption == "MERVODriverStager Error") {
+    if (box.caption == boxes::kErrorCaption) {
         for (int code = 0; code < OS_CODE_COUNT; ++code) {
-            if (text == std::string("MERVODriverStager can not be run with ") + OsNameTable[code] +
-                            " operating system.") {
+            if (text == boxes::OsRefusal(OsNameTable[code])) {
                 return box.type == 0;
             }
         }
@@ -29,17 +30,12 @@ bool IsDocumentedBox(const SimMessageBox& box)
             text.size() == noTurn.size() + 8 + noTurnEnd.size() && text.rfind(noTurn, 0) == 0 &&
             text.find_first_not_of("0123456789ABCDEF", noTurn.size()) == noTurn.size() + 8 &&
             text.compare(noTurn.size() + 8, std::string::npos, noTurnEnd) == 0;
-        return box.type == 0 &&
-               (text == "Unable to get temp directory path !!" ||
-                text == "Error: INF file name too long !!" || text == "Error: INF file path too long !!" ||
-                text == "Error: 64-bit stager missing !!" || turnRefused ||
-                text ==
-                    "Error: another installation was at work for 300 s: nothing was done, try again later "
-                    "!!");
+        return box.type == 0 && (text == boxes::kNoTempFolder || text == boxes::kInfNameTooLong ||
+                                 text == boxes::kInfPathTooLong || text == boxes::kStager64Missing ||
+                                 turnRefused || text == boxes::kTurnWaitedOut);
     }
-    if (box.caption == "Device Install Error") {
-        return box.type == 0 &&
-               (text == "Unable to remove driver instances." || text == "Unable to launch rescan.");
+    if (box.caption == boxes::kLaunchErrorCaption) {
+        return box.type == 0 && (text == boxes::kRemoveFailed || text == boxes::kRescanFailed);
     }
     if (box.caption == "Error") {
         // A system text ends in CR LF; a code without text is named:

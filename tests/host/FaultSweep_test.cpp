@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "DocumentedBoxes.h"
 #include "TestSupport.h"
 #include "app/MERVODriverStager.h"
@@ -31,10 +32,10 @@ namespace {
 const char kLog[] = "C:\\Temp\\MERVOStageLog.txt";
 const char kHotfixKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
 
-const std::string kSuccess = "MERVODriverStager: Driver Pre-install OK: you can now plug your device.";
-const std::string kTempBox = "MERVODriverStager Error: Unable to get temp directory path !!";
-const std::string kRemoveBox = "Device Install Error: Unable to remove driver instances.";
-const std::string kRescanBox = "Device Install Error: Unable to launch rescan.";
+const std::string kSuccess = boxes::Logged(boxes::kStagerCaption, boxes::kSuccess);
+const std::string kTempBox = boxes::Logged(boxes::kErrorCaption, boxes::kNoTempFolder);
+const std::string kRemoveBox = boxes::Logged(boxes::kLaunchErrorCaption, boxes::kRemoveFailed);
+const std::string kRescanBox = boxes::Logged(boxes::kLaunchErrorCaption, boxes::kRescanFailed);
 // The box of a run that could not take the machine's turn, for the
 // simulator's default error of each call that asks for it.
 std::string NoTurnBox(const char* error)
@@ -45,8 +46,7 @@ std::string NoTurnBox(const char* error)
 const std::string kNoTurnNotFound = NoTurnBox("0x00000002");  // the mutex could not be made, nor opened
 const std::string kNoTurnHandle = NoTurnBox("0x00000006");
 const std::string kNoTurnDenied = NoTurnBox("0x00000005");
-const std::string kNtRefusal =
-    "MERVODriverStager Error: MERVODriverStager can not be run with Windows NT operating system.";
+const std::string kNtRefusal = boxes::Logged(boxes::kErrorCaption, boxes::OsRefusal("Windows NT"));
 // The simulator's default error of a failed file or Setup API call is
 // ERROR_ACCESS_DENIED; its text, or the box for a code without text when
 // FormatMessageA fails too.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "TestSupport.h"
 #include "log/LogFile.h"
 #include "platform/simulated/SimulatedPlatform.h"
@@ -190,12 +191,11 @@ TEST_F(GetOSVersionTest, RefusalIsLoggedBeforeItsBoxIsShown)
             return 1;
         };
         DisplayOSError(c.code);
-        const std::string text =
-            std::string("MERVODriverStager can not be run with ") + c.name + " operating system.";
+        const std::string text = boxes::OsRefusal(c.name);
         ASSERT_EQ(1u, Sim().boxes.size());
         EXPECT_TRUE(loggedBeforeBox);
         EXPECT_EQ(text, Sim().boxes[0].text);
-        EXPECT_EQ("MERVODriverStager Error", Sim().boxes[0].caption);
+        EXPECT_EQ(boxes::kErrorCaption, Sim().boxes[0].caption);
         EXPECT_EQ(0u, Sim().boxes[0].type);
         CloseLog();
         std::vector<LogEntry> entries = LogEntries(kLogPath);

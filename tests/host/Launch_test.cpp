@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "TestSupport.h"
 #include "app/MERVODriverStager.h"
 #include "log/LogFile.h"
@@ -99,7 +100,7 @@ TEST_F(LaunchTest, StartFailureShowsTheFailureTextIfAny)
     EXPECT_EQ(2, LaunchAndWait(command, "Failure text."));
     ASSERT_EQ(1u, Sim().boxes.size());
     EXPECT_EQ("Failure text.", Sim().boxes[0].text);
-    EXPECT_EQ("Device Install Error", Sim().boxes[0].caption);
+    EXPECT_EQ(boxes::kLaunchErrorCaption, Sim().boxes[0].caption);
     EXPECT_EQ(0u, Sim().boxes[0].type);
     EXPECT_TRUE(LoggedTexts().empty());
 }
@@ -113,9 +114,9 @@ TEST_F(LaunchTest, MissingToolGivesBothBoxesAndErrorLines)
     EXPECT_EQ(2, RemoveDriverInstances("C:\\pkg", &table));
     EXPECT_EQ(2, RemountDriverInstances("C:\\pkg"));
     ASSERT_EQ(2u, Sim().boxes.size());
-    EXPECT_EQ("Unable to remove driver instances.", Sim().boxes[0].text);
-    EXPECT_EQ("Unable to launch rescan.", Sim().boxes[1].text);
-    EXPECT_EQ("Device Install Error", Sim().boxes[1].caption);
+    EXPECT_EQ(boxes::kRemoveFailed, Sim().boxes[0].text);
+    EXPECT_EQ(boxes::kRescanFailed, Sim().boxes[1].text);
+    EXPECT_EQ(boxes::kLaunchErrorCaption, Sim().boxes[1].caption);
     EXPECT_EQ((std::vector<std::string>{kRemoveFailed, kMountFailed}), LoggedTexts());
 }
 
@@ -165,7 +166,7 @@ TEST_F(LaunchTest, CommandLinesOf519AreStartedAndOf520Refused)
             EXPECT_EQ(519u, Sim().launches[0].commandLine.size());
         } else {
             ASSERT_EQ(1u, Sim().boxes.size());
-            EXPECT_EQ("Unable to remove driver instances.", Sim().boxes[0].text);
+            EXPECT_EQ(boxes::kRemoveFailed, Sim().boxes[0].text);
         }
         EXPECT_EQ((std::vector<std::string>{fits ? kRemoved : kRemoveFailed}), LoggedTexts());
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "TestSupport.h"
 #include "common/Names.h"
 #include "log/LogFile.h"
@@ -16,8 +17,6 @@ namespace {
 
 const char kLog[] = "C:\\Temp\\MERVOStageLog.txt";
 const char kNotRunLog[] = "C:\\Temp\\MERVOStageLog-NotRun.txt";
-const std::string kWaitOut =
-    "Error: another installation was at work for 300 s: nothing was done, try again later !!";
 
 enum Holder { NONE, RELEASES, ENDS, KEEPS };
 
@@ -129,13 +128,14 @@ TEST_F(MachineTurnTest, ARunWaitsBoundedForTheMachinesTurnAndDoesNothingWithoutI
         EXPECT_TRUE(Sim().launches.empty());
         EXPECT_EQ(0u, TraceCount("CopyFileA") + TraceCount("SetupCopyOEMInfA") + TraceCount("DeleteFileA"));
         EXPECT_EQ(earlierLog, Read(kLog));
-        EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: " + kWaitOut}), BoxTexts());
+        EXPECT_EQ((std::vector<std::string>{boxes::Logged(boxes::kErrorCaption, boxes::kTurnWaitedOut)}),
+                  BoxTexts());
         const bool logged = std::string(row.argument).find("nolog") == std::string::npos;
         ASSERT_EQ(logged, SimFileExists(kNotRunLog));
         if (logged) {
             EXPECT_EQ((std::vector<std::string>{
                           "MERVODriverStager | WinMain | Log created: C:\\Temp\\MERVOStageLog-NotRun.txt.",
-                          "MERVODriverStager | WinMain | " + kWaitOut}),
+                          std::string("MERVODriverStager | WinMain | ") + boxes::kTurnWaitedOut}),
                       LogLines(kNotRunLog));
             EXPECT_EQ(kLogClosingLine, LogFileLines(kNotRunLog).back());
         }
@@ -154,9 +154,9 @@ TEST_F(MachineTurnTest, ASystemWithoutMachineWideNamesIsRefusedByItsVersion)
         Sim().failAlways[SIM_CreateMutexA] = true;
         Sim().failError[SIM_CreateMutexA] = error;
         EXPECT_EQ(2, RunStager("nodisplay"));
-        EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: MERVODriverStager can not be run with "
-                                            "Windows NT operating system."}),
-                  BoxTexts());
+        EXPECT_EQ(
+            (std::vector<std::string>{boxes::Logged(boxes::kErrorCaption, boxes::OsRefusal("Windows NT"))}),
+            BoxTexts());
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "TestSupport.h"
 #include "app/MERVODriverStager.h"
 #include "log/LogFile.h"
@@ -15,7 +16,6 @@
 namespace {
 
 const char kLog[] = "C:\\Temp\\MERVOStageLog.txt";
-const char kSuccessText[] = "Driver Pre-install OK: you can now plug your device.";
 
 // Log lines as "module | function | text".
 const std::string kLogCreated = "MERVODriverStager | WinMain | Log created: C:\\Temp\\MERVOStageLog.txt.";
@@ -145,8 +145,9 @@ TEST_F(RunTest, DisplayAndLogOptions)
         std::remove(SimHostPath(kLog).c_str());
         WritePackage();
         EXPECT_EQ(0, Run(c.text));
-        EXPECT_EQ(c.successBox ? std::vector<std::string>{std::string("MERVODriverStager: ") + kSuccessText}
-                               : std::vector<std::string>{},
+        EXPECT_EQ(c.successBox
+                      ? std::vector<std::string>{boxes::Logged(boxes::kStagerCaption, boxes::kSuccess)}
+                      : std::vector<std::string>{},
                   BoxTexts());
         EXPECT_EQ(c.logFile, SimFileExists(kLog));
         EXPECT_EQ(2u, Sim().launches.size());
@@ -188,7 +189,7 @@ TEST_F(RunTest, TemporaryFolderFailureGives1AlsoWithNolog)
         WritePackage();
         Sim().failAlways[SIM_GetTempPathA] = true;
         EXPECT_EQ(1, Run(text));
-        EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: Unable to get temp directory path !!"}),
+        EXPECT_EQ((std::vector<std::string>{boxes::Logged(boxes::kErrorCaption, boxes::kNoTempFolder)}),
                   BoxTexts());
         EXPECT_TRUE(Sim().launches.empty());
     }
@@ -441,7 +442,7 @@ TEST_F(RunTest, MissingToolStillEndsWith0)
     EXPECT_EQ(0, Run(""));
     EXPECT_EQ((std::vector<std::string>{"Device Install Error: Unable to remove driver instances.",
                                         "Device Install Error: Unable to launch rescan.",
-                                        std::string("MERVODriverStager: ") + kSuccessText}),
+                                        boxes::Logged(boxes::kStagerCaption, boxes::kSuccess)}),
               BoxTexts());
     std::vector<std::string> lines = Lines();
     EXPECT_NE(
@@ -461,11 +462,10 @@ TEST_F(RunTest, UnsupportedSystemIsRefusedWith2)
     EXPECT_EQ(
         (std::vector<std::string>{
             kLogCreated, "GetOSVersion | GetOSVersion | OS Version: Microsoft Windows Millennium Edition.",
-            "GetOSVersion | DisplayOSError | MERVODriverStager can not be run with Windows Millenium "
-            "Edition operating system."}),
+            "GetOSVersion | DisplayOSError | " + boxes::OsRefusal("Windows Millenium Edition")}),
         Lines());
-    EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: MERVODriverStager can not be run with "
-                                        "Windows Millenium Edition operating system."}),
+    EXPECT_EQ((std::vector<std::string>{
+                  boxes::Logged(boxes::kErrorCaption, boxes::OsRefusal("Windows Millenium Edition"))}),
               BoxTexts());
     EXPECT_EQ(kLogClosingLine, LogFileLines(kLog).back());
     EXPECT_TRUE(Sim().launches.empty());
@@ -482,9 +482,9 @@ TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
         const char* error;    // null: the path fits and the INF is looked for
     };
     const LengthCase cases[] = {
-        {"name of 500", 500, 6, "Error: INF file name too long !!"},
+        {"name of 500", 500, 6, boxes::kInfNameTooLong},
         {"path of 519", 300, 218, nullptr},
-        {"path of 520", 300, 219, "Error: INF file path too long !!"},
+        {"path of 520", 300, 219, boxes::kInfPathTooLong},
     };
     for (const LengthCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -535,7 +535,7 @@ TEST_F(RunTest, Wow64WithoutThe64BitBuildEndsWith23)
     EXPECT_EQ((std::vector<std::string>{kLogCreated, kXp, kXpBuild,
                                         "MERVODriverStager | WinMain | Error: 64-bit stager missing !!"}),
               Lines());
-    EXPECT_EQ((std::vector<std::string>{"MERVODriverStager Error: Error: 64-bit stager missing !!"}),
+    EXPECT_EQ((std::vector<std::string>{boxes::Logged(boxes::kErrorCaption, boxes::kStager64Missing)}),
               BoxTexts());
     EXPECT_EQ(0u, TraceCount("CopyFileA"));
     EXPECT_TRUE(Sim().launches.empty());
@@ -569,7 +569,7 @@ TEST_F(RunTest, Wow64HandOffFailuresAreReportedAsWhatHappened)
         {"program path unknown", true, [] { Sim().failAlways[SIM_GetModuleFileNameA] = true; }, 21,
          "MERVODriverStager | Default_Pre_Installer | Error while getting current directory !!", {}, 0},
         {"64-bit build missing", false, [] {}, 23,
-         "Error: 64-bit stager missing !!", {"MERVODriverStager Error: Error: 64-bit stager missing !!"}, 0},
+         boxes::kStager64Missing, {boxes::Logged(boxes::kErrorCaption, boxes::kStager64Missing)}, 0},
         {"64-bit build there but not startable", true, [] { Sim().process = {SIM_PROCESS_FAILS_TO_START, 0}; }, 23,
          "Error: 64-bit stager cannot be started !!", {"Error: The system cannot find the file specified.\r\n"}, 1},
         // (the waits for the machine's turn come before the start)

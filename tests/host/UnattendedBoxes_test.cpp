@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxTexts.h"
 #include "TestSupport.h"
 #include "log/LogFile.h"
 #include "platform/simulated/SimulatedPlatform.h"
@@ -110,22 +111,20 @@ TEST_F(UnattendedBoxesTest, EveryBoxBecomesALogLineAndTheRunEndsAsIfAnswered)
          "",
          [] { SimSetVersion(1, 4, 90, 73010104, " "); },
          2,
-         {"MERVODriverStager Error: MERVODriverStager can not be run with Windows Millenium Edition "
-          "operating "
-          "system."},
+         {boxes::Logged(boxes::kErrorCaption, boxes::OsRefusal("Windows Millenium Edition"))},
          true},
         {"64-bit build missing",
          "",
          [] { Sim().wow64 = true; },
          23,
-         {"MERVODriverStager Error: Error: 64-bit stager missing !!"},
+         {boxes::Logged(boxes::kErrorCaption, boxes::kStager64Missing)},
          true},
         // Before the log is open: nothing to write to, and still nothing waits.
         {"no temporary folder",
          "",
          [] { Sim().failAlways[SIM_GetTempPathA] = true; },
          1,
-         {"MERVODriverStager Error: Unable to get temp directory path !!"},
+         {boxes::Logged(boxes::kErrorCaption, boxes::kNoTempFolder)},
          false},
         {"usage", "/?", nullptr, 0, {}, false},
     };
