@@ -58,10 +58,11 @@ wait_roots() {
   cat "$ROOTS_STATE/log"
 }
 # The plain host tree, in this command, is for the checker's Debian package
-# (test_deb: the checker, the catalog maker and their man pages) and the static checks' compile
-# database; the host suite builds and runs in the sanitizer tree. So the
-# package (cpack's install step) takes what this step built instead of
-# building the whole tree first; `cmake --build build/host` builds the rest.
+# (test_deb: the checker, the catalog maker and their man pages) and the
+# static checks' compile database; the host suite builds and runs in the
+# sanitizer tree. So the package (cpack's install step) takes what this step
+# built instead of building the whole tree first; `cmake --build build/host`
+# builds the rest.
 step_build_host() {
   cmake -S "$ROOT" -B "$HOST_TREE" -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
   cmake --build "$HOST_TREE" -j "$JOBS" --target MERVOPackageCheck packagecheck_man_page \
