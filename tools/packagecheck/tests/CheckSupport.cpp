@@ -386,7 +386,8 @@ void ExpectJsonMatchesText(const std::string& json, const std::string& text)
         snprintf(start, sizeof start, "  %-9s ", shown(target["target"]).c_str());
         char files[16];
         snprintf(files, sizeof files, "  %5zu  ", target["files"].size());
-        const std::string catalogName = target["catalog"].is_null() ? "(none)" : shown(target["catalog"]["name"]);
+        const std::string catalogName =
+            target["catalog"].is_null() ? "(none)" : shown(target["catalog"]["name"]);
         found = false;
         for (const std::string& line : lines) {
             found = found || (line.rfind(start, 0) == 0 && line.find(catalogName) != std::string::npos &&
