@@ -45,7 +45,7 @@ protected:
     // A fresh machine with the log open.
     void Fresh()
     {
-        SimReset(root);
+        FreshMachine();
         ASSERT_EQ(1, OpenLog(kLog));
     }
 

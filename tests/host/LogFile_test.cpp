@@ -51,7 +51,7 @@ TEST_F(LogFileTest, LinesAreStampedInUtcWithBlankPaddedFieldsAndNamesAlignedOrWh
     };
     for (const LineRow& row : rows) {
         SCOPED_TRACE(row.name);
-        SimReset(root);
+        FreshMachine();
         Sim().clock = row.clock;
         ASSERT_EQ(1, OpenLog(kLogPath));
         EXPECT_EQ(0, WriteLog(row.module.c_str(), row.function.c_str(), row.text.c_str()));

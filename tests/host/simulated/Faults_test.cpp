@@ -161,7 +161,7 @@ TEST_F(SimulatedPlatformTest, EveryFailableOperationFailsWhenAskedTo)
 {
     for (int index = 0; index < SIM_OPERATION_COUNT; ++index) {
         SimOperation operation = static_cast<SimOperation>(index);
-        SimReset(root);
+        FreshMachine();
         Write("C:\\pkg\\a.txt", "a");
         Write("C:\\pkg\\v.inf", "[Version]\nSignature=$Chicago$\n");
         Sim().registryKeys.push_back("SOFTWARE\\Key");
