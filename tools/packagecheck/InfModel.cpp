@@ -126,6 +126,8 @@ std::vector<LogicalLine> SplitLines(const std::string& text)
             current = LogicalLine{physical, std::string()};
             quoted = false;
             ++i;
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;  // a CR LF line end: no part of the line
         } else if (c == '"') {
             quoted = !quoted;
             current.text.push_back(c);
@@ -391,7 +393,9 @@ InfModel ParseInf(const std::string& bytes)
             const size_t close = trimmed.find(']');
             if (close == std::string::npos) {
                 notes.Add("INF_BAD_SECTION_LINE",
-                          "A section header has no closing ']'; its lines are skipped.", line.line);
+                          "A section header has no closing ']': Windows refuses to open or stage the INF "
+                          "(0xE0000001); this check skips the section's lines.",
+                          line.line);
                 current = nullptr;
                 continue;
             }
@@ -411,8 +415,8 @@ InfModel ParseInf(const std::string& bytes)
         if (current == nullptr) {
             if (!notedOutside) {
                 notes.Add("INF_LINE_OUTSIDE_SECTION",
-                          "A line stands before the first section header: Windows' INF reader expects a "
-                          "section header first.",
+                          "A line stands before the first section header: Windows refuses to stage the INF "
+                          "(0xE0000000); its INF reader skips the line.",
                           line.line);
                 notedOutside = true;
             }
