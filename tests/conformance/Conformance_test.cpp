@@ -50,6 +50,7 @@ const uint32_t kTooLong = PS_ERROR_FILENAME_EXCED_RANGE;
 const uint32_t kNoMessage = 317;  // ERROR_MR_MID_NOT_FOUND
 const uint32_t kExpectedSection = 0xE0000000;
 const uint32_t kWrongInfStyle = 0xE0000100;
+const uint32_t kBadSectionLine = 0xE0000001;
 
 // Where the rows run: Windows (and the simulator, which follows it), Wine 8
 // (Debian 12's, x86_64), Wine 10 (Debian 13's, in the WoW64 root) with a
@@ -837,6 +838,10 @@ TEST_F(Conformance, StagingInfs)
          {kWrongInfStyle, kWrongInfStyle, kWrongInfStyle, kInsufficientBuffer}, nullptr, kWow64StageNote},
         {"not an INF", "This is no INF file.\r\n", BIG, 0,
          {kExpectedSection, kExpectedSection, kExpectedSection, kInsufficientBuffer}, nullptr, kWow64StageNote},
+        {"a line before the first section", "j = w\r\n[Version]\r\nSignature=\"$Windows NT$\"\r\n", BIG, 0,
+         {kExpectedSection, kExpectedSection, kExpectedSection, kInsufficientBuffer}, nullptr, kWow64StageNote},
+        {"a section header without ]", "[Version]\r\nSignature=\"$Windows NT$\"\r\n[A\r\nk=v\r\n", BIG, 0,
+         {kBadSectionLine, kBadSectionLine, kBadSectionLine, kInsufficientBuffer}, nullptr, kWow64StageNote},
     };
     // clang-format on
     std::string windows = WindowsFolder();
