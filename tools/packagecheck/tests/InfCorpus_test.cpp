@@ -2,7 +2,9 @@
 // corpus and the signed packages hold: undecorated with only NTamd64 (32-bit
 // Windows falls back), "NT" without an architecture, NTia64 and NTarm (read
 // by no target), versioned decorations over a continued line, several
-// manufacturers, CatalogFile.NTAMD64, UTF-16LE; and the bad inputs, in linear time.
+// manufacturers, CatalogFile.NTx86 and .NTAMD64 (none for ARM64), install
+// sections decorated .NT, .NTamd64 or not at all, SourceDisksFiles by
+// architecture with subfolders, UTF-16LE; and the bad inputs, in linear time.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,32 +21,37 @@ struct CorpusRow {
     const char* models;  // the chosen models sections joined with ","; "" none
     size_t devices;
     const char* catalog;
+    const char* ddInstall;  // the first device's install section as chosen; "" no device
     const char* firstFile;  // the first file's source path; "" none
 };
 
 // clang-format off
 const CorpusRow kRows[] = {
-    {"inf-corpus", "Arduino_Leonardo.inf",  "xp-x86",    "DeviceList",          2,  "CDC_vista.cat", "usbser.sys"},
-    {"inf-corpus", "Arduino_Leonardo.inf",  "10-x64",    "DeviceList.NTamd64",  2,  "CDC_vista.cat", "usbser.sys"},
-    {"inf-corpus", "Arduino_Leonardo.inf",  "11-arm64",  "",                    0,  "CDC_vista.cat", ""},
-    {"inf-corpus", "DigiSerial.inf",        "2000-x86",  "",                    0,  "DigiSerial.cat", ""},
-    {"inf-corpus", "DigiSerial.inf",        "7-x86",     "Devices.NT",          1,  "DigiSerial.cat", ""},
-    {"inf-corpus", "DigiSerial.inf",        "10-x64",    "Devices.NTAMD64",     1,  "DigiSerial.cat", ""},
-    {"inf-corpus", "LUFA_CDC-ACM.inf",      "2000-x86",  "DeviceList",          1,  "",              ""},
-    {"inf-corpus", "LUFA_CDC-ACM.inf",      "7-x86",     "DeviceList.NTx86",    1,  "",              ""},
-    {"inf-corpus", "atmel_devices_cdc.inf", "xp-x86",    "DeviceList.NT",       17, "atmel_devices_cdc.cat", ""},
-    {"inf-corpus", "esp32-vcp-jtag.inf",    "11-arm64",  "",                    0,  "",              ""},
-    {"inf-corpus", "argyll_libusb1_Huey.inf", "2000-x86",  "Devices",             1, "Huey.cat",     ""},
-    {"inf-corpus", "argyll_libusb1_Huey.inf", "xp-x86",    "Devices.NTx86.5.1",   1, "Huey.cat",     "libusb-1.0A.dll"},
-    {"inf-corpus", "argyll_libusb1_Huey.inf", "xp-x64",    "Devices.NTamd64.5.1", 1, "Huey_x64.cat", ""},
-    {"inf-corpus", "argyll_libusb1_Huey.inf", "vista-x64", "Devices.NTamd64.6",   1, "Huey_x64.cat", ""},
-    {"inf-corpus", "argyll_libusb1_Huey.inf", "7-x86",     "Devices.NTx86.6.1",   1, "Huey.cat",     ""},
-    {"inf-corpus", "argyll_libusb1_Huey.inf", "10-x64",    "Devices.NTamd64.6.1", 1, "Huey_x64.cat", "libusb-1.0A.dll"},
-    {"inf-corpus", "tinkerforge_Brick_Driver_utf16.inf", "10-x64", "libusbDevice_WinUSB.NTamd64", 1, "Brick_Driver.cat", ""},
-    {"signed-packages/argyll-libusb0", "ArgyllCMS.inf", "7-x86",  "HCFR_Devices.NTx86,Sequel_Devices.NTx86,X_Rite_Devices.NTx86,ColorVision_Devices.NTx86,GM_X_Rite_Devices.NTx86,Hughski_Devices.NTx86", 21, "ArgyllCMS.cat", "bin\\x86\\libusb0.sys"},
-    {"signed-packages/argyll-libusb0", "ArgyllCMS.inf", "10-x64", "HCFR_Devices.NTamd64,Sequel_Devices.NTamd64,X_Rite_Devices.NTamd64,ColorVision_Devices.NTamd64,GM_X_Rite_Devices.NTamd64,Hughski_Devices.NTamd64", 21, "ArgyllCMS_x64.cat", "bin\\amd64\\libusb0.sys"},
-    {"signed-packages/pololu-tic",     "tic.inf",       "11-arm64", "",              0,  "pololu.cat",  ""},
-    {"signed-packages/tidepool-webusb", "webusb.inf",   "10-x64",  "Standard.NTamd64", 3, "WinUSBInstallation.cat", ""},
+    {"inf-corpus", "Arduino_Leonardo.inf",  "xp-x86",    "DeviceList",          2,  "CDC_vista.cat", "DriverInstall.nt", "usbser.sys"},
+    {"inf-corpus", "Arduino_Leonardo.inf",  "10-x64",    "DeviceList.NTamd64",  2,  "CDC_vista.cat", "DriverInstall.NTamd64", "usbser.sys"},
+    {"inf-corpus", "Arduino_Leonardo.inf",  "11-arm64",  "",                    0,  "CDC_vista.cat", "", ""},
+    {"inf-corpus", "DigiSerial.inf",        "2000-x86",  "",                    0,  "DigiSerial.cat", "", ""},
+    {"inf-corpus", "DigiSerial.inf",        "7-x86",     "Devices.NT",          1,  "DigiSerial.cat", "DriverInstall.NT", "x86\\lowcdc.sys"},
+    {"inf-corpus", "DigiSerial.inf",        "10-x64",    "Devices.NTAMD64",     1,  "DigiSerial.cat", "DriverInstall.NTamd64", "amd64\\lowcdc.sys"},
+    {"inf-corpus", "LUFA_CDC-ACM.inf",      "2000-x86",  "DeviceList",          1,  "",              "DriverInstall", ""},
+    {"inf-corpus", "LUFA_CDC-ACM.inf",      "7-x86",     "DeviceList.NTx86",    1,  "",              "DriverInstall", ""},
+    {"inf-corpus", "atmel_devices_cdc.inf", "2000-x86",  "DeviceList",          17, "atmel_devices_cdc.cat", "DriverInstall.NT", "usbser.sys"},
+    {"inf-corpus", "atmel_devices_cdc.inf", "xp-x86",    "DeviceList.NT",       17, "atmel_devices_cdc.cat", "DriverInstall.NT", "usbser.sys"},
+    {"inf-corpus", "esp32-vcp-jtag.inf",    "11-arm64",  "",                    0,  "",              "", ""},
+    {"inf-corpus", "android_winusb.inf",    "7-x86",     "Google.NTx86",        149, "androidwinusb86.cat", "USB_Install", "i386\\WinUSBCoInstaller2.dll"},
+    {"inf-corpus", "android_winusb.inf",    "10-x64",    "Google.NTamd64",      148, "androidwinusba64.cat", "USB_Install", "amd64\\WinUSBCoInstaller2.dll"},
+    {"inf-corpus", "android_winusb.inf",    "11-arm64",  "",                    0,  "",              "", ""},
+    {"inf-corpus", "argyll_libusb1_Huey.inf", "2000-x86",  "Devices",             1, "Huey.cat",     "LIBUSB0_DEV", "libusb0.sys"},
+    {"inf-corpus", "argyll_libusb1_Huey.inf", "xp-x86",    "Devices.NTx86.5.1",   1, "Huey.cat",     "WINUSBCO_DEV", "libusb-1.0A.dll"},
+    {"inf-corpus", "argyll_libusb1_Huey.inf", "xp-x64",    "Devices.NTamd64.5.1", 1, "Huey_x64.cat", "WINUSBCO_DEV.NTAMD64", "libusb-1.0A.dll"},
+    {"inf-corpus", "argyll_libusb1_Huey.inf", "vista-x64", "Devices.NTamd64.6",   1, "Huey_x64.cat", "WINUSBCO_DEV.NTAMD64", "libusb-1.0A.dll"},
+    {"inf-corpus", "argyll_libusb1_Huey.inf", "7-x86",     "Devices.NTx86.6.1",   1, "Huey.cat",     "WINUSBCO_DEV", "libusb-1.0A.dll"},
+    {"inf-corpus", "argyll_libusb1_Huey.inf", "10-x64",    "Devices.NTamd64.6.1", 1, "Huey_x64.cat", "WINUSBCO_DEV.NTAMD64", "libusb-1.0A.dll"},
+    {"inf-corpus", "tinkerforge_Brick_Driver_utf16.inf", "10-x64", "libusbDevice_WinUSB.NTamd64", 1, "Brick_Driver.cat", "USB_Install", "amd64\\WinUSBCoInstaller2.dll"},
+    {"signed-packages/argyll-libusb0", "ArgyllCMS.inf", "7-x86",  "HCFR_Devices.NTx86,Sequel_Devices.NTx86,X_Rite_Devices.NTx86,ColorVision_Devices.NTx86,GM_X_Rite_Devices.NTx86,Hughski_Devices.NTx86", 21, "ArgyllCMS.cat", "LIBUSB0_DEV", "bin\\x86\\libusb0.sys"},
+    {"signed-packages/argyll-libusb0", "ArgyllCMS.inf", "10-x64", "HCFR_Devices.NTamd64,Sequel_Devices.NTamd64,X_Rite_Devices.NTamd64,ColorVision_Devices.NTamd64,GM_X_Rite_Devices.NTamd64,Hughski_Devices.NTamd64", 21, "ArgyllCMS_x64.cat", "LIBUSB0_DEV", "bin\\amd64\\libusb0.sys"},
+    {"signed-packages/pololu-tic",     "tic.inf",       "11-arm64", "",              0,  "pololu.cat",  "", ""},
+    {"signed-packages/tidepool-webusb", "webusb.inf",   "10-x64",  "Standard.NTamd64", 3, "WinUSBInstallation.cat", "USB_Install", ""},
 };
 // clang-format on
 
@@ -71,10 +78,8 @@ TEST_P(InfCorpusTest, InstallsWhatWindowsWould)
     EXPECT_EQ(row.models, Joined(install.modelsSections));
     EXPECT_EQ(row.devices, install.devices.size());
     EXPECT_EQ(row.catalog, install.catalog);
-    if (*row.firstFile != '\0') {
-        ASSERT_FALSE(install.files.empty());
-        EXPECT_EQ(row.firstFile, install.files[0].source);
-    }
+    EXPECT_EQ(row.ddInstall, install.devices.empty() ? "" : install.devices[0].ddInstall);
+    EXPECT_EQ(row.firstFile, install.files.empty() ? "" : install.files[0].source);
 }
 
 std::string RowName(const testing::TestParamInfo<CorpusRow>& param)
