@@ -10,6 +10,7 @@
 #include <map>
 
 const size_t kInfLineLimit = 4096;
+const size_t kInfReplacedLimit = 16 * 1024 * 1024;
 
 namespace {
 
@@ -225,11 +226,25 @@ private:
     void Replace(const std::string& key, int line, bool quoted, std::string* out)
     {
         const std::string* value = model_->String(key);
-        if (value != nullptr) {
+        if (value != nullptr && replaced_ + value->size() <= kInfReplacedLimit) {
+            replaced_ += value->size();
             out->append(*value);
             return;
         }
         out->append("%" + key + "%");
+        if (value != nullptr) {
+            // A few bytes that name a long string many times would otherwise
+            // take memory far beyond the file's size.
+            if (!overLimit_) {
+                notes_->Add("INF_STRINGS_TOO_LONG",
+                            "Replacing the %strkey% tokens gives more than " +
+                                std::to_string(kInfReplacedLimit) +
+                                " bytes of text: from here on they are left as written.",
+                            line, section_);
+            }
+            overLimit_ = true;
+            return;
+        }
         // %10%, %11%, ...: directory ids, which Windows fills in where it copies.
         const bool dirid = std::all_of(key.begin(), key.end(),
                                        [](char c) { return isdigit(static_cast<unsigned char>(c)); });
@@ -243,6 +258,8 @@ private:
     const InfModel* model_;
     NoteList* notes_;
     std::string section_;
+    size_t replaced_ = 0;  // bytes of string values put in so far
+    bool overLimit_ = false;
 };
 
 // Splits the logical line into key and fields.

@@ -148,6 +148,31 @@ TEST(InfModelBadInput, WarnsWithoutCrashing)
     }
 }
 
+// A long string named over and over is put in up to the limit exactly; the
+// token past it stays as written, with one note on its line.
+TEST(InfModelBadInput, ReplacesStringsUpToTheLimit)
+{
+    const size_t value = 2048;
+    const size_t lines = kInfReplacedLimit / value;
+    std::string inf = "[Strings]\r\nS=\"" + std::string(value, 'x') + "\"\r\n[A]\r\n";
+    for (size_t i = 0; i <= lines; ++i) {
+        inf += "k=%S%\r\n";
+    }
+    const InfModel model = ParseInf(inf);
+    const InfSection* section = model.Find("A");
+    ASSERT_NE(section, nullptr);
+    ASSERT_EQ(lines + 1, section->entries.size());
+    EXPECT_EQ(std::string(value, 'x'), section->entries[lines - 1].fields[0]);
+    EXPECT_EQ("%S%", section->entries[lines].fields[0]);
+    std::vector<int> noted;
+    for (const InfNote& note : model.notes) {
+        if (note.code == "INF_STRINGS_TOO_LONG") {
+            noted.push_back(note.line);
+        }
+    }
+    EXPECT_EQ(std::vector<int>{section->entries[lines].line}, noted);
+}
+
 TEST(InfModelBadInput, TakesLinearTime)
 {
     auto timeOf = [](const std::string& inf) {
