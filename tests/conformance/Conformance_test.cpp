@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Conformance.h"
+#include "PlatformCalls.h"
 
 namespace {
 
@@ -572,22 +573,10 @@ TEST_F(Conformance, TextModeReads)
 
         stream = Platform.OpenStream(path.c_str(), "r");
         ASSERT_NE(stream, nullptr) << row.name;
-        std::string text;
-        int c;
-        while ((c = fgetc(stream)) != EOF) {
-            text += static_cast<char>(c);
-        }
-        fclose(stream);
-        EXPECT_EQ(row.text, text) << row.name;
-
+        EXPECT_EQ(row.text, ReadToEnd(stream)) << row.name;
         stream = Platform.OpenStream(path.c_str(), "rb");
         ASSERT_NE(stream, nullptr) << row.name;
-        std::string raw;
-        while ((c = fgetc(stream)) != EOF) {
-            raw += static_cast<char>(c);
-        }
-        fclose(stream);
-        EXPECT_EQ(row.bytes, raw) << row.name << " (binary)";
+        EXPECT_EQ(row.bytes, ReadToEnd(stream)) << row.name << " (binary)";
     }
 }
 
@@ -941,16 +930,9 @@ TEST_F(Conformance, Processes)
         std::string command = row.behaviour != nullptr ? MachineChildCommand(row.behaviour)
                                                        : "\"" + root + "\\missing.exe\" exit 7";
         std::string label = "CreateProcessA(" + command + "), wait " + std::to_string(row.waitFor);
-        std::vector<char> line(command.begin(), command.end());
-        line.push_back('\0');
-        PsStartupInfo startup{};
-        startup.cb = sizeof startup;
         PsProcessInformation process{};
         uint32_t error = 0;
-        int32_t started = Measure(&error, [&] {
-            return Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
-                                           nullptr, nullptr, &startup, &process);
-        });
+        int32_t started = Measure(&error, [&] { return StartProcess(command, &process); });
         EXPECT_EQ(row.started.Value(), started != 0 ? 1u : 0u) << label;
         EXPECT_EQ(Hex(row.startError.Value()), Hex(error)) << label;
         ExpectNote(
@@ -1099,14 +1081,7 @@ TEST_F(Conformance, NamedMutexesOfTheMachine)
         } else if (call == "child holds") {
             // The child makes the mutex owned, then blocks; this side waits
             // until it is there.
-            std::string command = MachineChildCommand(("hold " + name).c_str());
-            std::vector<char> line(command.begin(), command.end());
-            line.push_back('\0');
-            PsStartupInfo startup{};
-            startup.cb = sizeof startup;
-            ASSERT_NE(0, Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0,
-                                                 PS_CREATE_NO_WINDOW, nullptr, nullptr, &startup, &child))
-                << label;
+            ASSERT_NE(0, StartProcess(MachineChildCommand(("hold " + name).c_str()), &child)) << label;
             for (int tries = 0; tries < 500 && !MachineChildHolds(name); ++tries) {
                 Platform.WaitForSingleObject(child.hProcess, 10);
             }
@@ -1182,14 +1157,8 @@ TEST_F(Conformance, EnvironmentAndProcessIds)
     EXPECT_EQ(Hex(kLeftAlone), Hex(error));
     EXPECT_NE(0u, self);
     EXPECT_NE(self, parent);
-    std::string command = MachineChildCommand(("parent " + std::to_string(self)).c_str());
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    PsStartupInfo startup{};
-    startup.cb = sizeof startup;
     PsProcessInformation child{};
-    ASSERT_NE(0, Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
-                                         nullptr, nullptr, &startup, &child));
+    ASSERT_NE(0, StartProcess(MachineChildCommand(("parent " + std::to_string(self)).c_str()), &child));
     EXPECT_EQ(PS_WAIT_OBJECT_0, Platform.WaitForSingleObject(child.hProcess, 30000));
     uint32_t code = 12345;
     EXPECT_NE(0, Platform.GetExitCodeProcess(child.hProcess, &code));
