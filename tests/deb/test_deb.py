@@ -11,7 +11,10 @@
       installed checker there on the example package and on each package of
       ../shared/signed-packages, and compares its JSON and exit codes with
       those of the build tree's checker EXE. Also --version, --help and the
-      installed trust folder. Nothing is installed on the host.
+      installed trust folder. With --maker EXE, the installed mervo-makecat
+      makes catalogs of real packages there (with the root's own libcrypto),
+      and they must be byte for byte those that EXE makes here from the same
+      files and time. Nothing is installed on the host.
 """
 import argparse
 import glob
@@ -83,6 +86,59 @@ def check_contents(arguments):
     return problems
 
 
+# A shell script that makes catalogs of real packages: two SHA-1 catalogs
+# named by one INF, and a SHA-256 catalog at --output. Its arguments: the
+# folder to make them in (one subfolder per package, with its exit code and
+# output beside) and the maker.
+def maker_script(source):
+    signed = os.path.realpath(os.path.join(source, "..", "shared", "signed-packages"))
+    return r"""set -u
+out=$1 maker=$2
+make() {
+  name=$1 folder=$2
+  shift 2
+  cp -r "$folder" "$out/$name" && rm -f "$out/$name"/*.cat
+  SOURCE_DATE_EPOCH=1704067200 "$maker" "$out/$name" "$@" >"$out/$name.log" 2>&1
+  echo $? >"$out/$name.code"
+}
+make libusb0 '%s/argyll-libusb0' ArgyllCMS.inf --targets 7-x86,7-x64,10-x64
+make winusb '%s/tidepool-webusb' webusb.inf --output "$out/winusb/made.cat" --targets 10-x64,11-x64
+""" % (signed, signed)
+
+
+MAKER_CASES = ("libusb0", "winusb")
+
+
+def made_catalogs(folder, name):
+    """(exit code, {catalog: bytes}, output) of one package's run of the maker script."""
+    def read(path, mode="r"):
+        with open(path, mode) as f:
+            return f.read()
+    catalogs = {os.path.basename(path): read(path, "rb")
+                for path in sorted(glob.glob(os.path.join(folder, name, "*.cat")))}
+    return read(os.path.join(folder, name + ".code")).strip(), catalogs, read(os.path.join(folder, name + ".log"))
+
+
+def compare_makers(maker, source, inside):
+    """The installed maker's catalogs (made in `inside`) against the build tree's maker's."""
+    problems = []
+    with tempfile.TemporaryDirectory(prefix="deb-makecat-") as here:
+        subprocess.run(["/bin/sh", "-c", maker_script(source), "sh", here, maker], check=True)
+        for name in MAKER_CASES:
+            code, catalogs, output = made_catalogs(inside, name)
+            want_code, want, _ = made_catalogs(here, name)
+            sizes = ", ".join("%s (%d bytes)" % (k, len(v)) for k, v in catalogs.items())
+            if code != "0" or want_code != "0" or not catalogs:
+                problems.append("%s: the installed mervo-makecat exited %s (the build tree's %s), made %s:\n%s"
+                                % (name, code, want_code, sizes or "nothing", output))
+            elif catalogs != want:
+                problems.append("%s: the installed mervo-makecat made %s, other bytes than the build tree's"
+                                % (name, sizes))
+            else:
+                print("%s: the installed mervo-makecat made the same bytes: %s" % (name, sizes))
+    return problems
+
+
 # Runs inside the root: installs the package, then writes what the tests
 # compare into the output folder ($1), one file per run.
 INSIDE = r"""
@@ -94,6 +150,9 @@ mervo-packagecheck --version >"$out/version" 2>&1; echo $? >"$out/version.code"
 mervo-packagecheck --help >"$out/help" 2>&1; echo $? >"$out/help.code"
 mervo-makecat --help >"$out/makecat-help" 2>&1; echo $? >"$out/makecat-help.code"
 (cd /usr/share/mervo-packagecheck/trust && find . -type f -name '*.pem' | sort | xargs sha256sum) >"$out/trust"
+if [ -f "$out/makecat.sh" ]; then
+  mkdir "$out/makecat" && sh "$out/makecat.sh" "$out/makecat" mervo-makecat
+fi
 while [ $# -gt 0 ]; do
   name=$1 count=$2
   shift 2
@@ -119,6 +178,9 @@ def check_install(arguments):
     with tempfile.TemporaryDirectory(prefix="deb-install-") as out:
         shared = os.path.realpath(os.path.join(arguments.source, "..", "shared"))
         binds = [os.path.dirname(deb), os.path.join(arguments.source, "examples"), shared, out + ":rw"]
+        if arguments.maker:
+            with open(os.path.join(out, "makecat.sh"), "w") as f:
+                f.write(maker_script(arguments.source))
         command = [script, "exec", "/bin/sh", "-c", INSIDE, "sh", out, deb]
         for name, args in runs:
             command += [name, str(len(args))] + args
@@ -156,6 +218,8 @@ def check_install(arguments):
                                 % (name, code, inside, host.returncode, host.stdout))
             else:
                 print("%s: same JSON (%d bytes, %d devices), exit %d" % (name, len(inside), devices, code))
+        if arguments.maker:
+            problems += compare_makers(arguments.maker, arguments.source, os.path.join(out, "makecat"))
     return problems
 
 
@@ -166,6 +230,7 @@ def main():
     parser.add_argument("--source", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--checker")
+    parser.add_argument("--maker")
     arguments = parser.parse_args()
     problems = check_contents(arguments) if arguments.mode == "contents" else check_install(arguments)
     if problems is None:

@@ -13,24 +13,12 @@
 #include <map>
 #include <set>
 
+#include "CheckParts.h"
 #include "FileDigests.h"
+#include "InfModel.h"
 #include "PackageFacts.h"
 
 namespace {
-
-std::string Lower(std::string text)
-{
-    for (char& c : text) {
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-std::string BaseName(const std::string& path)
-{
-    size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // `relative` with "\" as "/" and "." parts dropped; false when it is absolute
 // or a ".." part leaves the folder.
@@ -192,7 +180,7 @@ bool BuildList(const MakeRequest& request, const Planned& planned, CatalogList* 
         }
         ListMember member;
         // The name the package holds it by, as the checker looks members up.
-        member.file = Lower(BaseName(path));
+        member.file = InfLower(MemberFileName(path));
         member.osAttr = osAttr;
         member.kind = digests.peImage ? MemberKind::PeImage : MemberKind::Flat;
         member.algorithm = list->sha256 ? "sha256" : "sha1";
@@ -288,7 +276,7 @@ void PlanSystem(const MakeRequest& request, const std::string& inf, const InfRea
         }
         catalog = SpelledAsOnDisk(request.folder + "/" + normal);
     }
-    Planned& planned = (*plans)[Lower(catalog)];
+    Planned& planned = (*plans)[InfLower(catalog)];
     if (planned.path.empty()) {
         planned.path = catalog;
     }
@@ -297,18 +285,18 @@ void PlanSystem(const MakeRequest& request, const std::string& inf, const InfRea
     }
     AddOnce(&planned.infs, inf);
     for (const std::string& id : facts.hardwareIds) {
-        AddOnce(&planned.hardwareIds, Lower(id));
+        AddOnce(&planned.hardwareIds, InfLower(id));
     }
     // Each file the system installs, in every architecture's build the INF
     // names: a catalog holds them all, so that any of them matches.
     std::set<std::string> names;
     for (const InstalledFile& file : facts.files) {
-        names.insert(Lower(file.name));
+        names.insert(InfLower(file.name));
     }
     std::vector<InstalledFile> sources;
     for (const auto& [other, more] : read.targets) {
         for (const InstalledFile& file : more.files) {
-            if (names.count(Lower(file.name)) != 0) {
+            if (names.count(InfLower(file.name)) != 0) {
                 sources.push_back(file);
             }
         }
@@ -378,14 +366,15 @@ bool PlanCatalogs(const MakeRequest& request, std::vector<MadeCatalog>* catalogs
         closedir(folder);
     }
     std::sort(folderInfs.begin(), folderInfs.end());
-    for (auto& [key, planned] : plans) {
-        for (const std::string& inf : folderInfs) {
-            for (const std::string& named : CatalogsNamedBy(request.folder, inf)) {
-                std::string normal;
-                if (request.output.empty() && InsideFolder(named, &normal) &&
-                    Lower(request.folder + "/" + normal) == key) {
-                    AddOnce(&planned.infs, inf);
-                }
+    for (const std::string& inf : request.output.empty() ? folderInfs : std::vector<std::string>()) {
+        for (const std::string& named : CatalogsNamedBy(request.folder, inf)) {
+            std::string normal;
+            auto planned = plans.end();
+            if (InsideFolder(named, &normal)) {
+                planned = plans.find(InfLower(request.folder + "/" + normal));
+            }
+            if (planned != plans.end()) {
+                AddOnce(&planned->second.infs, inf);
             }
         }
     }
@@ -445,6 +434,73 @@ bool WriteWhole(const std::string& path, const std::string& bytes, std::string* 
     return true;
 }
 
+namespace {
+
+// A catalog that has taken its place, and the old file it replaced, kept
+// under a second name until every catalog has taken its place.
+struct Placed {
+    std::string path;
+    std::string kept;  // empty: there was no old file
+};
+
+// Keeps the old file at `path` (if any) under a new name beside it: a second
+// link to it, or a copy where the file system has no links.
+bool KeepOld(const std::string& path, std::string* kept, std::string* problem)
+{
+    kept->clear();
+    struct stat status = {};
+    if (lstat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        *problem = "cannot write " + path + ": " + strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        *problem = "cannot write " + path + ": something other than a file is there";
+        return false;
+    }
+    std::string temporary;
+    if (!WriteTemporary(path, std::string(), &temporary, problem)) {
+        return false;
+    }
+    unlink(temporary.c_str());
+    if (link(path.c_str(), temporary.c_str()) == 0) {
+        *kept = temporary;
+        return true;
+    }
+    std::string bytes;
+    FILE* old = fopen(path.c_str(), "rb");
+    bool read = old != nullptr;
+    char buffer[65536];
+    for (size_t n; read && (n = fread(buffer, 1, sizeof buffer, old)) > 0;) {
+        bytes.append(buffer, n);
+    }
+    read = read && ferror(old) == 0;
+    if (old != nullptr) {
+        fclose(old);
+    }
+    if (!read) {
+        *problem = "cannot keep the old " + path + " while writing the new one";
+        return false;
+    }
+    return WriteTemporary(path, bytes, kept, problem);
+}
+
+// Puts back what the placed catalogs replaced, last first.
+void PutBack(const std::vector<Placed>& placed)
+{
+    for (auto it = placed.rbegin(); it != placed.rend(); ++it) {
+        if (it->kept.empty()) {
+            unlink(it->path.c_str());
+        } else {
+            rename(it->kept.c_str(), it->path.c_str());
+        }
+    }
+}
+
+}  // namespace
+
 bool MakeCatalogs(const MakeRequest& request, std::vector<std::string>* written,
                   std::vector<std::string>* errors)
 {
@@ -452,8 +508,7 @@ bool MakeCatalogs(const MakeRequest& request, std::vector<std::string>* written,
     if (!PlanCatalogs(request, &catalogs, errors)) {
         return false;
     }
-    // Every catalog encoded and written beside its place before any takes it:
-    // a failure on the way leaves all the old files as they were.
+    // Every catalog encoded and written beside its place before any takes it.
     std::vector<std::string> temporaries;
     bool ok = true;
     for (const MadeCatalog& catalog : catalogs) {
@@ -473,16 +528,37 @@ bool MakeCatalogs(const MakeRequest& request, std::vector<std::string>* written,
             break;
         }
     }
-    for (size_t k = 0; k < temporaries.size(); ++k) {
-        if (ok && rename(temporaries[k].c_str(), catalogs[k].path.c_str()) == 0) {
-            written->push_back(catalogs[k].path);
-        } else {
-            if (ok) {
-                errors->push_back("cannot write " + catalogs[k].path + ": " + strerror(errno));
+    // Then each takes its place in turn, the old file kept until all have: a
+    // failure on the way puts every old file back and leaves no new one.
+    std::vector<Placed> placed;
+    for (size_t k = 0; ok && k < temporaries.size(); ++k) {
+        Placed place{catalogs[k].path, std::string()};
+        std::string problem;
+        if (!KeepOld(place.path, &place.kept, &problem)) {
+            errors->push_back(problem);
+            ok = false;
+        } else if (rename(temporaries[k].c_str(), place.path.c_str()) != 0) {
+            errors->push_back("cannot write " + place.path + ": " + strerror(errno));
+            if (!place.kept.empty()) {
+                unlink(place.kept.c_str());
             }
             ok = false;
-            unlink(temporaries[k].c_str());
+        } else {
+            placed.push_back(place);
         }
     }
-    return ok;
+    if (!ok) {
+        PutBack(placed);
+        for (size_t k = placed.size(); k < temporaries.size(); ++k) {
+            unlink(temporaries[k].c_str());
+        }
+        return false;
+    }
+    for (const Placed& place : placed) {
+        if (!place.kept.empty()) {
+            unlink(place.kept.c_str());
+        }
+        written->push_back(place.path);
+    }
+    return true;
 }

@@ -3,23 +3,36 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
 
+#include "CheckParts.h"
 #include "InfInstall.h"
 #include "InfModel.h"
 
 namespace {
 
-bool ReadBytes(const std::string& path, std::string* bytes)
+// The INF's bytes, up to the size the checker reads; false with `problem`
+// set when it cannot be read or is larger.
+bool ReadInf(const std::string& path, std::string* bytes, std::string* problem)
 {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
+        *problem = "cannot be read";
         return false;
     }
-    std::ostringstream all;
-    all << file.rdbuf();
-    *bytes = all.str();
-    return !file.bad();
+    bytes->clear();
+    char buffer[65536];
+    while (bytes->size() <= kCatalogReadLimit && file.read(buffer, sizeof buffer).gcount() > 0) {
+        bytes->append(buffer, static_cast<size_t>(file.gcount()));
+    }
+    if (file.bad()) {
+        *problem = "cannot be read";
+        return false;
+    }
+    if (bytes->size() > kCatalogReadLimit) {
+        *problem = "is larger than " + std::to_string(kCatalogReadLimit) + " bytes";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -28,8 +41,7 @@ bool ReadInfForTargets(const std::string& folder, const std::string& inf,
                        std::map<std::string, InfTargetFacts>* targets, std::string* problem)
 {
     std::string bytes;
-    if (!ReadBytes(folder + "/" + inf, &bytes)) {
-        *problem = "cannot be read";
+    if (!ReadInf(folder + "/" + inf, &bytes, problem)) {
         return false;
     }
     InfModel model = ParseInf(bytes);

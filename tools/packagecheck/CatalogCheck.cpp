@@ -9,22 +9,7 @@
 #include "inf/INFManager.h"
 #include "platform/PlatformServices.h"
 
-// A driver package's INF, catalog and files are far smaller.
-const size_t kCatalogReadLimit = size_t{64} * 1024 * 1024;
-
 namespace {
-
-// The file name a path ends in, as Windows looks it up: trailing blanks and
-// dots are no part of it.
-std::string BaseName(const std::string& path)
-{
-    size_t slash = path.find_last_of("\\/");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    while (!name.empty() && (name.back() == ' ' || name.back() == '.')) {
-        name.pop_back();
-    }
-    return name;
-}
 
 bool ContainsNoCase(const std::vector<std::string>& items, const std::string& item)
 {
@@ -185,7 +170,7 @@ std::vector<const CatalogMember*> MembersNamed(const CatalogContents& contents, 
 {
     std::vector<const CatalogMember*> members;
     for (const CatalogMember& member : contents.members) {
-        if (EqualsNoCase(member.file, BaseName(name))) {
+        if (EqualsNoCase(member.file, MemberFileName(name))) {
             members.push_back(&member);
         }
     }
@@ -302,8 +287,14 @@ void CheckMembers(CatalogReport& catalog, PackageReport* report, std::vector<std
                       (check.peImage ? "image hash " : "hash ") + check.hash
                 : "it cannot be checked against the catalog " + Quote(catalog.name) + ": " + check.problem;
         if (!isInf && report->infRead && !InstalledBy(*report, name, &catalog.name)) {
-            if (!InstalledBy(*report, name, nullptr)) {
-                AddOnce(notInstalled, Quote(name) + " (" + why + ")");
+            // Named once, by the first catalog that holds a member of its name.
+            const std::string named = Quote(name) + " (";
+            bool listed = false;
+            for (const std::string& item : *notInstalled) {
+                listed = listed || item.compare(0, named.size(), named) == 0;
+            }
+            if (!listed && !InstalledBy(*report, name, nullptr)) {
+                notInstalled->push_back(named + why + ")");
             }
             continue;  // another catalog judges it, for the targets that install it
         }

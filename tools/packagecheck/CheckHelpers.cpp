@@ -95,6 +95,16 @@ bool ReadBytes(const std::string& path, size_t limit, std::string* bytes)
     return true;
 }
 
+std::string MemberFileName(const std::string& path)
+{
+    size_t slash = path.find_last_of("\\/");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '.')) {
+        name.pop_back();
+    }
+    return name;
+}
+
 long long FileSize(const std::string& path)
 {
     FILE* file = Platform.OpenStream(path.c_str(), "rb");

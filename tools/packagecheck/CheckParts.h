@@ -61,8 +61,13 @@ bool InstalledBy(const PackageReport& report, const std::string& relative, const
 TargetInstallReport InstallReportFor(const PackageReport& report, size_t targetIndex);
 // The warnings about what the chosen targets install; after JudgeTargets.
 void WarnAboutInstalls(PackageReport* report);
-// The INF, catalogs and hashed files larger than this are not read.
-extern const size_t kCatalogReadLimit;
+// The INF, catalogs and hashed files larger than this are not read (a driver
+// package's are far smaller).
+inline constexpr size_t kCatalogReadLimit = size_t{64} * 1024 * 1024;
+// The name a catalog member's File attribute gives for the package file at
+// `path`: the name its path ends in, as Windows looks it up (trailing blanks
+// and dots are no part of it).
+std::string MemberFileName(const std::string& path);
 
 // The key and value lines of the INF's [Version] section (values without a
 // trailing comment and without enclosing quotes); `sawVersion` tells whether

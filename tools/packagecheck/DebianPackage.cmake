@@ -57,9 +57,9 @@ include(CPack)
 
 # `ctest -L deb` (scripts/test.sh step test_deb): deb.package makes the
 # package; deb.contents lists it; deb.install installs it into a fresh
-# Debian 12 root and compares the installed checker's reports with this
-# tree's (root and mmdebstrap: skipped without them; the root is made once
-# per machine, about a minute).
+# Debian 12 root and compares the installed checker's reports and the
+# installed maker's catalogs with this tree's (root and mmdebstrap: skipped
+# without them; the root is made once per machine, about a minute).
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 set(MERVO_DEB_DIR ${CMAKE_BINARY_DIR}/deb)
 add_test(NAME deb.package
@@ -71,6 +71,7 @@ add_test(NAME deb.contents
           --version ${PROJECT_VERSION})
 add_test(NAME deb.install
   COMMAND ${MERVO_DEB_TEST} install --deb-dir ${MERVO_DEB_DIR} --source ${CMAKE_SOURCE_DIR}
-          --version ${PROJECT_VERSION} --checker $<TARGET_FILE:MERVOPackageCheck>)
+          --version ${PROJECT_VERSION} --checker $<TARGET_FILE:MERVOPackageCheck>
+          $<$<TARGET_EXISTS:MERVOMakeCatalog>:--maker=$<TARGET_FILE:MERVOMakeCatalog>>)
 set_tests_properties(deb.contents deb.install PROPERTIES
   FIXTURES_REQUIRED deb_package LABELS deb TIMEOUT 1800 SKIP_RETURN_CODE 77)

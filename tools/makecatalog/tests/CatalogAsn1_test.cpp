@@ -1,8 +1,6 @@
 // The catalog's DER forms against real catalogs.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "CatalogAsn1.h"
 #include "CheckSupport.h"
 
@@ -25,7 +23,6 @@ TEST(CatalogAsn1, RealCatalogsEncodeAgainByteForByte)
             << problem;
         std::string made = EncodeCatalog(real);
         ASSERT_FALSE(made.empty());
-        std::ofstream("/tmp/i33-made.cat", std::ios::binary) << made;
         CatalogList again;
         std::vector<std::string> madeMembers, madeAttributes;
         ASSERT_TRUE(DecodeCatalog(made, &again, &problem, &madeMembers, &madeAttributes)) << problem;

@@ -3,7 +3,9 @@
 // read by osslsigncode and judged by the checker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "CatalogAsn1.h"
@@ -193,6 +195,11 @@ const ErrorCase kErrorCases[] = {
          SetInfLine(p, "CatalogFile         = \"ArgyllCMS.cat\"", "");
      }, "ArgyllCMS.inf --targets 7_X86,7_X64", 1,
      {"ArgyllCMS.inf names no catalog for 7_X86 (7-x86)"}},
+    // The first catalog takes its place, the second cannot: the first is put back.
+    {"second_catalog_cannot_be_written", [](const TempPackage& p) {
+         fs::remove(p.File("ArgyllCMS_x64.cat"));
+         p.Write("ArgyllCMS_x64.cat/kept", "a folder in the catalog's place");
+     }, kAll.c_str(), 1, {"cannot write ./ArgyllCMS_x64.cat: "}},
     {"inf_missing", NoChange, "Other.inf --targets 7_X86", 1, {"missing: Other.inf (the INF)"}},
     {"inf_leaves_the_folder", NoChange, "../ArgyllCMS.inf --targets 7_X86", 1,
      {"the INF is outside the package folder: ../ArgyllCMS.inf"}},
@@ -204,6 +211,19 @@ const ErrorCase kErrorCases[] = {
 };
 // clang-format on
 
+// Each entry of the folder: its path, and a regular file's size and a hash of its bytes.
+std::vector<std::string> FolderState(const TempPackage& package)
+{
+    std::vector<std::string> state;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(package.path())) {
+        std::string bytes = entry.is_regular_file() ? ReadFile(entry.path()) : std::string();
+        state.push_back(entry.path().string() + " " + std::to_string(bytes.size()) + " " +
+                        std::to_string(std::hash<std::string>()(bytes)));
+    }
+    std::sort(state.begin(), state.end());
+    return state;
+}
+
 class MakeErrorTest : public testing::TestWithParam<ErrorCase> {};
 
 TEST_P(MakeErrorTest, NamesEachProblemAndWritesNothing)
@@ -212,22 +232,13 @@ TEST_P(MakeErrorTest, NamesEachProblemAndWritesNothing)
     TempPackage package;
     package.CopyFrom(kPackages + "/" + kArgyll);
     c.change(package);
-    std::vector<std::string> before;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(package.path())) {
-        before.push_back(entry.path().string() + " " +
-                         (entry.is_regular_file() ? ReadFile(entry.path()) : ""));
-    }
+    const std::vector<std::string> before = FolderState(package);
     CheckRun run = Make(package.path(), c.arguments);
     EXPECT_EQ(c.exitCode, run.exitCode) << run.output;
     for (const char* message : c.messages) {
         EXPECT_NE(std::string::npos, run.output.find(message)) << message << "\n" << run.output;
     }
-    std::vector<std::string> after;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(package.path())) {
-        after.push_back(entry.path().string() + " " +
-                        (entry.is_regular_file() ? ReadFile(entry.path()) : ""));
-    }
-    EXPECT_EQ(before, after);
+    EXPECT_EQ(before, FolderState(package));
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, MakeErrorTest, testing::ValuesIn(kErrorCases), CaseName());
