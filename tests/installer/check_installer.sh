@@ -37,7 +37,7 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK="$BUILD/installer/check"
 STARTER="$BUILD/MERVOInstallerStarter.exe"
 CERTIFICATE="$ROOT/tools/devctl/tests/certificates/publisher.cer"
-# shellcheck source=../support/wine-checks.sh
+# shellcheck source-path=SCRIPTDIR/../.. source=tests/support/wine-checks.sh
 . "$ROOT/tests/support/wine-checks.sh"
 now_ms() { date +%s%3N; }
 # timed NAME COMMAND...: runs the command, keeps its exit code in STATUS and

@@ -1,3 +1,4 @@
+# shellcheck shell=sh disable=SC2034  # WINESERVER is for the scripts that source this
 # Sourced by the Wine check scripts (POSIX sh): one line per check, "ok: ..."
 # or "FAILED: ...", a failure kept in FAILED; WINESERVER is the host Wine's
 # server program; finish_checks ends the script with the outcome.

@@ -23,7 +23,7 @@ WINE=/usr/lib/wine/wine64
 TOOLS="$BUILD/tools/devctl"
 ROOT=$(cd "$(dirname "$0")/../../../.." && pwd)
 PKG="$WINEPREFIX/drive_c/devctl check"
-# shellcheck source=../../../../tests/support/wine-checks.sh
+# shellcheck source-path=SCRIPTDIR/../../../.. source=tests/support/wine-checks.sh
 . "$ROOT/tests/support/wine-checks.sh"
 
 [ -d "$WINEPREFIX/drive_c" ] || $WINE wineboot -i >/dev/null 2>&1
