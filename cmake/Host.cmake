@@ -35,7 +35,8 @@ gtest_discover_tests(host_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS host)
 # The platform conformance table on the simulated Windows (the same rows run on
 # the real Win32 table in the Windows trees).
 add_executable(conformance_tests tests/conformance/Conformance_test.cpp
-  tests/conformance/HostMachine.cpp)
-target_include_directories(conformance_tests PRIVATE tests/conformance)
+  tests/conformance/HostMachine.cpp tests/conformance/InfModelAnswers.cpp
+  tools/packagecheck/InfModel.cpp tools/packagecheck/InfInstall.cpp)
+target_include_directories(conformance_tests PRIVATE tests/conformance tools/packagecheck)
 target_link_libraries(conformance_tests PRIVATE mervo_simulated mervo_test_support GTest::gtest_main)
 gtest_discover_tests(conformance_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS conformance)

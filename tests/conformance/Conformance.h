@@ -41,3 +41,21 @@ bool MachineChildHolds(const std::string& name);
 
 // A registry key that every machine has under HKEY_LOCAL_MACHINE.
 extern const char kPresentKey[];
+
+// The INF rows: how the machine's INF reader answers. The Windows builds ask
+// the Setup API (SetupOpenInfFileA with INF_STYLE_WIN4, SetupFindFirstLineA,
+// SetupGetStringFieldA, SetupDiGetActualSectionToInstallA), the host build
+// the package checker's INF model.
+//
+// Field `field` (0: the key) of the first line keyed `key` in `section` of
+// the INF at `path`, strings replaced; "<not opened>", "<no line>" or
+// "<no field>" where the reader gives none.
+std::string MachineInfField(const std::string& path, const char* section, const char* key, int field);
+// The install section chosen for `section` on the machine's architecture;
+// "<none>" when there is none.
+std::string MachineActualSection(const std::string& path, const char* section);
+
+// The same answers from the INF model, on the INF's bytes, for the
+// architecture of this build ("x86" or "amd64").
+std::string ModelInfField(const std::string& bytes, const char* section, const char* key, int field);
+std::string ModelActualSection(const std::string& bytes, const char* section);

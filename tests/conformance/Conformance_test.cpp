@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Conformance.h"
+#include "PlatformCalls.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ const uint32_t kTooLong = PS_ERROR_FILENAME_EXCED_RANGE;
 const uint32_t kNoMessage = 317;  // ERROR_MR_MID_NOT_FOUND
 const uint32_t kExpectedSection = 0xE0000000;
 const uint32_t kWrongInfStyle = 0xE0000100;
+const uint32_t kBadSectionLine = 0xE0000001;
 
 // Where the rows run: Windows (and the simulator, which follows it), Wine 8
 // (Debian 12's, x86_64), Wine 10 (Debian 13's, in the WoW64 root) with a
@@ -571,22 +573,10 @@ TEST_F(Conformance, TextModeReads)
 
         stream = Platform.OpenStream(path.c_str(), "r");
         ASSERT_NE(stream, nullptr) << row.name;
-        std::string text;
-        int c;
-        while ((c = fgetc(stream)) != EOF) {
-            text += static_cast<char>(c);
-        }
-        fclose(stream);
-        EXPECT_EQ(row.text, text) << row.name;
-
+        EXPECT_EQ(row.text, ReadToEnd(stream)) << row.name;
         stream = Platform.OpenStream(path.c_str(), "rb");
         ASSERT_NE(stream, nullptr) << row.name;
-        std::string raw;
-        while ((c = fgetc(stream)) != EOF) {
-            raw += static_cast<char>(c);
-        }
-        fclose(stream);
-        EXPECT_EQ(row.bytes, raw) << row.name << " (binary)";
+        EXPECT_EQ(row.bytes, ReadToEnd(stream)) << row.name << " (binary)";
     }
 }
 
@@ -837,6 +827,10 @@ TEST_F(Conformance, StagingInfs)
          {kWrongInfStyle, kWrongInfStyle, kWrongInfStyle, kInsufficientBuffer}, nullptr, kWow64StageNote},
         {"not an INF", "This is no INF file.\r\n", BIG, 0,
          {kExpectedSection, kExpectedSection, kExpectedSection, kInsufficientBuffer}, nullptr, kWow64StageNote},
+        {"a line before the first section", "j = w\r\n[Version]\r\nSignature=\"$Windows NT$\"\r\n", BIG, 0,
+         {kExpectedSection, kExpectedSection, kExpectedSection, kInsufficientBuffer}, nullptr, kWow64StageNote},
+        {"a section header without ]", "[Version]\r\nSignature=\"$Windows NT$\"\r\n[A\r\nk=v\r\n", BIG, 0,
+         {kBadSectionLine, kBadSectionLine, kBadSectionLine, kInsufficientBuffer}, nullptr, kWow64StageNote},
     };
     // clang-format on
     std::string windows = WindowsFolder();
@@ -936,16 +930,9 @@ TEST_F(Conformance, Processes)
         std::string command = row.behaviour != nullptr ? MachineChildCommand(row.behaviour)
                                                        : "\"" + root + "\\missing.exe\" exit 7";
         std::string label = "CreateProcessA(" + command + "), wait " + std::to_string(row.waitFor);
-        std::vector<char> line(command.begin(), command.end());
-        line.push_back('\0');
-        PsStartupInfo startup{};
-        startup.cb = sizeof startup;
         PsProcessInformation process{};
         uint32_t error = 0;
-        int32_t started = Measure(&error, [&] {
-            return Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
-                                           nullptr, nullptr, &startup, &process);
-        });
+        int32_t started = Measure(&error, [&] { return StartProcess(command, &process); });
         EXPECT_EQ(row.started.Value(), started != 0 ? 1u : 0u) << label;
         EXPECT_EQ(Hex(row.startError.Value()), Hex(error)) << label;
         ExpectNote(
@@ -1094,14 +1081,7 @@ TEST_F(Conformance, NamedMutexesOfTheMachine)
         } else if (call == "child holds") {
             // The child makes the mutex owned, then blocks; this side waits
             // until it is there.
-            std::string command = MachineChildCommand(("hold " + name).c_str());
-            std::vector<char> line(command.begin(), command.end());
-            line.push_back('\0');
-            PsStartupInfo startup{};
-            startup.cb = sizeof startup;
-            ASSERT_NE(0, Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0,
-                                                 PS_CREATE_NO_WINDOW, nullptr, nullptr, &startup, &child))
-                << label;
+            ASSERT_NE(0, StartProcess(MachineChildCommand(("hold " + name).c_str()), &child)) << label;
             for (int tries = 0; tries < 500 && !MachineChildHolds(name); ++tries) {
                 Platform.WaitForSingleObject(child.hProcess, 10);
             }
@@ -1177,14 +1157,8 @@ TEST_F(Conformance, EnvironmentAndProcessIds)
     EXPECT_EQ(Hex(kLeftAlone), Hex(error));
     EXPECT_NE(0u, self);
     EXPECT_NE(self, parent);
-    std::string command = MachineChildCommand(("parent " + std::to_string(self)).c_str());
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    PsStartupInfo startup{};
-    startup.cb = sizeof startup;
     PsProcessInformation child{};
-    ASSERT_NE(0, Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0, PS_CREATE_NO_WINDOW,
-                                         nullptr, nullptr, &startup, &child));
+    ASSERT_NE(0, StartProcess(MachineChildCommand(("parent " + std::to_string(self)).c_str()), &child));
     EXPECT_EQ(PS_WAIT_OBJECT_0, Platform.WaitForSingleObject(child.hProcess, 30000));
     uint32_t code = 12345;
     EXPECT_NE(0, Platform.GetExitCodeProcess(child.hProcess, &code));
@@ -1208,3 +1182,85 @@ TEST_F(Conformance, WindowStationOfAnInteractiveRunIsVisible)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// INF files as the Setup API reads them, and the package checker's INF model
+// on the same bytes (on the host build the model is the machine's reader).
+
+struct InfRow {
+    const char* name;
+    const char* body;  // after "[Version]" with its Signature; "\xFF\xFE" first: written as UTF-16LE
+    const char* section;
+    const char* key;  // null: the row asks for the install section chosen for `section`
+    int field;
+    const char* want;  // on x86_64; `want32` on i686 where it differs
+    const char* want32 = nullptr;
+};
+
+std::string InfBytes(const char* body)
+{
+    const std::string text = std::string("[Version]\r\nSignature=\"$Windows NT$\"\r\n") + body;
+    if (std::string(body).compare(0, 2, "\xFF\xFE") != 0) {
+        return text;
+    }
+    std::string wide = "\xFF\xFE";
+    for (char c : std::string("[Version]\r\nSignature=\"$Windows NT$\"\r\n") + (body + 2)) {
+        wide += c;
+        wide += '\0';
+    }
+    return wide;
+}
+
+TEST_F(Conformance, InfReading)
+{
+    const char* kStrings = "[Strings]\r\nS=\"val\"\r\nQ=\"quoted, value\"\r\n";
+    // clang-format off
+    const InfRow rows[] = {
+        {"plain field",          "[A]\r\nk = v1, v2\r\n",                      "A", "k", 2, "v2"},
+        {"quoted comma",         "[A]\r\nk = \"a, b\", c\r\n",                 "A", "k", 1, "a, b"},
+        {"field after quotes",   "[A]\r\nk = \"a, b\", c\r\n",                 "A", "k", 2, "c"},
+        {"doubled quote",        "[A]\r\nk = \"a\"\"b\"\r\n",                  "A", "k", 1, "a\"b"},
+        {"comment",              "[A]\r\nk = v ; c, d\r\n",                    "A", "k", 2, "<no field>"},
+        {"string key",           "[A]\r\nk = %S%.cat\r\n",                     "A", "k", 1, "val.cat"},
+        {"string key any case",  "[A]\r\nk = %s%\r\n",                         "A", "k", 1, "val"},
+        {"string with a comma",  "[A]\r\nk = %Q%\r\n",                         "A", "k", 1, "quoted, value"},
+        {"percent percent",      "[A]\r\nk = 100%%\r\n",                       "A", "k", 1, "100%"},
+        {"undefined key",        "[A]\r\nk = %nope%\r\n",                      "A", "k", 1, "%nope%"},
+        {"merged sections",      "[A]\r\nx = 1\r\n[B]\r\n[a]\r\ny = 2\r\n",      "A", "y", 1, "2"},
+        {"continuation",         "[A]\r\nk = a, \\\r\n  b\r\n",                 "A", "k", 2, "b"},
+        {"blank before equals",  "[A]\r\nftdibus.sys = 1,i386\r\n",            "A", "FTDIBUS.SYS", 2, "i386"},
+        {"key is field 0",       "[A]\r\n  k2   = x\r\n",                      "A", "k2", 0, "k2"},
+        {"missing section",      "[A]\r\nk = v\r\n",                           "B", "k", 1, "<no line>"},
+        {"line before sections", "[A]\r\nk = v\r\n",                           "A", "k", 1, "v"},
+        {"no closing bracket",   "[A\r\nk = v\r\n[B]\r\nm = n\r\n",           "B", "m", 1, "<not opened>"},
+        {"utf-16le",             "\xFF\xFE[A]\r\nk = %S%\r\n",                 "A", "k", 1, "val"},
+        {"platform section",     "[I]\r\n[I.NT]\r\n[I.NTamd64]\r\n[I.NTx86]\r\n", "I", nullptr, 0, "I.NTamd64", "I.NTx86"},
+        {".NT section",          "[I]\r\n[I.NT]\r\n",                          "I", nullptr, 0, "I.NT"},
+        {"undecorated section",  "[I]\r\nx=1\r\n",                             "I", nullptr, 0, "I"},
+        {"no such section",      "[J]\r\n",                                    "I", nullptr, 0, "I"},
+    };
+    // clang-format on
+    int index = 0;
+    for (const InfRow& row : rows) {
+        std::string bytes = InfBytes(row.body) + (row.body[0] == '\xFF' ? "" : kStrings);
+        if (row.body[0] == '\xFF') {
+            for (char c : std::string(kStrings)) {
+                bytes += c;
+                bytes += '\0';
+            }
+        }
+        if (std::string(row.name) == "line before sections") {
+            bytes = "j = w\r\n" + bytes;  // read by no section, and no reason to refuse the INF
+        }
+        const std::string path = root + "\\row" + std::to_string(++index) + ".inf";
+        ASSERT_TRUE(MachineWriteFile(path, bytes)) << row.name;
+        const std::string want = sizeof(void*) == 4 && row.want32 != nullptr ? row.want32 : row.want;
+        const std::string machine = row.key != nullptr
+                                        ? MachineInfField(path, row.section, row.key, row.field)
+                                        : MachineActualSection(path, row.section);
+        const std::string model = row.key != nullptr ? ModelInfField(bytes, row.section, row.key, row.field)
+                                                     : ModelActualSection(bytes, row.section);
+        EXPECT_EQ(want, machine) << "INF reader: " << row.name;
+        EXPECT_EQ(want, model) << "INF model: " << row.name;
+    }
+}

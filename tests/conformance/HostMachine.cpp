@@ -121,3 +121,16 @@ bool MachineChildHolds(const std::string& name)
     }
     return false;
 }
+
+// The host build has no Setup API: the INF model answers as the machine.
+std::string MachineInfField(const std::string& path, const char* section, const char* key, int field)
+{
+    std::string bytes;
+    return MachineReadFile(path, &bytes) ? ModelInfField(bytes, section, key, field) : "<not opened>";
+}
+
+std::string MachineActualSection(const std::string& path, const char* section)
+{
+    std::string bytes;
+    return MachineReadFile(path, &bytes) ? ModelActualSection(bytes, section) : "<none>";
+}

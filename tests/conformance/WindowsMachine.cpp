@@ -1,6 +1,8 @@
 // The conformance machine of the Windows builds: the real Win32 table, each
 // test in a fresh folder under the user's temporary folder.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <setupapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -175,4 +177,40 @@ bool MachineChildHolds(const std::string& name)
     }
     CloseHandle(mutex);
     return true;
+}
+
+std::string MachineInfField(const std::string& path, const char* section, const char* key, int field)
+{
+    UINT errorLine = 0;
+    HINF inf = SetupOpenInfFileA(path.c_str(), nullptr, INF_STYLE_WIN4, &errorLine);
+    if (inf == INVALID_HANDLE_VALUE) {
+        return "<not opened>";
+    }
+    std::string answer;
+    INFCONTEXT context;
+    char text[4096];
+    DWORD needed = 0;
+    if (!SetupFindFirstLineA(inf, section, key, &context)) {
+        answer = "<no line>";
+    } else if (!SetupGetStringFieldA(&context, static_cast<DWORD>(field), text, sizeof text, &needed)) {
+        answer = "<no field>";
+    } else {
+        answer = text;
+    }
+    SetupCloseInfFile(inf);
+    return answer;
+}
+
+std::string MachineActualSection(const std::string& path, const char* section)
+{
+    UINT errorLine = 0;
+    HINF inf = SetupOpenInfFileA(path.c_str(), nullptr, INF_STYLE_WIN4, &errorLine);
+    if (inf == INVALID_HANDLE_VALUE) {
+        return "<none>";
+    }
+    char actual[512];
+    DWORD needed = 0;
+    BOOL found = SetupDiGetActualSectionToInstallA(inf, section, actual, sizeof actual, &needed, nullptr);
+    SetupCloseInfFile(inf);
+    return found ? std::string(actual) : "<none>";
 }

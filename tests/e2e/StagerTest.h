@@ -51,6 +51,16 @@ protected:
         return run;
     }
 
+    // The package folder with the example INF without its [Version] section,
+    // which the Setup API refuses.
+    void PrepareWithoutVersionSection()
+    {
+        e2e::PackageOptions options;
+        options.files = {{"MERVOUSB.inf", e2e::ExampleInfWithoutVersionSection()}};
+        ASSERT_FALSE(options.files[0].second.empty());
+        Prepare(options);
+    }
+
     // The package folder with the real companion tool instead of the double.
     void PrepareWithCompanionTool()
     {

@@ -28,11 +28,7 @@ TEST_P(UnattendedRun, EndsAsIfTheBoxWereAnsweredWithTheBoxInTheLog)
 {
     const UnattendedCase& c = GetParam();
     if (c.breakVersionSection) {
-        std::string inf = e2e::ExampleInfWithoutVersionSection();
-        ASSERT_FALSE(inf.empty());
-        e2e::PackageOptions options;
-        options.files = {{"MERVOUSB.inf", inf}};
-        Prepare(options);
+        PrepareWithoutVersionSection();
     }
     e2e::WineVersion version("winxp");
     const std::string desktop = e2e::InvisibleDesktop("MERVOUnattended");

@@ -99,11 +99,7 @@ TEST_F(WholeRun, SuccessBoxWithoutNodisplay)
 // code without system text: exit 22, the box names the code, no rescan.
 TEST_F(WholeRun, InfWithoutVersionSectionEndsWith22AndTheCodeInTheBox)
 {
-    std::string inf = e2e::ExampleInfWithoutVersionSection();
-    ASSERT_FALSE(inf.empty());
-    e2e::PackageOptions options;
-    options.files = {{"MERVOUSB.inf", inf}};
-    Prepare(options);
+    PrepareWithoutVersionSection();
     e2e::WineVersion version("winxp");
 
     e2e::RunResult run = Run("");

@@ -42,6 +42,13 @@ protected:
         return texts;
     }
 
+    // A fresh machine with the log open.
+    void Fresh()
+    {
+        FreshMachine();
+        ASSERT_EQ(1, OpenLog(kLog));
+    }
+
     bool Traced(const std::string& call) const
     {
         const std::vector<std::string>& trace = Sim().trace;
@@ -101,24 +108,6 @@ TEST_F(CopyDriverFilesTest, ResultLineComesBeforeTheLastAttributeClearing)
     }
 }
 
-// The two-path texts hold two paths of 499 characters whole.
-TEST_F(CopyDriverFilesTest, TwoPathTextsHoldTwoPathsOf499)
-{
-    const std::string folder = "C:\\" + std::string(490, 'p');  // source of 499
-    const std::string windows = "C:\\" + std::string(473, 'w');
-    Sim().systemDirectory = windows + "\\system32";
-    const std::string source = folder + "\\a.sys";
-    const std::string target = windows + "\\System32\\Drivers\\a.sys";  // 499
-    ASSERT_EQ(499u, source.size());
-    ASSERT_EQ(499u, target.size());
-    const std::vector<std::string> texts = Copy("[SourceDisksFiles]\na.sys=1\n", 0, folder.c_str());
-    // The copy itself is tried (the host cannot hold a name of 490 characters).
-    EXPECT_EQ(1u, TraceCount("CopyFileA " + source + " " + target));
-    EXPECT_EQ((std::vector<std::string>{"Copying file " + source + " to " + target + ".",
-                                        "Error while copying file " + source + " to " + target + " !!"}),
-              texts);
-}
-
 TEST_F(CopyDriverFilesTest, StaleFilesAreLoggedOnlyWhenReallyDeleted)
 {
     Write("C:\\WINDOWS\\inf\\MERVOUSB.inf", "old");
@@ -154,9 +143,6 @@ TEST_F(CopyDriverFilesTest, StaleCopiesAreLookedForUnderTheBareInfNameOnly)
 
 TEST_F(CopyDriverFilesTest, SectionAndEntryRules)
 {
-    for (const char* name : {"a.sys", "b.sys", "c.sys", "tail.sys"}) {
-        Write(std::string("C:\\pkg\\") + name, name);
-    }
     struct SectionCase {
         const char* name;
         std::string inf;
@@ -181,11 +167,10 @@ TEST_F(CopyDriverFilesTest, SectionAndEntryRules)
     // clang-format on
     for (const SectionCase& c : cases) {
         SCOPED_TRACE(c.name);
-        SimReset(root);
+        Fresh();
         for (const char* name : {"a.sys", "b.sys", "c.sys", "tail.sys"}) {
             Write(std::string("C:\\pkg\\") + name, name);
         }
-        ASSERT_EQ(1, OpenLog(kLog));
         EXPECT_EQ(c.expected, Copy(c.inf));
     }
 }
@@ -300,54 +285,55 @@ TEST(PlainFileName, OnlyNamesThatStayInTheirFolder)
         EXPECT_FALSE(IsPlainFileName(name)) << name;
 }
 
-// Paths are never cut: a cut path can name another file.
-TEST_F(CopyDriverFilesTest, StalePathOf499IsUsedAndOf500Skipped)
+// Paths are never cut (a cut path can name another file): a stale copy's
+// path, the source and the target each hold 499 characters whole, and one more
+// is refused rather than cut.
+TEST_F(CopyDriverFilesTest, PathsOf499AreUsedAndOf500Refused)
 {
-    // "C:\WINDOWS\inf\" is 15 characters.
-    const std::string fits = std::string(480, 's') + ".inf";
-    ReadArgumentText(fits.c_str());
-    Copy("[Version]\n");
-    EXPECT_EQ(1u, TraceCount("DeleteFileA C:\\WINDOWS\\inf\\" + fits));
-    EXPECT_EQ(1u, TraceCount("DeleteFileA C:\\WINDOWS\\inf\\" + fits.substr(0, 481) + "pnf"));
-
-    SimReset(root);
-    ASSERT_EQ(1, OpenLog(kLog));
-    ReadArgumentText(("s" + fits).c_str());
-    Copy("[Version]\n");
-    EXPECT_EQ(0u, TraceCount("DeleteFileA"));
-    EXPECT_EQ(0u, TraceCount("SetFileAttributesA C:\\WINDOWS\\inf"));
-}
-
-TEST_F(CopyDriverFilesTest, SourcePathOf499IsCopiedAndOf500Refused)
-{
-    const std::string drivers = "C:\\W\\System32\\Drivers";
-    for (size_t folderLength : {493u, 494u}) {
-        SCOPED_TRACE(folderLength);
-        SimReset(root);
-        Sim().systemDirectory = "C:\\W\\system32";
-        ASSERT_EQ(1, OpenLog(kLog));
-        const std::string folder = "C:\\" + std::string(folderLength - 3, 'p');
-        const std::string source = folder + "\\a.sys";  // 499 or 500 characters
-        std::vector<std::string> texts = Copy("[SourceDisksFiles]\na.sys=1\n", 0, folder.c_str());
-        ASSERT_EQ(2u, texts.size());
-        EXPECT_EQ("Copying file " + source + " to " + drivers + "\\a.sys.", texts[0]);
-        EXPECT_EQ(folderLength == 493u ? 1u : 0u, TraceCount("CopyFileA " + source + " "));
-        EXPECT_EQ("Error while copying file " + source + " to " + drivers + "\\a.sys !!", texts[1]);
-    }
-}
-
-TEST_F(CopyDriverFilesTest, TargetPathOf499IsCopiedAndOf500Refused)
-{
-    for (size_t windowsLength : {476u, 477u}) {
-        SCOPED_TRACE(windowsLength);
-        SimReset(root);
+    struct BoundRow {
+        const char* name;
+        size_t stale, source, target;  // path lengths; 12 and 33: C:\pkg\a.sys to C:\WINDOWS\...\a.sys
+        bool staleTried;               // both stale copies' deletions were asked for
+        bool copyTried;                // CopyFileA was asked with both paths
+        bool copied;                   // and made the copy (the host holds no name of 470 characters)
+    };
+    const BoundRow rows[] = {
+        {"stale copy of 499", 499, 12, 33, true, true, true},
+        {"stale copy of 500", 500, 12, 33, false, true, true},
+        {"source and target of 499", 493, 499, 499, true, true, false},
+        {"source of 500", 27, 500, 33, true, false, false},
+        {"target of 500", 494, 12, 500, true, false, false},
+    };
+    for (const BoundRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        Fresh();
         Write("C:\\pkg\\a.sys", "bytes");
-        ASSERT_EQ(1, OpenLog(kLog));
-        const std::string windows = "C:\\" + std::string(windowsLength - 3, 'w');
+        const std::string folder = row.source == 12 ? "C:\\pkg" : "C:\\" + std::string(row.source - 9, 'p');
+        const std::string windows =
+            row.target == 33 ? "C:\\WINDOWS" : "C:\\" + std::string(row.target - 26, 'w');
+        const size_t infName = row.stale - windows.size() - 5;  // after "<windows>\inf\"
+        ReadArgumentText(infName == 12 ? "MERVOUSB.inf" : (std::string(infName - 4, 's') + ".inf").c_str());
         Sim().systemDirectory = windows + "\\system32";
-        const std::string target = windows + "\\System32\\Drivers\\a.sys";  // 499 or 500
-        Copy("[SourceDisksFiles]\na.sys=1\n");
-        EXPECT_EQ(windowsLength == 476u ? 1u : 0u, TraceCount("CopyFileA C:\\pkg\\a.sys " + target));
+        const std::string stale = windows + "\\inf\\" + InfFileName;
+        const std::string source = folder + "\\a.sys";
+        const std::string target = windows + "\\System32\\Drivers\\a.sys";
+        ASSERT_EQ(row.stale, stale.size());
+        ASSERT_EQ(row.source, source.size());
+        ASSERT_EQ(row.target, target.size());
+        const std::vector<std::string> texts = Copy("[SourceDisksFiles]\na.sys=1\n", 0, folder.c_str());
+        EXPECT_EQ(row.staleTried ? 1u : 0u, TraceCount("DeleteFileA " + stale));
+        EXPECT_EQ(row.staleTried ? 1u : 0u,
+                  TraceCount("DeleteFileA " + stale.substr(0, stale.size() - 3) + "pnf"));
+        EXPECT_EQ(row.staleTried ? 2u : 0u, TraceCount("DeleteFileA"));
+        if (!row.staleTried) {
+            EXPECT_EQ(0u, TraceCount("SetFileAttributesA " + windows + "\\inf"));
+        }
+        EXPECT_EQ(row.copyTried ? 1u : 0u, TraceCount("CopyFileA " + source + " " + target));
+        EXPECT_EQ((std::vector<std::string>{
+                      "Copying file " + source + " to " + target + ".",
+                      row.copied ? "File " + source + " copied to " + target + " OK."
+                                 : "Error while copying file " + source + " to " + target + " !!"}),
+                  texts);
     }
 }
 
@@ -368,8 +354,7 @@ TEST_F(CopyDriverFilesTest, OverlongSystemOrDriverFolderGives2WithoutDeleting)
     // clang-format on
     for (const FolderCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "system folder of " << c.systemDirectory.size() << " characters");
-        SimReset(root);
-        ASSERT_EQ(1, OpenLog(kLog));
+        Fresh();
         Sim().systemDirectory = c.systemDirectory;
         Platform.SetLastError(0);
         EXPECT_TRUE(Copy("[Version]\n", c.expected).empty());

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
@@ -269,15 +267,7 @@ TEST_F(DeviceIdsTest, SecondOpeningThatFailsGives3WithEarlierEntriesResolved)
 TEST_F(DeviceIdsTest, EveryCorpusInfIsReadSafely)
 {
     SimMapDrive('D', MERVO_INF_CORPUS);
-    std::vector<std::string> files;
-    DIR* folder = opendir(MERVO_INF_CORPUS);
-    ASSERT_NE(nullptr, folder);
-    while (dirent* item = readdir(folder)) {
-        const std::string name = item->d_name;
-        if (name.size() > 4 && name.substr(name.size() - 4) == ".inf")
-            files.push_back(name);
-    }
-    closedir(folder);
+    const std::vector<std::string> files = InfNamesIn(MERVO_INF_CORPUS);
     EXPECT_GE(files.size(), 30u);
     for (const std::string& file : files) {
         SCOPED_TRACE(file);

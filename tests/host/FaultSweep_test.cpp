@@ -11,7 +11,6 @@
 // failures injected) so that the reliability script can report them.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -100,7 +99,6 @@ bool EndsWith(const std::string& text, const std::string& end)
 class FaultSweepTest : public SimTest {
 protected:
     bool logMayStayEmpty = false;  // the log's writes are made to fail
-    int runNumber = 0;
     long runs = 0;
     long injected = 0;
 
@@ -108,9 +106,7 @@ protected:
     // run (the log above all) is mistaken for this run's.
     void FreshMachine(const SweepConfig& config)
     {
-        std::string folder = root + "/run" + std::to_string(++runNumber);
-        ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
-        SimReset(folder);
+        SimTest::FreshMachine();
         WritePackage();
         // Stale copies, so that the two deletions succeed in a clean run and
         // a failed deletion shows.

@@ -102,7 +102,7 @@ TEST_F(GetOSVersionTest, EveryKnownSystemIsClassifiedAndLogged)
     // clang-format on
     for (const VersionCase& c : cases) {
         SCOPED_TRACE(c.name);
-        SimReset(root);
+        FreshMachine();
         SimSetVersion(c.platformId, c.major, c.minor, c.build, c.servicePack);
         if (c.hotfixKey) {
             Sim().registryKeys.push_back(kHotfix);
@@ -178,7 +178,7 @@ TEST_F(GetOSVersionTest, RefusalIsLoggedBeforeItsBoxIsShown)
     // clang-format on
     for (const RefusalCase& c : cases) {
         SCOPED_TRACE(c.code);
-        SimReset(root);
+        FreshMachine();
         ASSERT_EQ(1, OpenLog(kLogPath));
         // When the box appears, the refusal must already be in the log.
         static bool loggedBeforeBox;

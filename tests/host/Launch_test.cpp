@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -107,8 +106,7 @@ TEST_F(LaunchTest, StartFailureShowsTheFailureTextIfAny)
 
 TEST_F(LaunchTest, MissingToolGivesBothBoxesAndErrorLines)
 {
-    SimReset(root);
-    std::remove(SimHostPath("C:\\pkg\\MERVODevCtl.exe").c_str());
+    FreshMachine();                 // without the tool
     ReadArgumentText("nodisplay");  // the option concerns only the final box
     ASSERT_EQ(1, OpenLog(kLog));
     EXPECT_EQ(2, RemoveDriverInstances("C:\\pkg", &table));
@@ -135,7 +133,7 @@ TEST_F(LaunchTest, ToolOutcomesOtherThanAStartFailureCountAsDone)
     };
     for (const OutcomeCase& c : cases) {
         SCOPED_TRACE(c.name);
-        SimReset(root);
+        FreshMachine();
         Write("C:\\pkg\\MERVODevCtl.exe", "tool");
         ASSERT_EQ(1, OpenLog(kLog));
         Sim().process = c.script;
@@ -155,7 +153,7 @@ TEST_F(LaunchTest, CommandLinesOf519AreStartedAndOf520Refused)
     const std::string folder = "C:\\" + std::string(230, 'p');
     for (const char* inf : {"MERVOUSB1.inf", "MERVOUSB12.inf"}) {
         SCOPED_TRACE(inf);
-        SimReset(root);
+        FreshMachine();
         Write(folder + "\\MERVODevCtl.exe", "tool");
         ASSERT_EQ(1, OpenLog(kLog));
         ReadArgumentText(inf);
@@ -173,7 +171,7 @@ TEST_F(LaunchTest, CommandLinesOf519AreStartedAndOf520Refused)
     // rescan: folder + 25 characters.
     for (size_t length : {494u, 495u}) {
         SCOPED_TRACE(length);
-        SimReset(root);
+        FreshMachine();
         const std::string longFolder = "C:\\" + std::string(length - 3, 'q');
         Sim().process = {SIM_PROCESS_ENDS, 0};
         Sim().onLaunch = [](const std::string&) { return SimProcessScript{SIM_PROCESS_ENDS, 0}; };

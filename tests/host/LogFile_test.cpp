@@ -19,40 +19,46 @@ const std::string kClosing = std::string(kLogClosingLine) + "\r\n";
 
 class LogFileTest : public SimTest {};
 
-TEST_F(LogFileTest, LineIsStampedInUtcWithBlankPaddedFieldsAndAlignedNames)
+// Each line is on disk before the log is closed: a run ended from outside keeps it.
+TEST_F(LogFileTest, LinesAreStampedInUtcWithBlankPaddedFieldsAndNamesAlignedOrWhole)
 {
-    Sim().clock = PsSystemTime{2007, 3, 3, 7, 14, 5, 3, 0};
-    ASSERT_EQ(1, OpenLog(kLogPath));
-    EXPECT_EQ(0, WriteLog("Dirs", "LaunchAndWait", "Process timed out."));
-    const std::string line = " 7- 3-2007:14H 5mn 3'' -  " + std::string(18, ' ') + "Dirs - " +
-                             std::string(12, ' ') + "LaunchAndWait() - Process timed out.\r\n";
-    // On disk before the log is closed: a run ended from outside keeps it.
-    EXPECT_EQ(kBanner + line, Read(kLogPath));
-    EXPECT_EQ(0, CloseLog());
-    EXPECT_EQ(kBanner + line + kClosing, Read(kLogPath));
-}
-
-TEST_F(LogFileTest, EarlyMorningOfTheFifthHasBlankPaddedSingleDigits)
-{
-    // The default clock of the simulated machine: 5 March 2007 09:04:03 UTC.
-    ASSERT_EQ(1, OpenLog(kLogPath));
-    WriteLog("M", "F", "t");
-    CloseLog();
-    std::vector<std::string> lines = LogFileLines(kLogPath);
-    ASSERT_EQ(6u, lines.size());
-    EXPECT_EQ(" 5- 3-2007: 9H 4mn 3'' -  ", lines[4].substr(0, 26));
-}
-
-TEST_F(LogFileTest, LongNamesAreWrittenWholeAndShiftTheLine)
-{
-    const std::string module(30, 'm');
-    const std::string function(40, 'f');
-    ASSERT_EQ(1, OpenLog(kLogPath));
-    WriteLog(module.c_str(), function.c_str(), "text");
-    CloseLog();
-    std::vector<std::string> lines = LogFileLines(kLogPath);
-    ASSERT_EQ(6u, lines.size());
-    EXPECT_EQ(module + " - " + function + "() - text", lines[4].substr(26));
+    struct LineRow {
+        const char* name;
+        PsSystemTime clock;  // year, month, day of the week, day, hour, minute, second, ms
+        std::string module, function, text;
+        std::string line;
+    };
+    const LineRow rows[] = {
+        {"names aligned",
+         {2007, 3, 3, 7, 14, 5, 3, 0},
+         "Dirs",
+         "LaunchAndWait",
+         "Process timed out.",
+         " 7- 3-2007:14H 5mn 3'' -  " + std::string(18, ' ') + "Dirs - " + std::string(12, ' ') +
+             "LaunchAndWait() - Process timed out."},
+        {"single digits blank padded",
+         {2007, 3, 1, 5, 9, 4, 3, 0},
+         "M",
+         "F",
+         "t",
+         " 5- 3-2007: 9H 4mn 3'' -  " + std::string(21, ' ') + "M - " + std::string(24, ' ') + "F() - t"},
+        {"long names whole, the line shifted",
+         {2007, 3, 1, 5, 9, 4, 3, 0},
+         std::string(30, 'm'),
+         std::string(40, 'f'),
+         "text",
+         " 5- 3-2007: 9H 4mn 3'' -  " + std::string(30, 'm') + " - " + std::string(40, 'f') + "() - text"},
+    };
+    for (const LineRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        FreshMachine();
+        Sim().clock = row.clock;
+        ASSERT_EQ(1, OpenLog(kLogPath));
+        EXPECT_EQ(0, WriteLog(row.module.c_str(), row.function.c_str(), row.text.c_str()));
+        EXPECT_EQ(kBanner + row.line + "\r\n", Read(kLogPath));
+        EXPECT_EQ(0, CloseLog());
+        EXPECT_EQ(kBanner + row.line + "\r\n" + kClosing, Read(kLogPath));
+    }
 }
 
 TEST_F(LogFileTest, WritingWithoutAnOpenLogDoesNothing)

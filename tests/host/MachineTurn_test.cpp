@@ -2,7 +2,6 @@
 // what it does when the wait runs out, and which runs never wait (the
 // processes a holder starts).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -66,10 +65,7 @@ protected:
 
     void Arrange(const TurnRow& row)
     {
-        // A folder of its own, so that no file of an earlier row is taken for this row's.
-        std::string folder = root + "/row" + std::to_string(++rowNumber);
-        ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
-        SimReset(folder);
+        FreshMachine();
         WritePackage();
         Write(kLog, earlierLog);
         static const SimHolderBehaviour kBehaviour[] = {SIM_HOLDER_RELEASES, SIM_HOLDER_RELEASES,
@@ -89,7 +85,6 @@ protected:
     }
 
     std::vector<int> ownedAtLaunch;
-    int rowNumber = 0;
 };
 
 TEST_F(MachineTurnTest, ARunWaitsBoundedForTheMachinesTurnAndDoesNothingWithoutIt)
@@ -148,7 +143,7 @@ TEST_F(MachineTurnTest, ASystemWithoutMachineWideNamesIsRefusedByItsVersion)
 {
     for (uint32_t error : {3u, 123u, 161u}) {
         SCOPED_TRACE(error);
-        SimReset(root);
+        FreshMachine();
         WritePackage();
         SimSetVersion(PS_VER_PLATFORM_WIN32_NT, 4, 0, 1381, "Service Pack 6");
         Sim().failAlways[SIM_CreateMutexA] = true;

@@ -141,8 +141,7 @@ TEST_F(RunTest, DisplayAndLogOptions)
     };
     for (const OptionCase& c : cases) {
         SCOPED_TRACE(c.text);
-        SimReset(root);
-        std::remove(SimHostPath(kLog).c_str());
+        FreshMachine();
         WritePackage();
         EXPECT_EQ(0, Run(c.text));
         EXPECT_EQ(c.successBox
@@ -167,7 +166,7 @@ TEST_F(RunTest, UsageBoxEndsTheRunBeforeAnythingElse)
         "nolog: No log file will be generated." + std::string(9, ' ') + "\n\n";
     for (const char* text : {"/?", "MyDriver.inf /? nolog", "x/?y"}) {
         SCOPED_TRACE(text);
-        SimReset(root);
+        FreshMachine();
         WritePackage();
         Write(kLog, "previous run");
         EXPECT_EQ(0, Run(text));
@@ -185,7 +184,7 @@ TEST_F(RunTest, TemporaryFolderFailureGives1AlsoWithNolog)
 {
     for (const char* text : {"", "nolog"}) {
         SCOPED_TRACE(testing::Message() << "argument text \"" << text << "\"");
-        SimReset(root);
+        FreshMachine();
         WritePackage();
         Sim().failAlways[SIM_GetTempPathA] = true;
         EXPECT_EQ(1, Run(text));
@@ -200,7 +199,7 @@ TEST_F(RunTest, TemporaryPathOf519FitsAnd520DoesNot)
 {
     for (size_t length : {519u, 520u}) {
         SCOPED_TRACE(length);
-        SimReset(root);
+        FreshMachine();
         WritePackage();
         const std::string folder = LongFolder(length - 1, 't');
         Sim().tempPath = folder + "\\";
@@ -215,7 +214,7 @@ TEST_F(RunTest, LogPathOf519IsOpenedAnd520IsNotCut)
     // The log path is the folder, "\" and 17 characters.
     for (size_t folderLength : {501u, 502u}) {
         SCOPED_TRACE(folderLength);
-        SimReset(root);
+        FreshMachine();
         WritePackage();
         const std::string folder = LongFolder(folderLength, 'l');
         ASSERT_EQ(folderLength, folder.size());
@@ -252,7 +251,7 @@ TEST_F(RunTest, NoDeviceOrUnreadableInfGives15WithNothingDone)
     };
     for (const NoDeviceCase& c : cases) {
         SCOPED_TRACE(c.text);
-        SimReset(root);
+        FreshMachine();
         WritePackage(c.inf);
         EXPECT_EQ(15, Run(c.text));
         std::vector<std::string> lines = Lines();
@@ -288,7 +287,7 @@ TEST_F(RunTest, ProgramFolderUnknownGives21)
     const FolderCase cases[] = {{"refused", true, 0}, {"cut", false, 520}};
     for (const FolderCase& c : cases) {
         SCOPED_TRACE(c.name);
-        SimReset(root);
+        FreshMachine();
         WritePackage();
         Sim().failAlways[SIM_GetModuleFileNameA] = c.refuse;
         if (c.pathLength != 0)
@@ -373,7 +372,7 @@ TEST_F(RunTest, SystemFolderUnknownOrTooLongEndsWith23)
     };
     for (const SystemCase& c : cases) {
         SCOPED_TRACE(c.name);
-        SimReset(root);
+        FreshMachine();
         WritePackage();
         Sim().failAlways[SIM_GetSystemDirectoryA] = c.refuse;
         Sim().failError[SIM_GetSystemDirectoryA] = PS_ERROR_ACCESS_DENIED;
@@ -406,10 +405,7 @@ TEST_F(RunTest, RefusedSignatureNamesItsCauseInTheBox)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.box);
-        if (&c != cases) {
-            TearDown();
-            SetUp();
-        }
+        FreshMachine();
         WritePackage(kTypicalInf);
         Sim().onSetupCopyOEMInf = [&c](const char*) {
             Platform.SetLastError(c.code);
@@ -488,7 +484,7 @@ TEST_F(RunTest, OverlongInfNameOrPathGives15WithoutReadingAnything)
     };
     for (const LengthCase& c : cases) {
         SCOPED_TRACE(c.name);
-        SimReset(root);
+        FreshMachine();
         const std::string folder = StagerInFolderOf(c.folderLength, 'f');
         const std::string name = std::string(c.nameLength - 4, 'n') + ".inf";
         EXPECT_EQ(15, Run(name + " nodisplay"));
@@ -547,13 +543,6 @@ TEST_F(RunTest, Wow64WithoutThe64BitBuildEndsWith23)
 TEST_F(RunTest, Wow64HandOffFailuresAreReportedAsWhatHappened)
 {
     const std::string kStager64 = "C:\\pkg\\MERVODriverStager64.exe";
-    // C: keeps its files across SimReset: each case starts without the log
-    // and the 64-bit build of the one before.
-    const auto freshMachine = [&] {
-        Platform.DeleteFileA(kLog);
-        Platform.DeleteFileA(kStager64.c_str());
-        SimReset(root);
-    };
     struct HandOffCase {
         const char* name;
         bool present;                   // the 64-bit build is in the package
@@ -592,7 +581,7 @@ TEST_F(RunTest, Wow64HandOffFailuresAreReportedAsWhatHappened)
     // clang-format on
     for (const HandOffCase& c : cases) {
         SCOPED_TRACE(c.name);
-        freshMachine();
+        FreshMachine();
         WritePackage();
         if (c.present)
             Write(kStager64, "64-bit build");
@@ -609,7 +598,7 @@ TEST_F(RunTest, Wow64HandOffFailuresAreReportedAsWhatHappened)
     }
     for (uint32_t code : {0u, 1u, 2u, 15u, 21u, 22u, 23u, 24u}) {
         SCOPED_TRACE(code);
-        freshMachine();
+        FreshMachine();
         WritePackage();
         Write(kStager64, "64-bit build");
         Sim().wow64 = true;
@@ -627,7 +616,7 @@ TEST_F(RunTest, Wow64FailureAfterTheStartIsAddedToThe64BitBuildsLog)
     const std::string earlier = "64-bit build's log\r\n";
     for (const char* text : {"nodisplay", "nodisplay nolog"}) {
         SCOPED_TRACE(text);
-        SimReset(root);
+        FreshMachine();
         WritePackage();
         Write("C:\\pkg\\MERVODriverStager64.exe", "64-bit build");
         Write(kLog, earlier);
@@ -677,7 +666,7 @@ TEST_F(RunTest, Wow64HandOffBoundsAreExact)
     };
     for (const BoundCase& c : cases) {
         SCOPED_TRACE(c.name);
-        SimReset(root);
+        FreshMachine();
         const std::string folder = StagerInFolderOf(c.folderLength, 'w');
         Write(folder + "\\MERVODriverStager64.exe", "64-bit build");
         Sim().wow64 = true;
@@ -700,7 +689,7 @@ TEST_F(RunTest, NoWow64QuestionOrA32BitSystemRunsHere)
 {
     for (bool known : {false, true}) {
         SCOPED_TRACE(testing::Message() << "WOW64 answer known: " << known);
-        SimReset(root);
+        FreshMachine();
         WritePackage();
         Sim().wow64Known = known;
         Sim().wow64 = !known;  // unknown: whatever it would say is not asked

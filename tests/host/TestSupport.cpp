@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <sys/stat.h>
+
 #include "app/MERVODriverStager.h"
 #include "log/LogFile.h"
 
@@ -49,6 +51,13 @@ void SimTest::SetUp()
     CloseLog();
     ASSERT_FALSE(root.empty()) << "cannot create a temporary folder for C:";
     SimReset(root);
+}
+
+void SimTest::FreshMachine()
+{
+    const std::string folder = root + "/machine" + std::to_string(++machines_);
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700)) << folder;
+    SimReset(folder);
 }
 
 void SimTest::TearDown()

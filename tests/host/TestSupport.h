@@ -32,6 +32,11 @@ protected:
     TempFolder hostFolder{"mervo-sim"};
     std::string root = hostFolder.path();  // host folder of C:
 
+    // A fresh machine whose C: is a new empty folder of the fixture's, so
+    // that no file of an earlier row or run (the log above all) is taken for
+    // this one's.
+    void FreshMachine();
+
     void Write(const std::string& windowsPath, const std::string& bytes);
     std::string Read(const std::string& windowsPath);  // "" when absent
 
@@ -59,4 +64,7 @@ protected:
     // Each entry of LogEntries as one text: module, function and text with
     // `separator` between them.
     std::vector<std::string> LogLines(const std::string& windowsPath, const std::string& separator = " | ");
+
+private:
+    int machines_ = 0;
 };

@@ -40,8 +40,7 @@ protected:
 
     Outcome RunIn(const Scenario& scenario, uint32_t stationFlags, const std::string& extraArgument)
     {
-        SimReset(root);
-        std::remove(SimHostPath(kLog).c_str());  // an earlier run's
+        FreshMachine();
         WritePackage();
         if (scenario.prepare) {
             scenario.prepare();

@@ -37,17 +37,8 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK="$BUILD/installer/check"
 STARTER="$BUILD/MERVOInstallerStarter.exe"
 CERTIFICATE="$ROOT/tools/devctl/tests/certificates/publisher.cer"
-FAILED=0
-
-check() {  # check <what> <expected> <actual>
-    if [ "$2" = "$3" ]; then
-        echo "ok: $1"
-    else
-        echo "FAILED: $1: expected $2, got $3"
-        FAILED=1
-    fi
-}
-yes_no() { if "$@"; then echo yes; else echo no; fi; }
+# shellcheck source=../support/wine-checks.sh
+. "$ROOT/tests/support/wine-checks.sh"
 now_ms() { date +%s%3N; }
 # timed NAME COMMAND...: runs the command, keeps its exit code in STATUS and
 # prints how long it took.
@@ -96,11 +87,6 @@ check "installer with a short wait built" 0 $?
 
 # The prefix, as Windows 10 (where deployment systems run setup programs
 # today; the stager without a manifest sees 6.2), one program kept alive.
-if [ -x /usr/lib/wine/wineserver64 ]; then
-    WINESERVER=/usr/lib/wine/wineserver64
-else
-    WINESERVER=$(command -v wineserver)
-fi
 rm -rf "$WINEPREFIX"
 timed "make the prefix" sh -c "$WINE wineboot -i >/dev/null 2>&1"
 "$WINESERVER" -p
@@ -218,5 +204,4 @@ check "turn held: the setup log of the install before is whole" yes \
 wait $HOLDER
 installed "after the refused install"
 
-[ $FAILED -eq 0 ] && echo "all checks passed"
-exit $FAILED
+finish_checks

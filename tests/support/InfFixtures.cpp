@@ -1,5 +1,9 @@
 #include "InfFixtures.h"
 
+#include <dirent.h>
+
+#include <algorithm>
+
 const char kTypicalInf[] =
     "[Version]\n"
     "Signature=\"$Windows NT$\"\n"
@@ -33,4 +37,21 @@ std::string Utf16(const std::string& text)
         bytes += '\0';
     }
     return bytes;
+}
+
+std::vector<std::string> InfNamesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* listing = opendir(folder.c_str());
+    while (dirent* entry = listing != nullptr ? readdir(listing) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".inf") == 0) {
+            names.push_back(name);
+        }
+    }
+    if (listing != nullptr) {
+        closedir(listing);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

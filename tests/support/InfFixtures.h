@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // A typical package's INF: one device line (vendor 0123, product 4567), two
 // driver files in [SourceDisksFiles] and a [Strings] section.
@@ -17,3 +18,7 @@ std::string TwoDeviceInf(const std::string& line3 = "%DevDesc%=Install, USB\\VID
 
 // 8-bit text as UTF-16LE with its byte order mark.
 std::string Utf16(const std::string& text);
+
+// The names of the .inf files in the host folder `folder`, sorted; empty when
+// it cannot be listed.
+std::vector<std::string> InfNamesIn(const std::string& folder);

@@ -287,8 +287,14 @@ void CheckMembers(CatalogReport& catalog, PackageReport* report, std::vector<std
                       (check.peImage ? "image hash " : "hash ") + check.hash
                 : "it cannot be checked against the catalog " + Quote(catalog.name) + ": " + check.problem;
         if (!isInf && report->infRead && !InstalledBy(*report, name, &catalog.name)) {
-            if (!InstalledBy(*report, name, nullptr)) {
-                AddOnce(notInstalled, Quote(name) + " (" + why + ")");
+            // Named once, by the first catalog that holds a member of its name.
+            const std::string named = Quote(name) + " (";
+            bool listed = false;
+            for (const std::string& item : *notInstalled) {
+                listed = listed || item.compare(0, named.size(), named) == 0;
+            }
+            if (!listed && !InstalledBy(*report, name, nullptr)) {
+                notInstalled->push_back(named + why + ")");
             }
             continue;  // another catalog judges it, for the targets that install it
         }

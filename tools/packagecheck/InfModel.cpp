@@ -10,6 +10,7 @@
 #include <map>
 
 const size_t kInfLineLimit = 4096;
+const size_t kInfReplacedLimit = 16 * 1024 * 1024;
 
 namespace {
 
@@ -126,6 +127,8 @@ std::vector<LogicalLine> SplitLines(const std::string& text)
             current = LogicalLine{physical, std::string()};
             quoted = false;
             ++i;
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;  // a CR LF line end: no part of the line
         } else if (c == '"') {
             quoted = !quoted;
             current.text.push_back(c);
@@ -223,11 +226,25 @@ private:
     void Replace(const std::string& key, int line, bool quoted, std::string* out)
     {
         const std::string* value = model_->String(key);
-        if (value != nullptr) {
+        if (value != nullptr && replaced_ + value->size() <= kInfReplacedLimit) {
+            replaced_ += value->size();
             out->append(*value);
             return;
         }
         out->append("%" + key + "%");
+        if (value != nullptr) {
+            // A few bytes that name a long string many times would otherwise
+            // take memory far beyond the file's size.
+            if (!overLimit_) {
+                notes_->Add("INF_STRINGS_TOO_LONG",
+                            "Replacing the %strkey% tokens gives more than " +
+                                std::to_string(kInfReplacedLimit) +
+                                " bytes of text: from here on they are left as written.",
+                            line, section_);
+            }
+            overLimit_ = true;
+            return;
+        }
         // %10%, %11%, ...: directory ids, which Windows fills in where it copies.
         const bool dirid = std::all_of(key.begin(), key.end(),
                                        [](char c) { return isdigit(static_cast<unsigned char>(c)); });
@@ -241,6 +258,8 @@ private:
     const InfModel* model_;
     NoteList* notes_;
     std::string section_;
+    size_t replaced_ = 0;  // bytes of string values put in so far
+    bool overLimit_ = false;
 };
 
 // Splits the logical line into key and fields.
@@ -391,7 +410,9 @@ InfModel ParseInf(const std::string& bytes)
             const size_t close = trimmed.find(']');
             if (close == std::string::npos) {
                 notes.Add("INF_BAD_SECTION_LINE",
-                          "A section header has no closing ']'; its lines are skipped.", line.line);
+                          "A section header has no closing ']': Windows refuses to open or stage the INF "
+                          "(0xE0000001); this check skips the section's lines.",
+                          line.line);
                 current = nullptr;
                 continue;
             }
@@ -411,8 +432,8 @@ InfModel ParseInf(const std::string& bytes)
         if (current == nullptr) {
             if (!notedOutside) {
                 notes.Add("INF_LINE_OUTSIDE_SECTION",
-                          "A line stands before the first section header: Windows' INF reader expects a "
-                          "section header first.",
+                          "A line stands before the first section header: Windows refuses to stage the INF "
+                          "(0xE0000000); its INF reader skips the line.",
                           line.line);
                 notedOutside = true;
             }

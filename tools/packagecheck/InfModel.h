@@ -67,6 +67,9 @@ InfModel ParseInf(const std::string& bytes);
 // The limit Windows puts on one INF line (characters after continuation);
 // longer lines are read whole but noted.
 extern const size_t kInfLineLimit;
+// The bytes of [Strings] values the model puts in for %strkey% tokens, over
+// the whole INF; tokens past it stay as written (INF_STRINGS_TOO_LONG).
+extern const size_t kInfReplacedLimit;
 
 bool InfNameEquals(const std::string& a, const std::string& b);
 std::string InfLower(const std::string& text);

@@ -1,5 +1,7 @@
 // The check's report as text for people and as JSON for CI scripts. Both show
 // the same content; SCHEMA.md documents the JSON.
+#include <set>
+
 #include <nlohmann/json.hpp>
 
 #include "CheckText.h"
@@ -251,14 +253,14 @@ std::string InstallsText(const PackageReport& report)
     }
     std::vector<std::string> ids;
     std::vector<std::string> descriptions;
-    size_t hidden = 0;
+    std::set<std::string> hidden;  // each hardware id past the columns once, whatever the targets serving it
     for (const TargetInstallReport& install : report.targetInstalls) {
         for (const InfDevice& device : install.install.devices) {
             if (Contains(ids, device.hardwareId)) {
                 continue;
             }
             if (ids.size() == kMatrixColumns) {
-                ++hidden;
+                hidden.insert(device.hardwareId);
                 continue;
             }
             ids.push_back(device.hardwareId);
@@ -271,8 +273,8 @@ std::string InstallsText(const PackageReport& report)
         FormatText(label, sizeof label, "d%u", static_cast<unsigned>(i + 1));
         text += std::string("  ") + label + "  " + Visible(ids[i]) + "  " + Visible(descriptions[i]) + "\n";
     }
-    if (hidden > 0) {
-        text += "  (and " + std::to_string(hidden) + " more device lines)\n";
+    if (!hidden.empty()) {
+        text += "  (and " + std::to_string(hidden.size()) + " more hardware ids)\n";
     }
     std::string header = "  target    ";
     for (size_t i = 0; i < ids.size(); ++i) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "CheckParts.h"
+#include "common/SignatureCodes.h"
 
 namespace {
 
@@ -115,15 +116,22 @@ std::string Mark(bool unconfirmed)
 void WarnAbout(const TargetVerdict& verdict, const CatalogReport& catalog, PackageReport* report)
 {
     bool refused = verdict.staging == Staging::Refused;
-    // One warning says both: the catalog does not apply, and what follows.
+    // One warning says both: the catalog does not apply, and what follows;
+    // unless a refusal for another cause (a file changed after signing)
+    // comes first, which is then told on its own.
+    const bool coverageDecides = !refused || verdict.code == SIGNATURE_OSATTRIBUTE_MISMATCH;
     if (!verdict.covered) {
+        const std::string consequence =
+            refused ? "refuses it" + (verdict.code == 0 ? "" : " with " + CodeText(verdict.code))
+            : verdict.staging == Staging::Warn ? std::string("warns before it stages it")
+                                               : std::string("asks before it stages it");
         WarnFor(report, "CATALOG_OS_NOT_COVERED", verdict.target,
                 "the catalog " + Quote(catalog.name) + " covers " + Joined(catalog.osVersions, ",") +
-                    ", not this system: Windows treats the package as unsigned and " +
-                    (refused ? "refuses it" + (verdict.code == 0 ? "" : " with " + CodeText(verdict.code))
-                     : verdict.staging == Staging::Warn ? std::string("warns before it stages it")
-                                                        : std::string("asks before it stages it")) +
-                    " (unconfirmed).");
+                    ", not this system: Windows treats the package as unsigned" +
+                    (coverageDecides ? " and " + consequence + " (unconfirmed)." : std::string(".")));
+    }
+    if (!verdict.covered && coverageDecides) {
+        // Told above.
     } else if (verdict.staging == Staging::Prompt || verdict.staging == Staging::Warn) {
         WarnFor(report, "STAGING_PROMPTS", verdict.target,
                 (verdict.staging == Staging::Warn ? std::string("Windows warns before it stages the package")

@@ -57,21 +57,31 @@ bool HasValidSignature(const std::string& inf)
 }
 
 // Stores the INF as C:\WINDOWS\inf\oem<N>.inf; returns 0 or an error code.
-// Whether the INF text's first line that is neither blank nor a comment
-// starts a section; a text without any such line counts as one.
-bool StartsWithSection(const std::string& inf)
+// The INF reader's refusal of the text's layout, by its first faulty line:
+// a first line (neither blank nor a comment) that is no section header, or
+// a section header without its ']'. 0: none (a text without any line
+// counts as laid out well).
+uint32_t LayoutError(const std::string& inf)
 {
+    bool first = true;
     size_t start = 0;
     while (start < inf.size()) {
         size_t end = inf.find('\n', start);
         std::string line = inf.substr(start, end == std::string::npos ? std::string::npos : end - start);
         start = end == std::string::npos ? inf.size() : end + 1;
         line = Trim(line.substr(0, line.find(';')));
-        if (!line.empty()) {
-            return line[0] == '[';
+        if (line.empty()) {
+            continue;
+        }
+        if (first && line[0] != '[') {
+            return ERR_EXPECTED_SECTION_NAME;
+        }
+        first = false;
+        if (line[0] == '[' && line.find(']') == std::string::npos) {
+            return ERR_BAD_SECTION_NAME_LINE;
         }
     }
-    return true;
+    return 0;
 }
 
 // Stores the INF as C:\WINDOWS\inf\oem<N>.inf, or finds the stored copy with
@@ -88,8 +98,8 @@ uint32_t StageInf(const char* sourceInf, SimStagedInf* record)
     }
     // Read as text: a Ctrl-Z ends it.
     std::string text = bytes.substr(0, bytes.find('\x1a'));
-    if (!StartsWithSection(text)) {
-        return ERR_EXPECTED_SECTION_NAME;
+    if (uint32_t error = LayoutError(text)) {
+        return error;
     }
     if (!HasValidSignature(text)) {
         return ERR_WRONG_INF_STYLE;

@@ -66,11 +66,8 @@ std::function<bool()> SucceedingCall(SimOperation operation)
     case SIM_GetExitCodeProcess:
     case SIM_CloseHandle:
         return [operation] {
-            char line[] = "C:\\pkg\\a.txt";
-            PsStartupInfo startup{};
             PsProcessInformation process{};
-            int32_t started = Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr,
-                                                      &startup, &process);
+            int32_t started = StartProcess("C:\\pkg\\a.txt", &process, 0);
             if (operation == SIM_CreateProcessA) {
                 return started == 0;
             }
@@ -164,7 +161,7 @@ TEST_F(SimulatedPlatformTest, EveryFailableOperationFailsWhenAskedTo)
 {
     for (int index = 0; index < SIM_OPERATION_COUNT; ++index) {
         SimOperation operation = static_cast<SimOperation>(index);
-        SimReset(root);
+        FreshMachine();
         Write("C:\\pkg\\a.txt", "a");
         Write("C:\\pkg\\v.inf", "[Version]\nSignature=$Chicago$\n");
         Sim().registryKeys.push_back("SOFTWARE\\Key");

@@ -1,6 +1,5 @@
 // Tests of the simulated Windows' registry and processes: keys, launches
 // and waits.
-#include <cstring>
 
 #include "simulated/SimulatedTest.h"
 
@@ -49,13 +48,9 @@ TEST_F(SimulatedPlatformTest, LaunchesNeedAnExistingProgramUnlessScripted)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.commandLine);
-        std::vector<char> line(c.commandLine, c.commandLine + strlen(c.commandLine) + 1);
-        PsStartupInfo startup{};
-        startup.cb = sizeof startup;
         PsProcessInformation process{};
         Platform.SetLastError(0);
-        int32_t started = Platform.CreateProcessA(nullptr, line.data(), nullptr, nullptr, 0,
-                                                  PS_CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+        int32_t started = StartProcess(c.commandLine, &process);
         EXPECT_EQ(c.starts, started != 0) << c.commandLine;
         if (started) {
             EXPECT_NE(Platform.CloseHandle(process.hThread), 0);
@@ -66,7 +61,7 @@ TEST_F(SimulatedPlatformTest, LaunchesNeedAnExistingProgramUnlessScripted)
         ASSERT_FALSE(Sim().launches.empty());
         EXPECT_EQ(c.commandLine, Sim().launches.back().commandLine);
         EXPECT_EQ(PS_CREATE_NO_WINDOW, Sim().launches.back().creationFlags);
-        EXPECT_EQ(sizeof startup, Sim().launches.back().startupInfo.cb);
+        EXPECT_EQ(sizeof(PsStartupInfo), Sim().launches.back().startupInfo.cb);
     }
     EXPECT_EQ(0, Sim().openHandles);
 
@@ -74,12 +69,8 @@ TEST_F(SimulatedPlatformTest, LaunchesNeedAnExistingProgramUnlessScripted)
     Sim().onLaunch = [](const std::string& commandLine) {
         return SimProcessScript{SIM_PROCESS_ENDS, commandLine.find("rescan") != std::string::npos ? 7u : 0u};
     };
-    char line[] = "C:\\pkg\\Missing.exe rescan";
-    PsStartupInfo startup{};
     PsProcessInformation process{};
-    ASSERT_NE(
-        Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup, &process),
-        0);
+    ASSERT_NE(StartProcess("C:\\pkg\\Missing.exe rescan", &process, 0), 0);
     uint32_t code = 0;
     EXPECT_EQ(PS_WAIT_OBJECT_0, Platform.WaitForSingleObject(process.hProcess, 30000));
     EXPECT_NE(Platform.GetExitCodeProcess(process.hProcess, &code), 0);
@@ -103,12 +94,8 @@ TEST_F(SimulatedPlatformTest, WaitsAreRecordedAndFollowTheScript)
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << (&c - &cases[0]));
         Sim().process = c.script;
-        char line[] = "C:\\pkg\\MERVODevCtl.exe rescan";
-        PsStartupInfo startup{};
         PsProcessInformation process{};
-        ASSERT_NE(Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup,
-                                          &process),
-                  0);
+        ASSERT_NE(StartProcess("C:\\pkg\\MERVODevCtl.exe rescan", &process, 0), 0);
         EXPECT_EQ(2, Sim().openHandles);
         EXPECT_EQ(c.waitResult, Platform.WaitForSingleObject(process.hProcess, 30000));
         uint32_t code = 12345;
@@ -125,11 +112,8 @@ TEST_F(SimulatedPlatformTest, WaitsAreRecordedAndFollowTheScript)
     }
 
     Sim().process = SimProcessScript{SIM_PROCESS_FAILS_TO_START, 0};
-    char line[] = "C:\\pkg\\MERVODevCtl.exe rescan";
-    PsStartupInfo startup{};
     PsProcessInformation process{};
-    EXPECT_EQ(0, Platform.CreateProcessA(nullptr, line, nullptr, nullptr, 0, 0, nullptr, nullptr, &startup,
-                                         &process));
+    EXPECT_EQ(0, StartProcess("C:\\pkg\\MERVODevCtl.exe rescan", &process, 0));
     EXPECT_EQ(PS_ERROR_FILE_NOT_FOUND, Platform.GetLastError());
     EXPECT_EQ(0, Sim().openHandles);
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "PlatformCalls.h"
 #include "TestSupport.h"
 
 class SimulatedPlatformTest : public SimTest {
@@ -14,16 +15,7 @@ protected:
     {
         FILE* stream = Platform.OpenStream(path, mode);
         EXPECT_NE(stream, nullptr) << path;
-        if (stream == nullptr) {
-            return "";
-        }
-        std::string text;
-        int c;
-        while ((c = fgetc(stream)) != EOF) {
-            text += static_cast<char>(c);
-        }
-        fclose(stream);
-        return text;
+        return stream == nullptr ? "" : ReadToEnd(stream);
     }
 
     void WriteStream(const char* path, const char* mode, const std::string& text)

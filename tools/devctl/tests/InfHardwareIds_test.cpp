@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <string>
 #include <vector>
 
@@ -168,19 +166,12 @@ TEST(InfHardwareIds, RealInfFilesRead)
 {
     SimTreeReset();
     static InfHardwareIds table;
-    const std::string corpus = MERVO_INF_CORPUS;
-    DIR* folder = opendir(corpus.c_str());
-    if (folder == nullptr) {
-        GTEST_SKIP() << "no INF corpus at " << corpus;
+    const std::vector<std::string> names = InfNamesIn(MERVO_INF_CORPUS);
+    if (names.empty()) {
+        GTEST_SKIP() << "no INF corpus at " << MERVO_INF_CORPUS;
     }
-    SimMapDrive('P', corpus);
-    int files = 0;
-    while (dirent* entry = readdir(folder)) {
-        std::string name = entry->d_name;
-        if (name.size() < 4 || name.substr(name.size() - 4) != ".inf") {
-            continue;
-        }
-        ++files;
+    SimMapDrive('P', MERVO_INF_CORPUS);
+    for (const std::string& name : names) {
         std::string path = "P:\\" + name;
         EXPECT_EQ(INF_IDS_READ, ReadInfHardwareIds(path.c_str(), &table)) << name;
         for (uint16_t i = 0; i < table.count; ++i) {
@@ -197,8 +188,7 @@ TEST(InfHardwareIds, RealInfFilesRead)
                 IdsOf(table));
         }
     }
-    closedir(folder);
-    EXPECT_GT(files, 20);
+    EXPECT_GT(names.size(), 20u);
 }
 
 }  // namespace

@@ -189,3 +189,53 @@ std::string TargetCaseName(const testing::TestParamInfo<TargetCase>& param)
 INSTANTIATE_TEST_SUITE_P(Targets, InfTargetTest, testing::ValuesIn(kTargetCases), TargetCaseName);
 
 }  // namespace
+
+namespace {
+
+// One [Manufacturer] decoration against one target: valid, and whether it applies.
+struct DecorationCase {
+    const char* decoration;
+    const char* target;
+    bool valid;
+    bool matches;
+};
+
+// clang-format off
+const DecorationCase kDecorations[] = {
+    {"NTx86",                  "xp-x86",   true,  true},
+    {"NTx86",                  "7-x64",    true,  false},
+    {"NT",                     "7-x86",    true,  true},   // no architecture: 32-bit only
+    {"NT",                     "7-x64",    true,  false},
+    {"ntAMD64",                "10-x64",   true,  true},   // any letter case
+    {"NTamd64.6.1",            "7-x64",    true,  true},
+    {"NTamd64.6.2",            "7-x64",    true,  false},  // a later version than the target's
+    {"NTamd64.10.0...17763",   "10-x64",   true,  false},  // 10 is taken as build 14393
+    {"NTamd64.10.0...17763",   "11-x64",   true,  true},
+    {"NTamd64.10.0...26100",   "11-x64",   true,  true},   // the build at its bound
+    {"NTamd64.10.0...26101",   "11-x64",   true,  false},
+    {"NTx86.5.2.3",            "2003-x86", true,  true},   // product type server
+    {"NTx86.5.2.1",            "2003-x86", true,  false},
+    {"NTamd64.6.0.0x1",        "vista-x64", true, true},   // hexadecimal product type
+    {"NTamd64.6.0.1.0x100",    "vista-x64", true, false},  // a suite the target lacks
+    {"NTarm64",                "11-arm64", true,  true},
+    {"NTarm",                  "11-arm64", true,  false},
+    {"NTia64",                 "10-x64",   true,  false},
+    {"NTamd64.x",              "10-x64",   false, false},
+    {"NTmips",                 "xp-x86",   false, false},
+    {"amd64",                  "10-x64",   false, false},
+    {"NTamd64.1.2.3.4.5.6",    "10-x64",   false, false},
+};
+// clang-format on
+
+TEST(InfDecorations, MatchAsWindowsReadsThem)
+{
+    for (const DecorationCase& c : kDecorations) {
+        bool valid = !c.valid;
+        const bool matches =
+            DecorationMatches(c.decoration, PlatformOf(*FindWindowsTarget(c.target)), &valid);
+        EXPECT_EQ(c.valid, valid) << c.decoration;
+        EXPECT_EQ(c.matches, matches) << c.decoration << " on " << c.target;
+    }
+}
+
+}  // namespace

@@ -112,3 +112,77 @@ TEST(InstallCheck, NamesTheMachineTypeOfEachInstalledDriver)
 }
 
 }  // namespace
+
+namespace {
+
+// A real vendor-signed package with a kernel driver per architecture and a
+// catalog per architecture, judged per target, as shipped and with its x64
+// driver changed after signing (a byte of its code). No device is served on
+// ARM64, which the catalogs do not cover either: not warned about as unserved.
+struct RealCase {
+    const char* name;
+    bool x64DriverChanged;
+    const char* target;
+    const char* catalog;  // the catalog that applies there
+    const char* staging;  // StagingName(), with " 0x..." when refused
+    const char* driver;   // "" none installed; else its verdict: "<file> loads" or "<file> not loaded"
+    const char* warning;  // a warning code given for the target; "" none asked for
+};
+
+// clang-format off
+const RealCase kRealCases[] = {
+    {"as_shipped_7_x86",   false, "7-x86",    "ArgyllCMS.cat",     "prompt",           "bin\\x86\\libusb0.sys loads",       "STAGING_PROMPTS"},
+    {"as_shipped_7_x64",   false, "7-x64",    "ArgyllCMS_x64.cat", "prompt",           "bin\\amd64\\libusb0.sys loads",     "STAGING_PROMPTS"},
+    {"as_shipped_10_x86",  false, "10-x86",   "ArgyllCMS.cat",     "warn",             "bin\\x86\\libusb0.sys not loaded",  "DRIVER_NOT_LOADED"},
+    {"as_shipped_10_x64",  false, "10-x64",   "ArgyllCMS_x64.cat", "refused 0xE0000244", "bin\\amd64\\libusb0.sys not loaded", "CATALOG_OS_NOT_COVERED"},
+    {"as_shipped_11_arm64", false, "11-arm64", "ArgyllCMS.cat",    "refused 0xE0000244", "",                                "CATALOG_OS_NOT_COVERED"},
+    {"changed_7_x86",      true,  "7-x86",    "ArgyllCMS.cat",     "prompt",           "bin\\x86\\libusb0.sys loads",       ""},
+    {"changed_7_x64",      true,  "7-x64",    "ArgyllCMS_x64.cat", "warn",             "bin\\amd64\\libusb0.sys not loaded", "DRIVER_NOT_LOADED"},
+    {"changed_10_x64",     true,  "10-x64",   "ArgyllCMS_x64.cat", "refused 0xE000024B", "bin\\amd64\\libusb0.sys not loaded", "STAGING_REFUSED"},
+};
+// clang-format on
+
+class SignedDriverPackageTest : public testing::TestWithParam<RealCase> {};
+
+TEST_P(SignedDriverPackageTest, IsJudgedByWhatEachTargetInstalls)
+{
+    const RealCase& c = GetParam();
+    TempPackage package;
+    package.CopyFrom(MERVO_SIGNED_PACKAGES "/argyll-libusb0");
+    if (c.x64DriverChanged) {
+        std::string driver = package.Read("bin/amd64/libusb0.sys");
+        driver[0x500] = static_cast<char>(driver[0x500] ^ 1);
+        package.Write("bin/amd64/libusb0.sys", driver);
+    }
+    CheckOptions options = DefaultCheckOptions();
+    options.targets = {c.target};
+    const PackageReport report = CheckFolder(package.path(), "ArgyllCMS.inf", options);
+    ASSERT_EQ(1u, report.targets.size());
+    ASSERT_EQ(1u, report.targetInstalls.size());
+    const TargetVerdict& verdict = report.targets[0];
+    EXPECT_EQ(c.catalog, report.targetInstalls[0].install.catalog);
+    char code[16] = "";
+    if (verdict.code != 0) {
+        snprintf(code, sizeof code, " 0x%08X", static_cast<unsigned>(verdict.code));
+    }
+    EXPECT_EQ(c.staging, std::string(StagingName(verdict.staging)) + code) << verdict.cause;
+    std::string drivers;
+    for (const DriverVerdict& driver : verdict.drivers) {
+        drivers += driver.file + (driver.loads ? " loads" : " not loaded");
+    }
+    EXPECT_EQ(c.driver, drivers);
+    const std::vector<std::string> warnings = TargetWarnings(report);
+    if (*c.warning != '\0') {
+        EXPECT_NE(warnings.end(),
+                  std::find(warnings.begin(), warnings.end(), std::string(c.target) + " " + c.warning))
+            << FormatReportText(report);
+    }
+    // The ia64 build is installed by no section: named once, never as changed.
+    const std::vector<std::string> codes = WarningCodes(report);
+    EXPECT_EQ(1, std::count(codes.begin(), codes.end(), "FILE_NOT_INSTALLED"));
+    EXPECT_EQ(c.x64DriverChanged ? 1 : 0, std::count(codes.begin(), codes.end(), "CATALOG_HASH_MISMATCH"));
+}
+
+INSTANTIATE_TEST_SUITE_P(ArgyllLibusb0, SignedDriverPackageTest, testing::ValuesIn(kRealCases), CaseName());
+
+}  // namespace

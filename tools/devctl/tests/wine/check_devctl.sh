@@ -23,22 +23,9 @@ WINE=/usr/lib/wine/wine64
 TOOLS="$BUILD/tools/devctl"
 ROOT=$(cd "$(dirname "$0")/../../../.." && pwd)
 PKG="$WINEPREFIX/drive_c/devctl check"
-FAILED=0
+# shellcheck source=../../../../tests/support/wine-checks.sh
+. "$ROOT/tests/support/wine-checks.sh"
 
-check() {  # check <what> <expected> <actual>
-    if [ "$2" = "$3" ]; then
-        echo "ok: $1"
-    else
-        echo "FAILED: $1: expected $2, got $3"
-        FAILED=1
-    fi
-}
-
-if [ -x /usr/lib/wine/wineserver64 ]; then
-    WINESERVER=/usr/lib/wine/wineserver64
-else
-    WINESERVER=$(command -v wineserver)
-fi
 [ -d "$WINEPREFIX/drive_c" ] || $WINE wineboot -i >/dev/null 2>&1
 "$WINESERVER" -p
 trap '"$WINESERVER" -k' EXIT
@@ -110,7 +97,6 @@ copies() {
         find "$DRIVER_STORE" -iname '*.inf' -exec cmp -s {} "$STAGE/MERVOUSB.inf" \; -print
     fi
 }
-yes_no() { if "$@"; then echo yes; else echo no; fi; }
 unstage() { $WINE "$STAGE/MERVODevCtl.exe" unstage 'C:\stage check\MERVOUSB.inf' "$@"; }
 # stage ROUND: the package, by a run of the stager. (Not also the same INF
 # under another name: Wine 10 then keeps a second driver store folder that
@@ -191,5 +177,4 @@ check "the CA certificate in neither store" "no no" \
 devctl trust 'C:\stage check\MERVOUSB.inf'
 check "trust of a file that is no certificate" 79 $?
 
-[ $FAILED -eq 0 ] && echo "all checks passed"
-exit $FAILED
+finish_checks
