@@ -404,24 +404,6 @@ bool WriteTemporary(const std::string& path, const std::string& bytes, std::stri
     return ok;
 }
 
-}  // namespace
-
-bool WriteWhole(const std::string& path, const std::string& bytes, std::string* problem)
-{
-    std::string temporary;
-    if (!WriteTemporary(path, bytes, &temporary, problem)) {
-        return false;
-    }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        *problem = "cannot write " + path + ": " + strerror(errno);
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
-namespace {
-
 // A catalog that has taken its place, and the old file it replaced, kept
 // under a second name until every catalog has taken its place.
 struct Placed {
