@@ -227,26 +227,6 @@ struct InfRead {
     std::map<std::string, InfTargetFacts> targets;  // by target name
 };
 
-// `path` as the folder spells it when a file of that name in another case is
-// there (catalog names are looked up case-insensitively on Windows).
-std::string SpelledAsOnDisk(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
-    std::string found = path;
-    if (DIR* listing = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(listing)) {
-            if (strcasecmp(entry->d_name, name.c_str()) == 0) {
-                found = (slash == std::string::npos ? "" : folder + "/") + entry->d_name;
-                break;
-            }
-        }
-        closedir(listing);
-    }
-    return found;
-}
-
 // The catalog a system gets from `inf`, and what it installs there, into `plans`.
 void PlanSystem(const MakeRequest& request, const std::string& inf, const InfRead& read,
                 const CatalogOsName& os, std::map<std::string, Planned>* plans,
@@ -274,7 +254,13 @@ void PlanSystem(const MakeRequest& request, const std::string& inf, const InfRea
             errors->push_back(inf + " names a catalog outside the package folder: " + facts.catalog);
             return;
         }
-        catalog = SpelledAsOnDisk(request.folder + "/" + normal);
+        // Windows finds the catalog whatever its case: an old one is replaced
+        // under the name it has.
+        std::string actual;
+        if (FindInFolder(request.folder, normal, &actual) == Found::Missing) {
+            actual = normal;
+        }
+        catalog = request.folder + "/" + actual;
     }
     Planned& planned = (*plans)[InfLower(catalog)];
     if (planned.path.empty()) {
@@ -417,24 +403,6 @@ bool WriteTemporary(const std::string& path, const std::string& bytes, std::stri
     }
     return ok;
 }
-
-}  // namespace
-
-bool WriteWhole(const std::string& path, const std::string& bytes, std::string* problem)
-{
-    std::string temporary;
-    if (!WriteTemporary(path, bytes, &temporary, problem)) {
-        return false;
-    }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        *problem = "cannot write " + path + ": " + strerror(errno);
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
-namespace {
 
 // A catalog that has taken its place, and the old file it replaced, kept
 // under a second name until every catalog has taken its place.

@@ -34,10 +34,6 @@ bool PlanCatalogs(const MakeRequest& request, std::vector<MadeCatalog>* catalogs
 // the same identifier, whenever made.
 std::string ListIdentifier(const CatalogList& list);
 
-// Writes `bytes` to a temporary file beside `path` and renames it over
-// `path`: a reader sees the old file or the whole new one, never a part.
-bool WriteWhole(const std::string& path, const std::string& bytes, std::string* problem);
-
 // Makes the request's catalogs: all of them written, or none (each problem in
 // `errors`). The paths written go to `written`.
 bool MakeCatalogs(const MakeRequest& request, std::vector<std::string>* written,

@@ -243,8 +243,8 @@ TEST_P(MakeErrorTest, NamesEachProblemAndWritesNothing)
 
 INSTANTIATE_TEST_SUITE_P(Errors, MakeErrorTest, testing::ValuesIn(kErrorCases), CaseName());
 
-// Windows finds a package's files whatever their case; so does the maker,
-// and the members name them as the folder spells them.
+// Windows finds a package's files and catalog whatever their case; so does
+// the maker, and the members name them as the folder spells them.
 TEST(MakeCatalog, FindsFilesWhateverTheirCase)
 {
     TempPackage exact, upper;
@@ -253,10 +253,13 @@ TEST(MakeCatalog, FindsFilesWhateverTheirCase)
     fs::rename(upper.File("bin/x86"), upper.File("bin/X86"));
     fs::rename(upper.File("bin/X86/libusb0.sys"), upper.File("bin/X86/LibUsb0.SYS"));
     fs::rename(upper.File("ArgyllCMS.inf"), upper.File("argyllcms.INF"));
+    fs::rename(upper.File("ArgyllCMS.cat"), upper.File("argyllcms.CAT"));
     ASSERT_EQ(0, Make(exact.path(), "ArgyllCMS.inf --targets 7_X86").exitCode);
     CheckRun run = Make(upper.path(), "ArgyllCMS.inf --targets 7_X86");
     ASSERT_EQ(0, run.exitCode) << run.output;
-    EXPECT_EQ(exact.Read("ArgyllCMS.cat"), upper.Read("ArgyllCMS.cat"));
+    // The old catalog is replaced under the name it has.
+    EXPECT_EQ(exact.Read("ArgyllCMS.cat"), upper.Read("argyllcms.CAT"));
+    EXPECT_FALSE(fs::exists(upper.File("ArgyllCMS.cat")));
 }
 
 // The catalog's time at the last second of UTCTime and the first of
