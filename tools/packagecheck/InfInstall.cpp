@@ -537,6 +537,7 @@ InfTargetInstall InstallFor(const InfModel& inf, const InfPlatform& platform, co
     walker.Manufacturers();
     walker.InstallSections();
     install.catalog = CatalogFor(inf, platform, &install.catalogKey);
+    CapInfNotes(&install.notes);
     return install;
 }
 

@@ -173,6 +173,24 @@ TEST(InfModelBadInput, ReplacesStringsUpToTheLimit)
     EXPECT_EQ(std::vector<int>{section->entries[lines].line}, noted);
 }
 
+// 10,000 devices that each name a missing install section: ten notes and a count.
+TEST(InfModelBadInput, NotesAreCappedPerCode)
+{
+    std::string inf = "[Manufacturer]\r\nM=Models,NTamd64\r\n[Models.NTamd64]\r\n";
+    for (int i = 0; i < 10000; ++i) {
+        inf += "D=Missing" + std::to_string(i) + ", USB\\VID_1234&PID_" + std::to_string(10000 + i) + "\r\n";
+    }
+    const InfTargetInstall install = InstallFor(ParseInf(inf), *FindWindowsTarget("10-x64"));
+    std::vector<std::string> missing;
+    for (const InfNote& note : install.notes) {
+        if (note.code == "INF_MISSING_SECTION") {
+            missing.push_back(note.message);
+        }
+    }
+    ASSERT_EQ(11u, missing.size());
+    EXPECT_EQ("9990 more like the above.", missing.back());
+}
+
 TEST(InfModelBadInput, TakesLinearTime)
 {
     auto timeOf = [](const std::string& inf) {
