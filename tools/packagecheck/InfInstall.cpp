@@ -299,8 +299,8 @@ private:
 
     void CopyFiles(const std::string& item, int line)
     {
-        if (item.empty()) {
-            return;
+        if (item.empty() || item == "@") {
+            return;  // names nothing to copy
         }
         if (item[0] == '@') {
             const std::string name = item.substr(1);
