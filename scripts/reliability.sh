@@ -15,7 +15,7 @@ set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
-FUZZ_TARGETS=(ArgumentText DeviceIds CopyDriverFiles Run Catalog PeImage)
+FUZZ_TARGETS=(ArgumentText DeviceIds CopyDriverFiles Run Catalog PeImage InfModel)
 FUZZ_TREE=$ROOT/build/${TREE_PREFIX}fuzz
 FIGURES=$ROOT/build/${TREE_PREFIX}reliability-figures.txt
 

@@ -299,8 +299,8 @@ private:
 
     void CopyFiles(const std::string& item, int line)
     {
-        if (item.empty()) {
-            return;
+        if (item.empty() || item == "@") {
+            return;  // names nothing to copy
         }
         if (item[0] == '@') {
             const std::string name = item.substr(1);
@@ -537,6 +537,7 @@ InfTargetInstall InstallFor(const InfModel& inf, const InfPlatform& platform, co
     walker.Manufacturers();
     walker.InstallSections();
     install.catalog = CatalogFor(inf, platform, &install.catalogKey);
+    CapInfNotes(&install.notes);
     return install;
 }
 

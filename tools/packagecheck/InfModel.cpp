@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdint>
 #include <map>
+#include <utility>
 
 const size_t kInfLineLimit = 4096;
 const size_t kInfReplacedLimit = 16 * 1024 * 1024;
@@ -92,11 +93,14 @@ public:
     {
         for (const auto& entry : counts_) {
             if (entry.second > kNotesPerCode) {
-                notes_->push_back({entry.first,
-                                   std::to_string(entry.second - kNotesPerCode) + " more like the above.", 0,
-                                   std::string()});
+                notes_->push_back(MoreLikeTheAbove(entry.first, entry.second - kNotesPerCode));
             }
         }
+    }
+
+    static InfNote MoreLikeTheAbove(const std::string& code, size_t count)
+    {
+        return InfNote{code, std::to_string(count) + " more like the above.", 0, std::string()};
     }
 
 private:
@@ -313,6 +317,23 @@ const Value* Lookup(const std::vector<std::pair<std::string, Value>>& table, con
 }
 
 }  // namespace
+
+void CapInfNotes(std::vector<InfNote>* notes)
+{
+    std::map<std::string, size_t> counts;
+    std::vector<InfNote> kept;
+    for (InfNote& note : *notes) {
+        if (++counts[note.code] <= kNotesPerCode) {
+            kept.push_back(std::move(note));
+        }
+    }
+    for (const auto& entry : counts) {
+        if (entry.second > kNotesPerCode) {
+            kept.push_back(NoteList::MoreLikeTheAbove(entry.first, entry.second - kNotesPerCode));
+        }
+    }
+    notes->swap(kept);
+}
 
 std::string InfLower(const std::string& text)
 {

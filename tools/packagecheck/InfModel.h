@@ -71,5 +71,9 @@ extern const size_t kInfLineLimit;
 // the whole INF; tokens past it stay as written (INF_STRINGS_TOO_LONG).
 extern const size_t kInfReplacedLimit;
 
+// Keeps the first few notes of each code, in order, and closes each code that
+// had more with one note saying how many more ("12 more like the above.").
+void CapInfNotes(std::vector<InfNote>* notes);
+
 bool InfNameEquals(const std::string& a, const std::string& b);
 std::string InfLower(const std::string& text);

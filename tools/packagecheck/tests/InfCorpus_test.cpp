@@ -102,13 +102,17 @@ struct BadRow {
     const char* code;  // a note of the model or of the 10-x64 install
 };
 
-std::string ManyDevices(size_t count)
+// `count` device lines; `install` names their install section, with the
+// line's number appended when it ends in "#" (a section each, none present).
+std::string ManyDevices(size_t count, const std::string& install = "Inst")
 {
     std::string inf =
         "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n%M%=Models,NTamd64\r\n"
         "[Models.NTamd64]\r\n";
+    const bool numbered = install.back() == '#';
     for (size_t i = 0; i < count; ++i) {
-        inf += "%D%=Inst, USB\\VID_1234&PID_" + std::to_string(10000 + i) + "\r\n";
+        inf += "%D%=" + (numbered ? install + std::to_string(i) : install) + ", USB\\VID_1234&PID_" +
+               std::to_string(10000 + i) + "\r\n";
     }
     return inf +
            "[Inst]\r\nCopyFiles=Files\r\n[Files]\r\nd.sys\r\n[SourceDisksFiles]\r\nd.sys=1\r\n"
@@ -171,6 +175,21 @@ TEST(InfModelBadInput, ReplacesStringsUpToTheLimit)
         }
     }
     EXPECT_EQ(std::vector<int>{section->entries[lines].line}, noted);
+}
+
+// 10,000 devices that each name a missing install section: ten notes and a count.
+TEST(InfModelBadInput, NotesAreCappedPerCode)
+{
+    const std::string inf = ManyDevices(10000, "Missing#");
+    const InfTargetInstall install = InstallFor(ParseInf(inf), *FindWindowsTarget("10-x64"));
+    std::vector<std::string> missing;
+    for (const InfNote& note : install.notes) {
+        if (note.code == "INF_MISSING_SECTION") {
+            missing.push_back(note.message);
+        }
+    }
+    ASSERT_EQ(11u, missing.size());
+    EXPECT_EQ("9990 more like the above.", missing.back());
 }
 
 TEST(InfModelBadInput, TakesLinearTime)

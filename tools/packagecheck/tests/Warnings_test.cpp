@@ -302,6 +302,15 @@ TEST(ExamplePackage, WarnsOnlyThatItIsUnsignedOnceTheToolIsBesideIt)
 
     PackageReport bare = CheckFolder(example, nullptr);
     EXPECT_EQ((std::vector<std::string>{"COMPANION_TOOL_MISSING", "UNSIGNED_PACKAGE"}), WarningCodes(bare));
+    // 64-bit Windows serves both devices from the x64 models section.
+    int served = 0;
+    for (const TargetInstallReport& install : bare.targetInstalls) {
+        if (install.target == "10-x64" || install.target == "11-x64") {
+            served += install.install.devices.size() == 2 ? 1 : 0;
+            EXPECT_EQ(std::vector<std::string>{"MERVODevices.NTamd64"}, install.install.modelsSections);
+        }
+    }
+    EXPECT_EQ(2, served);
 }
 
 }  // namespace
