@@ -193,20 +193,6 @@ void CheckOsVersions(const std::string& infBase, CatalogReport& catalog)
     // Members without OSAttr restrict nothing; the targets are judged by it later.
 }
 
-// A relative path with one kind of separator, for comparing the INF's name
-// with the names of the package's files.
-std::string PlainRelative(const std::string& path)
-{
-    std::string plain;
-    for (char c : path) {
-        c = c == '/' ? '\\' : c;
-        if (c != '\\' || (!plain.empty() && plain.back() != '\\')) {
-            plain += c;
-        }
-    }
-    return plain;
-}
-
 // The INF's bytes with its line ends turned to CRLF (`crlf`) or to LF.
 std::string WithLineEnds(const std::string& bytes, bool crlf)
 {

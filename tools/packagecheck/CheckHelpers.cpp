@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "CheckParts.h"
+#include "InfModel.h"
 #include "platform/PlatformServices.h"
 
 namespace {
@@ -13,17 +14,23 @@ const size_t kQuotedLines = 5;
 
 }  // namespace
 
-bool EqualsNoCase(const std::string& a, const std::string& b)
+// A relative path with backslashes only and no doubled separators, for
+// comparing names of the package's files.
+std::string PlainRelative(const std::string& path)
 {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
+    std::string plain;
+    for (char c : path) {
+        c = c == '/' ? '\\' : c;
+        if (c != '\\' || (!plain.empty() && plain.back() != '\\')) {
+            plain += c;
         }
     }
-    return true;
+    return plain;
+}
+
+bool EqualsNoCase(const std::string& a, const std::string& b)
+{
+    return InfNameEquals(a, b);
 }
 
 // Position of `needle` in `text` from `from` on, compared case-insensitively.

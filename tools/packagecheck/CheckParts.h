@@ -24,6 +24,8 @@ bool Exists(const std::string& path);         // a file or folder of that name i
 std::string FolderOf(const std::string& path);
 
 bool EqualsNoCase(const std::string& a, const std::string& b);
+// A relative path with backslashes only and no doubled separators.
+std::string PlainRelative(const std::string& path);
 // Position of `needle` in `text` from `from` on, compared case-insensitively.
 size_t FindNoCase(const std::string& text, const std::string& needle, size_t from = 0);
 std::string WithoutNewline(const std::string& text);

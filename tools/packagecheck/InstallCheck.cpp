@@ -13,19 +13,6 @@ namespace {
 // How much of a driver file is read for its PE header.
 const size_t kPeHeaderRead = 4096;
 
-// A relative path with backslashes, no doubled separators, for comparing.
-std::string Plain(const std::string& path)
-{
-    std::string plain;
-    for (char c : path) {
-        c = c == '/' ? '\\' : c;
-        if (c != '\\' || (!plain.empty() && plain.back() != '\\')) {
-            plain += c;
-        }
-    }
-    return plain;
-}
-
 bool IsDriverName(const std::string& name)
 {
     return name.size() > 4 && EqualsNoCase(name.substr(name.size() - 4), ".sys");
@@ -113,7 +100,7 @@ const CatalogReport* CatalogNamed(const PackageReport& report, const std::string
 const CatalogFileCheck* HashedAs(const CatalogReport& catalog, const std::string& relative)
 {
     for (const CatalogFileCheck& file : catalog.files) {
-        if (EqualsNoCase(Plain(file.name), Plain(relative))) {
+        if (EqualsNoCase(PlainRelative(file.name), PlainRelative(relative))) {
             return &file;
         }
     }
@@ -175,8 +162,8 @@ void ReadInstalls(const std::string& bytes, PackageReport* report)
 std::string PackageRelative(const PackageReport& report, const std::string& infRelative)
 {
     const size_t slash = report.infName.find_last_of("\\/");
-    return Plain(slash == std::string::npos ? infRelative
-                                            : report.infName.substr(0, slash + 1) + infRelative);
+    return PlainRelative(slash == std::string::npos ? infRelative
+                                                    : report.infName.substr(0, slash + 1) + infRelative);
 }
 
 bool InstalledBy(const PackageReport& report, const std::string& relative, const std::string* catalogName)
@@ -186,14 +173,14 @@ bool InstalledBy(const PackageReport& report, const std::string& relative, const
             continue;
         }
         for (const InfInstalledFile& file : install.files) {
-            if (EqualsNoCase(PackageRelative(report, file.source), Plain(relative))) {
+            if (EqualsNoCase(PackageRelative(report, file.source), PlainRelative(relative))) {
                 return true;
             }
         }
     }
     // The stager copies what [SourceDisksFiles] names from the package folder itself.
     for (const PackageFile& file : report.files) {
-        if (file.plain && file.present && EqualsNoCase(Trimmed(file.name), Plain(relative))) {
+        if (file.plain && file.present && EqualsNoCase(Trimmed(file.name), PlainRelative(relative))) {
             return true;
         }
     }
