@@ -156,3 +156,14 @@ start_wine_env() {
   . "$state/env"
   export WINEPREFIX DISPLAY WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 }
+
+# For the timing scripts: the wall time of one command in seconds (its
+# output dropped, its failure ignored), and the median of numbers.
+wall() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null || true
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc
+}
+median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }

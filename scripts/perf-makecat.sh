@@ -78,14 +78,6 @@ INF
 cat "${FILES[@]}" >/dev/null
 "$MAKER" "$DATA" bench.inf --targets 10-x64,11-x64 --time 0 >/dev/null
 
-# Wall time of one command in seconds.
-wall() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null || true
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc
-}
 
 declare -a sha1form sha256form sha1 sha256
 for ((i = 0; i < ROUNDS; i++)); do
@@ -95,7 +87,6 @@ for ((i = 0; i < ROUNDS; i++)); do
   sha256+=("$(wall sha256sum "${FILES[@]}")")
 done
 
-median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 m1=$(median "${sha1form[@]}")
 m256=$(median "${sha256form[@]}")
 s1=$(median "${sha1[@]}")

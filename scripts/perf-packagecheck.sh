@@ -29,14 +29,6 @@ for name in "${NAMES[@]}"; do
 done
 cat "${FILES[@]}" >/dev/null
 
-# Wall time of one command in seconds.
-wall() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null || true
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc
-}
 
 declare -a check sha256 sha1
 for ((i = 0; i < ROUNDS; i++)); do
@@ -45,7 +37,6 @@ for ((i = 0; i < ROUNDS; i++)); do
   sha1+=("$(wall sha1sum "${FILES[@]}")")
 done
 
-median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 c=$(median "${check[@]}")
 s256=$(median "${sha256[@]}")
 s1=$(median "${sha1[@]}")
