@@ -17,14 +17,8 @@ if(EXISTS ${MERVO_PACKAGECHECK_TRUST_SOURCE_DIR})
 endif()
 install(FILES SCHEMA.md DESTINATION share/doc/mervo-packagecheck COMPONENT ${MERVO_DEB_COMPONENT})
 
-# The man page, compressed without a name or time in the gzip header (-n).
-set(MERVO_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/mervo-packagecheck.1.gz)
-add_custom_command(OUTPUT ${MERVO_MAN_PAGE}
-  COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/mervo-packagecheck.1 > ${MERVO_MAN_PAGE}
-  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/mervo-packagecheck.1
-  COMMENT "Compressing the man page of mervo-packagecheck")
-add_custom_target(packagecheck_man_page ALL DEPENDS ${MERVO_MAN_PAGE})
-install(FILES ${MERVO_MAN_PAGE} DESTINATION share/man/man1 COMPONENT ${MERVO_DEB_COMPONENT})
+include(${CMAKE_SOURCE_DIR}/cmake/ManPage.cmake)
+mervo_man_page(mervo-packagecheck ${MERVO_DEB_COMPONENT} packagecheck_man_page)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME mervo-packagecheck)
